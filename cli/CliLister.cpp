@@ -1,0 +1,76 @@
+#include "CliLister.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+void COutput::Write(std::string_view bytes)
+{
+    if (m_buffer.size() + bytes.size() > kSize && !Flush())
+        return;
+    if (bytes.size() > kSize) {
+        m_buffer.assign(bytes);
+        Flush();
+        return;
+    }
+    m_buffer.append(bytes);
+}
+
+bool COutput::Flush()
+{
+    const char* p = m_buffer.data();
+    size_t left = m_buffer.size();
+    while (left > 0 && m_error == 0) {
+        const ssize_t n = ::write(m_fd, p, left);
+        if (n < 0) {
+            if (errno != EINTR)
+                m_error = errno;
+            continue;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    m_buffer.clear();
+    return m_error == 0;
+}
+
+void CCliLister::OnFileFound(const CFileFind& finder)
+{
+    m_arrFiles.Add(finder.FilePath());
+    if (m_fileOutput) {
+        m_fileOutput->Write(finder.FilePath());
+        m_fileOutput->Write(std::string_view(&m_separator, 1));
+        // A broken output ends the run: nothing more can be delivered.
+        if (m_fileOutput->Error())
+            m_bListing.store(0, std::memory_order_relaxed);
+    }
+    if (m_bViewFilesCount && finder.Folder() != m_lastFolderWithFiles) {
+        m_lastFolderWithFiles.assign(finder.Folder());
+        m_foldersWithFiles.insert(m_lastFolderWithFiles);
+    }
+    if (m_showProgress && m_progressDue.load(std::memory_order_relaxed)) {
+        m_progressDue.store(false, std::memory_order_relaxed);
+        ShowProgress(finder.Folder());
+    }
+}
+
+void CCliLister::ShowProgress(std::string_view folder)
+{
+    winsize ws{};
+    const int columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 ? ws.ws_col : 80;
+    QString text = QStringLiteral("%1 file(s)  ").arg(m_arrFiles.GetSize());
+    QString where = QFile::decodeName(QByteArray::fromRawData(folder.data(), static_cast<qsizetype>(folder.size())));
+    for (QChar& c : where) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QLatin1Char('?');
+    }
+    const int room = columns - 1 - static_cast<int>(text.size());
+    if (room > 1 && where.size() > room)
+        where = QStringLiteral("…") + where.right(room - 1);
+    else if (room <= 1)
+        where.clear();
+    const QByteArray line = "\r\x1b[K" + (text + where).toUtf8();
+    [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, line.constData(), static_cast<size_t>(line.size()));
+}

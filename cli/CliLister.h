@@ -1,0 +1,48 @@
+#pragma once
+
+#include "AppHelper.h"
+
+#include <atomic>
+#include <string>
+#include <unordered_set>
+
+// Buffered writes to a descriptor; remembers the first error instead of
+// stopping the caller mid-line.
+class COutput {
+public:
+    explicit COutput(int fd) : m_fd(fd) { m_buffer.reserve(kSize); }
+    ~COutput() { Flush(); }
+    void Write(std::string_view bytes);
+    void Write(const QString& text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        Write(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+    }
+    bool Flush();
+    int Error() const { return m_error; }
+
+private:
+    static constexpr size_t kSize = 256 * 1024;
+    int m_fd;
+    int m_error = 0;
+    std::string m_buffer;
+};
+
+// The engine as the command line runs it: files go to the path array and,
+// when asked, straight out as they are found.
+class CCliLister : public CAppHelper {
+public:
+    void OnFileFound(const CFileFind& finder) override;
+
+    COutput* m_fileOutput = nullptr;  // null: keep the list only
+    char m_separator = '\n';
+    std::atomic<bool> m_progressDue{false};
+    bool m_showProgress = false;
+    int FoldersWithFiles() const { return static_cast<int>(m_foldersWithFiles.size()); }
+
+private:
+    void ShowProgress(std::string_view folder);
+
+    std::unordered_set<std::string> m_foldersWithFiles;
+    std::string m_lastFolderWithFiles;
+};

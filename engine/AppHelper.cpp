@@ -1,0 +1,338 @@
+#include "AppHelper.h"
+
+#include <QFile>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Folders kept open at once while the walk descends; deeper trees reopen
+// their ancestors by name when they need them again.
+constexpr int kMaxOpenFolders = 64;
+constexpr size_t kDirentBufferSize = 64 * 1024;
+
+QString Decode(std::string_view bytes)
+{
+    return QFile::decodeName(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+std::string_view LastComponent(std::string_view path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool AllDigits(std::string_view s)
+{
+    if (s.empty())
+        return false;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+bool EqualsIgnoringCase(std::string_view a, const std::string& b)
+{
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool EqualsAny(std::string_view path, const std::vector<std::string>& folders)
+{
+    for (const std::string& f : folders) {
+        if (!f.empty() && path == f)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+QString CFileFind::GetFilePath() const { return Decode(FilePath()); }
+QString CFileFind::GetFileName() const { return Decode(FileName()); }
+QString CFileFind::GetFolder() const { return Decode(Folder()); }
+
+CAppHelper::CAppHelper() = default;
+
+CAppHelper::~CAppHelper()
+{
+    ReleaseWalkState();
+}
+
+void CAppHelper::PrepareListing()
+{
+    m_bIgnoreProgramsFolder = m_options.IsOn(Opt::IgnoreProgramsFolder);
+    m_bIgnoreWindowsFolder = m_options.IsOn(Opt::IgnoreWindowsFolder);
+    m_bSearchSubFolders = m_options.IsOn(Opt::SearchSubFolders);
+    m_bIgnoreRecycleBinFolder = m_options.IsOn(Opt::IgnoreRecycleBinFolder);
+    m_bIgnoreLocalAppDataFolder = m_options.IsOn(Opt::IgnoreLocalAppDataFolder);
+    m_bIgnoreHiddenFolders = m_options.IsOn(Opt::IgnoreHiddenFolders);
+    m_bIgnoreReadOnlyFiles = m_options.IsOn(Opt::IgnoreReadOnlyFiles);
+    m_bIgnoreHiddenFiles = m_options.IsOn(Opt::IgnoreHiddenFiles);
+    m_bViewFilesCount = m_options.IsOn(Opt::ViewFilesCount);
+
+    m_specialFolders = ResolveSpecialFolders();
+    m_nFoldersIgnored = 0;
+    m_dtStart = COleDateTime::GetCurrentTime();
+    m_dtEnd = m_dtStart - COleDateTimeSpan(1, 0, 0, 0);
+}
+
+void CAppHelper::StartListing()
+{
+    m_bListing.store(1, std::memory_order_relaxed);
+    m_arrFiles.RemoveAll();
+    const std::string root = StripTrailingSlashes(m_strRootFolder.toStdString());
+    ParseFolder(QByteArray::fromStdString(root));
+    m_nFoldersParsed = static_cast<int>(m_mapFolderFiles.size());
+    m_mapFolderFiles.clear();
+    ReleaseWalkState();
+    m_dtEnd = COleDateTime::GetCurrentTime();
+}
+
+void CAppHelper::ParseFolder(const QByteArray& path)
+{
+    // Depth first with an explicit stack, so depth costs neither call stack nor
+    // one descriptor per level. A folder's entries are handled in the order the
+    // file system gives them, each sub-folder walked where it stands among them.
+    const size_t base = m_depth;
+    m_path.assign(path.constData(), static_cast<size_t>(path.size()));
+    EnterFolder(AT_FDCWD, nullptr);
+
+    while (m_depth > base) {
+        const size_t index = m_depth - 1;
+        Frame& frame = m_frames[index];
+        if (frame.next == frame.entries.size()) {
+            CloseFolderFd(frame);
+            --m_depth;
+            continue;
+        }
+        const Entry entry = frame.entries[frame.next++];
+        const char* name = frame.names.data() + entry.nameOffset;
+        m_path.resize(frame.pathLength);
+        if (m_path != "/")
+            m_path += '/';
+        const size_t nameStart = m_path.size();
+        m_path.append(name, entry.nameLength);
+
+        if (entry.kind == kFolder) {
+            EnterFolder(FolderFd(index), name);  // may grow m_frames: frame is stale after this
+            continue;
+        }
+        // Counted before the file filters, so skipped files count too.
+        if (m_bViewFilesCount)
+            ++*frame.fileCount;
+        if (m_bIgnoreReadOnlyFiles && entry.kind == kReadOnlyFile)
+            continue;
+        if (m_bIgnoreHiddenFiles && name[0] == '.')
+            continue;
+        m_finder.m_path = m_path;
+        m_finder.m_nameStart = nameStart;
+        m_finder.m_folderLen = frame.pathLength;
+        OnFileFound(m_finder);
+    }
+}
+
+// m_path holds the folder's full path; name is its name inside parentFd, or
+// null for the walk's first folder, which is opened by path and may be a link.
+void CAppHelper::EnterFolder(int parentFd, const char* name)
+{
+    if (!m_bListing.load(std::memory_order_relaxed))
+        return;
+    const bool first = name == nullptr;
+    const char* openName = first ? m_path.c_str() : name;
+    if (IsFolderIgnoredAt(parentFd, openName, m_path)) {
+        ++m_nFoldersIgnored;
+        return;
+    }
+    auto [it, inserted] = m_mapFolderFiles.try_emplace(m_path, 0);
+    if (!inserted)
+        return;
+
+    // From here on the folder counts as parsed, whether or not it can be read.
+    const int fd = openat(parentFd, openName, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (first ? 0 : O_NOFOLLOW));
+    if (fd < 0)
+        return;
+    if (m_frames.size() == m_depth)
+        m_frames.emplace_back();
+    const size_t index = m_depth++;
+    m_lowestOpen = std::min(m_lowestOpen, index);
+    Frame& frame = m_frames[index];
+    frame.name = openName;
+    frame.pathLength = m_path.size();
+    frame.fd = fd;
+    ++m_openFolders;
+    frame.fileCount = &it->second;
+    ReadEntries(frame);
+    LimitOpenFolders(m_depth - 1);
+}
+
+void CAppHelper::ReadEntries(Frame& frame)
+{
+    frame.next = 0;
+    frame.names.clear();
+    frame.entries.clear();
+    if (m_direntBuffer.empty())
+        m_direntBuffer.resize(kDirentBufferSize);
+    bool hasFolders = false;
+
+    for (;;) {
+        const ssize_t n = getdents64(frame.fd, m_direntBuffer.data(), m_direntBuffer.size());
+        if (n <= 0)
+            break;  // end, or the folder went away: what was read stands
+        for (ssize_t pos = 0; pos < n;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(m_direntBuffer.data() + pos);
+            pos += d->d_reclen;
+            const char* name = d->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+
+            EntryKind kind;
+            unsigned char type = d->d_type;
+            struct stat st;
+            bool haveStat = false;
+            if (type == DT_UNKNOWN) {
+                if (fstatat(frame.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                haveStat = true;
+                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+            }
+            if (type == DT_DIR) {
+                if (!m_bSearchSubFolders)
+                    continue;  // neither counted nor tested
+                kind = kFolder;
+                hasFolders = true;
+            } else if (type == DT_REG) {
+                kind = kFile;
+                if (m_bIgnoreReadOnlyFiles) {
+                    if (!haveStat)
+                        haveStat = fstatat(frame.fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+                    if (haveStat && (st.st_mode & S_IWUSR) == 0)
+                        kind = kReadOnlyFile;
+                }
+            } else {
+                continue;  // links, pipes, sockets and devices are never listed
+            }
+            const size_t length = std::strlen(name);
+            frame.entries.push_back({static_cast<uint32_t>(frame.names.size()), static_cast<uint16_t>(length), kind});
+            frame.names.insert(frame.names.end(), name, name + length + 1);
+        }
+    }
+    // A folder with no sub-folders never needs its descriptor again.
+    if (!hasFolders)
+        CloseFolderFd(frame);
+}
+
+int CAppHelper::FolderFd(size_t index)
+{
+    if (m_frames[index].fd >= 0)
+        return m_frames[index].fd;
+    // Reopen from the nearest ancestor still open, one name at a time, so no
+    // path longer than the system's limit is ever passed to the kernel.
+    size_t start = index;
+    while (start > 0 && m_frames[start - 1].fd < 0)
+        --start;
+    for (size_t i = start; i <= index; ++i) {
+        Frame& f = m_frames[i];
+        const int parent = i == 0 ? AT_FDCWD : m_frames[i - 1].fd;
+        f.fd = openat(parent, f.name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (i == 0 ? 0 : O_NOFOLLOW));
+        if (f.fd < 0)
+            return -1;
+        ++m_openFolders;
+        if (i < m_lowestOpen)
+            m_lowestOpen = i;
+        LimitOpenFolders(i);
+    }
+    return m_frames[index].fd;
+}
+
+void CAppHelper::CloseFolderFd(Frame& frame)
+{
+    if (frame.fd >= 0) {
+        close(frame.fd);
+        frame.fd = -1;
+        --m_openFolders;
+    }
+}
+
+// Closes the shallowest descriptors beyond the limit, never the one at keep.
+void CAppHelper::LimitOpenFolders(size_t keep)
+{
+    while (m_openFolders > kMaxOpenFolders && m_lowestOpen < keep) {
+        CloseFolderFd(m_frames[m_lowestOpen]);
+        ++m_lowestOpen;
+    }
+}
+
+void CAppHelper::ReleaseWalkState()
+{
+    for (Frame& f : m_frames)
+        CloseFolderFd(f);
+    std::vector<Frame>().swap(m_frames);
+    m_depth = 0;
+    m_lowestOpen = 0;
+    std::vector<char>().swap(m_direntBuffer);
+}
+
+bool CAppHelper::IsFolderIgnored(const QByteArray& path)
+{
+    const std::string p = path.toStdString();
+    return IsFolderIgnoredAt(AT_FDCWD, p.c_str(), p);
+}
+
+bool CAppHelper::IsFolderIgnoredAt(int dirFd, const char* statName, std::string_view path) const
+{
+    const CSpecialFolders& sf = m_specialFolders;
+    if (m_bIgnoreWindowsFolder) {
+        for (const std::string& f : sf.systemFolders) {
+            if (!f.empty() && EqualsIgnoringCase(path, f))
+                return true;
+        }
+    }
+    if (m_bIgnoreProgramsFolder && EqualsAny(path, sf.programFolders))
+        return true;
+    if (m_bIgnoreRecycleBinFolder && IsRecycleBinFolder(path))
+        return true;
+    if (m_bIgnoreHiddenFolders && path != "/") {
+        // A folder whose attributes cannot be read counts as hidden.
+        struct stat st;
+        if (LastComponent(path).substr(0, 1) == "." || fstatat(dirFd, statName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return true;
+    }
+    if (m_bIgnoreLocalAppDataFolder && EqualsAny(path, sf.appDataFolders))
+        return true;
+    return false;
+}
+
+bool CAppHelper::IsRecycleBinFolder(std::string_view path) const
+{
+    if (!m_specialFolders.homeTrash.empty() && path == m_specialFolders.homeTrash)
+        return true;
+    const std::string_view last = LastComponent(path);
+    // Per-volume trash folders: ".Trash-<uid>", or "<uid>" inside ".Trash".
+    if (last.substr(0, 7) == ".Trash-" && AllDigits(last.substr(7)))
+        return true;
+    if (AllDigits(last) && path.size() > last.size()) {
+        const std::string_view parent = path.substr(0, path.size() - last.size() - 1);
+        return LastComponent(parent) == ".Trash";
+    }
+    return false;
+}
+
+void CAppHelper::AddFolderFileCount(const QByteArray& folder)
+{
+    ++m_mapFolderFiles[folder.toStdString()];
+}
+
+int CAppHelper::GetFolderFileCount(const QByteArray& folder) const
+{
+    const auto it = m_mapFolderFiles.find(folder.toStdString());
+    return it == m_mapFolderFiles.end() ? 0 : it->second;
+}

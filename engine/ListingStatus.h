@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class CAppHelper;
+
+// The texts of a listing's status, shared by every front end.
+namespace ListingStatus {
+
+// "File Listing for Folder %s, Started At %s"
+QString StartedText(const QString& folder, const CAppHelper& engine);
+
+struct CSummary {
+    QString infoBarText;   // the one-line summary
+    QStringList rows;      // the status rows after the started row, in order
+    QString filesLine;     // "%d File(s) in File List."
+};
+
+// foldersWithFiles: folders that had at least one listed file, or -1 when the
+// run kept no per-folder counts.
+CSummary Finished(const CAppHelper& engine, int foldersWithFiles, int fileCount);
+
+}  // namespace ListingStatus

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+// A stored number with its default. Every option name and default lives in
+// the table below and nowhere else.
+struct COptionDef {
+    const char* name;
+    int defaultValue;
+};
+
+namespace Opt {
+inline constexpr COptionDef IgnoreWindowsFolder{"IgnoreWindowsFolder", 1};
+inline constexpr COptionDef IgnoreProgramsFolder{"IgnoreProgramsFolder", 1};
+inline constexpr COptionDef IgnoreHiddenFiles{"IgnoreHiddenFiles", 1};
+inline constexpr COptionDef IgnoreReadOnlyFiles{"IgnoreReadOnlyFiles", 0};
+inline constexpr COptionDef SearchSubFolders{"SearchSubFolders", 1};
+inline constexpr COptionDef ViewFilesCount{"ViewFilesCount", 0};
+inline constexpr COptionDef IgnoreRecycleBinFolder{"IgnoreRecycleBinFolder", 0};
+inline constexpr COptionDef AutoListLastFolderAtStartup{"AutoListLastFolderAtStartup", 0};
+inline constexpr COptionDef IgnoreLocalAppDataFolder{"IgnoreLocalAppDataFolder", 1};
+inline constexpr COptionDef IgnoreHiddenFolders{"IgnoreHiddenFolders", 1};
+inline constexpr COptionDef DisplayFileList{"DisplayFileList", 0};
+
+// Column widths: "%d Column %d" (0 = top file list, 1 = folder list) and
+// "Results Column %d".
+inline constexpr int kFileListWidths[] = {100, 150, 250};
+inline constexpr int kFolderListWidths[] = {100, 500, 125};
+inline constexpr int kResultsWidths[] = {60, 150, 250, 100, 100};
+
+inline constexpr char LastFolderSelected[] = "LastFolderSelected";
+inline constexpr char InfoBarText[] = "InfoBarText";
+inline constexpr char InfoBarTextDefault[] = "Information Bar";
+
+// Every number of the section, in the order the toggle commands use them.
+inline constexpr const COptionDef* kFlags[] = {
+    &IgnoreWindowsFolder, &IgnoreProgramsFolder, &IgnoreHiddenFiles, &IgnoreReadOnlyFiles,
+    &SearchSubFolders,    &ViewFilesCount,       &IgnoreRecycleBinFolder,
+    &AutoListLastFolderAtStartup, &IgnoreLocalAppDataFolder, &IgnoreHiddenFolders,
+    &DisplayFileList,
+};
+
+QString ColumnWidthName(int list, int column);
+QString ResultsColumnWidthName(int column);
+// Default of a numeric value by name; false when the name is not a number of the section.
+bool NumericDefault(const QString& name, int* defaultValue);
+bool IsTextValue(const QString& name);
+}  // namespace Opt
+
+// The per-user "Settings" section. Nothing is cached: every read goes to the
+// settings file, so a value written anywhere is seen by the next reader.
+class COptionsStore {
+public:
+    COptionsStore();
+
+    unsigned int ReadInt(const QString& name, int defaultValue) const;
+    bool WriteInt(const QString& name, int value);
+    void ReadString(const QString& name, const QString& defaultValue, QString& out) const;
+    bool WriteString(const QString& name, const QString& value);
+
+    unsigned int Read(const COptionDef& def) const { return ReadInt(QLatin1String(def.name), def.defaultValue); }
+    bool IsOn(const COptionDef& def) const { return Read(def) != 0; }
+    // Writes 1 when the value read was 0, else 0; returns the new value.
+    bool Toggle(const COptionDef& def);
+
+    void GetLastFolderSelected(QString& out) const;
+    void SetLastFolderSelected(const QString& folder);
+    void GetInfoBarText(QString& out) const;
+    void SetInfoBarText(const QString& text);
+
+    // Values that shadow the stored ones for the life of the process and are
+    // never written (the command line's --set).
+    static void SetOverride(const QString& name, const QVariant& value);
+    static void ClearOverrides();
+
+    QString m_strSection;
+};

@@ -1,0 +1,58 @@
+#include "TestSupport.h"
+
+#include <QDir>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace TestSupport {
+
+namespace {
+QByteArray g_root;
+
+void RemoveRoot()
+{
+    if (!g_root.isEmpty())
+        QDir(QFile::decodeName(g_root)).removeRecursively();
+}
+}  // namespace
+
+QString IsolateEnvironment()
+{
+    QByteArray templ = QDir::tempPath().toLocal8Bit() + "/sorvane-test-XXXXXX";
+    if (!mkdtemp(templ.data()))
+        qFatal("cannot make a temporary home");
+    g_root = templ;
+    std::atexit(RemoveRoot);
+    setenv("HOME", g_root.constData(), 1);
+    for (const char* var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+        const QByteArray dir = g_root + "/" + QByteArray(var).toLower();
+        mkdir(dir.constData(), 0700);
+        setenv(var, dir.constData(), 1);
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return QFile::decodeName(g_root);
+}
+
+QString TempRoot()
+{
+    return QFile::decodeName(g_root);
+}
+
+void MakeDir(const QByteArray& path)
+{
+    if (mkdir(path.constData(), 0755) != 0 && errno != EEXIST)
+        qFatal("mkdir %s failed", path.constData());
+}
+
+void MakeFile(const QByteArray& path, qint64 size)
+{
+    const int fd = open(path.constData(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ftruncate(fd, size) != 0)
+        qFatal("cannot create %s", path.constData());
+    close(fd);
+}
+
+}  // namespace TestSupport

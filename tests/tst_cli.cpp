@@ -1,0 +1,4 @@
+#include "TestSupport.h"
+class T : public QObject { Q_OBJECT };
+SORVANE_TEST_MAIN(T)
+#include "tst_cli.moc"
