@@ -45,17 +45,18 @@ BAD_NAMES = [b"\xff\xfe", b"caf\xe9", b"\x80lone", b"over\xc0\xaflong",
 def build_plan(n_files, seed):
     """Return (dirs, files) without touching the disk.
 
-    dirs: list of (rel_path_bytes, hidden) in creation order, root first.
+    dirs: list of (rel_path_bytes, depth, hidden_or_under_hidden),
+          parents before children, root first.
     files: list of (dir_index, name_bytes, size).
     """
     rng = random.Random(seed)
 
     n_dirs = max(8, n_files // 100)
-    dirs = [(b"", 0, False)]  # (rel path, depth, hidden-or-under-hidden)
+    dirs = [(b"", 0, False)]
     names_used = [0]  # per-directory counter keeps names unique
     # Parents repeat in this list by a random fertility, which varies fan-out;
     # shallow folders get more weight so depths spread out below the cap.
-    parents = [0] * 6
+    parents = [0] * MAX_DEPTH
     for i in range(1, n_dirs):
         p = parents[rng.randrange(len(parents))]
         ppath, pdepth, phidden = dirs[p]
@@ -83,11 +84,11 @@ def build_plan(n_files, seed):
     # the dice gave none.
     has_kids = set(p.rpartition(b"/")[0] for p, _, _ in dirs[1:])
     leaves = [i for i in range(1, n_dirs) if dirs[i][0] not in has_kids]
-    specials = [(rng.choice(BAD_NAMES) + b" dir", False)]
+    odd_dirs = [(rng.choice(BAD_NAMES) + b" dir", False)]
     if not any(h for _, _, h in dirs):
-        specials.append((b".hidden", True))
-    picks = rng.sample(leaves, min(len(specials), len(leaves)))
-    for (base, hidden), i in zip(specials, picks):
+        odd_dirs.append((b".hidden", True))
+    picks = rng.sample(leaves, min(len(odd_dirs), len(leaves)))
+    for (base, hidden), i in zip(odd_dirs, picks):
         path, depth, phidden = dirs[i]
         head, _, name = path.rpartition(b"/")
         name = base + b"_" + name.rpartition(b"_")[2]
@@ -232,7 +233,7 @@ def describe(counts):
 
 
 def ensure_tree(tree, n_files, seed, out=sys.stdout):
-    """Build TREE or reuse a matching one. Returns counts, or None on refusal."""
+    """Build or reuse TREE. Returns counts, or None on refusal."""
     root = os.fsencode(os.path.abspath(tree))
     head = stamp_text(n_files, seed)
     if os.path.lexists(root):
@@ -287,6 +288,8 @@ def main():
     except OSError as e:
         print("make_tree: %s" % e, file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        return 130
 
 
 if __name__ == "__main__":
