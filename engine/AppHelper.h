@@ -81,6 +81,10 @@ public:
     std::atomic<int> m_bListing{0};  // 1 while the walk may go on; any thread may clear it
     std::unordered_map<std::string, int> m_mapFolderFiles;  // folder -> files seen, keys exact
 
+protected:
+    // During OnFileFound: the walk's count for the folder of the file being reported.
+    int CurrentFolderFileCount() const { return m_depth ? *m_frames[m_depth - 1].fileCount : 0; }
+
 private:
     enum EntryKind : uint8_t { kFile, kReadOnlyFile, kFolder };
     struct Entry {

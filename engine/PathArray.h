@@ -14,6 +14,8 @@ public:
     CPathArray() = default;
     CPathArray(const CPathArray&) = delete;
     CPathArray& operator=(const CPathArray&) = delete;
+    CPathArray(CPathArray&&) = default;
+    CPathArray& operator=(CPathArray&&) = default;
 
     void Add(std::string_view path);
     void RemoveAll();

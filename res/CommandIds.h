@@ -1,0 +1,52 @@
+#pragma once
+
+// Command ids keep their historic numbers: settings, key bindings and
+// scripts outside the program may name them.
+namespace Cmd {
+enum : int {
+    LookFirst = 210,  // 210..218 application looks
+    LookOffice2007Blue = 215,
+    LookOffice2007Black = 216,
+    LookOffice2007Silver = 217,
+    LookOffice2007Aqua = 218,
+    LookLast = 218,
+    ToggleInfoBar = 221,
+
+    IgnoreWindowsFolder = 310,
+    IgnoreProgramsFolder = 311,
+    IgnoreHiddenFiles = 312,
+    IgnoreReadOnlyFiles = 313,
+    StartListing = 314,
+    StopListing = 315,
+    SearchSubFolders = 316,
+    ViewFilesCount = 317,
+    OpenExplorer = 318,
+    OpenTerminal = 319,
+    OpenRecycleBin = 320,
+    ExportFileList = 321,
+    IgnoreRecycleBinFolder = 322,
+    AutoListLastFolder = 323,
+    IgnoreLocalAppDataFolder = 324,
+    IgnoreHiddenFolders = 325,
+    DisplayFileList = 326,
+    DuplicatesBySize = 327,
+
+    FileNew = 57600,
+    FileOpen = 57601,
+    FileClose = 57602,
+    FileSave = 57603,
+    FileSaveAs = 57604,
+    FilePrintSetup = 57606,
+    FilePrint = 57607,
+    FilePrintDirect = 57608,
+    FilePrintPreview = 57609,
+    AppAbout = 57664,
+    AppExit = 57665,
+    ViewStatusBar = 59393,
+};
+}  // namespace Cmd
+
+// The status-bar panes and the information bar's id.
+namespace Pane {
+enum : int { Folder = 120, FileCount = 121 };
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QTreeView>
+
+class QFileSystemModel;
+
+// A folders-only tree of the file system, hidden folders left out as a file
+// manager does. Every selection is announced after the tree has finished
+// handling it (queued), like a posted notice.
+class CFolderTree : public QTreeView {
+    Q_OBJECT
+public:
+    explicit CFolderTree(QWidget* parent = nullptr);
+
+    // Selects and shows the folder; false when the tree cannot reach it.
+    bool SelectPath(const QString& path);
+    // The selected item's file-system path, or empty.
+    QString SelectedPath() const;
+    // Re-reads the folder hierarchy so removed folders disappear.
+    void Refresh();
+
+signals:
+    void FolderSelected();
+
+private:
+    QFileSystemModel* m_model;
+};

@@ -1,0 +1,459 @@
+#include "MainFrame.h"
+
+#include "AppLook.h"
+#include "AppTexts.h"
+#include "CommandIds.h"
+#include "FolderTree.h"
+#include "OutlookBar.h"
+#include "RibbonBar.h"
+#include "SorvaneDoc.h"
+#include "SorvaneView.h"
+#include "Texts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSettings>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <sys/stat.h>
+
+namespace {
+
+// The command states follow stored values that another window or process may
+// change, so they are also refreshed on a slow timer.
+constexpr int kUpdateIntervalMs = 500;
+constexpr int kRecentDocuments = 4;
+
+struct CToggle {
+    int id;
+    const char* label;
+    const COptionDef* option;
+};
+
+const CToggle kFrameToggles[] = {
+    {Cmd::IgnoreWindowsFolder, "Windows", &Opt::IgnoreWindowsFolder},
+    {Cmd::IgnoreProgramsFolder, "Programs", &Opt::IgnoreProgramsFolder},
+    {Cmd::IgnoreRecycleBinFolder, "Recycle Bin", &Opt::IgnoreRecycleBinFolder},
+    {Cmd::IgnoreLocalAppDataFolder, "AppData", &Opt::IgnoreLocalAppDataFolder},
+    {Cmd::IgnoreHiddenFolders, "Hidden", &Opt::IgnoreHiddenFolders},
+    {Cmd::IgnoreHiddenFiles, "Hidden Files", &Opt::IgnoreHiddenFiles},
+    {Cmd::IgnoreReadOnlyFiles, "Read Only Files", &Opt::IgnoreReadOnlyFiles},
+    {Cmd::SearchSubFolders, "Search SubFolder(s)", &Opt::SearchSubFolders},
+    {Cmd::DisplayFileList, "Display File List", &Opt::DisplayFileList},
+};
+
+QString Title()
+{
+    return QString::fromUtf8(Res::kAppTitle);
+}
+
+QSettings AppSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(Res::kOrganisation), Title());
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(CSorvaneDoc* doc, QWidget* parent)
+    : QMainWindow(parent)
+    , m_doc(doc)
+{
+    setObjectName(QStringLiteral("mainFrame"));
+    setWindowTitle(Title());
+    m_look = AppLook::Stored();
+    ApplyLook(m_look);
+
+    BuildCommands();
+    auto* top = new QWidget(this);
+    auto* topLayout = new QVBoxLayout(top);
+    topLayout->setContentsMargins(0, 0, 0, 0);
+    topLayout->setSpacing(0);
+    m_ribbon = new CRibbonBar(top);
+    topLayout->addWidget(m_ribbon);
+    BuildRibbon();
+    BuildStatusBar();
+
+    m_outlookBar = new COutlookBar(this);
+    m_folderTree = m_outlookBar->FolderTree();
+    addDockWidget(Qt::LeftDockWidgetArea, m_outlookBar);
+    connect(m_folderTree, &CFolderTree::FolderSelected, this, &CMainFrame::OnFolderSelected);
+
+    m_infoBar = new CInfoBar(top);
+    topLayout->addWidget(m_infoBar);
+    setMenuWidget(top);
+
+    m_view = new CSorvaneView([this] { return m_doc->SelectedFolder(); }, this);
+    setCentralWidget(m_view);
+    connect(m_view, &CSorvaneView::ListingStatusChanged, this, &CMainFrame::OnListingStatusChanged,
+            Qt::QueuedConnection);
+    connect(m_view, &CSorvaneView::CommandStateChanged, this, &CMainFrame::UpdateCommandUI);
+
+    RestoreSelectedFolder();
+    ShowSelectedFolder(m_selectedFolder);
+
+    m_updateTimer.setInterval(kUpdateIntervalMs);
+    connect(&m_updateTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
+    m_updateTimer.start();
+    UpdateCommandUI();
+    resize(1280, 800);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+QAction* CMainFrame::AddCommand(int id, const QString& text, bool checkable)
+{
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    action->setCheckable(checkable);
+    const QString tip = CommandToolTip(id);
+    if (!tip.isEmpty())
+        action->setToolTip(tip);
+    addAction(action);
+    m_actions.insert(id, action);
+    // Any command may change what the others show.
+    connect(action, &QAction::triggered, this, &CMainFrame::UpdateCommandUI, Qt::QueuedConnection);
+    return action;
+}
+
+void CMainFrame::BuildCommands()
+{
+    for (const CToggle& t : kFrameToggles) {
+        const COptionDef* option = t.option;
+        connect(AddCommand(t.id, QString::fromUtf8(t.label), true), &QAction::triggered, this,
+                [this, option] { m_options.Toggle(*option); });
+    }
+    QAction* start = AddCommand(Cmd::StartListing, QStringLiteral("Start"));
+    start->setShortcut(Qt::Key_F9);
+    start->setShortcutContext(Qt::WindowShortcut);
+    connect(start, &QAction::triggered, this, [this] { m_view->OnStartListing(); });
+    connect(AddCommand(Cmd::StopListing, QStringLiteral("Stop")), &QAction::triggered, this,
+            [this] { m_view->OnStopListing(); });
+    connect(AddCommand(Cmd::AutoListLastFolder, QStringLiteral("Auto List Last Folder"), true), &QAction::triggered,
+            this, [this] { m_view->OnAutoListToggle(); });
+    connect(AddCommand(Cmd::ViewFilesCount, QStringLiteral("Files Count"), true), &QAction::triggered, this,
+            [this] { m_view->OnViewFilesCount(); });
+    connect(AddCommand(Cmd::ViewStatusBar, QStringLiteral("Status Bar"), true), &QAction::triggered, this,
+            [this] { statusBar()->setVisible(!statusBar()->isVisible()); });
+    connect(AddCommand(Cmd::ToggleInfoBar, QStringLiteral("Caption Bar"), true), &QAction::triggered, this,
+            [this] { m_infoBar->setVisible(!m_infoBar->isVisible()); });
+
+    // Launchers, export and the duplicate search arrive with their own work.
+    AddCommand(Cmd::OpenExplorer, QStringLiteral("Explorer"));
+    AddCommand(Cmd::OpenTerminal, QStringLiteral("Command Prompt"));
+    AddCommand(Cmd::OpenRecycleBin, QStringLiteral("Recycle Bin"));
+    AddCommand(Cmd::ExportFileList, QStringLiteral("Export File List"));
+    AddCommand(Cmd::DuplicatesBySize, QStringLiteral("File Size"));
+
+    for (unsigned id = Cmd::LookFirst; id <= unsigned(Cmd::LookLast); ++id) {
+        connect(AddCommand(int(id), AppLook::MenuText(id), true), &QAction::triggered, this,
+                [this, id] { ApplyLook(id); });
+    }
+
+    connect(AddCommand(Cmd::FileNew, QStringLiteral("&New")), &QAction::triggered, this, &CMainFrame::OnFileNew);
+    connect(AddCommand(Cmd::FileOpen, QStringLiteral("&Open...")), &QAction::triggered, this, &CMainFrame::OnFileOpen);
+    connect(AddCommand(Cmd::FileSave, QStringLiteral("&Save")), &QAction::triggered, this, &CMainFrame::OnFileSave);
+    connect(AddCommand(Cmd::FileSaveAs, QStringLiteral("Save &As...")), &QAction::triggered, this,
+            &CMainFrame::OnFileSaveAs);
+    connect(AddCommand(Cmd::FileClose, QStringLiteral("&Close")), &QAction::triggered, this, &CMainFrame::OnFileNew);
+    connect(AddCommand(Cmd::AppExit, QStringLiteral("E&xit")), &QAction::triggered, this, &QWidget::close);
+    connect(AddCommand(Cmd::AppAbout, QStringLiteral("About")), &QAction::triggered, this, [this] {
+        QMessageBox::about(this, QStringLiteral("About Sorvane"),
+                           QStringLiteral("Sorvane, Version %1").arg(QLatin1String(Res::kAppVersion)));
+    });
+    for (int id : {int(Cmd::FilePrint), int(Cmd::FilePrintDirect), int(Cmd::FilePrintPreview), int(Cmd::FilePrintSetup)})
+        AddCommand(id, QString())->setEnabled(false);
+    m_actions[Cmd::FilePrint]->setText(QStringLiteral("Print"));
+    m_actions[Cmd::FilePrintDirect]->setText(QStringLiteral("&Quick Print"));
+    m_actions[Cmd::FilePrintPreview]->setText(QStringLiteral("Print Pre&view"));
+    m_actions[Cmd::FilePrintSetup]->setText(QStringLiteral("Print Set&up"));
+    m_actions[Cmd::FileNew]->setShortcut(QKeySequence::New);
+    m_actions[Cmd::FileOpen]->setShortcut(QKeySequence::Open);
+    m_actions[Cmd::FileSave]->setShortcut(QKeySequence::Save);
+    m_actions[Cmd::FileSaveAs]->setShortcut(QKeySequence::SaveAs);
+    m_actions[Cmd::AppExit]->setShortcut(QKeySequence::Quit);
+}
+
+void CMainFrame::BuildRibbon()
+{
+    QStyle* st = style();
+    connect(m_ribbon, &CRibbonBar::ApplicationButtonPressed, this, &CMainFrame::OnStepLook, Qt::QueuedConnection);
+    BuildApplicationMenu();
+
+    m_ribbon->AddCategory(QStringLiteral("&Home"));
+    auto checks = [this](std::initializer_list<int> ids) {
+        for (int id : ids)
+            m_ribbon->AddCheckBox(m_actions[id]);
+    };
+    m_ribbon->AddPanel(QStringLiteral("Folders To Ignore"));
+    checks({Cmd::IgnoreWindowsFolder, Cmd::IgnoreProgramsFolder, Cmd::IgnoreRecycleBinFolder,
+            Cmd::IgnoreLocalAppDataFolder, Cmd::IgnoreHiddenFolders});
+    m_ribbon->AddPanel(QStringLiteral("Files to Ignore"));
+    checks({Cmd::IgnoreHiddenFiles, Cmd::IgnoreReadOnlyFiles});
+    m_ribbon->AddPanel(QStringLiteral("File Listing"));
+    m_ribbon->AddButton(m_actions[Cmd::StartListing], st->standardIcon(QStyle::SP_MediaPlay));
+    m_ribbon->AddButton(m_actions[Cmd::StopListing], st->standardIcon(QStyle::SP_MediaStop));
+    checks({Cmd::SearchSubFolders, Cmd::AutoListLastFolder, Cmd::DisplayFileList});
+    m_ribbon->AddPanel(QStringLiteral("Launchers"));
+    m_ribbon->AddButton(m_actions[Cmd::OpenExplorer], st->standardIcon(QStyle::SP_DirOpenIcon));
+    m_ribbon->AddButton(m_actions[Cmd::OpenTerminal], st->standardIcon(QStyle::SP_ComputerIcon));
+    m_ribbon->AddButton(m_actions[Cmd::OpenRecycleBin], st->standardIcon(QStyle::SP_TrashIcon));
+    m_ribbon->AddPanel(QStringLiteral("Exporters"));
+    m_ribbon->AddButton(m_actions[Cmd::ExportFileList], st->standardIcon(QStyle::SP_DialogSaveButton));
+    m_ribbon->AddPanel(QStringLiteral("Duplicate File Search"));
+    m_ribbon->AddButton(m_actions[Cmd::DuplicatesBySize], st->standardIcon(QStyle::SP_FileDialogContentsView));
+    m_ribbon->AddPanel(QStringLiteral("View"));
+    checks({Cmd::ViewStatusBar, Cmd::ToggleInfoBar, Cmd::ViewFilesCount});
+
+    auto* styleButton = new QToolButton(m_ribbon);
+    styleButton->setObjectName(QStringLiteral("styleButton"));
+    styleButton->setText(QStringLiteral("Style"));
+    styleButton->setToolTip(QStringLiteral("<b>Modify Visual Style</b><br>Choose one of the Office 2007 themes"));
+    styleButton->setPopupMode(QToolButton::InstantPopup);
+    auto* styleMenu = new QMenu(styleButton);
+    for (int id = Cmd::LookOffice2007Blue; id <= Cmd::LookLast; ++id)
+        styleMenu->addAction(m_actions[id]);
+    styleButton->setMenu(styleMenu);
+    m_ribbon->AddTabRowButton(styleButton);
+
+    auto* about = new QToolButton(m_ribbon);
+    about->setObjectName(QStringLiteral("aboutButton"));
+    about->setDefaultAction(m_actions[Cmd::AppAbout]);
+    about->setIcon(st->standardIcon(QStyle::SP_MessageBoxQuestion));
+    about->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_ribbon->AddTabRowButton(about);
+}
+
+void CMainFrame::BuildApplicationMenu()
+{
+    m_appMenu = new QMenu(this);
+    m_appMenu->setObjectName(QStringLiteral("applicationMenu"));
+    for (int id : {int(Cmd::FileNew), int(Cmd::FileOpen), int(Cmd::FileSave), int(Cmd::FileSaveAs)})
+        m_appMenu->addAction(m_actions[id]);
+    QMenu* print = m_appMenu->addMenu(QStringLiteral("Print"));
+    print->setEnabled(false);
+    print->addSection(QStringLiteral("Preview and print the document"));
+    for (int id : {int(Cmd::FilePrintDirect), int(Cmd::FilePrintPreview), int(Cmd::FilePrintSetup)})
+        print->addAction(m_actions[id]);
+    m_appMenu->addSeparator();
+    m_appMenu->addAction(m_actions[Cmd::FileClose]);
+    m_recentMenu = m_appMenu->addMenu(QStringLiteral("Recent Documents"));
+    connect(m_recentMenu, &QMenu::aboutToShow, this, [this] {
+        m_recentMenu->clear();
+        const QStringList files = AppSettings().value(QStringLiteral("Recent File List")).toStringList();
+        for (int i = 0; i < files.size(); ++i) {
+            const QString file = files[i];
+            m_recentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(file), this,
+                                    [this, file] { OpenDocument(file); });
+        }
+        m_recentMenu->setEnabled(!files.isEmpty());
+    });
+    QMenu* looks = m_appMenu->addMenu(QStringLiteral("&Application Look"));
+    for (int id = Cmd::LookFirst; id <= Cmd::LookLast; ++id)
+        looks->addAction(m_actions[id]);
+    m_appMenu->addSeparator();
+    m_appMenu->addAction(m_actions[Cmd::AppExit]);
+
+    // The application button's key tip "f": Alt+F opens the menu under it.
+    auto* keyTip = new QAction(this);
+    keyTip->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F));
+    addAction(keyTip);
+    connect(keyTip, &QAction::triggered, this, [this] {
+        QToolButton* b = m_ribbon->ApplicationButton();
+        m_appMenu->popup(b->mapToGlobal(QPoint(0, b->height())));
+    });
+    m_ribbon->ApplicationButton()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_ribbon->ApplicationButton(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { m_appMenu->popup(m_ribbon->ApplicationButton()->mapToGlobal(pos)); });
+}
+
+void CMainFrame::BuildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    const QFontMetrics fm(bar->font());
+    m_folderPane = new QLabel(QString::fromUtf8(Txt::FolderPaneInitial), bar);
+    m_folderPane->setObjectName(QStringLiteral("folderPane"));
+    m_folderPane->setTextFormat(Qt::PlainText);
+    m_folderPane->setFixedWidth(fm.horizontalAdvance(QString(80, QLatin1Char('X'))));
+    m_folderPane->setAccessibleName(QString::fromUtf8(Txt::FolderPaneLabel));
+    bar->addWidget(m_folderPane);
+    m_fileCountPane = new QLabel(QString::fromUtf8(Txt::CountPaneInitial), bar);
+    m_fileCountPane->setObjectName(QStringLiteral("fileCountPane"));
+    m_fileCountPane->setTextFormat(Qt::PlainText);
+    m_fileCountPane->setFixedWidth(fm.horizontalAdvance(QString(33, QLatin1Char('X'))));
+    m_fileCountPane->setAccessibleName(QString::fromUtf8(Txt::CountPaneLabel));
+    m_fileCountPane->setToolTip(QString::fromUtf8(Txt::CountPaneLabel));
+    bar->addPermanentWidget(m_fileCountPane);
+}
+
+void CMainFrame::RestoreSelectedFolder()
+{
+    m_options.GetLastFolderSelected(m_selectedFolder);
+    // The tree's own notice of this selection is queued before anything the
+    // view posts at start-up, so an auto-started listing sees the folder.
+    if (!m_folderTree->SelectPath(m_selectedFolder)) {
+        m_selectedFolder.clear();
+        m_options.SetLastFolderSelected(QString());
+    }
+}
+
+void CMainFrame::ShowSelectedFolder(const QString& path)
+{
+    if (path.isEmpty()) {
+        m_folderPane->setText(QString::fromUtf8(Txt::FolderPaneNone));
+        m_folderPane->setToolTip(QString::fromUtf8(Txt::FolderPaneNoneTip));
+    } else {
+        m_folderPane->setText(path);
+        m_folderPane->setToolTip(QString::fromUtf8(Txt::FolderPaneTip).arg(path));
+    }
+}
+
+void CMainFrame::ShowStoredInfoText()
+{
+    QString text;
+    m_options.GetInfoBarText(text);
+    m_infoBar->SetText(text);
+}
+
+void CMainFrame::OnFolderSelected()
+{
+    const QString path = m_folderTree->SelectedPath();
+    if (path.isEmpty())
+        return;
+    struct stat st;
+    if (stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return;
+    m_selectedFolder = path;
+    m_options.SetLastFolderSelected(path);
+    ShowSelectedFolder(path);
+    m_doc->SetSelectedFolder(path);
+    m_options.SetInfoBarText(QString::fromUtf8(Txt::StartPrompt).arg(path));
+    ShowStoredInfoText();
+}
+
+void CMainFrame::OnListingStatusChanged()
+{
+    ShowStoredInfoText();
+    m_fileCountPane->setText(GetListingStatus());
+}
+
+void CMainFrame::OnStepLook()
+{
+    ApplyLook(AppLook::Next(m_look));
+}
+
+void CMainFrame::OnRefreshFolderTree()
+{
+    m_folderTree->Refresh();
+}
+
+void CMainFrame::ApplyLook(unsigned id)
+{
+    m_look = id;
+    AppLook::Store(id);
+    UpdateCommandUI();
+}
+
+void CMainFrame::UpdateCommandUI()
+{
+    if (!m_view)
+        return;
+    for (const CToggle& t : kFrameToggles)
+        m_actions[t.id]->setChecked(m_options.IsOn(*t.option));
+    m_actions[Cmd::ViewFilesCount]->setChecked(m_options.IsOn(Opt::ViewFilesCount));
+    m_actions[Cmd::AutoListLastFolder]->setChecked(m_options.IsOn(Opt::AutoListLastFolderAtStartup));
+    const bool listing = m_view->IsListing();
+    m_actions[Cmd::StartListing]->setEnabled(!listing);
+    m_actions[Cmd::StopListing]->setEnabled(listing);
+    for (int id : {int(Cmd::ExportFileList), int(Cmd::DuplicatesBySize), int(Cmd::OpenExplorer),
+                   int(Cmd::OpenTerminal), int(Cmd::OpenRecycleBin)})
+        m_actions[id]->setEnabled(false);
+    m_actions[Cmd::ViewStatusBar]->setChecked(statusBar()->isVisible());
+    m_actions[Cmd::ToggleInfoBar]->setChecked(m_infoBar->isVisible());
+    for (int id = Cmd::LookFirst; id <= Cmd::LookLast; ++id)
+        m_actions[id]->setChecked(unsigned(id) == m_look);
+}
+
+void CMainFrame::OnFileNew()
+{
+    m_doc->New();
+    m_view->OnInitialUpdate();
+}
+
+void CMainFrame::OnFileOpen()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), QString::fromUtf8(Txt::DocFilter));
+    if (!path.isEmpty())
+        OpenDocument(path);
+}
+
+bool CMainFrame::OpenDocument(const QString& path)
+{
+    QString error;
+    if (!m_doc->Open(path, &error)) {
+        QMessageBox::information(this, Title(), QStringLiteral("%1\n%2").arg(path, error));
+        return false;
+    }
+    AddRecentDocument(path);
+    m_view->OnInitialUpdate();
+    return true;
+}
+
+void CMainFrame::OnFileSave()
+{
+    if (m_doc->PathName().isEmpty()) {
+        OnFileSaveAs();
+        return;
+    }
+    QString error;
+    if (!m_doc->Save(m_doc->PathName(), &error))
+        QMessageBox::information(this, Title(), QStringLiteral("%1\n%2").arg(m_doc->PathName(), error));
+}
+
+bool CMainFrame::OnFileSaveAs()
+{
+    QFileDialog dialog(this, QString(), QString(), QString::fromUtf8(Txt::DocFilter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("svd"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    const QString path = dialog.selectedFiles().first();
+    QString error;
+    if (!m_doc->Save(path, &error)) {
+        QMessageBox::information(this, Title(), QStringLiteral("%1\n%2").arg(path, error));
+        return false;
+    }
+    AddRecentDocument(path);
+    return true;
+}
+
+void CMainFrame::AddRecentDocument(const QString& path)
+{
+    QSettings s = AppSettings();
+    QStringList files = s.value(QStringLiteral("Recent File List")).toStringList();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    files.removeAll(absolute);
+    files.prepend(absolute);
+    while (files.size() > kRecentDocuments)
+        files.removeLast();
+    s.setValue(QStringLiteral("Recent File List"), files);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    // A running walk stops and its thread is joined before the window goes.
+    m_updateTimer.stop();
+    m_view->StopAndJoin();
+    m_view->SaveColumnWidths();
+    QMainWindow::closeEvent(event);
+}

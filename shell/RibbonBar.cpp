@@ -1,0 +1,194 @@
+#include "RibbonBar.h"
+
+#include "Texts.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTabBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kAppButtonSize = 45;
+constexpr int kRowsPerColumn = 3;
+
+// The application button is drawn as an orb.
+class COrbButton : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = QRectF(rect()).adjusted(2, 2, -2, -2);
+        QRadialGradient g(r.center() - QPointF(0, r.height() / 4), r.width() * 0.7);
+        const QColor base = palette().color(QPalette::Highlight);
+        g.setColorAt(0, base.lighter(underMouse() ? 190 : 170));
+        g.setColorAt(1, isDown() ? base.darker(130) : base);
+        p.setPen(QPen(base.darker(150), 1.5));
+        p.setBrush(g);
+        p.drawEllipse(r);
+        p.setPen(QPen(palette().color(QPalette::HighlightedText), 2));
+        p.setFont(QFont(font().family(), 16, QFont::Bold));
+        p.drawText(r, Qt::AlignCenter, QStringLiteral("S"));
+    }
+};
+
+// A check box that mirrors its action: a click triggers the command, and the
+// mark and enabled state follow the action.
+class CRibbonCheckBox : public QCheckBox {
+public:
+    CRibbonCheckBox(QAction* action, QWidget* parent)
+        : QCheckBox(action->text(), parent)
+    {
+        auto sync = [this, action] {
+            setChecked(action->isChecked());
+            setEnabled(action->isEnabled());
+        };
+        sync();
+        connect(action, &QAction::changed, this, sync);
+        connect(this, &QCheckBox::clicked, this, [action, sync] {
+            action->trigger();
+            sync();
+        });
+    }
+};
+
+}  // namespace
+
+QString CommandToolTip(int commandId)
+{
+    for (const CCommandTip& tip : kCommandTips) {
+        if (tip.id == commandId) {
+            return QStringLiteral("<b>%1</b><br>%2").arg(QString::fromUtf8(tip.title).toHtmlEscaped(),
+                                                          QString::fromUtf8(tip.description).toHtmlEscaped());
+        }
+    }
+    return {};
+}
+
+CRibbonBar::CRibbonBar(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("ribbon"));
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    m_tabRow = new QHBoxLayout;
+    m_tabRow->setContentsMargins(4, 2, 4, 0);
+    m_appButton = new COrbButton(this);
+    m_appButton->setObjectName(QStringLiteral("applicationButton"));
+    m_appButton->setFixedSize(kAppButtonSize, kAppButtonSize);
+    m_appButton->setToolTip(QString::fromUtf8(Txt::AppButtonTip));
+    m_appButton->installEventFilter(this);
+    m_tabRow->addWidget(m_appButton);
+    outer->addLayout(m_tabRow);
+
+    m_body = new QFrame(this);
+    m_body->setObjectName(QStringLiteral("ribbonCategory"));
+    static_cast<QFrame*>(m_body)->setFrameShape(QFrame::StyledPanel);
+    m_panels = new QHBoxLayout(m_body);
+    m_panels->setContentsMargins(4, 4, 4, 4);
+    m_panels->setSpacing(2);
+    m_panels->addStretch(1);
+    outer->addWidget(m_body);
+}
+
+bool CRibbonBar::eventFilter(QObject* watched, QEvent* event)
+{
+    // A press or double-click steps the look and never opens a menu.
+    if (watched == m_appButton
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        emit ApplicationButtonPressed();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CRibbonBar::AddCategory(const QString& name)
+{
+    auto* tabs = new QTabBar(this);
+    tabs->setObjectName(QStringLiteral("categoryTabs"));
+    tabs->setDrawBase(false);
+    tabs->addTab(name);
+    m_tabRow->addWidget(tabs, 0, Qt::AlignBottom);
+    m_tabRow->addStretch(1);
+}
+
+void CRibbonBar::AddTabRowButton(QToolButton* button)
+{
+    button->setAutoRaise(true);
+    m_tabRow->addWidget(button, 0, Qt::AlignBottom);
+    if (!m_styleButton)
+        m_styleButton = button;
+}
+
+void CRibbonBar::AddPanel(const QString& label)
+{
+    auto* panel = new QFrame(m_body);
+    panel->setObjectName(QStringLiteral("panel:") + label);
+    auto* v = new QVBoxLayout(panel);
+    v->setContentsMargins(4, 2, 4, 2);
+    v->setSpacing(2);
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(0);
+    v->addLayout(grid, 1);
+    auto* caption = new QLabel(label, panel);
+    caption->setAlignment(Qt::AlignHCenter);
+    caption->setEnabled(false);
+    v->addWidget(caption);
+    m_panels->insertWidget(m_panels->count() - 1, panel);
+    if (m_currentPanel) {
+        auto* line = new QFrame(m_body);
+        line->setFrameShape(QFrame::VLine);
+        line->setFrameShadow(QFrame::Sunken);
+        m_panels->insertWidget(m_panels->count() - 2, line);
+    }
+    m_currentPanel = panel;
+    m_nextColumn = 0;
+    m_checkRow = 0;
+    m_panelLabels << label;
+}
+
+QGridLayout* CRibbonBar::PanelGrid() const
+{
+    return static_cast<QGridLayout*>(static_cast<QVBoxLayout*>(m_currentPanel->layout())->itemAt(0)->layout());
+}
+
+void CRibbonBar::AddButton(QAction* action, const QIcon& icon)
+{
+    auto* button = new QToolButton(m_currentPanel);
+    action->setIcon(icon);
+    button->setDefaultAction(action);
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setIconSize(QSize(32, 32));
+    button->setAutoRaise(true);
+    button->setToolTip(CommandToolTip(action->data().toInt()));
+    PanelGrid()->addWidget(button, 0, m_nextColumn++, kRowsPerColumn, 1);
+    m_checkRow = 0;
+    m_elements.insert(action->data().toInt(), button);
+}
+
+void CRibbonBar::AddCheckBox(QAction* action)
+{
+    auto* box = new CRibbonCheckBox(action, m_currentPanel);
+    box->setToolTip(CommandToolTip(action->data().toInt()));
+    // Check boxes stack three to a column, as small ribbon elements do.
+    if (m_checkRow == 0)
+        m_checkColumn = m_nextColumn++;
+    PanelGrid()->addWidget(box, m_checkRow, m_checkColumn);
+    m_checkRow = (m_checkRow + 1) % kRowsPerColumn;
+    m_elements.insert(action->data().toInt(), box);
+}

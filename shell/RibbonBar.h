@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QHash>
+#include <QWidget>
+
+class QAction;
+class QGridLayout;
+class QHBoxLayout;
+class QMenu;
+class QToolButton;
+
+// A ribbon of our own: the round application button, a tab row with one
+// category, the Style and About buttons at its right end, and the category's
+// panels of buttons and check boxes. Every element is driven by the QAction
+// of its command id, so states are refreshed in one place.
+class CRibbonBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit CRibbonBar(QWidget* parent = nullptr);
+
+    QToolButton* ApplicationButton() const { return m_appButton; }
+    QToolButton* StyleButton() const { return m_styleButton; }
+
+    void AddCategory(const QString& name);
+    void AddPanel(const QString& label);
+    void AddButton(QAction* action, const QIcon& icon);
+    void AddCheckBox(QAction* action);
+    void AddTabRowButton(QToolButton* button);
+    // The widget showing a command, for tests and key navigation.
+    QWidget* ElementFor(int commandId) const { return m_elements.value(commandId); }
+    QStringList PanelLabels() const { return m_panelLabels; }
+
+signals:
+    // A press or a double-click on the application button.
+    void ApplicationButtonPressed();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QGridLayout* PanelGrid() const;
+
+    QToolButton* m_appButton;
+    QToolButton* m_styleButton = nullptr;
+    QHBoxLayout* m_tabRow;
+    QWidget* m_body;
+    QHBoxLayout* m_panels;
+    QWidget* m_currentPanel = nullptr;
+    int m_nextColumn = 0;
+    int m_checkColumn = 0;
+    int m_checkRow = 0;
+    QHash<int, QWidget*> m_elements;
+    QStringList m_panelLabels;
+};
+
+// The tooltip of a ribbon command: its title in bold above its description.
+QString CommandToolTip(int commandId);

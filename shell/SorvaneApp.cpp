@@ -1,0 +1,68 @@
+#include "SorvaneApp.h"
+
+#include "AppTexts.h"
+#include "MainFrame.h"
+#include "SorvaneDoc.h"
+#include "SorvaneView.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+}  // namespace
+
+CSorvaneApp::CSorvaneApp()
+    : m_doc(std::make_unique<CSorvaneDoc>())
+{
+}
+
+CSorvaneApp::~CSorvaneApp()
+{
+    // The frame (and with it the view, which saves its column widths) goes first.
+    m_frame.reset();
+}
+
+bool CSorvaneApp::InitInstance(const QStringList& args)
+{
+    m_frame = std::make_unique<CMainFrame>(m_doc.get());
+    for (const QString& arg : args) {
+        if (!arg.startsWith(QLatin1Char('-'))) {
+            m_frame->OpenDocument(arg);
+            break;
+        }
+    }
+    m_frame->show();
+    m_frame->setWindowTitle(QString::fromUtf8(Res::kAppTitle));
+    m_frame->View()->OnInitialUpdate();
+    return true;
+}
+
+void CSorvaneApp::CloseOnTerminationSignals()
+{
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return;
+    m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    connect(m_signalNotifier, &QSocketNotifier::activated, this, [this] {
+        char c;
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        if (m_frame)
+            m_frame->close();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = OnTerminationSignal;
+    sa.sa_flags = SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}

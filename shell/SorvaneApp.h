@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class CMainFrame;
+class CSorvaneDoc;
+class QSocketNotifier;
+
+// Start-up and shutdown of the window: one document, one frame, one view.
+class CSorvaneApp : public QObject {
+    Q_OBJECT
+public:
+    CSorvaneApp();
+    ~CSorvaneApp() override;
+
+    // Builds and shows the main window; args are the command line's document arguments.
+    bool InitInstance(const QStringList& args);
+    CMainFrame* MainFrame() const { return m_frame.get(); }
+    CSorvaneDoc* Document() const { return m_doc.get(); }
+
+    // SIGTERM and SIGINT close the window as its close box does.
+    void CloseOnTerminationSignals();
+
+private:
+    std::unique_ptr<CSorvaneDoc> m_doc;
+    std::unique_ptr<CMainFrame> m_frame;
+    QSocketNotifier* m_signalNotifier = nullptr;
+};

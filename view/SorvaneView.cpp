@@ -1,0 +1,338 @@
+#include "SorvaneView.h"
+
+#include "AppTexts.h"
+#include "ListingStatus.h"
+#include "Texts.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QMutex>
+#include <QResizeEvent>
+#include <QTableView>
+
+namespace {
+
+// Rows reach the lists about twenty times a second; a walk that outruns that
+// hands over early so a batch stays small.
+constexpr int kDrainIntervalMs = 50;
+constexpr int kMaxBatchRows = 8192;
+
+QMutex g_statusLock;
+QString g_strListingStatus;
+
+QTableView* MakeList(QAbstractItemModel* model, QWidget* parent)
+{
+    auto* list = new QTableView(parent);
+    list->setModel(model);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setShowGrid(true);
+    list->setWordWrap(false);
+    list->setSortingEnabled(false);
+    list->verticalHeader()->hide();
+    list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
+    list->horizontalHeader()->setMinimumSectionSize(0);
+    list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    list->horizontalHeader()->setStretchLastSection(false);
+    return list;
+}
+
+QString Title()
+{
+    return QString::fromUtf8(Res::kAppTitle);
+}
+
+}  // namespace
+
+QString GetListingStatus()
+{
+    QMutexLocker lock(&g_statusLock);
+    return g_strListingStatus;
+}
+
+void SetListingStatus(const QString& text)
+{
+    QMutexLocker lock(&g_statusLock);
+    g_strListingStatus = text;
+}
+
+CSorvaneView::CSorvaneView(FolderSource selectedFolder, QWidget* parent)
+    : QWidget(parent)
+    , m_selectedFolder(std::move(selectedFolder))
+{
+    m_bListing = 0;
+    m_fileModel = new CFileListModel(this);
+    m_folderModel = new CFolderListModel(this);
+    m_listFiles = MakeList(m_fileModel, this);
+    m_listFiles->setObjectName(QStringLiteral("fileList"));
+    m_listFolders = MakeList(m_folderModel, this);
+    m_listFolders->setObjectName(QStringLiteral("folderList"));
+    m_drainTimer.setInterval(kDrainIntervalMs);
+    connect(&m_drainTimer, &QTimer::timeout, this, &CSorvaneView::DrainPending);
+}
+
+CSorvaneView::~CSorvaneView()
+{
+    StopAndJoin();
+    SaveColumnWidths();
+}
+
+void CSorvaneView::OnInitialUpdate()
+{
+    LayoutLists();
+    if (!m_columnsReady) {
+        // Set up once: the status rendering retitles columns by index.
+        m_columnsReady = true;
+        for (int i = 0; i < 3; ++i) {
+            m_listFiles->horizontalHeader()->resizeSection(
+                i, int(m_options.ReadInt(Opt::ColumnWidthName(0, i), Opt::kFileListWidths[i])));
+            m_listFolders->horizontalHeader()->resizeSection(
+                i, int(m_options.ReadInt(Opt::ColumnWidthName(1, i), Opt::kFolderListWidths[i])));
+        }
+    }
+    ApplyFolderListVisibility();
+    if (m_options.IsOn(Opt::AutoListLastFolderAtStartup))
+        QMetaObject::invokeMethod(this, &CSorvaneView::OnStartListing, Qt::QueuedConnection);
+}
+
+void CSorvaneView::LayoutLists()
+{
+    const int w = width();
+    const int h = height();
+    if (m_options.IsOn(Opt::ViewFilesCount)) {
+        m_listFiles->setGeometry(0, 0, w, h / 2);
+        m_listFolders->setGeometry(0, h / 2, w, h / 2);
+    } else {
+        m_listFiles->setGeometry(0, 0, w, h);
+    }
+}
+
+void CSorvaneView::ApplyFolderListVisibility()
+{
+    if (m_options.IsOn(Opt::ViewFilesCount)) {
+        m_listFolders->show();
+    } else {
+        m_folderModel->Clear();
+        m_listFolders->hide();
+    }
+}
+
+void CSorvaneView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    LayoutLists();
+}
+
+void CSorvaneView::OnViewFilesCount()
+{
+    m_options.Toggle(Opt::ViewFilesCount);
+    LayoutLists();
+    ApplyFolderListVisibility();
+}
+
+void CSorvaneView::OnAutoListToggle()
+{
+    m_options.Toggle(Opt::AutoListLastFolderAtStartup);
+}
+
+void CSorvaneView::OnStopListing()
+{
+    m_stopRequested = true;
+    m_bListing = 0;
+}
+
+void CSorvaneView::OnStartListing()
+{
+    if (IsListing()) {
+        // Start during a run acts as Stop.
+        QMetaObject::invokeMethod(this, &CSorvaneView::OnStopListing, Qt::QueuedConnection);
+        return;
+    }
+    const QString folder = m_selectedFolder ? m_selectedFolder() : QString();
+    if (folder.isEmpty()) {
+        QMessageBox::information(this, Title(), QString::fromUtf8(Txt::SelectFolderFirst));
+        return;
+    }
+    m_fileModel->Clear();
+    m_folderModel->Clear();
+
+    // The flag goes up before the thread exists, so no second run can start.
+    m_bListing = 1;
+    m_stopRequested = false;
+    m_bDisplayFileList = m_options.IsOn(Opt::DisplayFileList);
+    PrepareListing();
+    SetListingStatus(QString::fromUtf8(Txt::LoadingFileList));
+    m_strStatus = ListingStatus::StartedText(folder, *this);
+    if (!m_bDisplayFileList)
+        AddStatusRow(m_strStatus);
+    m_options.SetInfoBarText(m_strStatus);
+    emit ListingStatusChanged();
+    SetHeaderTitles();
+
+    m_strRootFolder = QFile::encodeName(folder);
+    m_local = CBatch();
+    m_pending = CBatch();
+    m_lastCountedFolder.clear();
+    m_handOverWanted = true;
+    m_drainTimer.start();
+    m_thread = std::thread([this] { RunWalk(); });
+    emit CommandStateChanged();
+}
+
+void CSorvaneView::RunWalk()
+{
+    StartListing();
+    HandOver();
+    QMetaObject::invokeMethod(this, &CSorvaneView::OnWalkFinished, Qt::QueuedConnection);
+}
+
+void CSorvaneView::OnFileFound(const CFileFind& finder)
+{
+    // A Stop that came before the walk raised its flag still counts.
+    if (m_stopRequested.load(std::memory_order_relaxed))
+        m_bListing.store(0, std::memory_order_relaxed);
+    const std::string_view path = finder.FilePath();
+    if (m_bDisplayFileList) {
+        m_local.paths.Add(path);
+        m_local.nameStarts.push_back(uint32_t(path.size() - finder.FileName().size()));
+    } else {
+        m_arrFiles.Add(path);
+    }
+    if (m_bViewFilesCount) {
+        const std::string_view folder = finder.Folder();
+        auto& counts = m_local.folderCounts;
+        if (counts.empty() || counts.back().first != folder)
+            counts.emplace_back(std::string(folder), 0);
+        counts.back().second = CurrentFolderFileCount();
+    }
+    if (m_handOverWanted.load(std::memory_order_relaxed) || m_local.paths.GetSize() >= kMaxBatchRows) {
+        if (!m_bDisplayFileList) {
+            m_local.currentFile.assign(path);
+            m_local.hasCurrentFile = true;
+        }
+        HandOver();
+    }
+}
+
+void CSorvaneView::HandOver()
+{
+    m_handOverWanted.store(false, std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(m_pendingLock);
+    if (m_pending.Empty()) {
+        std::swap(m_pending, m_local);
+        return;
+    }
+    for (int i = 0; i < m_local.paths.GetSize(); ++i) {
+        m_pending.paths.Add(m_local.paths.At(i));
+        m_pending.nameStarts.push_back(m_local.nameStarts[size_t(i)]);
+    }
+    for (auto& fc : m_local.folderCounts) {
+        if (!m_pending.folderCounts.empty() && m_pending.folderCounts.back().first == fc.first)
+            m_pending.folderCounts.back().second = fc.second;
+        else
+            m_pending.folderCounts.push_back(std::move(fc));
+    }
+    if (m_local.hasCurrentFile) {
+        m_pending.currentFile.swap(m_local.currentFile);
+        m_pending.hasCurrentFile = true;
+    }
+    m_local = CBatch();
+}
+
+void CSorvaneView::DrainPending()
+{
+    CBatch batch;
+    {
+        std::lock_guard<std::mutex> lock(m_pendingLock);
+        std::swap(batch, m_pending);
+    }
+    m_handOverWanted.store(true, std::memory_order_relaxed);
+    if (!batch.paths.IsEmpty()) {
+        m_fileModel->AppendFiles(batch.paths, batch.nameStarts, 0);
+        m_listFiles->scrollToBottom();
+    }
+    int lastFolderRow = -1;
+    for (const auto& [folder, count] : batch.folderCounts)
+        lastFolderRow = m_folderModel->UpdateFolder(folder, count);
+    if (lastFolderRow >= 0 && m_listFolders->isVisible())
+        m_listFolders->scrollTo(m_folderModel->index(lastFolderRow, 0));
+    if (batch.hasCurrentFile)
+        m_fileModel->SetCurrentFile(QFile::decodeName(QByteArray::fromStdString(batch.currentFile)));
+}
+
+void CSorvaneView::AddStatusRow(const QString& text)
+{
+    m_fileModel->AppendStatus(text);
+    m_listFiles->scrollToBottom();
+}
+
+void CSorvaneView::SetHeaderTitles()
+{
+    m_fileModel->setHeaderData(1, Qt::Horizontal, m_bDisplayFileList ? QStringLiteral("File Name") : QStringLiteral("Status"));
+    m_fileModel->setHeaderData(2, Qt::Horizontal, m_bDisplayFileList ? QStringLiteral("Folder") : QString());
+}
+
+void CSorvaneView::OnWalkFinished()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    m_drainTimer.stop();
+    DrainPending();
+    if (m_closing) {
+        m_bListing = 0;
+        return;
+    }
+
+    const int files = m_bDisplayFileList ? m_fileModel->rowCount() : m_arrFiles.GetSize();
+    const ListingStatus::CSummary summary =
+        ListingStatus::Finished(*this, m_bViewFilesCount ? m_folderModel->rowCount() : -1, files);
+    m_strStatus = summary.infoBarText;
+    if (!m_bDisplayFileList) {
+        for (const QString& row : summary.rows)
+            AddStatusRow(row);
+    }
+    SetListingStatus(summary.filesLine);
+
+    if (files > 1) {
+        QMessageBox box(QMessageBox::Question, Title(), QString::fromUtf8(Txt::AskDuplicateSearch),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+        m_question = &box;
+        const int answer = box.exec();
+        m_question = nullptr;
+        if (answer == QMessageBox::Yes && !m_closing)
+            emit DuplicateSearchRequested();
+    }
+    if (!m_bDisplayFileList)
+        m_fileModel->SetCurrentFile(QString());
+
+    m_options.SetInfoBarText(m_strStatus);
+    emit ListingStatusChanged();
+    SetHeaderTitles();
+    m_bListing = 0;
+    emit CommandStateChanged();
+}
+
+void CSorvaneView::StopAndJoin()
+{
+    m_closing = true;
+    m_stopRequested = true;
+    m_bListing = 0;
+    if (m_question)
+        m_question->reject();
+    if (m_thread.joinable())
+        m_thread.join();
+    m_drainTimer.stop();
+}
+
+void CSorvaneView::SaveColumnWidths()
+{
+    if (!m_columnsReady)
+        return;
+    const QHeaderView* headers[2] = {m_listFiles->horizontalHeader(), m_listFolders->horizontalHeader()};
+    for (int k = 0; k < 2; ++k) {
+        for (int i = 0; i < headers[k]->count(); ++i)
+            m_options.WriteInt(Opt::ColumnWidthName(k, i), headers[k]->sectionSize(i));
+    }
+}

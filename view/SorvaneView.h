@@ -1,0 +1,105 @@
+#pragma once
+
+#include "AppHelper.h"
+#include "ListModels.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class QMessageBox;
+class QTableView;
+
+// The short file-count status handed from a listing run to the main frame.
+// Every assignment and copy happens under one lock.
+QString GetListingStatus();
+void SetListingStatus(const QString& text);
+
+// The main view: the top file list, the folder list below it, and the
+// listing run. The walk runs on its own thread and hands rows to the UI
+// thread in batches; no widget is touched off the UI thread.
+class CSorvaneView : public QWidget, public CAppHelper {
+    Q_OBJECT
+public:
+    using FolderSource = std::function<QString()>;
+
+    explicit CSorvaneView(FolderSource selectedFolder, QWidget* parent = nullptr);
+    ~CSorvaneView() override;
+
+    void OnInitialUpdate();
+    void OnStartListing();
+    void OnStopListing();
+    void OnViewFilesCount();
+    void OnAutoListToggle();
+    // Stops a running walk and waits for its thread (closing the window).
+    void StopAndJoin();
+    void SaveColumnWidths();
+
+    bool IsListing() const { return m_bListing.load(std::memory_order_relaxed) != 0; }
+    bool IsWalking() const { return m_thread.joinable(); }
+
+    QTableView* FileList() const { return m_listFiles; }
+    QTableView* FolderList() const { return m_listFolders; }
+    CFileListModel* FileModel() const { return m_fileModel; }
+    CFolderListModel* FolderModel() const { return m_folderModel; }
+
+    bool m_bDisplayFileList = false;
+    QString m_strStatus;
+
+signals:
+    // The stored information text and the listing status changed.
+    void ListingStatusChanged();
+    // Start, Stop and the other run-dependent commands may have changed state.
+    void CommandStateChanged();
+    // The user asked to see the duplicate search (Yes at the end of a run).
+    void DuplicateSearchRequested();
+
+protected:
+    void OnFileFound(const CFileFind& finder) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct CBatch {
+        CPathArray paths;  // file rows, when the display flag is on
+        std::vector<uint32_t> nameStarts;
+        std::vector<std::pair<std::string, int>> folderCounts;
+        std::string currentFile;
+        bool hasCurrentFile = false;
+        bool Empty() const { return paths.IsEmpty() && folderCounts.empty() && !hasCurrentFile; }
+    };
+
+    void LayoutLists();
+    void ApplyFolderListVisibility();
+    void RunWalk();
+    void HandOver();
+    void DrainPending();
+    void OnWalkFinished();
+    void AddStatusRow(const QString& text);
+    void SetHeaderTitles();
+    void PublishStatus(const QString& fileCountText);
+
+    FolderSource m_selectedFolder;
+    QTableView* m_listFiles = nullptr;
+    QTableView* m_listFolders = nullptr;
+    CFileListModel* m_fileModel = nullptr;
+    CFolderListModel* m_folderModel = nullptr;
+    bool m_columnsReady = false;
+    bool m_closing = false;
+
+    std::thread m_thread;
+    QTimer m_drainTimer;
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_handOverWanted{false};
+    // Listing thread only:
+    CBatch m_local;
+    std::string m_lastCountedFolder;
+    // Shared, under m_pendingLock:
+    std::mutex m_pendingLock;
+    CBatch m_pending;
+
+    QPointer<QMessageBox> m_question;
+};
