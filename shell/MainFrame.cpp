@@ -143,9 +143,9 @@ void CMainFrame::BuildCommands()
     connect(AddCommand(Cmd::ViewFilesCount, QStringLiteral("Files Count"), true), &QAction::triggered, this,
             [this] { m_view->OnViewFilesCount(); });
     connect(AddCommand(Cmd::ViewStatusBar, QStringLiteral("Status Bar"), true), &QAction::triggered, this,
-            [this] { statusBar()->setVisible(!statusBar()->isVisible()); });
+            [this] { statusBar()->setHidden(!statusBar()->isHidden()); });
     connect(AddCommand(Cmd::ToggleInfoBar, QStringLiteral("Caption Bar"), true), &QAction::triggered, this,
-            [this] { m_infoBar->setVisible(!m_infoBar->isVisible()); });
+            [this] { m_infoBar->setHidden(!m_infoBar->isHidden()); });
 
     // Launchers, export and the duplicate search arrive with their own work.
     AddCommand(Cmd::OpenExplorer, QStringLiteral("Explorer"));
@@ -372,14 +372,13 @@ void CMainFrame::UpdateCommandUI()
         m_actions[t.id]->setChecked(m_options.IsOn(*t.option));
     m_actions[Cmd::ViewFilesCount]->setChecked(m_options.IsOn(Opt::ViewFilesCount));
     m_actions[Cmd::AutoListLastFolder]->setChecked(m_options.IsOn(Opt::AutoListLastFolderAtStartup));
-    const bool listing = m_view->IsListing();
-    m_actions[Cmd::StartListing]->setEnabled(!listing);
-    m_actions[Cmd::StopListing]->setEnabled(listing);
+    m_actions[Cmd::StartListing]->setEnabled(!m_view->IsListing());
+    m_actions[Cmd::StopListing]->setEnabled(m_view->CanStop());
     for (int id : {int(Cmd::ExportFileList), int(Cmd::DuplicatesBySize), int(Cmd::OpenExplorer),
                    int(Cmd::OpenTerminal), int(Cmd::OpenRecycleBin)})
         m_actions[id]->setEnabled(false);
-    m_actions[Cmd::ViewStatusBar]->setChecked(statusBar()->isVisible());
-    m_actions[Cmd::ToggleInfoBar]->setChecked(m_infoBar->isVisible());
+    m_actions[Cmd::ViewStatusBar]->setChecked(!statusBar()->isHidden());
+    m_actions[Cmd::ToggleInfoBar]->setChecked(!m_infoBar->isHidden());
     for (int id = Cmd::LookFirst; id <= Cmd::LookLast; ++id)
         m_actions[id]->setChecked(unsigned(id) == m_look);
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtTest>
 
+#include <functional>
+
 namespace TestSupport {
 
 // Points HOME and every XDG base folder at a fresh temporary folder, removed
@@ -23,6 +25,47 @@ void MakeFile(const QByteArray& path, qint64 size = 0);
     {                                                  \
         TestSupport::IsolateEnvironment();             \
         QCoreApplication app(argc, argv);              \
+        TestObject tc;                                 \
+        return QTest::qExec(&tc, argc, argv);          \
+    }
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace TestSupport {
+// Answers the next message boxes with button as they appear, keeping their texts.
+class CBoxAnswerer : public QObject {
+public:
+    explicit CBoxAnswerer(QMessageBox::StandardButton button, std::function<void()> whileOpen = {})
+        : m_button(button), m_whileOpen(std::move(whileOpen))
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            texts << box->text();
+            if (m_whileOpen)
+                m_whileOpen();
+            box->button(m_button) ? box->button(m_button)->click() : box->reject();
+        });
+        m_timer.start(10);
+    }
+    QStringList texts;
+
+private:
+    QMessageBox::StandardButton m_button;
+    std::function<void()> m_whileOpen;
+    QTimer m_timer;
+};
+}  // namespace TestSupport
+
+#define SORVANE_WIDGET_TEST_MAIN(TestObject)           \
+    int main(int argc, char** argv)                    \
+    {                                                  \
+        TestSupport::IsolateEnvironment();             \
+        QApplication app(argc, argv);                  \
         TestObject tc;                                 \
         return QTest::qExec(&tc, argc, argv);          \
     }

@@ -159,6 +159,7 @@ void CSorvaneView::OnStartListing()
     m_folderModel->Clear();
 
     // The flag goes up before the thread exists, so no second run can start.
+    m_runActive = true;
     m_bListing = 1;
     m_stopRequested = false;
     m_bDisplayFileList = m_options.IsOn(Opt::DisplayFileList);
@@ -282,6 +283,7 @@ void CSorvaneView::OnWalkFinished()
     DrainPending();
     if (m_closing) {
         m_bListing = 0;
+        m_runActive = false;
         return;
     }
 
@@ -311,6 +313,7 @@ void CSorvaneView::OnWalkFinished()
     emit ListingStatusChanged();
     SetHeaderTitles();
     m_bListing = 0;
+    m_runActive = false;
     emit CommandStateChanged();
 }
 

@@ -39,7 +39,10 @@ public:
     void StopAndJoin();
     void SaveColumnWidths();
 
-    bool IsListing() const { return m_bListing.load(std::memory_order_relaxed) != 0; }
+    // From Start until the end-of-run question and anything opened from it
+    // have closed. The run flag alone drops at Stop, while the walk still unwinds.
+    bool IsListing() const { return m_runActive; }
+    bool CanStop() const { return m_bListing.load(std::memory_order_relaxed) != 0; }
     bool IsWalking() const { return m_thread.joinable(); }
 
     QTableView* FileList() const { return m_listFiles; }
@@ -89,6 +92,7 @@ private:
     CFolderListModel* m_folderModel = nullptr;
     bool m_columnsReady = false;
     bool m_closing = false;
+    bool m_runActive = false;
 
     std::thread m_thread;
     QTimer m_drainTimer;

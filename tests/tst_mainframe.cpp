@@ -1,0 +1,258 @@
+#include "TestSupport.h"
+
+#include "CommandIds.h"
+#include "FolderTree.h"
+#include "MainFrame.h"
+#include "OutlookBar.h"
+#include "RibbonBar.h"
+#include "SorvaneApp.h"
+#include "SorvaneDoc.h"
+#include "SorvaneView.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QTableView>
+#include <QToolButton>
+
+using TestSupport::CBoxAnswerer;
+using TestSupport::MakeDir;
+using TestSupport::MakeFile;
+
+class TestMainFrame : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CSorvaneApp> m_app;
+    COptionsStore m_store;
+    QString m_tree;  // holds "%" so every formatted text is checked with it
+
+    CMainFrame* Frame() { return m_app->MainFrame(); }
+    CSorvaneView* View() { return Frame()->View(); }
+
+    void Launch()
+    {
+        m_app = std::make_unique<CSorvaneApp>();
+        QVERIFY(m_app->InitInstance({}));
+        QVERIFY(QTest::qWaitForWindowExposed(Frame()));
+    }
+    void SelectFolder(const QString& path)
+    {
+        QVERIFY(Frame()->FolderTree()->SelectPath(path));
+        QTRY_COMPARE(m_app->Document()->SelectedFolder(), path);
+    }
+    // Starts a listing and waits for its whole run, question included.
+    QStringList RunListing(QMessageBox::StandardButton answer = QMessageBox::No, std::function<void()> whileOpen = {})
+    {
+        CBoxAnswerer answerer(answer, std::move(whileOpen));
+        Frame()->Command(Cmd::StartListing)->trigger();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!View()->IsListing(), 30000); }();
+        return answerer.texts;
+    }
+    QString Cell(int row, int column)
+    {
+        return View()->FileModel()->index(row, column).data().toString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_tree = TestSupport::TempRoot() + QStringLiteral("/100% tree");
+        const QByteArray t = QFile::encodeName(m_tree);
+        for (const char* d : {"", "/a", "/b", "/b/empty", "/.hid"})
+            MakeDir(t + d);
+        for (const char* f : {"/a/one", "/a/two", "/b/three", "/.hid/four"})
+            MakeFile(t + f);
+    }
+    void cleanup()
+    {
+        m_app.reset();
+        QFile::remove(TestSupport::TempRoot() + QStringLiteral("/xdg_config_home/Trellane/Sorvane by Trellane.conf"));
+    }
+
+    void startUpShowsDefaultsAndTogglesStore()
+    {
+        Launch();
+        QCOMPARE(Frame()->windowTitle(), QStringLiteral("Sorvane by Trellane"));
+        QCOMPARE(Frame()->Ribbon()->PanelLabels(),
+                 QStringList({"Folders To Ignore", "Files to Ignore", "File Listing", "Launchers", "Exporters",
+                              "Duplicate File Search", "View"}));
+        for (int id : {310, 311, 324, 325, 312, 316, 59393, 221})
+            QVERIFY2(Frame()->Command(id)->isChecked(), qPrintable(QString::number(id)));
+        for (int id : {322, 313, 326, 317, 323})
+            QVERIFY2(!Frame()->Command(id)->isChecked(), qPrintable(QString::number(id)));
+        QCOMPARE(Frame()->FolderPane()->text(),
+                 QStringLiteral("Please Select a Folder from the Folder List to Search Duplicate Files"));
+        QCOMPARE(Frame()->FileCountPane()->text(), QStringLiteral("Number of Files In List Will Appear Here"));
+        QCOMPARE(Frame()->InfoBar()->Text(), QStringLiteral("Select Folder from the Left Hand Side to List Files."));
+        QVERIFY(Frame()->Command(Cmd::StartListing)->isEnabled() && !Frame()->Command(Cmd::StopListing)->isEnabled());
+
+        // A click on the ribbon's check box stores the flipped value and the mark follows it.
+        auto* hiddenFiles = qobject_cast<QCheckBox*>(Frame()->Ribbon()->ElementFor(Cmd::IgnoreHiddenFiles));
+        QVERIFY(hiddenFiles && hiddenFiles->isChecked());
+        QTest::mouseClick(hiddenFiles, Qt::LeftButton);
+        QCOMPARE(m_store.Read(Opt::IgnoreHiddenFiles), 0u);
+        QTRY_VERIFY(!hiddenFiles->isChecked());
+        m_store.WriteInt(QStringLiteral("IgnoreReadOnlyFiles"), 5);
+        Frame()->UpdateCommandUI();
+        QVERIFY(Frame()->Command(Cmd::IgnoreReadOnlyFiles)->isChecked());
+        Frame()->Command(Cmd::IgnoreReadOnlyFiles)->trigger();
+        QCOMPARE(m_store.Read(Opt::IgnoreReadOnlyFiles), 0u);
+
+        // The application button steps the look and opens no menu.
+        QTest::mouseClick(Frame()->Ribbon()->ApplicationButton(), Qt::LeftButton);
+        QTRY_COMPARE(Frame()->CurrentLook(), 216u);
+        QVERIFY(!Frame()->ApplicationMenu()->isVisible());
+    }
+
+    void selectionAndStartWithoutFolder()
+    {
+        Launch();
+        CBoxAnswerer ok(QMessageBox::Ok);
+        Frame()->Command(Cmd::StartListing)->trigger();
+        QCOMPARE(ok.texts, QStringList(QStringLiteral(
+            "Please Select a Folder from the List of Folders (from the Left Hand Side) & then Press the Start Button.")));
+        QVERIFY(!View()->IsListing());
+
+        SelectFolder(m_tree);
+        QString stored;
+        m_store.GetLastFolderSelected(stored);
+        QCOMPARE(stored, m_tree);
+        QCOMPARE(Frame()->FolderPane()->text(), m_tree);
+        QCOMPARE(Frame()->FolderPane()->toolTip(), QStringLiteral("Folder %1 Selected to Search for Duplicate File(s).").arg(m_tree));
+        QCOMPARE(Frame()->InfoBar()->Text(),
+                 QStringLiteral("Press the Start Button to Start Listing Files from the Folder %1.").arg(m_tree));
+    }
+
+    void listingRunWithStatusRows()
+    {
+        m_store.WriteInt(QStringLiteral("ViewFilesCount"), 1);
+        Launch();
+        QAbstractItemModelTester fileTester(View()->FileModel());
+        QAbstractItemModelTester folderTester(View()->FolderModel());
+        SelectFolder(m_tree);
+        bool startWasDisabled = false;
+        const QStringList asked = RunListing(QMessageBox::No, [&] {
+            startWasDisabled = !Frame()->Command(Cmd::StartListing)->isEnabled() && View()->IsListing();
+        });
+        QCOMPARE(asked, QStringList(QStringLiteral("Do you Want to Search for Duplicate Files Grouped by File Size Now ?")));
+        QVERIFY(startWasDisabled);
+        QVERIFY(Frame()->Command(Cmd::StartListing)->isEnabled());
+
+        QVERIFY(Cell(0, 1).startsWith(QStringLiteral("File Listing for Folder %1, Started At ").arg(m_tree)));
+        QCOMPARE(Cell(0, 0), QStringLiteral("1"));
+        QCOMPARE(Cell(0, 2), QString());
+        QVERIFY(Cell(1, 1).startsWith(QStringLiteral("File Listing Stopped At ")));
+        QCOMPARE(Cell(2, 1), QStringLiteral("4 Folder(s) Parsed. "));
+        QCOMPARE(Cell(3, 1), QStringLiteral("1 Folder(s) Ignored. "));
+        QCOMPARE(Cell(4, 1), QStringLiteral("2 Folder(s) Do Not Contain Files. "));
+        QCOMPARE(Cell(5, 1), QStringLiteral("3 File(s) in File List."));
+        QCOMPARE(View()->m_arrFiles.GetSize(), 3);
+        QCOMPARE(View()->FileModel()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Status"));
+        QCOMPARE(View()->FileModel()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QString());
+        QTRY_COMPARE(Frame()->FileCountPane()->text(), QStringLiteral("3 File(s) in File List."));
+        const QString info = Frame()->InfoBar()->Text();
+        QVERIFY2(info.startsWith(QStringLiteral("File Listing Started At ")) && info.contains(QStringLiteral(" , Stopped At "))
+                     && info.contains(QStringLiteral(". Parsed 4 Folder(s). 1 Folder(s) Ignored. 2 Folder(s) Do Not Contain Files. ")),
+                 qPrintable(info));
+        // The folder list: one row per folder with a listed file, exact paths.
+        QCOMPARE(View()->FolderModel()->rowCount(), 2);
+        QCOMPARE(View()->FolderModel()->index(0, 2).data().toString() + View()->FolderModel()->index(1, 2).data().toString(),
+                 View()->FolderModel()->index(0, 1).data().toString().endsWith(QLatin1String("/a")) ? QStringLiteral("21")
+                                                                                                  : QStringLiteral("12"));
+    }
+
+    void listingRunWithFileRows()
+    {
+        m_store.WriteInt(QStringLiteral("DisplayFileList"), 1);
+        Launch();
+        SelectFolder(m_tree + QStringLiteral("/a"));
+        RunListing();
+        QCOMPARE(View()->FileModel()->rowCount(), 2);
+        QStringList names = {Cell(0, 1), Cell(1, 1)};
+        names.sort();
+        QCOMPARE(names, QStringList({"one", "two"}));
+        QCOMPARE(Cell(1, 0), QStringLiteral("2"));
+        QCOMPARE(Cell(0, 2), m_tree + QStringLiteral("/a"));
+        QCOMPARE(View()->FileModel()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("File Name"));
+        QCOMPARE(View()->FileModel()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Folder"));
+
+        // One file: no question.
+        SelectFolder(m_tree + QStringLiteral("/b"));
+        QVERIFY(RunListing().isEmpty());
+        QCOMPARE(View()->FileModel()->rowCount(), 1);
+    }
+
+    void stopAndCloseDuringARun()
+    {
+        const QByteArray big = QFile::encodeName(TestSupport::TempRoot()) + "/big";
+        MakeDir(big);
+        for (int d = 0; d < 200; ++d) {
+            MakeDir(big + "/d" + QByteArray::number(d));
+            for (int f = 0; f < 50; ++f)
+                MakeFile(big + "/d" + QByteArray::number(d) + "/f" + QByteArray::number(f));
+        }
+        Launch();
+        SelectFolder(QFile::decodeName(big));
+        CBoxAnswerer no(QMessageBox::No);
+        Frame()->Command(Cmd::StartListing)->trigger();
+        QVERIFY(View()->IsListing() && !Frame()->Command(Cmd::StartListing)->isEnabled());
+        Frame()->Command(Cmd::StopListing)->trigger();
+        QVERIFY(View()->IsListing() && !Frame()->Command(Cmd::StartListing)->isEnabled());
+        QTRY_VERIFY(!View()->IsListing());
+        QVERIFY(View()->m_arrFiles.GetSize() < 10000);
+        QVERIFY(Cell(View()->FileModel()->rowCount() - 1, 1).contains(QStringLiteral("File(s) in File List.")));
+
+        // Closing mid-run stops the walk and joins its thread.
+        Frame()->Command(Cmd::StartListing)->trigger();
+        QVERIFY(View()->IsWalking());
+        Frame()->close();
+        QVERIFY(!View()->IsWalking());
+    }
+
+    void layoutAndWidthsPersist()
+    {
+        Launch();
+        View()->resize(800, 601);
+        QCOMPARE(View()->FileList()->geometry(), QRect(0, 0, 800, 601));
+        QVERIFY(!View()->FolderList()->isVisible());
+        Frame()->Command(Cmd::ViewFilesCount)->trigger();
+        QCOMPARE(View()->FileList()->geometry(), QRect(0, 0, 800, 300));
+        QCOMPARE(View()->FolderList()->geometry(), QRect(0, 300, 800, 300));
+        QVERIFY(View()->FolderList()->isVisible());
+
+        View()->FileList()->horizontalHeader()->resizeSection(1, 222);
+        View()->FolderList()->horizontalHeader()->resizeSection(0, 0);
+        m_app.reset();
+        Launch();
+        QCOMPARE(View()->FileList()->horizontalHeader()->sectionSize(1), 222);
+        QCOMPARE(View()->FileList()->horizontalHeader()->sectionSize(2), 250);
+        QCOMPARE(View()->FolderList()->horizontalHeader()->sectionSize(0), 0);
+    }
+
+    void restoredFolderAndAutoStart()
+    {
+        m_store.SetLastFolderSelected(m_tree + QStringLiteral("/gone"));
+        Launch();
+        QCOMPARE(Frame()->SelectedFolder(), QString());
+        QString stored = QStringLiteral("x");
+        m_store.GetLastFolderSelected(stored);
+        QCOMPARE(stored, QString());
+        QCOMPARE(Frame()->FolderPane()->text(),
+                 QStringLiteral("Please Select a Folder from the Folder List to Search Duplicate Files"));
+        m_app.reset();
+
+        m_store.SetLastFolderSelected(m_tree);
+        m_store.WriteInt(QStringLiteral("AutoListLastFolderAtStartup"), 1);
+        CBoxAnswerer no(QMessageBox::No);
+        Launch();
+        QCOMPARE(Frame()->FolderPane()->text(), m_tree);
+        QTRY_VERIFY(no.texts.size() == 1 && !View()->IsListing());
+        QVERIFY(Cell(0, 1).startsWith(QStringLiteral("File Listing for Folder %1,").arg(m_tree)));
+        QTRY_COMPARE(Frame()->InfoBar()->Text().left(24), QStringLiteral("File Listing Started At "));
+    }
+};
+
+SORVANE_WIDGET_TEST_MAIN(TestMainFrame)
+#include "tst_mainframe.moc"
