@@ -1,0 +1,137 @@
+// Times the window's listing run with the display flag on and off against
+// sorvane-cli on the same tree, and measures the top list's memory per row.
+// Runs offscreen with its own temporary settings; prints figures only.
+
+#include "MainFrame.h"
+#include "SorvaneApp.h"
+#include "SorvaneDoc.h"
+#include "SorvaneView.h"
+#include "CommandIds.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+long RssKiB()
+{
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    long pages = 0, rss = 0;
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &rss) != 2)
+            rss = 0;
+        std::fclose(f);
+    }
+    return rss * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// One window run: Start, answer the question with No, wait for the end.
+double WindowRun(CSorvaneApp& app)
+{
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->done(QMessageBox::No);
+    });
+    answer.start(5);
+    QElapsedTimer t;
+    t.start();
+    app.MainFrame()->Command(Cmd::StartListing)->trigger();
+    while (app.MainFrame()->View()->IsListing())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    return t.nsecsElapsed() / 1e6;
+}
+
+double CliRun(const QString& cli, const QString& tree)
+{
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.start(cli, {tree});
+    p.waitForFinished(-1);
+    if (p.exitCode() != 0)
+        qFatal("sorvane-cli failed: %s", p.readAllStandardError().constData());
+    return t.nsecsElapsed() / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: window_bench TREE SORVANE_CLI [RUNS]\n");
+        return 2;
+    }
+    QTemporaryDir home;
+    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+        setenv(var, home.path().toLocal8Bit().constData(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication qapp(argc, argv);
+    const QString tree = QString::fromLocal8Bit(argv[1]);
+    const QString cli = QString::fromLocal8Bit(argv[2]);
+    const bool memoryOnly = argc > 3 && QByteArray(argv[3]) == "--memory";
+    const int runs = argc > 3 && !memoryOnly ? std::atoi(argv[3]) : 5;
+
+    CSorvaneApp app;
+    app.InitInstance({});
+    app.Document()->SetSelectedFolder(tree);
+    COptionsStore store;
+
+    if (memoryOnly) {
+        // In a fresh process, so memory freed by earlier runs cannot hide the cost.
+        const long before = RssKiB();
+        store.WriteInt(QStringLiteral("DisplayFileList"), 1);
+        WindowRun(app);
+        const long after = RssKiB();
+        CFileListModel* model = app.MainFrame()->View()->FileModel();
+        const int rows = model->rowCount();
+        double nameBytes = 0;
+        for (int r = 0; r < rows; ++r)
+            nameBytes += model->FileName(r).toUtf8().size();
+        std::printf("  top list rows         %8d\n", rows);
+        std::printf("  memory per row        %8.0f B (average name %.1f B; goal under 250 B beyond the name)\n",
+                    rows ? (after - before) * 1024.0 / rows - nameBytes / rows : 0.0, rows ? nameBytes / rows : 0.0);
+        return 0;
+    }
+
+    std::vector<double> off, on, cliTimes;
+    int files = 0;
+    for (int i = 0; i < runs + 1; ++i) {  // the first round warms the cache
+        store.WriteInt(QStringLiteral("DisplayFileList"), 0);
+        const double a = WindowRun(app);
+        files = app.MainFrame()->View()->m_arrFiles.GetSize();
+        store.WriteInt(QStringLiteral("DisplayFileList"), 1);
+        const double b = WindowRun(app);
+        const double c = CliRun(cli, tree);
+        if (i > 0) {
+            off.push_back(a);
+            on.push_back(b);
+            cliTimes.push_back(c);
+        }
+    }
+
+    std::printf("tree                 %s (%d files listed)\n", qPrintable(tree), files);
+    std::printf("runs                 %d each after a warm-up\n\n", runs);
+    std::printf("  window, display off   %8.1f ms\n", Median(off));
+    std::printf("  window, display on    %8.1f ms\n", Median(on));
+    std::printf("  sorvane-cli           %8.1f ms\n\n", Median(cliTimes));
+    std::printf("  display on / off      %8.2f   (goal <= 1.5)\n", Median(on) / Median(off));
+    std::printf("  window off / cli      %8.2f   (goal <= 1.10)\n", Median(off) / Median(cliTimes));
+    std::fflush(stdout);
+    return QProcess::execute(QString::fromLocal8Bit(argv[0]), {tree, cli, QStringLiteral("--memory")});
+}
