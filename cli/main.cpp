@@ -11,6 +11,8 @@
 #include <chrono>
 #include <clocale>
 #include <condition_variable>
+#include "StopSignals.h"
+
 #include <csignal>
 #include <cstring>
 #include <mutex>
@@ -239,12 +241,7 @@ int main(int argc, char** argv)
     lister.m_showProgress = isatty(STDERR_FILENO);
 
     g_listingFlag = &lister.m_bListing;
-    struct sigaction sa = {};
-    sa.sa_handler = OnInterrupt;
-    sa.sa_flags = SA_RESTART;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    HandleStopSignals(OnInterrupt);
 
     const QString shownFolder = QFile::decodeName(QByteArray::fromStdString(folder));
     lister.m_bListing.store(1);

@@ -3,7 +3,7 @@
 # this machine lacks. Safe to run again: it does nothing when all is there.
 set -euo pipefail
 
-packages=(cmake g++ ninja-build pkg-config qt6-base-dev qt6-base-dev-tools)
+packages=(cmake g++ ninja-build pkg-config qt6-base-dev qt6-base-dev-tools fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do

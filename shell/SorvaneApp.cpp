@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include "StopSignals.h"
+
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -59,10 +61,5 @@ void CSorvaneApp::CloseOnTerminationSignals()
         if (m_frame)
             m_frame->close();
     });
-    struct sigaction sa = {};
-    sa.sa_handler = OnTerminationSignal;
-    sa.sa_flags = SA_RESTART;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
+    HandleStopSignals(OnTerminationSignal);
 }

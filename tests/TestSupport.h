@@ -20,14 +20,15 @@ void MakeFile(const QByteArray& path, qint64 size = 0);
 
 }  // namespace TestSupport
 
-#define SORVANE_TEST_MAIN(TestObject)                  \
-    int main(int argc, char** argv)                    \
-    {                                                  \
-        TestSupport::IsolateEnvironment();             \
-        QCoreApplication app(argc, argv);              \
-        TestObject tc;                                 \
-        return QTest::qExec(&tc, argc, argv);          \
+#define SORVANE_TEST_MAIN_WITH(AppType, TestObject) \
+    int main(int argc, char** argv)                \
+    {                                              \
+        TestSupport::IsolateEnvironment();         \
+        AppType app(argc, argv);                   \
+        TestObject tc;                             \
+        return QTest::qExec(&tc, argc, argv);      \
     }
+#define SORVANE_TEST_MAIN(TestObject) SORVANE_TEST_MAIN_WITH(QCoreApplication, TestObject)
 
 #include <QApplication>
 #include <QMessageBox>
@@ -61,11 +62,4 @@ private:
 };
 }  // namespace TestSupport
 
-#define SORVANE_WIDGET_TEST_MAIN(TestObject)           \
-    int main(int argc, char** argv)                    \
-    {                                                  \
-        TestSupport::IsolateEnvironment();             \
-        QApplication app(argc, argv);                  \
-        TestObject tc;                                 \
-        return QTest::qExec(&tc, argc, argv);          \
-    }
+#define SORVANE_WIDGET_TEST_MAIN(TestObject) SORVANE_TEST_MAIN_WITH(QApplication, TestObject)
