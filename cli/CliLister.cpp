@@ -61,7 +61,7 @@ void CCliLister::ShowProgress(std::string_view folder)
     winsize ws{};
     const int columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 ? ws.ws_col : 80;
     QString text = QStringLiteral("%1 file(s)  ").arg(m_arrFiles.GetSize());
-    QString where = QFile::decodeName(QByteArray::fromRawData(folder.data(), static_cast<qsizetype>(folder.size())));
+    QString where = DecodePath(folder);
     for (QChar& c : where) {
         if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
             c = QLatin1Char('?');

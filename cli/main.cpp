@@ -2,6 +2,7 @@
 
 #include "CliLister.h"
 #include "ListingStatus.h"
+#include "ResultsFill.h"
 #include "AppTexts.h"
 
 #include <QFile>
@@ -27,6 +28,7 @@ constexpr int kExitOutput = 1;
 constexpr int kExitInterrupted = 130;
 
 std::atomic<int>* g_listingFlag = nullptr;
+std::atomic<bool> g_stopFill{false};
 volatile sig_atomic_t g_interrupts = 0;
 
 void OnInterrupt(int)
@@ -36,6 +38,7 @@ void OnInterrupt(int)
         _exit(kExitInterrupted);
     if (g_listingFlag)
         g_listingFlag->store(0, std::memory_order_relaxed);
+    g_stopFill.store(true, std::memory_order_relaxed);
 }
 
 void PrintError(const QString& text)
@@ -56,7 +59,7 @@ void PrintHelp()
     for (const COptionDef* def : Opt::kFlags)
         names += QStringLiteral("  %1 (default %2)\n").arg(QLatin1String(def->name)).arg(def->defaultValue);
     const QString text = QStringLiteral(
-        "Usage: sorvane-cli [--set NAME=VALUE]... [--files [-0]] FOLDER\n"
+        "Usage: sorvane-cli [--set NAME=VALUE]... [--files [-0] | --duplicates] FOLDER\n"
         "\n"
         "Lists every file beneath FOLDER with the same skip rules and options as the\n"
         "%1 window, and prints the listing's status lines.\n"
@@ -69,6 +72,12 @@ void PrintHelp()
         "                    the status lines then go to standard error\n"
         "  -0                with --files, end each path with a NUL byte instead of a\n"
         "                    newline\n"
+        "  --duplicates      after the listing, group the listed files by size as the\n"
+        "                    results window does and print one line per file in a\n"
+        "                    group, largest size first, tab-separated: Sr, file name,\n"
+        "                    folder (ending in '/'), size in bytes (empty when the file\n"
+        "                    could not be opened), last modified, group index; names\n"
+        "                    byte for byte. The status lines then go to standard error\n"
         "  --help            show this help and exit\n"
         "  --                end of options (for a FOLDER starting with '-')\n"
         "\n"
@@ -86,7 +95,8 @@ void PrintHelp()
         "While it runs with standard error on a terminal, a progress line shows the\n"
         "files found so far and the current folder. Ctrl-C stops the listing as the\n"
         "window's Stop does (the folder being read is finished, no new folder is\n"
-        "entered) and prints the summary; a second Ctrl-C quits at once.\n"
+        "entered) and prints the summary; a second Ctrl-C quits at once. Ctrl-C during\n"
+        "the grouping stops it and prints no groups.\n"
         "\n"
         "Exit status: 0 listed; 1 output could not be written; 2 usage error or\n"
         "FOLDER is not a folder; 130 stopped by Ctrl-C (the summary is printed).\n")
@@ -188,6 +198,7 @@ int main(int argc, char** argv)
 
     bool printFiles = false;
     bool nulSeparated = false;
+    bool duplicates = false;
     const char* folderArg = nullptr;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
@@ -201,6 +212,8 @@ int main(int argc, char** argv)
                 return 0;
             } else if (!std::strcmp(a, "--files")) {
                 printFiles = true;
+            } else if (!std::strcmp(a, "--duplicates")) {
+                duplicates = true;
             } else if (!std::strcmp(a, "-0")) {
                 nulSeparated = true;
             } else if (!std::strcmp(a, "--set") || !std::strncmp(a, "--set=", 6)) {
@@ -222,6 +235,8 @@ int main(int argc, char** argv)
         return UsageError(QStringLiteral("no FOLDER given"));
     if (nulSeparated && !printFiles)
         return UsageError(QStringLiteral("-0 only applies with --files"));
+    if (duplicates && printFiles)
+        return UsageError(QStringLiteral("--files and --duplicates cannot be used together"));
 
     const std::string folder = NormalisePath(folderArg);
     struct stat st;
@@ -233,7 +248,7 @@ int main(int argc, char** argv)
 
     COutput out(STDOUT_FILENO);
     COutput err(STDERR_FILENO);
-    COutput& status = printFiles ? err : out;
+    COutput& status = printFiles || duplicates ? err : out;
 
     CCliLister lister;
     lister.m_fileOutput = printFiles ? &out : nullptr;
@@ -266,6 +281,36 @@ int main(int argc, char** argv)
         status.Write(row + QLatin1Char('\n'));
     status.Flush();
     g_listingFlag = nullptr;
+
+    if (duplicates && !g_interrupts) {
+        CFillInput input{[&lister] { return lister.m_arrFiles.GetSize(); },
+                         [&lister](int i) { return lister.m_arrFiles.At(i); }};
+        CFillResult result;
+        if (RunResultsFill(input, result, g_stopFill)) {
+            std::string line;
+            int64_t lastModified = -1;
+            std::string modifiedText;
+            for (const CResultRow& row : result.rows) {
+                // Neighbouring rows often share a time: format each distinct one once.
+                if (!row.hasModified) {
+                    modifiedText.clear();
+                    lastModified = -1;
+                } else if (row.modified != lastModified) {
+                    modifiedText = row.ModifiedBytes();
+                    lastModified = row.modified;
+                }
+                line = std::to_string(row.sr);
+                ((line += '\t') += row.Name()) += '\t';
+                (line += row.FolderWithSlash()) += '\t';
+                if (row.opened)
+                    line += std::to_string(row.sizeKey);
+                (((line += '\t') += modifiedText) += '\t') += std::to_string(row.group);
+                line += '\n';
+                out.Write(line);
+            }
+        }
+        out.Flush();
+    }
 
     if (out.Error()) {
         PrintError(QStringLiteral("cannot write the output: %1").arg(QString::fromLocal8Bit(std::strerror(out.Error()))));

@@ -18,11 +18,6 @@ namespace {
 constexpr int kMaxOpenFolders = 64;
 constexpr size_t kDirentBufferSize = 64 * 1024;
 
-QString Decode(std::string_view bytes)
-{
-    return QFile::decodeName(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-
 std::string_view LastComponent(std::string_view path)
 {
     const size_t slash = path.rfind('/');
@@ -56,9 +51,9 @@ bool EqualsAny(std::string_view path, const std::vector<std::string>& folders)
 
 }  // namespace
 
-QString CFileFind::GetFilePath() const { return Decode(FilePath()); }
-QString CFileFind::GetFileName() const { return Decode(FileName()); }
-QString CFileFind::GetFolder() const { return Decode(Folder()); }
+QString CFileFind::GetFilePath() const { return DecodePath(FilePath()); }
+QString CFileFind::GetFileName() const { return DecodePath(FileName()); }
+QString CFileFind::GetFolder() const { return DecodePath(Folder()); }
 
 CAppHelper::CAppHelper() = default;
 

@@ -4,12 +4,12 @@
 
 #include <cstring>
 
-void CPathArray::Add(std::string_view path)
+const char* CTextArena::Store(std::string_view text)
 {
-    const size_t need = path.size() + 1;
+    const size_t need = text.size() + 1;
     char* dest;
     if (need > kBlockSize) {
-        // A path longer than a block gets a block of its own; the current block stays open.
+        // A text longer than a block gets a block of its own; the current block stays open.
         m_bigBlocks.push_back(std::make_unique<char[]>(need));
         dest = m_bigBlocks.back().get();
     } else {
@@ -20,21 +20,30 @@ void CPathArray::Add(std::string_view path)
         dest = m_blocks.back().get() + m_blockUsed;
         m_blockUsed += need;
     }
-    std::memcpy(dest, path.data(), path.size());
-    dest[path.size()] = '\0';
-    m_index.push_back(dest);
+    std::memcpy(dest, text.data(), text.size());
+    dest[text.size()] = '\0';
+    return dest;
 }
 
-void CPathArray::RemoveAll()
+void CTextArena::Clear()
 {
-    std::vector<const char*>().swap(m_index);
     std::vector<std::unique_ptr<char[]>>().swap(m_blocks);
     std::vector<std::unique_ptr<char[]>>().swap(m_bigBlocks);
     m_blockUsed = kBlockSize;
 }
 
+void CPathArray::RemoveAll()
+{
+    std::vector<const char*>().swap(m_index);
+    m_text.Clear();
+}
+
 QString CPathArray::GetAt(int i) const
 {
-    const std::string_view p = At(i);
-    return QFile::decodeName(QByteArray::fromRawData(p.data(), static_cast<qsizetype>(p.size())));
+    return DecodePath(At(i));
+}
+
+QString DecodePath(std::string_view bytes)
+{
+    return QFile::decodeName(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }

@@ -6,9 +6,30 @@
 #include <string_view>
 #include <vector>
 
-// Append-only list of native (byte-exact) paths. The text lives in large
-// blocks and each entry costs one pointer, so a million paths stay compact
-// and never move once added.
+// Append-only store of NUL-terminated byte strings in large blocks. A stored
+// text never moves, so its pointer stays valid for the arena's lifetime and
+// may be read by other threads while more is added.
+class CTextArena {
+public:
+    CTextArena() = default;
+    CTextArena(const CTextArena&) = delete;
+    CTextArena& operator=(const CTextArena&) = delete;
+    CTextArena(CTextArena&&) = default;
+    CTextArena& operator=(CTextArena&&) = default;
+
+    const char* Store(std::string_view text);
+    void Clear();
+
+private:
+    static constexpr size_t kBlockSize = size_t(1) << 20;
+
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::vector<std::unique_ptr<char[]>> m_bigBlocks;
+    size_t m_blockUsed = kBlockSize;
+};
+
+// Append-only list of native (byte-exact) paths; each entry costs one pointer
+// beyond its text, so a million paths stay compact.
 class CPathArray {
 public:
     CPathArray() = default;
@@ -17,7 +38,7 @@ public:
     CPathArray(CPathArray&&) = default;
     CPathArray& operator=(CPathArray&&) = default;
 
-    void Add(std::string_view path);
+    void Add(std::string_view path) { m_index.push_back(m_text.Store(path)); }
     void RemoveAll();
 
     int GetSize() const { return static_cast<int>(m_index.size()); }
@@ -27,10 +48,9 @@ public:
     QString GetAt(int i) const;
 
 private:
-    static constexpr size_t kBlockSize = size_t(1) << 20;
-
-    std::vector<std::unique_ptr<char[]>> m_blocks;
-    std::vector<std::unique_ptr<char[]>> m_bigBlocks;
-    size_t m_blockUsed = kBlockSize;
+    CTextArena m_text;
     std::vector<const char*> m_index;
 };
+
+// Display text of native bytes; a name that is not UTF-8 shows replacement characters.
+QString DecodePath(std::string_view bytes);

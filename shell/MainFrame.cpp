@@ -97,6 +97,7 @@ CMainFrame::CMainFrame(CSorvaneDoc* doc, QWidget* parent)
     connect(m_view, &CSorvaneView::ListingStatusChanged, this, &CMainFrame::OnListingStatusChanged,
             Qt::QueuedConnection);
     connect(m_view, &CSorvaneView::CommandStateChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(m_view, &CSorvaneView::FolderTreeChanged, this, &CMainFrame::OnRefreshFolderTree, Qt::QueuedConnection);
 
     RestoreSelectedFolder();
     ShowSelectedFolder(m_selectedFolder);
@@ -152,7 +153,8 @@ void CMainFrame::BuildCommands()
     AddCommand(Cmd::OpenTerminal, QStringLiteral("Command Prompt"));
     AddCommand(Cmd::OpenRecycleBin, QStringLiteral("Recycle Bin"));
     AddCommand(Cmd::ExportFileList, QStringLiteral("Export File List"));
-    AddCommand(Cmd::DuplicatesBySize, QStringLiteral("File Size"));
+    connect(AddCommand(Cmd::DuplicatesBySize, QStringLiteral("File Size")), &QAction::triggered, this,
+            [this] { m_view->OnDuplicateSearch(); });
 
     for (unsigned id = Cmd::LookFirst; id <= unsigned(Cmd::LookLast); ++id) {
         connect(AddCommand(int(id), AppLook::MenuText(id), true), &QAction::triggered, this,
@@ -374,8 +376,8 @@ void CMainFrame::UpdateCommandUI()
     m_actions[Cmd::AutoListLastFolder]->setChecked(m_options.IsOn(Opt::AutoListLastFolderAtStartup));
     m_actions[Cmd::StartListing]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::StopListing]->setEnabled(m_view->CanStop());
-    for (int id : {int(Cmd::ExportFileList), int(Cmd::DuplicatesBySize), int(Cmd::OpenExplorer),
-                   int(Cmd::OpenTerminal), int(Cmd::OpenRecycleBin)})
+    m_actions[Cmd::DuplicatesBySize]->setEnabled(!m_view->IsListing());
+    for (int id : {int(Cmd::ExportFileList), int(Cmd::OpenExplorer), int(Cmd::OpenTerminal), int(Cmd::OpenRecycleBin)})
         m_actions[id]->setEnabled(false);
     m_actions[Cmd::ViewStatusBar]->setChecked(!statusBar()->isHidden());
     m_actions[Cmd::ToggleInfoBar]->setChecked(!m_infoBar->isHidden());

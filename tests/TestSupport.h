@@ -44,8 +44,9 @@ public:
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
+            if (!box || remaining == 0)
                 return;
+            --remaining;
             texts << box->text();
             if (m_whileOpen)
                 m_whileOpen();
@@ -54,6 +55,7 @@ public:
         m_timer.start(10);
     }
     QStringList texts;
+    int remaining = -1;  // how many boxes to answer; -1: every one
 
 private:
     QMessageBox::StandardButton m_button;

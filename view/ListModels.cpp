@@ -2,16 +2,13 @@
 
 #include <QFile>
 
-namespace {
-QString Decode(std::string_view bytes)
-{
-    return QFile::decodeName(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-}  // namespace
-
 int CFileListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : (HoldsFiles() ? m_paths.GetSize() : int(m_status.size()));
+    if (parent.isValid())
+        return 0;
+    if (!HoldsFiles())
+        return int(m_status.size());
+    return m_removed ? int(m_rowEntries.size()) : m_paths.GetSize();
 }
 
 int CFileListModel::columnCount(const QModelIndex& parent) const
@@ -21,14 +18,36 @@ int CFileListModel::columnCount(const QModelIndex& parent) const
 
 QString CFileListModel::FileName(int row) const
 {
-    return Decode(m_paths.At(row).substr(m_nameStarts[size_t(row)]));
+    const int entry = EntryOf(row);
+    return DecodePath(m_paths.At(entry).substr(m_nameStarts[size_t(entry)]));
+}
+
+std::string_view CFileListModel::NativeFolder(int row) const
+{
+    // A file directly in "/" has the folder "/"; elsewhere the slash before the name goes.
+    const int entry = EntryOf(row);
+    const uint32_t nameStart = m_nameStarts[size_t(entry)];
+    return m_paths.At(entry).substr(0, nameStart > 1 ? nameStart - 1 : 1);
 }
 
 QString CFileListModel::Folder(int row) const
 {
-    // A file directly in "/" has the folder "/"; elsewhere the slash before the name goes.
-    const uint32_t nameStart = m_nameStarts[size_t(row)];
-    return Decode(m_paths.At(row).substr(0, nameStart > 1 ? nameStart - 1 : 1));
+    return DecodePath(NativeFolder(row));
+}
+
+void CFileListModel::RemoveFileRow(int row)
+{
+    if (!HoldsFiles() || row < 0 || row >= rowCount())
+        return;
+    if (!m_removed) {
+        m_rowEntries.resize(size_t(m_paths.GetSize()));
+        for (size_t i = 0; i < m_rowEntries.size(); ++i)
+            m_rowEntries[i] = uint32_t(i);
+        m_removed = true;
+    }
+    beginRemoveRows({}, row, row);
+    m_rowEntries.erase(m_rowEntries.begin() + row);
+    endRemoveRows();
 }
 
 QVariant CFileListModel::data(const QModelIndex& index, int role) const
@@ -37,7 +56,7 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const
         return {};
     const int row = index.row();
     if (index.column() == 0)
-        return QString::number(row + 1);
+        return QString::number((HoldsFiles() ? EntryOf(row) : row) + 1);
     if (HoldsFiles())
         return index.column() == 1 ? FileName(row) : Folder(row);
     if (index.column() == 1)
@@ -66,6 +85,8 @@ void CFileListModel::Clear()
     beginResetModel();
     m_paths.RemoveAll();
     std::vector<uint32_t>().swap(m_nameStarts);
+    std::vector<uint32_t>().swap(m_rowEntries);
+    m_removed = false;
     m_status.clear();
     m_currentFile.clear();
     endResetModel();
@@ -76,9 +97,11 @@ void CFileListModel::AppendFiles(const CPathArray& paths, const std::vector<uint
     const int count = paths.GetSize() - first;
     if (count <= 0 || !m_status.isEmpty())
         return;
-    const int row = m_paths.GetSize();
+    const int row = rowCount();
     beginInsertRows({}, row, row + count - 1);
     for (int i = first; i < paths.GetSize(); ++i) {
+        if (m_removed)
+            m_rowEntries.push_back(uint32_t(m_paths.GetSize()));
         m_paths.Add(paths.At(i));
         m_nameStarts.push_back(nameStarts[size_t(i)]);
     }
@@ -119,8 +142,8 @@ QVariant CFolderListModel::data(const QModelIndex& index, int role) const
         return {};
     const CRow& r = m_rows[size_t(index.row())];
     switch (index.column()) {
-    case 0: return QString::number(index.row() + 1);
-    case 1: return Decode(r.folder);
+    case 0: return QString::number(r.sr);
+    case 1: return DecodePath(r.folder);
     default: return QString::number(r.count);
     }
 }
@@ -141,6 +164,20 @@ void CFolderListModel::Clear()
     endResetModel();
 }
 
+void CFolderListModel::RemoveFolderRow(int row)
+{
+    if (row < 0 || row >= int(m_rows.size()))
+        return;
+    beginRemoveRows({}, row, row);
+    m_rowOf.erase(m_rows[size_t(row)].folder);
+    m_rows.erase(m_rows.begin() + row);
+    for (auto& [folder, index] : m_rowOf) {
+        if (index > row)
+            --index;
+    }
+    endRemoveRows();
+}
+
 int CFolderListModel::UpdateFolder(std::string_view folder, int count)
 {
     // Linux names are case-sensitive: two folders differing in case are two rows.
@@ -148,7 +185,7 @@ int CFolderListModel::UpdateFolder(std::string_view folder, int count)
     const int row = it->second;
     if (added) {
         beginInsertRows({}, row, row);
-        m_rows.push_back({it->first, count});
+        m_rows.push_back({it->first, count, row + 1});
         endInsertRows();
     } else if (m_rows[size_t(row)].count != count) {
         m_rows[size_t(row)].count = count;

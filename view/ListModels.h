@@ -32,14 +32,23 @@ public:
     void SetCurrentFile(const QString& path);  // column 2 of the first status row
 
     bool HoldsFiles() const { return !m_paths.IsEmpty(); }
-    std::string_view NativePath(int row) const { return m_paths.At(row); }
+    std::string_view NativePath(int row) const { return m_paths.At(EntryOf(row)); }
+    // The folder without a trailing slash ("/" for a file in the root).
+    std::string_view NativeFolder(int row) const;
     QString FileName(int row) const;
     QString Folder(int row) const;
+    // Removes a file row; the others keep their numbers.
+    void RemoveFileRow(int row);
 
 private:
+    int EntryOf(int row) const { return m_rowEntries.empty() && !m_removed ? row : int(m_rowEntries[size_t(row)]); }
+
     QString m_titles[3] = {QStringLiteral("Sr"), QStringLiteral("File Name"), QStringLiteral("Folder")};
     CPathArray m_paths;
     std::vector<uint32_t> m_nameStarts;
+    // Once a row was removed: the entry each row shows (its number is the entry + 1).
+    std::vector<uint32_t> m_rowEntries;
+    bool m_removed = false;
     QStringList m_status;
     QString m_currentFile;
 };
@@ -59,11 +68,13 @@ public:
     // Finds or adds the folder's row (exact match) and shows its count; returns the row.
     int UpdateFolder(std::string_view folder, int count);
     std::string_view NativeFolder(int row) const { return m_rows[size_t(row)].folder; }
+    void RemoveFolderRow(int row);
 
 private:
     struct CRow {
         std::string folder;
         int count;
+        int sr;  // rows keep their number when another row goes
     };
     std::vector<CRow> m_rows;
     std::unordered_map<std::string, int> m_rowOf;

@@ -1,11 +1,15 @@
 #include "SorvaneView.h"
 
 #include "AppTexts.h"
+#include "DlgDuplicateResults.h"
 #include "ListingStatus.h"
+#include "ShellOps.h"
 #include "Texts.h"
+#include "WaitCursor.h"
 
 #include <QFile>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMutex>
 #include <QResizeEvent>
@@ -69,6 +73,7 @@ CSorvaneView::CSorvaneView(FolderSource selectedFolder, QWidget* parent)
     m_listFiles->setObjectName(QStringLiteral("fileList"));
     m_listFolders = MakeList(m_folderModel, this);
     m_listFolders->setObjectName(QStringLiteral("folderList"));
+    BuildMenus();
     m_drainTimer.setInterval(kDrainIntervalMs);
     connect(&m_drainTimer, &QTimer::timeout, this, &CSorvaneView::DrainPending);
 }
@@ -304,7 +309,7 @@ void CSorvaneView::OnWalkFinished()
         const int answer = box.exec();
         m_question = nullptr;
         if (answer == QMessageBox::Yes && !m_closing)
-            emit DuplicateSearchRequested();
+            OpenDuplicateResults();
     }
     if (!m_bDisplayFileList)
         m_fileModel->SetCurrentFile(QString());
@@ -315,6 +320,142 @@ void CSorvaneView::OnWalkFinished()
     m_bListing = 0;
     m_runActive = false;
     emit CommandStateChanged();
+}
+
+void CSorvaneView::OnDuplicateSearch()
+{
+    if (!IsListing())
+        OpenDuplicateResults();
+}
+
+void CSorvaneView::OpenDuplicateResults()
+{
+    CFillInput input;
+    if (m_bDisplayFileList) {
+        // A snapshot of the rows: the worker reads it while the list stays untouched behind the modal window.
+        auto paths = std::make_shared<std::vector<const char*>>();
+        for (int r = 0; r < m_fileModel->rowCount(); ++r)
+            paths->push_back(m_fileModel->NativePath(r).data());
+        input.count = [paths] { return int(paths->size()); };
+        input.at = [paths](int i) { return std::string_view((*paths)[size_t(i)]); };
+    } else {
+        input.count = [this] { return m_arrFiles.GetSize(); };
+        input.at = [this](int i) { return m_arrFiles.At(i); };
+    }
+    CDlgDuplicateResults dialog(std::move(input), this);
+    dialog.exec();
+}
+
+void CSorvaneView::BuildMenus()
+{
+    auto add = [this](QMenu* menu, const char* text, int command) {
+        QAction* a = menu->addAction(QString::fromUtf8(text), this, [this, command] { OnRowCommand(command); });
+        a->setData(command);
+        return a;
+    };
+    m_menuFileList = new QMenu(this);
+    m_menuFileList->setDefaultAction(add(m_menuFileList, "View Selected File", ViewSelectedFile));
+    add(m_menuFileList, "Open File's Folder", OpenFileFolder)->setToolTip(QStringLiteral("Display Selected File's Folder in Windows Explorer"));
+    add(m_menuFileList, "Locate File in Explorer", LocateFileInExplorer);
+    m_menuFileList->addSeparator();
+    add(m_menuFileList, "Send File to Recycle Bin", SendFileToRecycleBin);
+    m_menuFileList->addSeparator();
+    add(m_menuFileList, "File Properties", FileProperties);
+    m_menuFileList->addSeparator();
+    add(m_menuFileList, "Folder Properties", FolderPropertiesTop);
+
+    m_menuFolderList = new QMenu(this);
+    m_menuFolderList->setDefaultAction(add(m_menuFolderList, "Open Selected Folder", OpenSelectedFolder));
+    m_menuFolderList->addSeparator();
+    add(m_menuFolderList, "Send Folder to Recycle Bin", SendFolderToRecycleBin);
+    m_menuFolderList->addSeparator();
+    add(m_menuFolderList, "Folder Properties", FolderPropertiesBottom);
+
+    m_listFiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_listFiles, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        // Status rows have no file to act on.
+        if (m_bDisplayFileList)
+            m_menuFileList->popup(m_listFiles->viewport()->mapToGlobal(pos));
+    });
+    m_listFolders->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_listFolders, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { m_menuFolderList->popup(m_listFolders->viewport()->mapToGlobal(pos)); });
+    connect(m_listFiles, &QAbstractItemView::doubleClicked, this, [this] { OnRowCommand(ViewSelectedFile); });
+    connect(m_listFolders, &QAbstractItemView::doubleClicked, this, [this] { OnRowCommand(OpenSelectedFolder); });
+}
+
+int CSorvaneView::SelectedRow(QTableView* list) const
+{
+    const QModelIndexList rows = list->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void CSorvaneView::OnRowCommand(int command)
+{
+    auto bytes = [](std::string_view v) { return QByteArray(v.data(), qsizetype(v.size())); };
+    const bool fileRows = m_fileModel->HoldsFiles();
+    const int fileRow = fileRows ? SelectedRow(m_listFiles) : -1;
+    const int folderRow = SelectedRow(m_listFolders);
+    IShellOps& shell = Shell();
+    switch (command) {
+    case ViewSelectedFile:
+        if (fileRow >= 0 && m_listFiles->selectionModel()->selectedRows().size() == 1)
+            shell.OpenInShell(bytes(m_fileModel->NativePath(fileRow)));
+        break;
+    case OpenFileFolder:
+        if (fileRow >= 0)
+            shell.OpenInShell(bytes(m_fileModel->NativeFolder(fileRow)));
+        break;
+    case OpenSelectedFolder:
+        if (folderRow >= 0)
+            shell.OpenInShell(bytes(m_folderModel->NativeFolder(folderRow)));
+        break;
+    case FileProperties:
+    case FolderPropertiesTop:
+        if (fileRow >= 0) {
+            CWaitCursor wait;
+            shell.ShowShellProperties(this, bytes(command == FileProperties ? m_fileModel->NativePath(fileRow)
+                                                                            : m_fileModel->NativeFolder(fileRow)));
+        }
+        break;
+    case FolderPropertiesBottom:
+        if (folderRow >= 0) {
+            CWaitCursor wait;
+            shell.ShowShellProperties(this, bytes(m_folderModel->NativeFolder(folderRow)));
+        }
+        break;
+    case SendFileToRecycleBin:
+        if (fileRow >= 0 && !shell.SendToRecycleBin(this, {bytes(m_fileModel->NativePath(fileRow))}).empty())
+            m_fileModel->RemoveFileRow(fileRow);
+        break;
+    case SendFolderToRecycleBin:
+        if (folderRow >= 0) {
+            const QByteArray folder = bytes(m_folderModel->NativeFolder(folderRow));
+            if (shell.SendToRecycleBin(this, {folder}).empty())
+                break;
+            m_folderModel->RemoveFolderRow(folderRow);
+            emit FolderTreeChanged();
+            // Only rows of files directly in that folder go; names differing in case are other folders.
+            if (fileRows) {
+                for (int r = m_fileModel->rowCount() - 1; r >= 0; --r) {
+                    if (bytes(m_fileModel->NativeFolder(r)) == folder)
+                        m_fileModel->RemoveFileRow(r);
+                }
+            }
+        }
+        break;
+    case LocateFileInExplorer:
+        if (fileRows) {
+            CWaitCursor wait;
+            QModelIndexList rows = m_listFiles->selectionModel()->selectedRows();
+            std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+            for (const QModelIndex& index : rows)
+                shell.SelectInExplorer(bytes(m_fileModel->NativePath(index.row())));
+        }
+        break;
+    default:
+        break;
+    }
 }
 
 void CSorvaneView::StopAndJoin()

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+class QMenu;
 class QMessageBox;
 class QTableView;
 
@@ -35,6 +36,24 @@ public:
     void OnStopListing();
     void OnViewFilesCount();
     void OnAutoListToggle();
+    // Command 327, and Yes at the end of a run: the size groups of the last listing.
+    void OnDuplicateSearch();
+
+    // Row commands of the two lists.
+    enum RowCommand {
+        ViewSelectedFile = 32777,
+        OpenFileFolder = 32779,
+        OpenSelectedFolder = 32783,
+        FileProperties = 32785,
+        FolderPropertiesTop = 32787,
+        FolderPropertiesBottom = 32789,
+        SendFileToRecycleBin = 32792,
+        SendFolderToRecycleBin = 32795,
+        LocateFileInExplorer = 32797,
+    };
+    void OnRowCommand(int command);
+    QMenu* FileListMenu() const { return m_menuFileList; }
+    QMenu* FolderListMenu() const { return m_menuFolderList; }
     // Stops a running walk and waits for its thread (closing the window).
     void StopAndJoin();
     void SaveColumnWidths();
@@ -58,8 +77,8 @@ signals:
     void ListingStatusChanged();
     // Start, Stop and the other run-dependent commands may have changed state.
     void CommandStateChanged();
-    // The user asked to see the duplicate search (Yes at the end of a run).
-    void DuplicateSearchRequested();
+    // A folder went to the trash: the folder tree must refresh.
+    void FolderTreeChanged();
 
 protected:
     void OnFileFound(const CFileFind& finder) override;
@@ -83,7 +102,9 @@ private:
     void OnWalkFinished();
     void AddStatusRow(const QString& text);
     void SetHeaderTitles();
-    void PublishStatus(const QString& fileCountText);
+    void OpenDuplicateResults();
+    void BuildMenus();
+    int SelectedRow(QTableView* list) const;
 
     FolderSource m_selectedFolder;
     QTableView* m_listFiles = nullptr;
@@ -106,4 +127,6 @@ private:
     CBatch m_pending;
 
     QPointer<QMessageBox> m_question;
+    QMenu* m_menuFileList = nullptr;
+    QMenu* m_menuFolderList = nullptr;
 };

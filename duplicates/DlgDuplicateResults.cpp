@@ -1,0 +1,179 @@
+#include "DlgDuplicateResults.h"
+
+#include "AppTexts.h"
+#include "ColorListCtrl.h"
+#include "OptionsStore.h"
+#include "ResultsModel.h"
+#include "ShellOps.h"
+#include "WaitCursor.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+namespace {
+
+const char kCaution[] =
+    "This Window Displays Possibly Duplicate Files Grouped by File Size.\n\nFiles of Same Size Might be Duplicate or "
+    "Different.\n\nHave a Close Look before Deleting Any File(s).\n\nRight Click to View Available Commands.\n\nIn "
+    "case the List of Files is Scrolling, Please Wait untill it Stops Scrolling.";
+const char kNothingChecked[] = "Check the Files which you wish to Send to Recyle Bin and then try again.";
+
+QString Title()
+{
+    return QString::fromUtf8(Res::kAppTitle);
+}
+
+}  // namespace
+
+CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
+    : QDialog(parent)
+    , m_input(std::move(input))
+{
+    setObjectName(QStringLiteral("duplicateResults"));
+    setWindowTitle(QStringLiteral("Duplicate Search Results - %1").arg(Title()));
+    setWindowIcon(QApplication::windowIcon());
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    setSizeGripEnabled(true);
+    resize(840, 430);
+
+    m_model = new CResultsModel(this);
+    m_list = new CColorListCtrl(this);
+    m_list->setObjectName(QStringLiteral("resultsList"));
+    m_list->setModel(m_model);
+    COptionsStore options;
+    for (int i = 0; i < 5; ++i)
+        m_list->horizontalHeader()->resizeSection(
+            i, int(options.ReadInt(Opt::ResultsColumnWidthName(i), Opt::kResultsWidths[i])));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_list);
+
+    m_menu = new QMenu(this);
+    auto add = [this](const char* text, int id, void (CDlgDuplicateResults::*slot)()) {
+        QAction* a = m_menu->addAction(QString::fromUtf8(text), this, slot);
+        a->setData(id);
+    };
+    add("Display Selected File(s) in Explorer", DisplayInExplorer, &CDlgDuplicateResults::OnDisplayInExplorer);
+    m_menu->addSeparator();
+    add("Send Checked File(s) to Recycle Bin", SendToRecycleBin, &CDlgDuplicateResults::OnSendToRecycleBin);
+    m_menu->addSeparator();
+    add("Check All", CheckAll, &CDlgDuplicateResults::OnCheckAll);
+    add("UnCheck All", UnCheckAll, &CDlgDuplicateResults::OnUnCheckAll);
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { m_menu->popup(m_list->viewport()->mapToGlobal(pos)); });
+}
+
+CDlgDuplicateResults::~CDlgDuplicateResults()
+{
+    StopFill();
+}
+
+void CDlgDuplicateResults::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_started)
+        return;
+    m_started = true;
+    StartFill();
+    // The caution is read while the list fills behind it.
+    m_caution = new QMessageBox(QMessageBox::Information, Title(), QString::fromUtf8(kCaution), QMessageBox::Ok, this);
+    m_caution->setAttribute(Qt::WA_DeleteOnClose);
+    m_caution->setWindowModality(Qt::WindowModal);
+    m_caution->open();
+}
+
+void CDlgDuplicateResults::StartFill()
+{
+    StopFill();
+    m_stop = false;
+    m_fillDone = false;
+    m_model->Clear();
+    m_list->setEnabled(false);
+    m_worker = std::thread([this] {
+        CFillResult result;
+        const bool completed = RunResultsFill(m_input, result, m_stop, [this, &result](const std::vector<CResultRow>& batch) {
+            std::shared_ptr<const void> arenas = result.arenas;
+            QMetaObject::invokeMethod(this, [this, batch, arenas] {
+                m_model->Append(batch, arenas);
+                m_list->scrollToBottom();
+            }, Qt::QueuedConnection);
+        });
+        QMetaObject::invokeMethod(this, [this, completed, r = std::move(result)]() mutable {
+            OnFillFinished(completed, std::move(r));
+        }, Qt::QueuedConnection);
+    });
+}
+
+void CDlgDuplicateResults::StopFill()
+{
+    m_stop = true;
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void CDlgDuplicateResults::OnFillFinished(bool completed, CFillResult result)
+{
+    if (m_worker.joinable())
+        m_worker.join();
+    m_fillDone = true;
+    if (!completed)
+        return;  // stopped: the list stays disabled with what it had
+    m_model->Replace(std::move(result.rows), std::move(result.arenas));
+    m_list->setEnabled(true);
+    if (m_model->rowCount() > 0)
+        m_list->scrollToTop();
+}
+
+void CDlgDuplicateResults::done(int result)
+{
+    // Every way of closing stops the fill and waits for its worker first.
+    StopFill();
+    if (m_caution)
+        m_caution->close();
+    SaveColumnWidths();
+    QDialog::done(result);
+}
+
+void CDlgDuplicateResults::SaveColumnWidths()
+{
+    COptionsStore options;
+    const QHeaderView* header = m_list->horizontalHeader();
+    for (int i = 0; i < header->count(); ++i)
+        options.WriteInt(Opt::ResultsColumnWidthName(i), header->sectionSize(i));
+}
+
+void CDlgDuplicateResults::OnCheckAll()
+{
+    m_model->SetAllChecked(true);
+}
+
+void CDlgDuplicateResults::OnUnCheckAll()
+{
+    m_model->SetAllChecked(false);
+}
+
+void CDlgDuplicateResults::OnDisplayInExplorer()
+{
+    CWaitCursor wait;
+    QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    for (const QModelIndex& index : rows)
+        Shell().SelectInExplorer(QByteArray(m_model->Row(index.row()).path));
+}
+
+void CDlgDuplicateResults::OnSendToRecycleBin()
+{
+    const std::vector<QByteArray> checked = m_model->CheckedPaths();
+    if (checked.empty()) {
+        QMessageBox::information(this, Title(), QString::fromUtf8(kNothingChecked));
+        return;
+    }
+    const std::vector<QByteArray> moved = Shell().SendToRecycleBin(this, checked);
+    // What moved drops out with a new fill; after a refusal or a total failure nothing changes.
+    if (!moved.empty())
+        StartFill();
+}

@@ -1,0 +1,203 @@
+#include "ResultsFill.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// New rows reach the window at this pace while the collection runs.
+constexpr auto kBatchInterval = std::chrono::milliseconds(50);
+
+bool Stopped(const std::atomic<bool>& stop)
+{
+    return stop.load(std::memory_order_relaxed);
+}
+
+bool SameSizeText(const CResultRow& a, const CResultRow& b)
+{
+    return a.opened == b.opened && (!a.opened || a.sizeKey == b.sizeKey);
+}
+
+}  // namespace
+
+std::string CResultRow::ModifiedBytes() const
+{
+    if (!hasModified)
+        return std::string();
+    const time_t t = static_cast<time_t>(modified);
+    struct tm local = {};
+    char date[128] = "";
+    char time[128] = "";
+    if (localtime_r(&t, &local)) {
+        if (strftime(date, sizeof date, "%x", &local) == 0)
+            date[0] = '\0';
+        if (strftime(time, sizeof time, "%X", &local) == 0)
+            time[0] = '\0';
+    }
+    return std::string(date) + ' ' + time;
+}
+
+QString CResultRow::ModifiedText() const
+{
+    return QString::fromLocal8Bit(ModifiedBytes());
+}
+
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return false;
+    const char* stored = arena.Store(path);
+    const int fd = open(stored, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
+        return false;  // gone since the listing
+    *row = CResultRow();
+    row->path = stored;
+    row->nameStart = static_cast<uint32_t>(slash + 1);
+    if (fd < 0)
+        return true;  // there, but not to be opened: name and folder only
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        row->opened = true;
+        row->sizeKey = static_cast<uint64_t>(st.st_size);
+        row->modified = st.st_mtime;
+        row->hasModified = true;
+    }
+    close(fd);
+    return true;
+}
+
+void SortBySize(std::vector<CResultRow>& rows)
+{
+    // Stable, so files of one size keep the listing's order.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const CResultRow& a, const CResultRow& b) { return a.sizeKey > b.sizeKey; });
+}
+
+bool RemoveSingleSizes(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
+{
+    const size_t n = rows.size();
+    std::vector<char> single(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+        if (i > 0 && i + 1 < n && Stopped(stop))
+            return false;
+        const bool above = i > 0 && rows[i - 1].sizeKey == rows[i].sizeKey;
+        const bool below = i + 1 < n && rows[i + 1].sizeKey == rows[i].sizeKey;
+        single[i] = !above && !below;
+    }
+    if (Stopped(stop))
+        return false;
+    size_t out = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (!single[i])
+            rows[out++] = rows[i];
+    }
+    rows.resize(out);
+    return true;
+}
+
+bool Renumber(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
+{
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (Stopped(stop))
+            return false;
+        rows[i].sr = static_cast<int32_t>(i + 1);
+    }
+    return true;
+}
+
+bool AssignGroups(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
+{
+    if (rows.size() < 2)
+        return true;
+    // Groups follow the Size text: an unopened file (empty text) never joins a "0".
+    int32_t group = 0;
+    rows[0].group = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        if (Stopped(stop))
+            return false;
+        if (!SameSizeText(rows[i], rows[i - 1]))
+            ++group;
+        rows[i].group = group;
+    }
+    return true;
+}
+
+bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::atomic<bool>& stop,
+                    const std::function<void(const std::vector<CResultRow>& batch)>& onBatch, int threads)
+{
+    // Opening files dominates, so chunks of the input are examined in
+    // parallel and put back in order as they complete.
+    constexpr int kChunk = 1024;
+    const int count = input.count();
+    int workers = threads > 0 ? threads : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    if (count < 2 * kChunk)
+        workers = 1;
+    const int chunks = (count + kChunk - 1) / kChunk;
+    result.rows.clear();
+    result.arenas = std::make_shared<std::vector<CTextArena>>(size_t(workers));
+
+    std::vector<std::vector<CResultRow>> done(static_cast<size_t>(chunks));
+    std::vector<char> ready(static_cast<size_t>(chunks), 0);
+    std::mutex lock;
+    std::condition_variable readyChanged;
+    std::atomic<int> nextChunk{0};
+    auto work = [&](int worker) {
+        CTextArena& arena = (*result.arenas)[size_t(worker)];
+        for (int c = nextChunk++; c < chunks; c = nextChunk++) {
+            std::vector<CResultRow> rows;
+            for (int i = c * kChunk; i < std::min(count, (c + 1) * kChunk) && !Stopped(stop); ++i) {
+                CResultRow row;
+                if (MakeResultRow(input.at(i), arena, &row))
+                    rows.push_back(row);
+            }
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                done[size_t(c)] = std::move(rows);
+                ready[size_t(c)] = 1;
+            }
+            readyChanged.notify_all();
+            if (Stopped(stop))
+                return;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int w = 0; w < workers; ++w)
+        pool.emplace_back(work, w);
+
+    auto nextBatch = std::chrono::steady_clock::now();
+    size_t handedOver = 0;
+    for (int c = 0; c < chunks && !Stopped(stop); ++c) {
+        std::vector<CResultRow> rows;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            readyChanged.wait(guard, [&] { return ready[size_t(c)] || Stopped(stop); });
+            if (!ready[size_t(c)])
+                break;
+            rows = std::move(done[size_t(c)]);
+        }
+        for (CResultRow& row : rows) {
+            row.sr = static_cast<int32_t>(result.rows.size() + 1);
+            result.rows.push_back(row);
+        }
+        if (onBatch && (std::chrono::steady_clock::now() >= nextBatch || c + 1 == chunks)) {
+            onBatch(std::vector<CResultRow>(result.rows.begin() + std::ptrdiff_t(handedOver), result.rows.end()));
+            handedOver = result.rows.size();
+            nextBatch = std::chrono::steady_clock::now() + kBatchInterval;
+        }
+    }
+    for (std::thread& t : pool)
+        t.join();
+    if (Stopped(stop))
+        return false;
+    SortBySize(result.rows);
+    return RemoveSingleSizes(result.rows, stop) && Renumber(result.rows, stop) && AssignGroups(result.rows, stop);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "PathArray.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+// One row of the size groups: a listed file that still exists, with the
+// length and last-write time read when the row was made.
+struct CResultRow {
+    const char* path = nullptr;  // native, NUL-terminated, in the fill's arena
+    uint64_t sizeKey = 0;        // the length; 0 when the file could not be opened
+    int64_t modified = 0;        // seconds since the epoch, when hasModified
+    uint32_t nameStart = 0;      // where the name begins in path
+    int32_t sr = 0;
+    int32_t group = 0;
+    bool opened = false;         // false: Size and Last Modified stay empty
+    bool hasModified = false;
+    bool checked = false;
+
+    std::string_view Path() const { return path; }
+    std::string_view Name() const { return Path().substr(nameStart); }
+    // The folder with its trailing slash ("/" for a file in the root).
+    std::string_view FolderWithSlash() const { return Path().substr(0, nameStart); }
+    QString SizeText() const { return opened ? QString::number(sizeKey) : QString(); }
+    // strftime "%x %X" of the local time, in the C runtime's current locale.
+    QString ModifiedText() const;
+    // The same text as the C runtime's bytes.
+    std::string ModifiedBytes() const;
+};
+
+// The input of a fill: a count and the native path of each entry.
+struct CFillInput {
+    std::function<int()> count;
+    std::function<std::string_view(int)> at;
+};
+
+// Examines one path: false when it names nothing (no row); otherwise a row,
+// with opened false when the file could not be opened. Never follows a
+// symbolic link and never blocks on a pipe or device.
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row);
+
+// The fill's stages, each ending early (false) once stop is set.
+void SortBySize(std::vector<CResultRow>& rows);
+bool RemoveSingleSizes(std::vector<CResultRow>& rows, const std::atomic<bool>& stop);
+bool Renumber(std::vector<CResultRow>& rows, const std::atomic<bool>& stop);
+bool AssignGroups(std::vector<CResultRow>& rows, const std::atomic<bool>& stop);
+
+// The whole fill: collect (handing each new batch of rows to onBatch as they
+// are made), sort largest first, drop sizes only one file has, number and
+// group. Returns true when it ran to the end.
+// Files are examined by several threads at once (threads 0: one per core, at
+// most four); rows still come out in input order.
+struct CFillResult {
+    std::shared_ptr<std::vector<CTextArena>> arenas;  // where the rows' paths live
+    std::vector<CResultRow> rows;
+};
+bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::atomic<bool>& stop,
+                    const std::function<void(const std::vector<CResultRow>& batch)>& onBatch = {}, int threads = 0);

@@ -1,0 +1,102 @@
+#include "ResultsModel.h"
+
+int CResultsModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int CResultsModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : 5;
+}
+
+QVariant CResultsModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    const CResultRow& r = m_rows[size_t(index.row())];
+    if (role == GroupRole)
+        return r.group;
+    if (role == Qt::CheckStateRole && index.column() == 0)
+        return r.checked ? Qt::Checked : Qt::Unchecked;
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (index.column()) {
+    case 0: return QString::number(r.sr);
+    case 1: return DecodePath(r.Name());
+    case 2: return DecodePath(r.FolderWithSlash());
+    case 3: return r.SizeText();
+    default: return r.ModifiedText();
+    }
+}
+
+bool CResultsModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole)
+        return false;
+    m_rows[size_t(index.row())].checked = value.toInt() == Qt::Checked;
+    emit dataChanged(index, index, {Qt::CheckStateRole});
+    return true;
+}
+
+Qt::ItemFlags CResultsModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.column() == 0)
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+QVariant CResultsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    static const char* const titles[] = {"Sr", "File Name", "Folder", "Size", "Last Modified"};
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 5)
+        return QString::fromLatin1(titles[section]);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+void CResultsModel::Clear()
+{
+    beginResetModel();
+    std::vector<CResultRow>().swap(m_rows);
+    m_keepAlive.clear();
+    endResetModel();
+}
+
+void CResultsModel::Append(const std::vector<CResultRow>& rows, const std::shared_ptr<const void>& keepAlive)
+{
+    if (rows.empty())
+        return;
+    if (m_keepAlive.empty() || m_keepAlive.back() != keepAlive)
+        m_keepAlive.push_back(keepAlive);
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + int(rows.size()) - 1);
+    m_rows.insert(m_rows.end(), rows.begin(), rows.end());
+    endInsertRows();
+}
+
+void CResultsModel::Replace(std::vector<CResultRow> rows, std::shared_ptr<const void> keepAlive)
+{
+    beginResetModel();
+    m_rows = std::move(rows);
+    m_keepAlive = {std::move(keepAlive)};
+    endResetModel();
+}
+
+void CResultsModel::SetAllChecked(bool checked)
+{
+    for (CResultRow& r : m_rows)
+        r.checked = checked;
+    if (!m_rows.empty())
+        emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, 0), {Qt::CheckStateRole});
+}
+
+std::vector<QByteArray> CResultsModel::CheckedPaths() const
+{
+    std::vector<QByteArray> paths;
+    for (const CResultRow& r : m_rows) {
+        if (r.checked)
+            paths.emplace_back(r.path);
+    }
+    return paths;
+}

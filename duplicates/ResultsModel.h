@@ -1,0 +1,35 @@
+#pragma once
+
+#include "ResultsFill.h"
+
+#include <QAbstractTableModel>
+
+// The results list's rows over compact structs; texts are made when painted.
+class CResultsModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    // The row's group index, for the list's colours.
+    static constexpr int GroupRole = Qt::UserRole + 1;
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void Clear();
+    // keepAlive owns the texts the rows point into; it is held as long as they are.
+    void Append(const std::vector<CResultRow>& rows, const std::shared_ptr<const void>& keepAlive);
+    void Replace(std::vector<CResultRow> rows, std::shared_ptr<const void> keepAlive);
+    void SetAllChecked(bool checked);
+
+    const CResultRow& Row(int row) const { return m_rows[size_t(row)]; }
+    std::vector<QByteArray> CheckedPaths() const;
+
+private:
+    std::vector<CResultRow> m_rows;
+    std::vector<std::shared_ptr<const void>> m_keepAlive;
+};

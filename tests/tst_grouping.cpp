@@ -1,0 +1,161 @@
+#include "TestSupport.h"
+
+#include "ResultsFill.h"
+
+#include <QProcess>
+
+#include <unistd.h>
+
+using TestSupport::MakeDir;
+using TestSupport::MakeFile;
+
+namespace {
+constexpr qint64 GiB = qint64(1) << 30;
+
+struct CRun {
+    bool completed;
+    CFillResult result;
+};
+
+CRun Fill(const QByteArrayList& paths, int threads = 0, const std::atomic<bool>* stopFlag = nullptr)
+{
+    static std::atomic<bool> noStop{false};
+    CFillInput input{[&paths] { return int(paths.size()); },
+                     [&paths](int i) { return std::string_view(paths[i].constData(), size_t(paths[i].size())); }};
+    CRun run;
+    run.completed = RunResultsFill(input, run.result, stopFlag ? *stopFlag : noStop, {}, threads);
+    return run;
+}
+
+QString Describe(const std::vector<CResultRow>& rows)
+{
+    QStringList parts;
+    for (const CResultRow& r : rows)
+        parts << QStringLiteral("%1:%2:%3").arg(r.sr).arg(r.SizeText()).arg(r.group);
+    return parts.join(QLatin1Char(' '));
+}
+}  // namespace
+
+class TestGrouping : public QObject {
+    Q_OBJECT
+
+    QByteArray m_dir;
+    int m_case = 0;
+
+    QByteArrayList Files(const QList<qint64>& sizes)
+    {
+        m_dir = QFile::encodeName(TestSupport::TempRoot()) + "/g" + QByteArray::number(++m_case);
+        MakeDir(m_dir);
+        QByteArrayList paths;
+        for (int i = 0; i < sizes.size(); ++i) {
+            paths << m_dir + "/f" + QByteArray::number(i);
+            MakeFile(paths.last(), sizes[i]);
+        }
+        return paths;
+    }
+
+private slots:
+    void sizeGroups_data()
+    {
+        QTest::addColumn<QList<qint64>>("sizes");
+        QTest::addColumn<QString>("rows");
+        QTest::newRow("empty") << QList<qint64>{} << "";
+        QTest::newRow("one file") << QList<qint64>{4} << "";
+        QTest::newRow("all different") << QList<qint64>{5, 4, 3} << "";
+        QTest::newRow("two groups") << QList<qint64>{10, 7, 3, 7, 1, 3, 7} << "1:7:0 2:7:0 3:7:0 4:3:1 5:3:1";
+        QTest::newRow("top pair") << QList<qint64>{9, 9, 5, 2} << "1:9:0 2:9:0";
+        QTest::newRow("ends") << QList<qint64>{9, 9, 8, 2, 2} << "1:9:0 2:9:0 3:2:1 4:2:1";
+        QTest::newRow("3 GiB pair") << QList<qint64>{3 * GiB, 3 * GiB} << "1:3221225472:0 2:3221225472:0";
+        QTest::newRow("4 GiB apart") << QList<qint64>{3 * GiB, 7 * GiB} << "";
+    }
+    void sizeGroups()
+    {
+        QFETCH(QList<qint64>, sizes);
+        QFETCH(QString, rows);
+        const CRun run = Fill(Files(sizes));
+        QVERIFY(run.completed);
+        QCOMPARE(Describe(run.result.rows), rows);
+    }
+
+    void rowsNameTheirFileAndTime()
+    {
+        const QByteArrayList paths = Files({6, 6});
+        const CRun run = Fill(paths);
+        QCOMPARE(run.result.rows.size(), size_t(2));
+        const CResultRow& r = run.result.rows[0];
+        QCOMPARE(QByteArray(r.path), paths[0]);  // equal sizes keep the listing's order
+        QCOMPARE(QByteArray(r.Name().data(), int(r.Name().size())), QByteArray("f0"));
+        QCOMPARE(QByteArray(r.FolderWithSlash().data(), int(r.FolderWithSlash().size())), m_dir + "/");
+        QVERIFY(r.hasModified && !r.ModifiedText().trimmed().isEmpty());
+    }
+
+    void unopenableAndVanishedFiles()
+    {
+        QByteArrayList paths = Files({0, 0, 5, 5});
+        // A path that cannot be opened: a link now stands where the file was.
+        QVERIFY(::unlink(paths[1].constData()) == 0 && ::symlink("f0", paths[1].constData()) == 0);
+        // A file removed before the fill leaves no row and no gap in the numbers.
+        QVERIFY(::unlink(paths[2].constData()) == 0);
+        paths << m_dir + "/f4";
+        MakeFile(paths.last(), 5);
+        const CRun run = Fill(paths);
+        QCOMPARE(Describe(run.result.rows), QStringLiteral("1:5:0 2:5:0 3:0:1 4::2"));
+        QVERIFY(!run.result.rows[3].opened && run.result.rows[3].ModifiedText().isEmpty());
+    }
+
+    void stopDuringCollectionKeepsTheRowsUnsorted()
+    {
+        const QByteArrayList paths = Files({1, 2, 3, 2, 1});
+        std::atomic<bool> stop{false};
+        int seen = 0;
+        CFillInput input{[&] { return int(paths.size()); }, [&](int i) {
+                             if (++seen == 3)
+                                 stop = true;
+                             return std::string_view(paths[i].constData(), size_t(paths[i].size()));
+                         }};
+        CFillResult result;
+        QVERIFY(!RunResultsFill(input, result, stop, {}, 1));
+        QCOMPARE(Describe(result.rows), QStringLiteral("1:1:0 2:2:0 3:3:0"));
+    }
+
+    void parallelCollectionKeepsInputOrder()
+    {
+        QList<qint64> sizes;
+        for (int i = 0; i < 5000; ++i)
+            sizes << (i * 7919) % 1000;
+        const QByteArrayList paths = Files(sizes);
+        QList<QByteArray> batched;
+        CFillInput input{[&] { return int(paths.size()); },
+                         [&](int i) { return std::string_view(paths[i].constData(), size_t(paths[i].size())); }};
+        std::atomic<bool> stop{false};
+        CFillResult parallel;
+        QVERIFY(RunResultsFill(input, parallel, stop, [&](const std::vector<CResultRow>& batch) {
+            for (const CResultRow& r : batch)
+                batched << QByteArray(r.path);
+        }, 3));
+        QCOMPARE(batched, paths);  // batches arrive in input order
+        const CRun single = Fill(paths, 1);
+        QCOMPARE(Describe(parallel.rows), Describe(single.result.rows));
+        QCOMPARE(parallel.rows.size(), size_t(5000));
+    }
+
+    void commandLinePrintsTheRows()
+    {
+        const QByteArrayList paths = Files({8, 8, 3});
+        MakeFile(m_dir + "/odd\xff", 3);
+        QProcess p;
+        p.start(QStringLiteral(SORVANE_CLI), {QStringLiteral("--duplicates"), QFile::decodeName(m_dir)});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+        QCOMPARE(lines.size(), 5);
+        QVERIFY(lines[0].startsWith("1\tf0\t" + m_dir + "/\t8\t") || lines[0].startsWith("1\tf1\t" + m_dir + "/\t8\t"));
+        QVERIFY(lines[0].endsWith("\t0"));
+        QVERIFY(lines[3].endsWith("\t1"));
+        QVERIFY(lines[2].contains("\todd\xff\t" + m_dir + "/\t3\t") || lines[3].contains("\todd\xff\t" + m_dir + "/\t3\t"));
+        QVERIFY(p.readAllStandardError().contains("4 File(s) in File List."));
+    }
+};
+
+SORVANE_TEST_MAIN(TestGrouping)
+#include "tst_grouping.moc"

@@ -1,0 +1,256 @@
+#include "TestSupport.h"
+
+#include "ColorListCtrl.h"
+#include "DlgDuplicateResults.h"
+#include "ResultsModel.h"
+#include "ShellOps.h"
+#include "SorvaneView.h"
+#include "Trash.h"
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTableView>
+
+#include <sys/stat.h>
+
+using TestSupport::CBoxAnswerer;
+using TestSupport::MakeDir;
+using TestSupport::MakeFile;
+
+namespace {
+
+// Records every request; the trash "moves" what it is told to accept.
+class CRecordingShell : public IShellOps {
+public:
+    void OpenInShell(const QByteArray& path) override { calls << "open " + path; }
+    void ShowShellProperties(QWidget*, const QByteArray& path) override { calls << "properties " + path; }
+    void SelectInExplorer(const QByteArray& path) override { calls << "reveal " + path; }
+    std::vector<QByteArray> SendToRecycleBin(QWidget*, const std::vector<QByteArray>& paths) override
+    {
+        std::vector<QByteArray> moved;
+        for (const QByteArray& p : paths) {
+            calls << "trash " + p;
+            if (accept)
+                moved.push_back(p);
+        }
+        return moved;
+    }
+    QByteArrayList calls;
+    bool accept = true;
+};
+
+class CView : public CSorvaneView {
+public:
+    explicit CView(const QString& folder) : CSorvaneView([folder] { return folder; }) {}
+};
+
+}  // namespace
+
+class TestResults : public QObject {
+    Q_OBJECT
+
+    QByteArray m_dir;
+    int m_case = 0;
+    CRecordingShell m_fake;
+
+    QByteArray Tree(const QList<QPair<const char*, qint64>>& files)
+    {
+        m_dir = QFile::encodeName(TestSupport::TempRoot()) + "/r" + QByteArray::number(++m_case);
+        MakeDir(m_dir);
+        for (const auto& [name, size] : files) {
+            const QByteArray path = m_dir + "/" + name;
+            if (QByteArray(name).contains('/'))
+                MakeDir(path.left(path.lastIndexOf('/')));
+            MakeFile(path, size);
+        }
+        return m_dir;
+    }
+    // A listing by a real view, as the window runs it, with the display flag as given.
+    std::unique_ptr<CView> Listed(const QByteArray& dir, bool display)
+    {
+        COptionsStore().WriteInt(QStringLiteral("DisplayFileList"), display ? 1 : 0);
+        auto view = std::make_unique<CView>(QFile::decodeName(dir));
+        view->OnInitialUpdate();
+        CBoxAnswerer no(QMessageBox::No);
+        view->OnStartListing();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!view->IsListing(), 20000); }();
+        return view;
+    }
+    static CFillInput Input(const QByteArrayList& paths)
+    {
+        auto copy = std::make_shared<QByteArrayList>(paths);
+        return {[copy] { return int(copy->size()); },
+                [copy](int i) { return std::string_view((*copy)[i].constData(), size_t((*copy)[i].size())); }};
+    }
+    static void WaitForFill(CDlgDuplicateResults& dialog)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled(), 20000);
+    }
+
+private slots:
+    void init() { SetShell(&m_fake); m_fake.calls.clear(); m_fake.accept = true; }
+    void cleanup() { SetShell(nullptr); }
+
+    void windowFillsChecksAndColours()
+    {
+        Tree({{"a", 7}, {"b", 7}, {"c", 3}, {"d", 3}, {"e", 1}});
+        const QByteArrayList paths = {m_dir + "/a", m_dir + "/c", m_dir + "/b", m_dir + "/d", m_dir + "/e"};
+        CBoxAnswerer ok(QMessageBox::Ok);
+        ok.remaining = 1;
+        CDlgDuplicateResults dialog(Input(paths), nullptr);
+        QAbstractItemModelTester tester(dialog.Model());
+        dialog.show();
+        WaitForFill(dialog);
+        QTRY_COMPARE(ok.texts.size(), 1);
+        QVERIFY(ok.texts[0].startsWith(QStringLiteral("This Window Displays Possibly Duplicate Files Grouped by File Size.")));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Duplicate Search Results - Sorvane by Trellane"));
+        CResultsModel* model = dialog.Model();
+        QCOMPARE(model->rowCount(), 4);
+        QCOMPARE(model->index(0, 3).data().toString(), QStringLiteral("7"));
+        QCOMPARE(model->index(3, 0).data().toString(), QStringLiteral("4"));
+        QCOMPARE(model->index(0, 2).data().toString(), QFile::decodeName(m_dir) + QLatin1Char('/'));
+        const QPalette light;
+        QCOMPARE(CColorListCtrl::GroupColor(model->index(1, 0).data(CResultsModel::GroupRole).toInt(), light), QColor(0, 0, 0));
+        QCOMPARE(CColorListCtrl::GroupColor(model->index(2, 0).data(CResultsModel::GroupRole).toInt(), light), QColor(236, 0, 0));
+
+        dialog.OnCheckAll();
+        QCOMPARE(model->CheckedPaths().size(), size_t(4));
+        dialog.OnUnCheckAll();
+        QVERIFY(model->CheckedPaths().empty());
+        CBoxAnswerer nothing(QMessageBox::Ok);
+        dialog.OnSendToRecycleBin();
+        QCOMPARE(nothing.texts, QStringList(QStringLiteral("Check the Files which you wish to Send to Recyle Bin and then try again.")));
+        QVERIFY(m_fake.calls.isEmpty());
+
+        // Reveal visits the selected rows in order; checked rows are not selected.
+        dialog.ResultsList()->selectRow(2);
+        dialog.ResultsList()->selectionModel()->select(model->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        dialog.OnDisplayInExplorer();
+        QCOMPARE(m_fake.calls, QByteArrayList({"reveal " + m_dir + "/a", "reveal " + m_dir + "/c"}));
+
+        dialog.ResultsList()->horizontalHeader()->resizeSection(2, 333);
+        dialog.reject();
+        CDlgDuplicateResults again(Input({}), nullptr);
+        QCOMPARE(again.ResultsList()->horizontalHeader()->sectionSize(2), 333);
+        QCOMPARE(again.ResultsList()->horizontalHeader()->sectionSize(3), 100);
+    }
+
+    void trashMovesCheckedFilesAndRefills()
+    {
+        SetShell(nullptr);  // the desktop's own trash, in the test's data folder
+        Tree({{"keep1", 9}, {"keep2", 9}, {"gone", 4}, {"twin", 4}, {"bad\xff", 4}});
+        const QByteArrayList paths = {m_dir + "/keep1", m_dir + "/keep2", m_dir + "/gone", m_dir + "/twin", m_dir + "/bad\xff"};
+        CBoxAnswerer ok(QMessageBox::Ok);
+        ok.remaining = 1;
+        CDlgDuplicateResults dialog(Input(paths), nullptr);
+        dialog.show();
+        WaitForFill(dialog);
+        QTRY_COMPARE(ok.texts.size(), 1);
+        QCOMPARE(dialog.Model()->rowCount(), 5);
+        for (int r = 2; r < 5; ++r)
+            dialog.Model()->setData(dialog.Model()->index(r, 0), Qt::Checked, Qt::CheckStateRole);
+
+        {   // Declined: nothing moves, nothing changes.
+            CBoxAnswerer no(QMessageBox::No);
+            dialog.OnSendToRecycleBin();
+            QCOMPARE(no.texts, QStringList(QStringLiteral("Move 3 item(s) to the Trash?")));
+        }
+        QCOMPARE(dialog.Model()->CheckedPaths().size(), size_t(3));
+        QVERIFY(QFile::exists(QFile::decodeName(m_dir + "/gone")));
+
+        // Untick one; the other two (one not UTF-8) go; the size left with one file drops out.
+        dialog.Model()->setData(dialog.Model()->index(3, 0), Qt::Unchecked, Qt::CheckStateRole);
+        const QByteArray kept = dialog.Model()->Row(3).path;
+        {
+            CBoxAnswerer yes(QMessageBox::Yes);
+            dialog.OnSendToRecycleBin();
+        }
+        WaitForFill(dialog);
+        struct stat st;
+        QVERIFY(::lstat(kept.constData(), &st) == 0);
+        QCOMPARE(dialog.Model()->rowCount(), 2);
+        QVERIFY(dialog.Model()->CheckedPaths().empty());
+        const QByteArray trash = HomeTrashFolder();
+        QVERIFY(trash.startsWith(QFile::encodeName(TestSupport::TempRoot())));
+        int inTrash = 0;
+        for (const QByteArray& name : {QByteArray("gone"), QByteArray("twin"), QByteArray("bad\xff")})
+            inTrash += ::lstat(trash + "/files/" + name, &st) == 0;
+        QCOMPARE(inTrash, 2);
+        dialog.reject();
+    }
+
+    void escapeDuringAFillStopsIt()
+    {
+        QByteArrayList paths;
+        Tree({});
+        for (int i = 0; i < 3000; ++i) {
+            paths << m_dir + "/f" + QByteArray::number(i);
+            MakeFile(paths.last(), i % 50);
+        }
+        CBoxAnswerer ok(QMessageBox::Ok);
+        for (int i = 0; i < 20; ++i)
+            paths += paths.mid(0, 3000);  // long enough to be still filling
+        CDlgDuplicateResults dialog(Input(paths), nullptr);
+        dialog.show();
+        QTRY_COMPARE(ok.texts.size(), 1);
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
+        QVERIFY(!dialog.IsFilling());
+    }
+
+    void rowCommandsReachTheExactPaths()
+    {
+        Tree({{"sub/x", 1}, {"sub/y", 1}, {"Sub/z", 1}, {"top", 1}});
+        COptionsStore().WriteInt(QStringLiteral("ViewFilesCount"), 1);
+        std::unique_ptr<CView> view = Listed(m_dir, true);
+        QCOMPARE(view->FileModel()->rowCount(), 4);
+        QVERIFY(view->FileListMenu()->defaultAction()->text() == QStringLiteral("View Selected File"));
+        QCOMPARE(view->FolderListMenu()->defaultAction()->text(), QStringLiteral("Open Selected Folder"));
+
+        int rowOfY = -1;
+        for (int r = 0; r < 4; ++r)
+            rowOfY = view->FileModel()->FileName(r) == QStringLiteral("y") ? r : rowOfY;
+        view->FileList()->selectRow(rowOfY);
+        view->OnRowCommand(CSorvaneView::ViewSelectedFile);
+        view->OnRowCommand(CSorvaneView::OpenFileFolder);
+        view->OnRowCommand(CSorvaneView::FileProperties);
+        view->OnRowCommand(CSorvaneView::LocateFileInExplorer);
+        const QByteArray y = m_dir + "/sub/y";
+        QCOMPARE(m_fake.calls, QByteArrayList({"open " + y, "open " + m_dir + "/sub", "properties " + y, "reveal " + y}));
+
+        // A file that went keeps the other rows' numbers.
+        const QString srAfter = view->FileModel()->index(rowOfY + 1 < 4 ? rowOfY + 1 : rowOfY - 1, 0).data().toString();
+        view->OnRowCommand(CSorvaneView::SendFileToRecycleBin);
+        QCOMPARE(view->FileModel()->rowCount(), 3);
+        QVERIFY(view->FileModel()->index(rowOfY < 3 ? rowOfY : 2, 0).data().toString() == srAfter || rowOfY == 3);
+
+        // A folder that went takes only the rows directly in it, matched exactly.
+        m_fake.calls.clear();
+        int folderRow = -1;
+        for (int r = 0; r < view->FolderModel()->rowCount(); ++r) {
+            if (view->FolderModel()->index(r, 1).data().toString().endsWith(QStringLiteral("/sub")))
+                folderRow = r;
+        }
+        view->FolderList()->selectRow(folderRow);
+        QSignalSpy treeRefresh(view.get(), &CSorvaneView::FolderTreeChanged);
+        view->OnRowCommand(CSorvaneView::SendFolderToRecycleBin);
+        QCOMPARE(m_fake.calls, QByteArrayList({"trash " + m_dir + "/sub"}));
+        QCOMPARE(treeRefresh.count(), 1);
+        QStringList left;
+        for (int r = 0; r < view->FileModel()->rowCount(); ++r)
+            left << view->FileModel()->FileName(r);
+        left.sort();
+        QCOMPARE(left, QStringList({"top", "z"}));
+
+        // A refused move changes nothing.
+        m_fake.accept = false;
+        view->FileList()->selectRow(0);
+        view->OnRowCommand(CSorvaneView::SendFileToRecycleBin);
+        QCOMPARE(view->FileModel()->rowCount(), 2);
+        COptionsStore().WriteInt(QStringLiteral("ViewFilesCount"), 0);
+    }
+};
+
+SORVANE_WIDGET_TEST_MAIN(TestResults)
+#include "tst_results.moc"

@@ -1,0 +1,188 @@
+#include "TestSupport.h"
+
+#include "Trash.h"
+
+#include <QDateTime>
+
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Native byte helpers throughout: QFile/QDir cannot reach names that are not UTF-8.
+class TestTrash : public QObject {
+    Q_OBJECT
+
+    QByteArray m_root;  // resolved, so it matches the Path= the trash records
+
+    QByteArray Trash() const { return m_root + "/xdg_data_home/Trash"; }
+    static bool Exists(const QByteArray& path)
+    {
+        struct stat st {};
+        return lstat(path.constData(), &st) == 0;
+    }
+    static QByteArray ReadAll(const QByteArray& path)
+    {
+        QByteArray data;
+        if (FILE* f = fopen(path.constData(), "rb")) {
+            char buffer[4096];
+            for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
+                data.append(buffer, qsizetype(n));
+            fclose(f);
+        }
+        return data;
+    }
+    static QList<QByteArray> Entries(const QByteArray& dir)
+    {
+        QList<QByteArray> names;
+        if (DIR* d = opendir(dir.constData())) {
+            while (const dirent* e = readdir(d))
+                if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                    names << e->d_name;
+            closedir(d);
+        }
+        return names;
+    }
+    static void RemoveTree(const QByteArray& path)
+    {
+        nftw(path.constData(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 16,
+             FTW_DEPTH | FTW_PHYS);
+    }
+    // Checks the trashed entry and that its .trashinfo points back at original.
+    void VerifyTrashed(const QByteArray& entry, const QByteArray& original)
+    {
+        QVERIFY(!Exists(original));
+        QVERIFY(Exists(Trash() + "/files/" + entry));
+        const QList<QByteArray> lines = ReadAll(Trash() + "/info/" + entry + ".trashinfo").split('\n');
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], QByteArray("[Trash Info]"));
+        QVERIFY(lines[1].startsWith("Path="));
+        QCOMPARE(QByteArray::fromPercentEncoding(lines[1].mid(5)), original);
+        QVERIFY(lines[2].startsWith("DeletionDate="));
+        QCOMPARE(lines[2].size(), 13 + 19);
+        QVERIFY(QDateTime::fromString(QString::fromLatin1(lines[2].mid(13)), Qt::ISODate).isValid());
+        QVERIFY(lines[3].isEmpty());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        char* real = realpath(QFile::encodeName(TestSupport::TempRoot()).constData(), nullptr);
+        QVERIFY(real);
+        m_root = real;
+        free(real);
+        TestSupport::MakeDir(m_root + "/work");
+        QCOMPARE(HomeTrashFolder(), m_root + "/xdg_data_home/Trash");
+    }
+    void cleanupTestCase() { RemoveTree(Trash()); }
+
+    void plainFileAndOddNamesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("encoded");
+        QTest::newRow("plain") << QByteArray("plain.txt") << QByteArray("plain.txt");
+        QTest::newRow("not utf-8") << QByteArray("bad\xff\xfe") << QByteArray("bad%FF%FE");
+        QTest::newRow("reserved") << QByteArray("50% #1?&") << QByteArray("50%25%20%231%3F%26");
+    }
+    void plainFileAndOddNamesKeepTheirBytes()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, encoded);
+        const QByteArray path = m_root + "/work/" + name;
+        TestSupport::MakeFile(path, 3);
+        QString error;
+        QVERIFY2(MoveToTrash(path, &error), qPrintable(error));
+        VerifyTrashed(name, path);
+        const QByteArray info = ReadAll(Trash() + "/info/" + name + ".trashinfo");
+        QVERIFY2(info.contains("/work/" + encoded + "\n"), info.constData());
+    }
+
+    void folderMovesWithItsContentsAndLinksMoveAsThemselves()
+    {
+        const QByteArray dir = m_root + "/work/folder";
+        TestSupport::MakeDir(dir);
+        TestSupport::MakeDir(dir + "/sub");
+        TestSupport::MakeFile(dir + "/sub/data", 7);
+        QString error;
+        QVERIFY2(MoveToTrash(dir + "/", &error), qPrintable(error));
+        VerifyTrashed("folder", dir);
+        QCOMPARE(ReadAll(Trash() + "/files/folder/sub/data").size(), 7);
+
+        // Dangling on purpose: following the link anywhere would fail.
+        QCOMPARE(symlink("gone", (m_root + "/work/link").constData()), 0);
+        QVERIFY2(MoveToTrash(m_root + "/work/link/", &error), qPrintable(error));
+        VerifyTrashed("link", m_root + "/work/link");
+        struct stat st {};
+        QCOMPARE(lstat((Trash() + "/files/link").constData(), &st), 0);
+        QVERIFY(S_ISLNK(st.st_mode));
+    }
+
+    void sameNamesGetUniqueEntries()
+    {
+        QList<QByteArray> originals;
+        for (const char* folder : {"/work/a", "/work/b", "/work/c"}) {
+            TestSupport::MakeDir(m_root + folder);
+            originals << m_root + folder + "/same";
+            TestSupport::MakeFile(originals.last());
+        }
+        // A stray entry in files/ without its .trashinfo must not be overwritten either.
+        TestSupport::MakeFile(Trash() + "/files/same.2", 5);
+        QString error;
+        for (const QByteArray& path : originals)
+            QVERIFY2(MoveToTrash(path, &error), qPrintable(error));
+        VerifyTrashed("same", originals[0]);
+        VerifyTrashed("same.3", originals[1]);
+        VerifyTrashed("same.4", originals[2]);
+        QCOMPARE(ReadAll(Trash() + "/files/same.2").size(), 5);
+        QVERIFY(!Exists(Trash() + "/info/same.2.trashinfo"));
+    }
+
+    void missingDataFolderIsMadeAndNothingLandsInTheWorkingFolder()
+    {
+        const QByteArray cwd = m_root + "/cwd";
+        TestSupport::MakeDir(cwd);
+        char before[4096];
+        QVERIFY(getcwd(before, sizeof before));
+        QCOMPARE(chdir(cwd.constData()), 0);
+        RemoveTree(m_root + "/xdg_data_home");
+        const QByteArray path = m_root + "/work/late";
+        TestSupport::MakeFile(path);
+        QString error;
+        const bool moved = MoveToTrash(path, &error);
+        QCOMPARE(chdir(before), 0);
+        QVERIFY2(moved, qPrintable(error));
+        VerifyTrashed("late", path);
+        QVERIFY(Entries(cwd).isEmpty());
+        struct stat st {};
+        QCOMPARE(stat((m_root + "/xdg_data_home").constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0700));
+    }
+
+    void failuresLeaveNoTrashInfo_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << QByteArray("/work/not-here") << QStringLiteral("No such file or directory");
+        QTest::newRow("relative") << QByteArray("work") << QStringLiteral("not absolute");
+        // rename itself fails here, after the .trashinfo was claimed.
+        QTest::newRow("holds the trash") << QByteArray("/xdg_data_home") << QStringLiteral("into itself");
+    }
+    void failuresLeaveNoTrashInfo()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(QString, reason);
+        TestSupport::MakeDir(Trash());
+        TestSupport::MakeDir(Trash() + "/info");
+        const auto infos = Entries(Trash() + "/info");
+        QString error;
+        QVERIFY(!MoveToTrash(path.startsWith('/') ? m_root + path : path, &error));
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        QCOMPARE(Entries(Trash() + "/info"), infos);
+        QVERIFY(Exists(m_root + "/xdg_data_home"));
+    }
+};
+
+SORVANE_TEST_MAIN(TestTrash)
+#include "tst_trash.moc"

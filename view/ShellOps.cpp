@@ -1,0 +1,233 @@
+#include "ShellOps.h"
+
+#include "AppTexts.h"
+#include "PathArray.h"
+#include "Trash.h"
+#include "WaitCursor.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QMimeDatabase>
+#include <QUrl>
+
+#include <cerrno>
+#include <optional>
+#include <cstdlib>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kDBusTimeoutMs = 1500;
+
+QString Title()
+{
+    return QString::fromUtf8(Res::kAppTitle);
+}
+
+// The full path of program in PATH, looked up before any fork.
+QByteArray FindProgram(const char* program)
+{
+    const char* path = std::getenv("PATH");
+    for (const QByteArray& dir : QByteArray(path ? path : "/usr/bin:/bin").split(':')) {
+        const QByteArray candidate = (dir.isEmpty() ? QByteArray(".") : dir) + "/" + program;
+        if (access(candidate.constData(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+// Starts program with arguments as raw bytes, detached (no shell, no zombie).
+bool SpawnDetached(const QByteArray& program, const QList<QByteArray>& args)
+{
+    std::vector<QByteArray> storage;
+    storage.push_back(program);
+    for (const QByteArray& a : args)
+        storage.push_back(a);
+    std::vector<char*> argv;
+    for (QByteArray& s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        // Only async-signal-safe calls from here: the parent has threads.
+        setsid();
+        const pid_t grandchild = fork();
+        if (grandchild == 0) {
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        _exit(grandchild < 0 ? 1 : 0);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Asks the desktop's file manager over D-Bus; false when there is none to ask.
+bool CallFileManager(const char* method, const QByteArray& path)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QLatin1String(method));
+    call << QStringList{FileUri(path)} << QString();
+    return bus.call(call, QDBus::Block, kDBusTimeoutMs).type() == QDBusMessage::ReplyMessage;
+}
+
+QByteArray ParentFolder(const QByteArray& path)
+{
+    const int slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
+}
+
+class CDesktopShell : public IShellOps {
+public:
+    void OpenInShell(const QByteArray& path) override
+    {
+        const QByteArray opener = FindProgram("xdg-open");
+        if (opener.isEmpty() || !SpawnDetached(opener, {path}))
+            QDesktopServices::openUrl(QUrl::fromEncoded(FileUri(path).toLatin1()));
+    }
+
+    void ShowShellProperties(QWidget* parent, const QByteArray& path) override
+    {
+        if (CallFileManager("ShowItemProperties", path))
+            return;
+        auto* dialog = new CPropertiesDlg(parent, path);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->show();
+    }
+
+    void SelectInExplorer(const QByteArray& path) override
+    {
+        struct stat st;
+        if (lstat(path.constData(), &st) != 0)
+            return;
+        if (!CallFileManager("ShowItems", path))
+            OpenInShell(ParentFolder(path));
+    }
+
+    std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths) override
+    {
+        if (paths.empty())
+            return {};
+        QMessageBox confirm(QMessageBox::Question, Title(),
+                            QStringLiteral("Move %1 item(s) to the Trash?").arg(paths.size()),
+                            QMessageBox::Yes | QMessageBox::No, parent);
+        QStringList names;
+        for (const QByteArray& p : paths)
+            names << DecodePath(std::string_view(p.constData(), size_t(p.size())));
+        confirm.setInformativeText(names.mid(0, 10).join(QLatin1Char('\n'))
+                                   + (names.size() > 10 ? QStringLiteral("\n…") : QString()));
+        if (names.size() > 10)
+            confirm.setDetailedText(names.join(QLatin1Char('\n')));
+        if (confirm.exec() != QMessageBox::Yes)
+            return {};
+
+        std::vector<QByteArray> moved;
+        QStringList failures;
+        std::optional<CWaitCursor> wait(std::in_place);
+        for (size_t i = 0; i < paths.size(); ++i) {
+            QString error;
+            if (MoveToTrash(paths[i], &error))
+                moved.push_back(paths[i]);
+            else
+                failures << QStringLiteral("%1: %2").arg(names[int(i)], error);
+        }
+        wait.reset();
+        if (!failures.isEmpty()) {
+            QMessageBox box(QMessageBox::Warning, Title(),
+                            QStringLiteral("%1 item(s) could not be moved to the Trash.").arg(failures.size()),
+                            QMessageBox::Ok, parent);
+            box.setInformativeText(failures.mid(0, 10).join(QLatin1Char('\n')));
+            if (failures.size() > 10)
+                box.setDetailedText(failures.join(QLatin1Char('\n')));
+            box.exec();
+        }
+        return moved;
+    }
+};
+
+IShellOps* g_shell = nullptr;
+
+}  // namespace
+
+IShellOps& Shell()
+{
+    static CDesktopShell desktop;
+    return g_shell ? *g_shell : desktop;
+}
+
+IShellOps* SetShell(IShellOps* ops)
+{
+    IShellOps* previous = g_shell;
+    g_shell = ops;
+    return previous;
+}
+
+QString FileUri(const QByteArray& path)
+{
+    return QStringLiteral("file://") + QString::fromLatin1(path.toPercentEncoding("/"));
+}
+
+CPropertiesDlg::CPropertiesDlg(QWidget* parent, const QByteArray& path)
+    : QDialog(parent)
+{
+    const QString shown = DecodePath(std::string_view(path.constData(), size_t(path.size())));
+    const int slash = shown.lastIndexOf(QLatin1Char('/'));
+    setWindowTitle(QStringLiteral("%1 Properties").arg(shown.mid(slash + 1)));
+    auto* form = new QFormLayout(this);
+    auto add = [this, form](const QString& label, const QString& value) {
+        auto* text = new QLabel(value, this);
+        text->setTextFormat(Qt::PlainText);
+        text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        form->addRow(label, text);
+    };
+    add(QStringLiteral("Name:"), shown.mid(slash + 1));
+    add(QStringLiteral("Location:"), slash <= 0 ? QStringLiteral("/") : shown.left(slash));
+    struct stat st;
+    if (lstat(path.constData(), &st) != 0) {
+        add(QStringLiteral("Kind:"), QString::fromLocal8Bit(strerror(errno)));
+    } else {
+        const QString kind = S_ISDIR(st.st_mode) ? QStringLiteral("Folder")
+            : S_ISLNK(st.st_mode)               ? QStringLiteral("Symbolic link")
+            : S_ISREG(st.st_mode) ? QMimeDatabase().mimeTypeForFile(shown, QMimeDatabase::MatchExtension).comment()
+                                  : QStringLiteral("Special file");
+        add(QStringLiteral("Kind:"), kind);
+        add(QStringLiteral("Size:"), QStringLiteral("%1 bytes").arg(QLocale().toString(qlonglong(st.st_size))));
+        add(QStringLiteral("Modified:"),
+            QLocale().toString(QDateTime::fromSecsSinceEpoch(st.st_mtime), QLocale::LongFormat));
+        const passwd* pw = getpwuid(st.st_uid);
+        const group* gr = getgrgid(st.st_gid);
+        add(QStringLiteral("Owner:"), QStringLiteral("%1 (group %2)")
+                                         .arg(pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(st.st_uid),
+                                              gr ? QString::fromLocal8Bit(gr->gr_name) : QString::number(st.st_gid)));
+        QString perms;
+        for (int shift = 6; shift >= 0; shift -= 3) {
+            perms += (st.st_mode >> shift) & 4 ? QLatin1Char('r') : QLatin1Char('-');
+            perms += (st.st_mode >> shift) & 2 ? QLatin1Char('w') : QLatin1Char('-');
+            perms += (st.st_mode >> shift) & 1 ? QLatin1Char('x') : QLatin1Char('-');
+        }
+        add(QStringLiteral("Permissions:"), QStringLiteral("%1 (%2)").arg(perms).arg(st.st_mode & 07777, 4, 8, QLatin1Char('0')));
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    form->addRow(buttons);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDialog>
+
+#include <vector>
+
+class QWidget;
+
+// What the program asks of the desktop for a file or folder. Paths are
+// native bytes and reach the desktop unchanged, whatever their encoding.
+class IShellOps {
+public:
+    virtual ~IShellOps() = default;
+
+    // Opens the item with the desktop's default handler.
+    virtual void OpenInShell(const QByteArray& path) = 0;
+    // The file manager's properties window, or a window of our own.
+    virtual void ShowShellProperties(QWidget* parent, const QByteArray& path) = 0;
+    // Shows the item selected in the file manager; nothing for a path that is gone.
+    virtual void SelectInExplorer(const QByteArray& path) = 0;
+    // Asks the user, then moves each path to the trash. Returns the paths that
+    // really moved; nothing moves when the user declines, and every failure is
+    // shown with the item and the reason. Nothing is ever deleted.
+    virtual std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths) = 0;
+};
+
+// The shell operations in use: the desktop's, unless a test installed others.
+IShellOps& Shell();
+// Installs ops (null restores the desktop's); returns the previous ones.
+IShellOps* SetShell(IShellOps* ops);
+
+// "file://" and the path with every byte but the unreserved ones and '/' percent-encoded.
+QString FileUri(const QByteArray& path);
+
+// Our own properties window, used when the file manager offers none.
+class CPropertiesDlg : public QDialog {
+    Q_OBJECT
+public:
+    CPropertiesDlg(QWidget* parent, const QByteArray& path);
+};
