@@ -81,7 +81,7 @@ class TestResults : public QObject {
     {
         auto copy = std::make_shared<QByteArrayList>(paths);
         return {[copy] { return int(copy->size()); },
-                [copy](int i) { return std::string_view((*copy)[i].constData(), size_t((*copy)[i].size())); }};
+                [copy](int i) { const QByteArray& p = copy->at(i); return std::string_view(p.constData(), size_t(p.size())); }};
     }
     static void WaitForFill(CDlgDuplicateResults& dialog)
     {
