@@ -3,23 +3,29 @@
 #include "AppLook.h"
 #include "AppTexts.h"
 #include "CommandIds.h"
+#include "DlgSplash.h"
 #include "FolderTree.h"
 #include "OutlookBar.h"
 #include "RibbonBar.h"
 #include "SorvaneDoc.h"
 #include "SorvaneView.h"
 #include "Texts.h"
+#include "ShellOps.h"
+#include "WaitCursor.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
@@ -148,17 +154,24 @@ void CMainFrame::BuildCommands()
     connect(AddCommand(Cmd::ToggleInfoBar, QStringLiteral("Caption Bar"), true), &QAction::triggered, this,
             [this] { m_infoBar->setHidden(!m_infoBar->isHidden()); });
 
-    // Launchers, export and the duplicate search arrive with their own work.
-    AddCommand(Cmd::OpenExplorer, QStringLiteral("Explorer"));
-    AddCommand(Cmd::OpenTerminal, QStringLiteral("Command Prompt"));
-    AddCommand(Cmd::OpenRecycleBin, QStringLiteral("Recycle Bin"));
-    AddCommand(Cmd::ExportFileList, QStringLiteral("Export File List"));
+    connect(AddCommand(Cmd::OpenExplorer, QStringLiteral("Explorer")), &QAction::triggered, this,
+            [this] { Shell().OpenInShell(QFile::encodeName(LauncherFolder())); });
+    connect(AddCommand(Cmd::OpenTerminal, QStringLiteral("Command Prompt")), &QAction::triggered, this,
+            &CMainFrame::OnOpenTerminal);
+    connect(AddCommand(Cmd::OpenRecycleBin, QStringLiteral("Recycle Bin")), &QAction::triggered, this,
+            [] { Shell().OpenTrash(); });
+    connect(AddCommand(Cmd::ExportFileList, QStringLiteral("Export File List")), &QAction::triggered, this,
+            [this] { m_view->OnExportFileList(); });
     connect(AddCommand(Cmd::DuplicatesBySize, QStringLiteral("File Size")), &QAction::triggered, this,
             [this] { m_view->OnDuplicateSearch(); });
 
+    // One radio mark among the looks, or none for a look the menus do not know.
+    auto* looks = new QActionGroup(this);
+    looks->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     for (unsigned id = Cmd::LookFirst; id <= unsigned(Cmd::LookLast); ++id) {
-        connect(AddCommand(int(id), AppLook::MenuText(id), true), &QAction::triggered, this,
-                [this, id] { ApplyLook(id); });
+        QAction* look = AddCommand(int(id), AppLook::MenuText(id), true);
+        looks->addAction(look);
+        connect(look, &QAction::triggered, this, [this, id] { ApplyLook(id); });
     }
 
     connect(AddCommand(Cmd::FileNew, QStringLiteral("&New")), &QAction::triggered, this, &CMainFrame::OnFileNew);
@@ -169,8 +182,8 @@ void CMainFrame::BuildCommands()
     connect(AddCommand(Cmd::FileClose, QStringLiteral("&Close")), &QAction::triggered, this, &CMainFrame::OnFileNew);
     connect(AddCommand(Cmd::AppExit, QStringLiteral("E&xit")), &QAction::triggered, this, &QWidget::close);
     connect(AddCommand(Cmd::AppAbout, QStringLiteral("About")), &QAction::triggered, this, [this] {
-        QMessageBox::about(this, QStringLiteral("About Sorvane"),
-                           QStringLiteral("Sorvane, Version %1").arg(QLatin1String(Res::kAppVersion)));
+        CAboutDlg about(this);
+        about.exec();
     });
     for (int id : {int(Cmd::FilePrint), int(Cmd::FilePrintDirect), int(Cmd::FilePrintPreview), int(Cmd::FilePrintSetup)})
         AddCommand(id, QString())->setEnabled(false);
@@ -361,9 +374,29 @@ void CMainFrame::OnRefreshFolderTree()
 
 void CMainFrame::ApplyLook(unsigned id)
 {
+    CWaitCursor wait;
     m_look = id;
+    AppLook::ApplyStyle(id);
     AppLook::Store(id);
     UpdateCommandUI();
+}
+
+QString CMainFrame::LauncherFolder() const
+{
+    if (!m_selectedFolder.isEmpty())
+        return m_selectedFolder;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+void CMainFrame::OnOpenTerminal()
+{
+    QStringList tried;
+    if (!Shell().OpenTerminal(QFile::encodeName(LauncherFolder()), &tried))
+        QMessageBox::information(this, Title(),
+                                 QStringLiteral("No terminal could be started. Tried: %1. Set the TERMINAL "
+                                                "environment variable to the terminal you use.")
+                                     .arg(tried.join(QStringLiteral(", "))));
 }
 
 void CMainFrame::UpdateCommandUI()
@@ -377,8 +410,7 @@ void CMainFrame::UpdateCommandUI()
     m_actions[Cmd::StartListing]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::StopListing]->setEnabled(m_view->CanStop());
     m_actions[Cmd::DuplicatesBySize]->setEnabled(!m_view->IsListing());
-    for (int id : {int(Cmd::ExportFileList), int(Cmd::OpenExplorer), int(Cmd::OpenTerminal), int(Cmd::OpenRecycleBin)})
-        m_actions[id]->setEnabled(false);
+    m_actions[Cmd::ExportFileList]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::ViewStatusBar]->setChecked(!statusBar()->isHidden());
     m_actions[Cmd::ToggleInfoBar]->setChecked(!m_infoBar->isHidden());
     for (int id = Cmd::LookFirst; id <= Cmd::LookLast; ++id)

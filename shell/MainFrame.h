@@ -59,6 +59,9 @@ private:
     void BuildStatusBar();
     void RestoreSelectedFolder();
     void ApplyLook(unsigned id);
+    // The launchers' folder: the selected one, else the documents folder, else home.
+    QString LauncherFolder() const;
+    void OnOpenTerminal();
     void OnFileNew();
     void OnFileOpen();
     void OnFileSave();

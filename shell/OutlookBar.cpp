@@ -45,11 +45,10 @@ CInfoBar::CInfoBar(QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("infoBar"));
+    // Roles, not colours: the bar follows every change of look.
     setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, pal.color(QPalette::ToolTipBase));
-    pal.setColor(QPalette::WindowText, pal.color(QPalette::ToolTipText));
-    setPalette(pal);
+    setBackgroundRole(QPalette::ToolTipBase);
+    setForegroundRole(QPalette::ToolTipText);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 3, 6, 3);
     auto* icon = new QLabel(this);
@@ -58,6 +57,7 @@ CInfoBar::CInfoBar(QWidget* parent)
                                                             QString::fromUtf8(Txt::InfoBarIconTip)));
     layout->addWidget(icon);
     m_text = new QLabel(QString::fromUtf8(Txt::InfoBarInitial), this);
+    m_text->setForegroundRole(QPalette::ToolTipText);
     m_text->setTextFormat(Qt::PlainText);
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);

@@ -1,6 +1,7 @@
 #include "SorvaneApp.h"
 
 #include "AppTexts.h"
+#include "DlgSplash.h"
 #include "MainFrame.h"
 #include "SorvaneDoc.h"
 #include "SorvaneView.h"
@@ -31,13 +32,27 @@ CSorvaneApp::CSorvaneApp()
 
 CSorvaneApp::~CSorvaneApp()
 {
+    delete m_splash;
     // The frame (and with it the view, which saves its column widths) goes first.
     m_frame.reset();
 }
 
 bool CSorvaneApp::InitInstance(const QStringList& args)
 {
+    QApplication::setWindowIcon(AppIcon());
+    m_splash = new CDlgSplash;
+    m_splash->show();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
     m_frame = std::make_unique<CMainFrame>(m_doc.get());
+    // The view's first set-up ends start-up's picture; later ones find none.
+    connect(m_frame->View(), &CSorvaneView::InitialUpdated, this, [this] {
+        if (m_splash) {
+            m_splash->close();
+            delete m_splash;
+            m_splash = nullptr;
+        }
+    });
     for (const QString& arg : args) {
         if (!arg.startsWith(QLatin1Char('-'))) {
             m_frame->OpenDocument(arg);

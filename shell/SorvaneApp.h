@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class CDlgSplash;
 class CMainFrame;
 class CSorvaneDoc;
 class QSocketNotifier;
@@ -20,6 +21,8 @@ public:
     bool InitInstance(const QStringList& args);
     CMainFrame* MainFrame() const { return m_frame.get(); }
     CSorvaneDoc* Document() const { return m_doc.get(); }
+    // The splash window while start-up runs; null once the view has taken it down.
+    CDlgSplash* Splash() const { return m_splash; }
 
     // SIGTERM and SIGINT close the window as its close box does.
     void CloseOnTerminationSignals();
@@ -28,4 +31,5 @@ private:
     std::unique_ptr<CSorvaneDoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
     QSocketNotifier* m_signalNotifier = nullptr;
+    CDlgSplash* m_splash = nullptr;
 };

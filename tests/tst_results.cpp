@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "RecordingShell.h"
+
 #include "ColorListCtrl.h"
 #include "DlgDuplicateResults.h"
 #include "ResultsModel.h"
@@ -19,26 +21,6 @@ using TestSupport::MakeDir;
 using TestSupport::MakeFile;
 
 namespace {
-
-// Records every request; the trash "moves" what it is told to accept.
-class CRecordingShell : public IShellOps {
-public:
-    void OpenInShell(const QByteArray& path) override { calls << "open " + path; }
-    void ShowShellProperties(QWidget*, const QByteArray& path) override { calls << "properties " + path; }
-    void SelectInExplorer(const QByteArray& path) override { calls << "reveal " + path; }
-    std::vector<QByteArray> SendToRecycleBin(QWidget*, const std::vector<QByteArray>& paths) override
-    {
-        std::vector<QByteArray> moved;
-        for (const QByteArray& p : paths) {
-            calls << "trash " + p;
-            if (accept)
-                moved.push_back(p);
-        }
-        return moved;
-    }
-    QByteArrayList calls;
-    bool accept = true;
-};
 
 class CView : public CSorvaneView {
 public:

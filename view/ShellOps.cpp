@@ -11,11 +11,14 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <cerrno>
@@ -48,8 +51,9 @@ QByteArray FindProgram(const char* program)
     return {};
 }
 
-// Starts program with arguments as raw bytes, detached (no shell, no zombie).
-bool SpawnDetached(const QByteArray& program, const QList<QByteArray>& args)
+// Starts program with arguments as raw bytes, detached (no shell, no zombie),
+// in folder when one is given.
+bool SpawnDetached(const QByteArray& program, const QList<QByteArray>& args, const QByteArray& folder = {})
 {
     std::vector<QByteArray> storage;
     storage.push_back(program);
@@ -65,6 +69,8 @@ bool SpawnDetached(const QByteArray& program, const QList<QByteArray>& args)
     if (child == 0) {
         // Only async-signal-safe calls from here: the parent has threads.
         setsid();
+        if (!folder.isEmpty() && chdir(folder.constData()) != 0)
+            _exit(2);
         const pid_t grandchild = fork();
         if (grandchild == 0) {
             execv(argv[0], argv.data());
@@ -163,6 +169,63 @@ public:
         }
         return moved;
     }
+
+    void OpenTrash() override
+    {
+        const QByteArray opener = FindProgram("xdg-open");
+        if (opener.isEmpty() || !SpawnDetached(opener, {"trash:///"}))
+            QDesktopServices::openUrl(QUrl(QStringLiteral("trash:///")));
+    }
+
+    bool OpenTerminal(const QByteArray& folder, QStringList* tried) override
+    {
+        for (const QByteArrayList& candidate : TerminalCandidates()) {
+            *tried << QString::fromLocal8Bit(candidate.join(' '));
+            const QByteArray program = FindProgram(candidate.first().constData());
+            if (!program.isEmpty() && SpawnDetached(program, candidate.mid(1), folder))
+                return true;
+        }
+        return false;
+    }
+
+    void OpenAsText(const QByteArray& file) override
+    {
+        const QByteArrayList args = TextEditorArguments(file);
+        if (!args.isEmpty()) {
+            const QByteArray program = args.first().contains('/') ? args.first() : FindProgram(args.first().constData());
+            if (!program.isEmpty() && SpawnDetached(program, args.mid(1)))
+                return;
+        }
+        OpenInShell(file);
+    }
+
+private:
+    // The default text/plain application's command line for file, from its desktop entry.
+    static QByteArrayList TextEditorArguments(const QByteArray& file)
+    {
+        QProcess query;
+        query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/plain")});
+        if (!query.waitForFinished(3000) || query.exitCode() != 0)
+            return {};
+        const QString id = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
+        if (id.isEmpty() || id.contains(QLatin1Char('/')))
+            return {};
+        QStringList dirs = QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
+        for (const QString& dir : dirs) {
+            QFile entry(dir + QLatin1Char('/') + id);
+            if (!entry.open(QIODevice::ReadOnly))
+                continue;
+            bool inEntry = false;
+            while (!entry.atEnd()) {
+                const QByteArray line = entry.readLine().trimmed();
+                if (line.startsWith('['))
+                    inEntry = line == "[Desktop Entry]";
+                else if (inEntry && line.startsWith("Exec="))
+                    return DesktopExecArguments(line.mid(5), file);
+            }
+        }
+        return {};
+    }
 };
 
 IShellOps* g_shell = nullptr;
@@ -180,6 +243,64 @@ IShellOps* SetShell(IShellOps* ops)
     IShellOps* previous = g_shell;
     g_shell = ops;
     return previous;
+}
+
+QList<QByteArrayList> TerminalCandidates()
+{
+    QList<QByteArrayList> list;
+    const QByteArray fromEnv = qgetenv("TERMINAL").simplified();
+    if (!fromEnv.isEmpty())
+        list << fromEnv.split(' ');
+    for (const char* name : {"x-terminal-emulator", "gnome-terminal", "konsole", "xfce4-terminal", "mate-terminal",
+                             "lxterminal", "qterminal", "tilix", "terminator", "alacritty", "kitty", "foot", "xterm"})
+        list << QByteArrayList{name};
+    return list;
+}
+
+QByteArrayList DesktopExecArguments(const QByteArray& exec, const QByteArray& file)
+{
+    // Split as the desktop entry rules say: blanks separate, double quotes group
+    // with backslash escapes inside; then fill in the field codes.
+    QByteArrayList args;
+    QByteArray current;
+    bool quoted = false;
+    bool any = false;
+    for (int i = 0; i < exec.size(); ++i) {
+        const char c = exec[i];
+        if (quoted && c == '\\' && i + 1 < exec.size()) {
+            current += exec[++i];
+        } else if (c == '"') {
+            quoted = !quoted;
+            any = true;
+        } else if (!quoted && (c == ' ' || c == '\t')) {
+            if (any || !current.isEmpty())
+                args << current;
+            current.clear();
+            any = false;
+        } else {
+            current += c;
+        }
+    }
+    if (any || !current.isEmpty())
+        args << current;
+
+    QByteArrayList out;
+    bool fileGiven = false;
+    for (const QByteArray& arg : args) {
+        if (arg == "%f" || arg == "%F" || arg == "%u" || arg == "%U") {
+            out << (arg.endsWith('u') || arg.endsWith('U') ? FileUri(file).toLatin1() : file);
+            fileGiven = true;
+            continue;
+        }
+        if (arg.size() == 2 && arg[0] == '%' && arg[1] != '%')
+            continue;  // %i, %c, %k and the deprecated codes
+        QByteArray filled = arg;
+        filled.replace("%%", "%");
+        out << filled;
+    }
+    if (!out.isEmpty() && !fileGiven)
+        out << file;
+    return out;
 }
 
 QString FileUri(const QByteArray& path)

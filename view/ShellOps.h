@@ -23,7 +23,20 @@ public:
     // really moved; nothing moves when the user declines, and every failure is
     // shown with the item and the reason. Nothing is ever deleted.
     virtual std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths) = 0;
+    // The file manager on the trash.
+    virtual void OpenTrash() = 0;
+    // A terminal whose working folder is folder; false when none could be
+    // started, with the programs tried in *tried.
+    virtual bool OpenTerminal(const QByteArray& folder, QStringList* tried) = 0;
+    // The desktop's default application for plain text, on file.
+    virtual void OpenAsText(const QByteArray& file) = 0;
 };
+
+// The terminals tried, in order: $TERMINAL (a program and its arguments, split
+// at blanks, never given to a shell), x-terminal-emulator, then common ones.
+QList<QByteArrayList> TerminalCandidates();
+// An Exec line of a desktop entry as an argument list for file, or empty.
+QByteArrayList DesktopExecArguments(const QByteArray& exec, const QByteArray& file);
 
 // The shell operations in use: the desktop's, unless a test installed others.
 IShellOps& Shell();

@@ -7,6 +7,8 @@
 #include "Texts.h"
 #include "WaitCursor.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QMenu>
@@ -14,6 +16,11 @@
 #include <QMutex>
 #include <QResizeEvent>
 #include <QTableView>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -98,6 +105,7 @@ void CSorvaneView::OnInitialUpdate()
         }
     }
     ApplyFolderListVisibility();
+    emit InitialUpdated();
     if (m_options.IsOn(Opt::AutoListLastFolderAtStartup))
         QMetaObject::invokeMethod(this, &CSorvaneView::OnStartListing, Qt::QueuedConnection);
 }
@@ -326,6 +334,81 @@ void CSorvaneView::OnDuplicateSearch()
 {
     if (!IsListing())
         OpenDuplicateResults();
+}
+
+QByteArray CSorvaneView::WriteExportFile(QString* error) const
+{
+    // A new file each time, created exclusively, so no earlier export is overwritten.
+    const QByteArray stem = QFile::encodeName(QDir::tempPath()) + "/" + QString::fromUtf8(Res::kAppTitle).left(3).toUtf8();
+    const unsigned start = unsigned(QDateTime::currentMSecsSinceEpoch() ^ getpid());
+    QByteArray name;
+    int fd = -1;
+    for (unsigned k = 0; k <= 0xFFFFF && fd < 0; ++k) {
+        name = stem + QByteArray::number((start + k) & 0xFFFFF, 16).toUpper() + ".TMP";
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return {};
+    }
+
+    // UTF-16LE without a byte-order mark, CR LF between lines only.
+    std::string buffer;
+    int writeError = 0;
+    auto flush = [&] {
+        for (size_t done = 0; done < buffer.size() && !writeError;) {
+            const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+            if (n < 0 && errno != EINTR)
+                writeError = errno;
+            else if (n > 0)
+                done += size_t(n);
+        }
+        buffer.clear();
+    };
+    auto append = [&](const QString& text) {
+        for (const QChar c : text) {
+            buffer += char(c.unicode() & 0xFF);
+            buffer += char(c.unicode() >> 8);
+        }
+    };
+    const int lines = m_bDisplayFileList ? m_fileModel->rowCount() : m_arrFiles.GetSize();
+    for (int i = 0; i < lines && !writeError; ++i) {
+        if (i > 0)
+            buffer.append("\r\0\n\0", 4);
+        append(DecodePath(m_bDisplayFileList ? m_fileModel->NativePath(i) : m_arrFiles.At(i)));
+        if (buffer.size() >= 64 * 1024)
+            flush();
+    }
+    flush();
+    if (::close(fd) != 0 && !writeError)
+        writeError = errno;
+    if (writeError) {
+        // A half-written list is no use to anyone.
+        ::unlink(name.constData());
+        *error = QString::fromLocal8Bit(strerror(writeError));
+        return {};
+    }
+    return name;
+}
+
+void CSorvaneView::OnExportFileList()
+{
+    if (IsListing())
+        return;
+    QByteArray file;
+    QString error;
+    {
+        CWaitCursor wait;
+        file = WriteExportFile(&error);
+    }
+    if (file.isEmpty()) {
+        QMessageBox::information(this, Title(),
+                                 QStringLiteral("The list of files could not be written to a temporary file: %1.").arg(error));
+        return;
+    }
+    Shell().OpenAsText(file);
 }
 
 void CSorvaneView::OpenDuplicateResults()

@@ -38,6 +38,10 @@ public:
     void OnAutoListToggle();
     // Command 327, and Yes at the end of a run: the size groups of the last listing.
     void OnDuplicateSearch();
+    // Command 321: the listed files' paths into a new temporary file, opened as text.
+    void OnExportFileList();
+    // Writes the export file; its name, or empty with the reason in *error.
+    QByteArray WriteExportFile(QString* error) const;
 
     // Row commands of the two lists.
     enum RowCommand {
@@ -79,6 +83,8 @@ signals:
     void CommandStateChanged();
     // A folder went to the trash: the folder tree must refresh.
     void FolderTreeChanged();
+    // The lists are set up and start-up may take down its splash window.
+    void InitialUpdated();
 
 protected:
     void OnFileFound(const CFileFind& finder) override;
