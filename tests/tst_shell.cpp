@@ -1,0 +1,172 @@
+#include "TestSupport.h"
+
+#include "AppLook.h"
+#include "CommandIds.h"
+#include "DlgSplash.h"
+#include "FolderTree.h"
+#include "MainFrame.h"
+#include "RecordingShell.h"
+#include "RibbonBar.h"
+#include "SorvaneApp.h"
+#include "SorvaneView.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QToolButton>
+
+using TestSupport::CBoxAnswerer;
+
+class TestShell : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CSorvaneApp> m_app;
+    CRecordingShell m_fake;
+    COptionsStore m_store;
+
+    CMainFrame* Frame() { return m_app->MainFrame(); }
+    void Launch()
+    {
+        m_app = std::make_unique<CSorvaneApp>();
+        QVERIFY(m_app->InitInstance({}));
+    }
+    static QByteArray Utf16(const QString& s)
+    {
+        QByteArray out;
+        for (QChar c : s)
+            out.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+        return out;
+    }
+    QByteArray ExportedBytes()
+    {
+        const QByteArray before = m_fake.calls.isEmpty() ? QByteArray() : m_fake.calls.last();
+        Frame()->Command(Cmd::ExportFileList)->trigger();
+        if (m_fake.calls.isEmpty() || m_fake.calls.last() == before || !m_fake.calls.last().startsWith("text "))
+            return "no export";
+        QFile file(QFile::decodeName(m_fake.calls.last().mid(5)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+    }
+
+private slots:
+    void init() { SetShell(&m_fake); m_fake.calls.clear(); }
+    void cleanup()
+    {
+        m_app.reset();
+        SetShell(nullptr);
+        QFile::remove(TestSupport::TempRoot() + QStringLiteral("/xdg_config_home/Trellane/Sorvane by Trellane.conf"));
+    }
+
+    void launchersUseTheSelectedFolderElseDocuments()
+    {
+        const QString documents = TestSupport::TempRoot() + QStringLiteral("/Documents");
+        QDir().mkpath(documents);
+        Launch();
+        Frame()->Command(Cmd::OpenExplorer)->trigger();
+        Frame()->Command(Cmd::OpenRecycleBin)->trigger();
+        const QString odd = TestSupport::TempRoot() + QStringLiteral("/it's a $(folder) \"x\"");
+        QDir().mkpath(odd);
+        QVERIFY(Frame()->FolderTree()->SelectPath(odd));
+        QTRY_COMPARE(Frame()->SelectedFolder(), odd);
+        Frame()->Command(Cmd::OpenTerminal)->trigger();
+        QCOMPARE(m_fake.calls, QByteArrayList({"open " + QFile::encodeName(documents), "open trash",
+                                               "terminal " + QFile::encodeName(odd)}));
+        m_fake.terminalStarts = false;
+        CBoxAnswerer ok(QMessageBox::Ok);
+        Frame()->Command(Cmd::OpenTerminal)->trigger();
+        QCOMPARE(ok.texts.size(), 1);
+        QVERIFY(ok.texts[0].contains(QStringLiteral("Tried: x-terminal-emulator, xterm")));
+        m_fake.terminalStarts = true;
+        // The desktop's terminal list starts with $TERMINAL, split without a shell.
+        qputenv("TERMINAL", "my-term --flag");
+        QCOMPARE(TerminalCandidates().first(), QByteArrayList({"my-term", "--flag"}));
+        qunsetenv("TERMINAL");
+        QCOMPARE(DesktopExecArguments("gedit --new-window %U", "/tmp/a b"),
+                 QByteArrayList({"gedit", "--new-window", "file:///tmp/a%20b"}));
+        QCOMPARE(DesktopExecArguments("\"/opt/my editor/ed\" %f %i", "/t"), QByteArrayList({"/opt/my editor/ed", "/t"}));
+    }
+
+    void exportWritesUtf16LinesToANewFile()
+    {
+        Launch();
+        CSorvaneView* view = Frame()->View();
+        QCOMPARE(ExportedBytes(), QByteArray());  // nothing listed: an empty file
+        const QByteArray first = m_fake.calls.last();
+        QVERIFY(QFileInfo(QFile::decodeName(first.mid(5))).fileName().contains(QRegularExpression(QStringLiteral("^Sor[0-9A-F]+\\.TMP$"))));
+
+        view->m_arrFiles.Add("/rootfile");
+        view->m_arrFiles.Add("/data/a b\xff.txt");
+        QCOMPARE(ExportedBytes(), Utf16(QStringLiteral("/rootfile\r\n/data/a b\uFFFD.txt")));
+        QVERIFY(m_fake.calls.last() != first);  // a new file each time
+        QVERIFY(QFile::exists(QFile::decodeName(first.mid(5))));
+    }
+
+    void looksStepAndMarkTheCurrentOne()
+    {
+        Launch();
+        QCOMPARE(Frame()->CurrentLook(), 215u);
+        QVERIFY(Frame()->Command(215)->isChecked());
+        QList<unsigned> seen;
+        for (int i = 0; i < 4; ++i) {
+            QTest::mouseClick(Frame()->Ribbon()->ApplicationButton(), Qt::LeftButton);
+            QTRY_VERIFY(seen.size() == i && Frame()->CurrentLook() != (i ? seen.last() : 215u));
+            seen << Frame()->CurrentLook();
+            QCOMPARE(AppLook::Stored(), seen.last());
+        }
+        QCOMPARE(seen, QList<unsigned>({216, 217, 218, 215}));
+        QCOMPARE(AppLook::Next(214), 215u);
+        QCOMPARE(AppLook::Next(100), 101u);
+
+        // Every look has colours of its own.
+        QSet<QRgb> windows;
+        for (int id = 210; id <= 218; ++id) {
+            Frame()->Command(id)->trigger();
+            QVERIFY(Frame()->Command(id)->isChecked());
+            windows << QApplication::palette().color(QPalette::Window).rgb();
+        }
+        QCOMPARE(windows.size(), 9);
+
+        // An unknown stored look stays as it is, in the default style, with no mark.
+        m_app.reset();
+        AppLook::Store(100);
+        Launch();
+        QCOMPARE(Frame()->CurrentLook(), 100u);
+        for (int id = 210; id <= 218; ++id)
+            QVERIFY(!Frame()->Command(id)->isChecked());
+        QTest::mouseClick(Frame()->Ribbon()->ApplicationButton(), Qt::LeftButton);
+        QTRY_COMPARE(AppLook::Stored(), 101u);
+    }
+
+    void splashAndAbout()
+    {
+        CDlgSplash splash;
+        QCOMPARE(splash.size(), QSize(545, 201));
+        QCOMPARE(splash.windowTitle(), QStringLiteral("Sorvane by Trellane Loading..."));
+        Launch();
+        QVERIFY(!m_app->Splash());  // taken down by the view's first set-up
+        Frame()->Command(Cmd::FileNew)->trigger();  // a second set-up finds none
+        QVERIFY(!m_app->Splash());
+
+        for (int i = 0; i < 2; ++i) {
+            QString text;
+            QTimer::singleShot(0, [&text] {
+                auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+                if (!about)
+                    return;
+                for (QLabel* l : about->findChildren<QLabel*>())
+                    text += l->text();
+                about->accept();
+            });
+            Frame()->Command(Cmd::AppAbout)->trigger();
+            QCOMPARE(text, QStringLiteral("Sorvane, Version 1.0"));
+        }
+    }
+};
+
+int main(int argc, char** argv)
+{
+    TestSupport::IsolateEnvironment();
+    qputenv("TMPDIR", QFile::encodeName(TestSupport::TempRoot()));
+    QApplication app(argc, argv);
+    TestShell tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+#include "tst_shell.moc"
