@@ -14,6 +14,9 @@
 #include <QLabel>
 #include <QToolButton>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using TestSupport::CBoxAnswerer;
 
 class TestShell : public QObject {
@@ -97,6 +100,26 @@ private slots:
         QCOMPARE(ExportedBytes(), Utf16(QStringLiteral("/rootfile\r\n/data/a b\uFFFD.txt")));
         QVERIFY(m_fake.calls.last() != first);  // a new file each time
         QVERIFY(QFile::exists(QFile::decodeName(first.mid(5))));
+
+        // A write that fails (here the file-size limit stands in for a full disk)
+        // is reported and leaves no file behind.
+        for (int i = 0; i < 200; ++i)
+            view->m_arrFiles.Add("/some/long/enough/path/to/a/file/number/" + std::to_string(i));
+        const int filesBefore = int(QDir(TestSupport::TempRoot()).entryList({QStringLiteral("Sor*.TMP")}).size());
+        struct rlimit old;
+        getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit small = old;
+        small.rlim_cur = 4096;
+        signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        CBoxAnswerer ok(QMessageBox::Ok);
+        const int callsBefore = int(m_fake.calls.size());
+        Frame()->Command(Cmd::ExportFileList)->trigger();
+        setrlimit(RLIMIT_FSIZE, &old);
+        QCOMPARE(int(m_fake.calls.size()), callsBefore);
+        QCOMPARE(ok.texts.size(), 1);
+        QVERIFY2(ok.texts[0].startsWith(QStringLiteral("The list of files could not be written")), qPrintable(ok.texts[0]));
+        QCOMPARE(int(QDir(TestSupport::TempRoot()).entryList({QStringLiteral("Sor*.TMP")}).size()), filesBefore);
     }
 
     void looksStepAndMarkTheCurrentOne()
