@@ -74,7 +74,7 @@ void CAppHelper::PrepareListing()
     m_bIgnoreHiddenFiles = m_options.IsOn(Opt::IgnoreHiddenFiles);
     m_bViewFilesCount = m_options.IsOn(Opt::ViewFilesCount);
 
-    m_specialFolders = ResolveSpecialFolders();
+    m_systemFolders = ResolveSystemFolders();
     m_nFoldersIgnored = 0;
     m_dtStart = COleDateTime::GetCurrentTime();
     m_dtEnd = m_dtStart - COleDateTimeSpan(1, 0, 0, 0);
@@ -284,9 +284,9 @@ bool CAppHelper::IsFolderIgnored(const QByteArray& path)
 
 bool CAppHelper::IsFolderIgnoredAt(int dirFd, const char* statName, std::string_view path) const
 {
-    const CSpecialFolders& sf = m_specialFolders;
+    const CSystemFolders& sf = m_systemFolders;
     if (m_bIgnoreWindowsFolder) {
-        for (const std::string& f : sf.systemFolders) {
+        for (const std::string& f : sf.osFolders) {
             if (!f.empty() && EqualsIgnoringCase(path, f))
                 return true;
         }
@@ -308,7 +308,7 @@ bool CAppHelper::IsFolderIgnoredAt(int dirFd, const char* statName, std::string_
 
 bool CAppHelper::IsRecycleBinFolder(std::string_view path) const
 {
-    if (!m_specialFolders.homeTrash.empty() && path == m_specialFolders.homeTrash)
+    if (!m_systemFolders.homeTrash.empty() && path == m_systemFolders.homeTrash)
         return true;
     const std::string_view last = LastComponent(path);
     // Per-volume trash folders: ".Trash-<uid>", or "<uid>" inside ".Trash".

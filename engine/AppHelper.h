@@ -3,7 +3,7 @@
 #include "OleDateTime.h"
 #include "OptionsStore.h"
 #include "PathArray.h"
-#include "SpecialFolders.h"
+#include "SystemFolders.h"
 
 #include <QByteArray>
 #include <QString>
@@ -71,7 +71,7 @@ public:
     bool m_bIgnoreRecycleBinFolder = false;
     bool m_bIgnoreLocalAppDataFolder = false;
     bool m_bIgnoreHiddenFolders = false;
-    CSpecialFolders m_specialFolders;
+    CSystemFolders m_systemFolders;
     QByteArray m_strRootFolder;  // native path, set by the owner before StartListing
     CPathArray m_arrFiles;       // filled only by the owner's OnFileFound
     COleDateTime m_dtStart;

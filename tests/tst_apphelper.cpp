@@ -88,7 +88,7 @@ class TestAppHelper : public QObject {
 private slots:
     void cleanup()
     {
-        SetSpecialFoldersResolver({});
+        SetSystemFoldersResolver({});
         COptionsStore::ClearOverrides();
     }
 
@@ -128,9 +128,9 @@ private slots:
             MakeFile(p + "/" + parts.last());
         }
         chmod(root + "/ro", 0444);
-        SetSpecialFoldersResolver([root] {
-            CSpecialFolders f;
-            f.systemFolders = {(root + "/sys").toStdString()};
+        SetSystemFoldersResolver([root] {
+            CSystemFolders f;
+            f.osFolders = {(root + "/sys").toStdString()};
             f.programFolders = {(root + "/Prog").toStdString()};
             f.appDataFolders = {(root + "/cache").toStdString(), (root + "/conf").toStdString()};
             f.homeTrash = (root + "/data/Trash").toStdString();
@@ -161,9 +161,9 @@ private slots:
         MakeDir(root + "/.hid");
         MakeFile(root + "/sub/a");
         MakeFile(root + "/.hid/b");
-        SetSpecialFoldersResolver([root] {
-            CSpecialFolders f;
-            f.systemFolders = {root.toStdString()};
+        SetSystemFoldersResolver([root] {
+            CSystemFolders f;
+            f.osFolders = {root.toStdString()};
             f.appDataFolders = {(root + "/sub").toStdString()};
             return f;
         });

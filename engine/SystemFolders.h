@@ -6,21 +6,21 @@
 
 // Folders the listing can be told to skip, as native paths without a trailing
 // slash. An empty entry matches nothing.
-struct CSpecialFolders {
-    std::vector<std::string> systemFolders;   // the operating system's own; compared ignoring case
+struct CSystemFolders {
+    std::vector<std::string> osFolders;       // the operating system's own; compared ignoring case
     std::vector<std::string> programFolders;  // third-party program trees
     std::vector<std::string> appDataFolders;  // cache, state, config, data, system state, in test order
     std::string homeTrash;                    // the desktop trash of the user's data folder
 };
 
-using SpecialFoldersResolver = std::function<CSpecialFolders()>;
+using SystemFoldersResolver = std::function<CSystemFolders()>;
 
 // This machine's folders, from the XDG variables and the home folder.
-CSpecialFolders SystemSpecialFolders();
-// The folders the engine uses: SystemSpecialFolders unless a test installed its own.
-CSpecialFolders ResolveSpecialFolders();
+CSystemFolders DefaultSystemFolders();
+// The folders the engine uses: DefaultSystemFolders unless a test installed its own.
+CSystemFolders ResolveSystemFolders();
 // Installs a replacement (an empty function restores the system's); returns the previous one.
-SpecialFoldersResolver SetSpecialFoldersResolver(SpecialFoldersResolver resolver);
+SystemFoldersResolver SetSystemFoldersResolver(SystemFoldersResolver resolver);
 
 // "/a/b/" -> "/a/b"; "/" stays "/".
 std::string StripTrailingSlashes(std::string path);

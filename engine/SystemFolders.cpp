@@ -1,4 +1,4 @@
-#include "SpecialFolders.h"
+#include "SystemFolders.h"
 
 #include <QMutex>
 
@@ -9,9 +9,9 @@
 namespace {
 
 QMutex g_resolverLock;
-SpecialFoldersResolver& Resolver()
+SystemFoldersResolver& Resolver()
 {
-    static SpecialFoldersResolver resolver;
+    static SystemFoldersResolver resolver;
     return resolver;
 }
 
@@ -44,10 +44,10 @@ std::string StripTrailingSlashes(std::string path)
     return path;
 }
 
-CSpecialFolders SystemSpecialFolders()
+CSystemFolders DefaultSystemFolders()
 {
-    CSpecialFolders f;
-    f.systemFolders = {"/bin", "/boot", "/dev",  "/etc", "/lib", "/lib32", "/lib64",
+    CSystemFolders f;
+    f.osFolders = {"/bin", "/boot", "/dev",  "/etc", "/lib", "/lib32", "/lib64",
                        "/libx32", "/proc", "/run", "/sbin", "/sys", "/usr"};
     f.programFolders = {"/opt", "/usr/local", "/snap", "/var/lib/flatpak", "/var/lib/snapd"};
     const std::string home = HomeFolder();
@@ -59,20 +59,20 @@ CSpecialFolders SystemSpecialFolders()
     return f;
 }
 
-CSpecialFolders ResolveSpecialFolders()
+CSystemFolders ResolveSystemFolders()
 {
-    SpecialFoldersResolver resolver;
+    SystemFoldersResolver resolver;
     {
         QMutexLocker lock(&g_resolverLock);
         resolver = Resolver();
     }
-    return resolver ? resolver() : SystemSpecialFolders();
+    return resolver ? resolver() : DefaultSystemFolders();
 }
 
-SpecialFoldersResolver SetSpecialFoldersResolver(SpecialFoldersResolver resolver)
+SystemFoldersResolver SetSystemFoldersResolver(SystemFoldersResolver resolver)
 {
     QMutexLocker lock(&g_resolverLock);
-    SpecialFoldersResolver previous = std::move(Resolver());
+    SystemFoldersResolver previous = std::move(Resolver());
     Resolver() = std::move(resolver);
     return previous;
 }
