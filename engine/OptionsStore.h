@@ -33,7 +33,7 @@ inline constexpr char LastFolderSelected[] = "LastFolderSelected";
 inline constexpr char InfoBarText[] = "InfoBarText";
 inline constexpr char InfoBarTextDefault[] = "Information Bar";
 
-// Every number of the section, in the order the toggle commands use them.
+// Every option flag of the section.
 inline constexpr const COptionDef* kFlags[] = {
     &IgnoreWindowsFolder, &IgnoreProgramsFolder, &IgnoreHiddenFiles, &IgnoreReadOnlyFiles,
     &SearchSubFolders,    &ViewFilesCount,       &IgnoreRecycleBinFolder,

@@ -38,11 +38,6 @@ void CPathArray::RemoveAll()
     m_text.Clear();
 }
 
-QString CPathArray::GetAt(int i) const
-{
-    return DecodePath(At(i));
-}
-
 QString DecodePath(std::string_view bytes)
 {
     return QFile::decodeName(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));

@@ -44,8 +44,6 @@ public:
     int GetSize() const { return static_cast<int>(m_index.size()); }
     bool IsEmpty() const { return m_index.empty(); }
     std::string_view At(int i) const { return m_index[static_cast<size_t>(i)]; }
-    // The path as display text; a name that is not UTF-8 shows replacement characters.
-    QString GetAt(int i) const;
 
 private:
     CTextArena m_text;

@@ -130,8 +130,6 @@ void CRibbonBar::AddTabRowButton(QToolButton* button)
 {
     button->setAutoRaise(true);
     m_tabRow->addWidget(button, 0, Qt::AlignBottom);
-    if (!m_styleButton)
-        m_styleButton = button;
 }
 
 void CRibbonBar::AddPanel(const QString& label)

@@ -19,7 +19,6 @@ public:
     explicit CRibbonBar(QWidget* parent = nullptr);
 
     QToolButton* ApplicationButton() const { return m_appButton; }
-    QToolButton* StyleButton() const { return m_styleButton; }
 
     void AddCategory(const QString& name);
     void AddPanel(const QString& label);
@@ -41,7 +40,6 @@ private:
     QGridLayout* PanelGrid() const;
 
     QToolButton* m_appButton;
-    QToolButton* m_styleButton = nullptr;
     QHBoxLayout* m_tabRow;
     QWidget* m_body;
     QHBoxLayout* m_panels;

@@ -96,6 +96,12 @@ private slots:
         QCOMPARE(CColorListCtrl::GroupColor(model->index(1, 0).data(CResultsModel::GroupRole).toInt(), light), QColor(0, 0, 0));
         QCOMPARE(CColorListCtrl::GroupColor(model->index(2, 0).data(CResultsModel::GroupRole).toInt(), light), QColor(236, 0, 0));
 
+        QStringList commands;
+        for (QAction* a : dialog.ContextMenu()->actions()) {
+            if (!a->isSeparator())
+                commands << QStringLiteral("%1 %2").arg(a->data().toInt()).arg(a->isEnabled());
+        }
+        QCOMPARE(commands, QStringList({"32803 1", "32806 1", "32799 1", "32801 1"}));
         dialog.OnCheckAll();
         QCOMPARE(model->CheckedPaths().size(), size_t(4));
         dialog.OnUnCheckAll();

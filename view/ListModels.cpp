@@ -92,14 +92,14 @@ void CFileListModel::Clear()
     endResetModel();
 }
 
-void CFileListModel::AppendFiles(const CPathArray& paths, const std::vector<uint32_t>& nameStarts, int first)
+void CFileListModel::AppendFiles(const CPathArray& paths, const std::vector<uint32_t>& nameStarts)
 {
-    const int count = paths.GetSize() - first;
+    const int count = paths.GetSize();
     if (count <= 0 || !m_status.isEmpty())
         return;
     const int row = rowCount();
     beginInsertRows({}, row, row + count - 1);
-    for (int i = first; i < paths.GetSize(); ++i) {
+    for (int i = 0; i < count; ++i) {
         if (m_removed)
             m_rowEntries.push_back(uint32_t(m_paths.GetSize()));
         m_paths.Add(paths.At(i));

@@ -27,7 +27,7 @@ public:
 
     void Clear();
     // Appends file rows: each path with the offset where its name starts.
-    void AppendFiles(const CPathArray& paths, const std::vector<uint32_t>& nameStarts, int first);
+    void AppendFiles(const CPathArray& paths, const std::vector<uint32_t>& nameStarts);
     void AppendStatus(const QString& text);
     void SetCurrentFile(const QString& path);  // column 2 of the first status row
 

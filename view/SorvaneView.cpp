@@ -264,7 +264,7 @@ void CSorvaneView::DrainPending()
     }
     m_handOverWanted.store(true, std::memory_order_relaxed);
     if (!batch.paths.IsEmpty()) {
-        m_fileModel->AppendFiles(batch.paths, batch.nameStarts, 0);
+        m_fileModel->AppendFiles(batch.paths, batch.nameStarts);
         m_listFiles->scrollToBottom();
     }
     int lastFolderRow = -1;
