@@ -17,6 +17,8 @@
 #include <QTableView>
 #include <QToolButton>
 
+#include <csignal>
+
 using TestSupport::CBoxAnswerer;
 using TestSupport::MakeDir;
 using TestSupport::MakeFile;
@@ -209,6 +211,40 @@ private slots:
         QVERIFY(View()->IsWalking());
         Frame()->close();
         QVERIFY(!View()->IsWalking());
+    }
+
+    void documentsAndKeys()
+    {
+        Launch();
+        SelectFolder(m_tree);
+        // Saving writes an empty file; opening reads nothing and keeps the folder.
+        const QString doc = TestSupport::TempRoot() + QStringLiteral("/list.svd");
+        QString error;
+        QVERIFY(m_app->Document()->Save(doc, &error));
+        QCOMPARE(QFileInfo(doc).size(), 0);
+        QVERIFY(Frame()->OpenDocument(doc));
+        QCOMPARE(m_app->Document()->SelectedFolder(), m_tree);
+        QVERIFY(!Frame()->windowTitle().contains(QStringLiteral("list")));
+        // F9 is Start.
+        CBoxAnswerer no(QMessageBox::No);
+        QTest::keyClick(Frame(), Qt::Key_F9);
+        QVERIFY(View()->IsListing());
+        QTRY_VERIFY_WITH_TIMEOUT(!View()->IsListing(), 20000);
+    }
+
+    void terminationSignalClosesLikeTheCloseBox()
+    {
+        m_store.WriteInt(QStringLiteral("0 Column 1"), 321);
+        QProcess app;
+        app.start(QStringLiteral(SORVANE_APP), {});
+        QVERIFY(app.waitForStarted());
+        QTest::qWait(1500);
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QCOMPARE(m_store.ReadInt(QStringLiteral("0 Column 1"), 150), 321u);  // widths written back on the way out
+        QCOMPARE(m_store.ReadInt(QStringLiteral("1 Column 1"), -1), 500u);
     }
 
     void layoutAndWidthsPersist()
