@@ -238,7 +238,7 @@ private slots:
         QProcess app;
         app.start(QStringLiteral(SORVANE_APP), {});
         QVERIFY(app.waitForStarted());
-        QTest::qWait(1500);
+        QTest::qWait(3000);  // past start-up, so the signal meets the window
         ::kill(pid_t(app.processId()), SIGTERM);
         QVERIFY(app.waitForFinished(20000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
