@@ -100,7 +100,7 @@ void PrintHelp()
         "\n"
         "Exit status: 0 listed; 1 output could not be written; 2 usage error or\n"
         "FOLDER is not a folder; 130 stopped by Ctrl-C (the summary is printed).\n")
-        .arg(QString::fromUtf8(Res::kAppTitle), QString::fromUtf8(Res::kOrganisation), names);
+        .arg(Res::AppTitle(), QString::fromUtf8(Res::kOrganisation), names);
     COutput out(STDOUT_FILENO);
     out.Write(text);
 }

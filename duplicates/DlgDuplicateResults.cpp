@@ -21,10 +21,6 @@ const char kCaution[] =
     "case the List of Files is Scrolling, Please Wait untill it Stops Scrolling.";
 const char kNothingChecked[] = "Check the Files which you wish to Send to Recyle Bin and then try again.";
 
-QString Title()
-{
-    return QString::fromUtf8(Res::kAppTitle);
-}
 
 }  // namespace
 
@@ -33,7 +29,7 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     , m_input(std::move(input))
 {
     setObjectName(QStringLiteral("duplicateResults"));
-    setWindowTitle(QStringLiteral("Duplicate Search Results - %1").arg(Title()));
+    setWindowTitle(QStringLiteral("Duplicate Search Results - %1").arg(Res::AppTitle()));
     setWindowIcon(QApplication::windowIcon());
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
     setSizeGripEnabled(true);
@@ -80,7 +76,7 @@ void CDlgDuplicateResults::showEvent(QShowEvent* event)
     m_started = true;
     StartFill();
     // The caution is read while the list fills behind it.
-    m_caution = new QMessageBox(QMessageBox::Information, Title(), QString::fromUtf8(kCaution), QMessageBox::Ok, this);
+    m_caution = new QMessageBox(QMessageBox::Information, Res::AppTitle(), QString::fromUtf8(kCaution), QMessageBox::Ok, this);
     m_caution->setAttribute(Qt::WA_DeleteOnClose);
     m_caution->setWindowModality(Qt::WindowModal);
     m_caution->open();
@@ -169,7 +165,7 @@ void CDlgDuplicateResults::OnSendToRecycleBin()
 {
     const std::vector<QByteArray> checked = m_model->CheckedPaths();
     if (checked.empty()) {
-        QMessageBox::information(this, Title(), QString::fromUtf8(kNothingChecked));
+        QMessageBox::information(this, Res::AppTitle(), QString::fromUtf8(kNothingChecked));
         return;
     }
     const std::vector<QByteArray> moved = Shell().SendToRecycleBin(this, checked);

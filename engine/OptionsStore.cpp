@@ -83,12 +83,17 @@ bool IsTextValue(const QString& name)
 
 }  // namespace Opt
 
+QSettings AppSettingsFile()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(Res::kOrganisation),
+                     Res::AppTitle());
+}
+
 namespace {
 class CSection {
 public:
     explicit CSection(const QString& group)
-        : m_settings(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(Res::kOrganisation),
-                     QString::fromUtf8(Res::kAppTitle))
+        : m_settings(AppSettingsFile())
     {
         m_settings.beginGroup(group);
     }

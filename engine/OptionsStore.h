@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSettings>
 #include <QString>
 #include <QVariant>
 
@@ -47,6 +48,9 @@ QString ResultsColumnWidthName(int column);
 bool NumericDefault(const QString& name, int* defaultValue);
 bool IsTextValue(const QString& name);
 }  // namespace Opt
+
+// The user's settings file, of which "Settings" is one group.
+QSettings AppSettingsFile();
 
 // The per-user "Settings" section. Nothing is cached: every read goes to the
 // settings file, so a value written anywhere is seen by the next reader.

@@ -2,6 +2,7 @@
 
 #include "AppTexts.h"
 #include "CommandIds.h"
+#include "OptionsStore.h"
 
 #include <QApplication>
 #include <QPalette>
@@ -17,8 +18,7 @@ namespace AppLook {
 
 unsigned Stored()
 {
-    QSettings s(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(Res::kOrganisation),
-                QString::fromUtf8(Res::kAppTitle));
+    QSettings s = AppSettingsFile();
     bool ok = false;
     const qlonglong v = s.value(QLatin1String(kKey)).toString().toLongLong(&ok);
     return ok && v >= 0 && v <= 0xFFFFFFFFLL ? unsigned(v) : unsigned(Cmd::LookOffice2007Blue);
@@ -26,8 +26,7 @@ unsigned Stored()
 
 void Store(unsigned id)
 {
-    QSettings s(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(Res::kOrganisation),
-                QString::fromUtf8(Res::kAppTitle));
+    QSettings s = AppSettingsFile();
     s.setValue(QLatin1String(kKey), id);
 }
 

@@ -41,7 +41,7 @@ CDlgSplash::CDlgSplash(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("splash"));
-    setWindowTitle(QStringLiteral("%1 Loading...").arg(QString::fromUtf8(Res::kAppTitle)));
+    setWindowTitle(QStringLiteral("%1 Loading...").arg(Res::AppTitle()));
     setFixedSize(kWidth, kHeight);
     // It takes no input: start-up goes on underneath and nothing can be clicked away.
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -55,7 +55,7 @@ CDlgSplash::CDlgSplash(QWidget* parent)
     QFont title(font().family(), 15, QFont::Bold);
     p.setFont(title);
     p.setPen(kBlue);
-    p.drawText(QRect(76, 14, kWidth - 90, 48), Qt::AlignVCenter | Qt::AlignLeft, QString::fromUtf8(Res::kAppTitle));
+    p.drawText(QRect(76, 14, kWidth - 90, 48), Qt::AlignVCenter | Qt::AlignLeft, Res::AppTitle());
     QFont loading(font().family(), 34, QFont::Bold);
     p.setFont(loading);
     p.drawText(QRect(0, 70, kWidth, kHeight - 80), Qt::AlignCenter, QStringLiteral("Loading…"));

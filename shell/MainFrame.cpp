@@ -58,15 +58,6 @@ const CToggle kFrameToggles[] = {
     {Cmd::DisplayFileList, "Display File List", &Opt::DisplayFileList},
 };
 
-QString Title()
-{
-    return QString::fromUtf8(Res::kAppTitle);
-}
-
-QSettings AppSettings()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(Res::kOrganisation), Title());
-}
 
 }  // namespace
 
@@ -75,7 +66,7 @@ CMainFrame::CMainFrame(CSorvaneDoc* doc, QWidget* parent)
     , m_doc(doc)
 {
     setObjectName(QStringLiteral("mainFrame"));
-    setWindowTitle(Title());
+    setWindowTitle(Res::AppTitle());
     m_look = AppLook::Stored();
     ApplyLook(m_look);
 
@@ -264,7 +255,7 @@ void CMainFrame::BuildApplicationMenu()
     m_recentMenu = m_appMenu->addMenu(QStringLiteral("Recent Documents"));
     connect(m_recentMenu, &QMenu::aboutToShow, this, [this] {
         m_recentMenu->clear();
-        const QStringList files = AppSettings().value(QStringLiteral("Recent File List")).toStringList();
+        const QStringList files = AppSettingsFile().value(QStringLiteral("Recent File List")).toStringList();
         for (int i = 0; i < files.size(); ++i) {
             const QString file = files[i];
             m_recentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(file), this,
@@ -393,7 +384,7 @@ void CMainFrame::OnOpenTerminal()
 {
     QStringList tried;
     if (!Shell().OpenTerminal(QFile::encodeName(LauncherFolder()), &tried))
-        QMessageBox::information(this, Title(),
+        QMessageBox::information(this, Res::AppTitle(),
                                  QStringLiteral("No terminal could be started. Tried: %1. Set the TERMINAL "
                                                 "environment variable to the terminal you use.")
                                      .arg(tried.join(QStringLiteral(", "))));
@@ -434,7 +425,7 @@ bool CMainFrame::OpenDocument(const QString& path)
 {
     QString error;
     if (!m_doc->Open(path, &error)) {
-        QMessageBox::information(this, Title(), QStringLiteral("%1\n%2").arg(path, error));
+        QMessageBox::information(this, Res::AppTitle(), QStringLiteral("%1\n%2").arg(path, error));
         return false;
     }
     AddRecentDocument(path);
@@ -450,7 +441,7 @@ void CMainFrame::OnFileSave()
     }
     QString error;
     if (!m_doc->Save(m_doc->PathName(), &error))
-        QMessageBox::information(this, Title(), QStringLiteral("%1\n%2").arg(m_doc->PathName(), error));
+        QMessageBox::information(this, Res::AppTitle(), QStringLiteral("%1\n%2").arg(m_doc->PathName(), error));
 }
 
 bool CMainFrame::OnFileSaveAs()
@@ -463,7 +454,7 @@ bool CMainFrame::OnFileSaveAs()
     const QString path = dialog.selectedFiles().first();
     QString error;
     if (!m_doc->Save(path, &error)) {
-        QMessageBox::information(this, Title(), QStringLiteral("%1\n%2").arg(path, error));
+        QMessageBox::information(this, Res::AppTitle(), QStringLiteral("%1\n%2").arg(path, error));
         return false;
     }
     AddRecentDocument(path);
@@ -472,7 +463,7 @@ bool CMainFrame::OnFileSaveAs()
 
 void CMainFrame::AddRecentDocument(const QString& path)
 {
-    QSettings s = AppSettings();
+    QSettings s = AppSettingsFile();
     QStringList files = s.value(QStringLiteral("Recent File List")).toStringList();
     const QString absolute = QFileInfo(path).absoluteFilePath();
     files.removeAll(absolute);

@@ -60,7 +60,7 @@ bool CSorvaneApp::InitInstance(const QStringList& args)
         }
     }
     m_frame->show();
-    m_frame->setWindowTitle(QString::fromUtf8(Res::kAppTitle));
+    m_frame->setWindowTitle(Res::AppTitle());
     m_frame->View()->OnInitialUpdate();
     return true;
 }

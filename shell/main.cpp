@@ -10,8 +10,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     setlocale(LC_ALL, "");
     QApplication::setOrganizationName(QString::fromUtf8(Res::kOrganisation));
-    QApplication::setApplicationName(QString::fromUtf8(Res::kAppTitle));
-    QApplication::setApplicationDisplayName(QString::fromUtf8(Res::kAppTitle));
+    QApplication::setApplicationName(Res::AppTitle());
+    QApplication::setApplicationDisplayName(Res::AppTitle());
 
     CSorvaneApp sorvane;
     sorvane.CloseOnTerminationSignals();

@@ -34,10 +34,6 @@ namespace {
 
 constexpr int kDBusTimeoutMs = 1500;
 
-QString Title()
-{
-    return QString::fromUtf8(Res::kAppTitle);
-}
 
 // The full path of program in PATH, looked up before any fork.
 QByteArray FindProgram(const char* program)
@@ -134,7 +130,7 @@ public:
     {
         if (paths.empty())
             return {};
-        QMessageBox confirm(QMessageBox::Question, Title(),
+        QMessageBox confirm(QMessageBox::Question, Res::AppTitle(),
                             QStringLiteral("Move %1 item(s) to the Trash?").arg(paths.size()),
                             QMessageBox::Yes | QMessageBox::No, parent);
         QStringList names;
@@ -159,7 +155,7 @@ public:
         }
         wait.reset();
         if (!failures.isEmpty()) {
-            QMessageBox box(QMessageBox::Warning, Title(),
+            QMessageBox box(QMessageBox::Warning, Res::AppTitle(),
                             QStringLiteral("%1 item(s) could not be moved to the Trash.").arg(failures.size()),
                             QMessageBox::Ok, parent);
             box.setInformativeText(failures.mid(0, 10).join(QLatin1Char('\n')));

@@ -50,10 +50,6 @@ QTableView* MakeList(QAbstractItemModel* model, QWidget* parent)
     return list;
 }
 
-QString Title()
-{
-    return QString::fromUtf8(Res::kAppTitle);
-}
 
 }  // namespace
 
@@ -165,7 +161,7 @@ void CSorvaneView::OnStartListing()
     }
     const QString folder = m_selectedFolder ? m_selectedFolder() : QString();
     if (folder.isEmpty()) {
-        QMessageBox::information(this, Title(), QString::fromUtf8(Txt::SelectFolderFirst));
+        QMessageBox::information(this, Res::AppTitle(), QString::fromUtf8(Txt::SelectFolderFirst));
         return;
     }
     m_fileModel->Clear();
@@ -311,7 +307,7 @@ void CSorvaneView::OnWalkFinished()
     SetListingStatus(summary.filesLine);
 
     if (files > 1) {
-        QMessageBox box(QMessageBox::Question, Title(), QString::fromUtf8(Txt::AskDuplicateSearch),
+        QMessageBox box(QMessageBox::Question, Res::AppTitle(), QString::fromUtf8(Txt::AskDuplicateSearch),
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
         m_question = &box;
         const int answer = box.exec();
@@ -339,7 +335,7 @@ void CSorvaneView::OnDuplicateSearch()
 QByteArray CSorvaneView::WriteExportFile(QString* error) const
 {
     // A new file each time, created exclusively, so no earlier export is overwritten.
-    const QByteArray stem = QFile::encodeName(QDir::tempPath()) + "/" + QString::fromUtf8(Res::kAppTitle).left(3).toUtf8();
+    const QByteArray stem = QFile::encodeName(QDir::tempPath()) + "/" + Res::AppTitle().left(3).toUtf8();
     const unsigned start = unsigned(QDateTime::currentMSecsSinceEpoch() ^ getpid());
     QByteArray name;
     int fd = -1;
@@ -404,7 +400,7 @@ void CSorvaneView::OnExportFileList()
         file = WriteExportFile(&error);
     }
     if (file.isEmpty()) {
-        QMessageBox::information(this, Title(),
+        QMessageBox::information(this, Res::AppTitle(),
                                  QStringLiteral("The list of files could not be written to a temporary file: %1.").arg(error));
         return;
     }
