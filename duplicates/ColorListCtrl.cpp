@@ -1,5 +1,6 @@
 #include "ColorListCtrl.h"
 
+#include "ReportList.h"
 #include "ResultsModel.h"
 
 #include <QHeaderView>
@@ -24,15 +25,7 @@ CColorListCtrl::CColorListCtrl(QWidget* parent)
     : QTableView(parent)
 {
     setItemDelegate(new CGroupColorDelegate(this));
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setShowGrid(true);
-    setWordWrap(false);
-    verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    horizontalHeader()->setMinimumSectionSize(0);
-    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    SetUpReportList(this, QAbstractItemView::ExtendedSelection);
 }
 
 QColor CColorListCtrl::GroupColor(int group, const QPalette& palette)

@@ -2,7 +2,7 @@
 
 #include "AppTexts.h"
 #include "ColorListCtrl.h"
-#include "OptionsStore.h"
+#include "ReportList.h"
 #include "ResultsModel.h"
 #include "ShellOps.h"
 #include "WaitCursor.h"
@@ -39,10 +39,7 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     m_list = new CColorListCtrl(this);
     m_list->setObjectName(QStringLiteral("resultsList"));
     m_list->setModel(m_model);
-    COptionsStore options;
-    for (int i = 0; i < 5; ++i)
-        m_list->horizontalHeader()->resizeSection(
-            i, int(options.ReadInt(Opt::ResultsColumnWidthName(i), Opt::kResultsWidths[i])));
+    RestoreColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName, Opt::kResultsWidths, 5);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_list);
@@ -136,10 +133,7 @@ void CDlgDuplicateResults::done(int result)
 
 void CDlgDuplicateResults::SaveColumnWidths()
 {
-    COptionsStore options;
-    const QHeaderView* header = m_list->horizontalHeader();
-    for (int i = 0; i < header->count(); ++i)
-        options.WriteInt(Opt::ResultsColumnWidthName(i), header->sectionSize(i));
+    ::SaveColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName);
 }
 
 void CDlgDuplicateResults::OnCheckAll()

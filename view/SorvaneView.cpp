@@ -3,6 +3,7 @@
 #include "AppTexts.h"
 #include "DlgDuplicateResults.h"
 #include "ListingStatus.h"
+#include "ReportList.h"
 #include "ShellOps.h"
 #include "Texts.h"
 #include "WaitCursor.h"
@@ -36,17 +37,7 @@ QTableView* MakeList(QAbstractItemModel* model, QWidget* parent)
 {
     auto* list = new QTableView(parent);
     list->setModel(model);
-    list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list->setSelectionMode(QAbstractItemView::SingleSelection);
-    list->setShowGrid(true);
-    list->setWordWrap(false);
-    list->setSortingEnabled(false);
-    list->verticalHeader()->hide();
-    list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
-    list->horizontalHeader()->setMinimumSectionSize(0);
-    list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    list->horizontalHeader()->setStretchLastSection(false);
+    SetUpReportList(list, QAbstractItemView::SingleSelection);
     return list;
 }
 
@@ -93,12 +84,10 @@ void CSorvaneView::OnInitialUpdate()
     if (!m_columnsReady) {
         // Set up once: the status rendering retitles columns by index.
         m_columnsReady = true;
-        for (int i = 0; i < 3; ++i) {
-            m_listFiles->horizontalHeader()->resizeSection(
-                i, int(m_options.ReadInt(Opt::ColumnWidthName(0, i), Opt::kFileListWidths[i])));
-            m_listFolders->horizontalHeader()->resizeSection(
-                i, int(m_options.ReadInt(Opt::ColumnWidthName(1, i), Opt::kFolderListWidths[i])));
-        }
+        RestoreColumnWidths(m_listFiles->horizontalHeader(), [](int i) { return Opt::ColumnWidthName(0, i); },
+                            Opt::kFileListWidths, 3);
+        RestoreColumnWidths(m_listFolders->horizontalHeader(), [](int i) { return Opt::ColumnWidthName(1, i); },
+                            Opt::kFolderListWidths, 3);
     }
     ApplyFolderListVisibility();
     emit InitialUpdated();
@@ -553,9 +542,6 @@ void CSorvaneView::SaveColumnWidths()
 {
     if (!m_columnsReady)
         return;
-    const QHeaderView* headers[2] = {m_listFiles->horizontalHeader(), m_listFolders->horizontalHeader()};
-    for (int k = 0; k < 2; ++k) {
-        for (int i = 0; i < headers[k]->count(); ++i)
-            m_options.WriteInt(Opt::ColumnWidthName(k, i), headers[k]->sectionSize(i));
-    }
+    ::SaveColumnWidths(m_listFiles->horizontalHeader(), [](int i) { return Opt::ColumnWidthName(0, i); });
+    ::SaveColumnWidths(m_listFolders->horizontalHeader(), [](int i) { return Opt::ColumnWidthName(1, i); });
 }
