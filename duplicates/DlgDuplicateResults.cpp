@@ -2,9 +2,12 @@
 
 #include "AppTexts.h"
 #include "ColorListCtrl.h"
+#include "CommandIds.h"
+#include "OptionsStore.h"
 #include "ReportList.h"
 #include "ResultsModel.h"
 #include "ShellOps.h"
+#include "Texts.h"
 #include "WaitCursor.h"
 
 #include <QApplication>
@@ -39,22 +42,22 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     m_list = new CColorListCtrl(this);
     m_list->setObjectName(QStringLiteral("resultsList"));
     m_list->setModel(m_model);
-    RestoreColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName, Opt::kResultsWidths, 5);
+    RestoreColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName, Opt::kResultsWidths);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_list);
 
     m_menu = new QMenu(this);
-    auto add = [this](const char* text, int id, void (CDlgDuplicateResults::*slot)()) {
-        QAction* a = m_menu->addAction(QString::fromUtf8(text), this, slot);
+    auto add = [this](int id, void (CDlgDuplicateResults::*slot)()) {
+        QAction* a = m_menu->addAction(QString::fromUtf8(MenuText(id).text), this, slot);
         a->setData(id);
     };
-    add("Display Selected File(s) in Explorer", DisplayInExplorer, &CDlgDuplicateResults::OnDisplayInExplorer);
+    add(Cmd::DisplayInExplorer, &CDlgDuplicateResults::OnDisplayInExplorer);
     m_menu->addSeparator();
-    add("Send Checked File(s) to Recycle Bin", SendToRecycleBin, &CDlgDuplicateResults::OnSendToRecycleBin);
+    add(Cmd::SendCheckedToRecycleBin, &CDlgDuplicateResults::OnSendToRecycleBin);
     m_menu->addSeparator();
-    add("Check All", CheckAll, &CDlgDuplicateResults::OnCheckAll);
-    add("UnCheck All", UnCheckAll, &CDlgDuplicateResults::OnUnCheckAll);
+    add(Cmd::CheckAll, &CDlgDuplicateResults::OnCheckAll);
+    add(Cmd::UnCheckAll, &CDlgDuplicateResults::OnUnCheckAll);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { m_menu->popup(m_list->viewport()->mapToGlobal(pos)); });
@@ -82,36 +85,42 @@ void CDlgDuplicateResults::showEvent(QShowEvent* event)
 void CDlgDuplicateResults::StartFill()
 {
     StopFill();
-    m_stop = false;
+    const unsigned generation = ++m_generation;
     m_fillDone = false;
     m_model->Clear();
     m_list->setEnabled(false);
-    m_worker = std::thread([this] {
+    m_worker.Start([this, generation](const std::atomic<bool>& stop) {
         CFillResult result;
-        const bool completed = RunResultsFill(m_input, result, m_stop, [this, &result](const std::vector<CResultRow>& batch) {
+        const bool completed = RunResultsFill(m_input, result, stop, [this, generation, &result](const std::vector<CResultRow>& batch) {
             std::shared_ptr<const void> arenas = result.arenas;
-            QMetaObject::invokeMethod(this, [this, batch, arenas] {
-                m_model->Append(batch, arenas);
-                m_list->scrollToBottom();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, [this, generation, batch, arenas] { OnFillBatch(generation, batch, arenas); },
+                                      Qt::QueuedConnection);
         });
-        QMetaObject::invokeMethod(this, [this, completed, r = std::move(result)]() mutable {
-            OnFillFinished(completed, std::move(r));
+        QMetaObject::invokeMethod(this, [this, generation, completed, r = std::move(result)]() mutable {
+            OnFillFinished(generation, completed, std::move(r));
         }, Qt::QueuedConnection);
     });
 }
 
 void CDlgDuplicateResults::StopFill()
 {
-    m_stop = true;
-    if (m_worker.joinable())
-        m_worker.join();
+    m_worker.StopAndJoin();
 }
 
-void CDlgDuplicateResults::OnFillFinished(bool completed, CFillResult result)
+void CDlgDuplicateResults::OnFillBatch(unsigned generation, const std::vector<CResultRow>& batch,
+                                       const std::shared_ptr<const void>& arenas)
 {
-    if (m_worker.joinable())
-        m_worker.join();
+    if (generation != m_generation)
+        return;
+    m_model->Append(batch, arenas);
+    m_list->scrollToBottom();
+}
+
+void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, CFillResult result)
+{
+    if (generation != m_generation)
+        return;
+    m_worker.Join();
     m_fillDone = true;
     if (!completed)
         return;  // stopped: the list stays disabled with what it had
@@ -151,8 +160,14 @@ void CDlgDuplicateResults::OnDisplayInExplorer()
     CWaitCursor wait;
     QModelIndexList rows = m_list->selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-    for (const QModelIndex& index : rows)
-        Shell().SelectInExplorer(QByteArray(m_model->Row(index.row()).path));
+    for (const QModelIndex& index : rows) {
+        QStringList tried;
+        const QByteArray path(m_model->Row(index.row()).path);
+        if (!Shell().SelectInExplorer(path, &tried)) {
+            ReportNotOpened(this, DecodePath(path.toStdString()), tried);
+            break;
+        }
+    }
 }
 
 void CDlgDuplicateResults::OnSendToRecycleBin()

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "ResultsFill.h"
+#include "WorkerThread.h"
 
 #include <QDialog>
 #include <QPointer>
 
-#include <atomic>
-#include <thread>
 
 class CColorListCtrl;
 class CResultsModel;
@@ -18,15 +17,13 @@ class QMessageBox;
 class CDlgDuplicateResults : public QDialog {
     Q_OBJECT
 public:
-    enum Command { DisplayInExplorer = 32803, SendToRecycleBin = 32806, CheckAll = 32799, UnCheckAll = 32801 };
-
     CDlgDuplicateResults(CFillInput input, QWidget* parent);
     ~CDlgDuplicateResults() override;
 
     CColorListCtrl* ResultsList() const { return m_list; }
     CResultsModel* Model() const { return m_model; }
     QMenu* ContextMenu() const { return m_menu; }
-    bool IsFilling() const { return m_worker.joinable() && !m_fillDone; }
+    bool IsFilling() const { return m_worker.IsRunning() && !m_fillDone; }
 
     void OnCheckAll();
     void OnUnCheckAll();
@@ -42,7 +39,8 @@ protected:
 private:
     void StartFill();
     void StopFill();
-    void OnFillFinished(bool completed, CFillResult result);
+    void OnFillBatch(unsigned generation, const std::vector<CResultRow>& batch, const std::shared_ptr<const void>& arenas);
+    void OnFillFinished(unsigned generation, bool completed, CFillResult result);
     void SaveColumnWidths();
 
     CFillInput m_input;
@@ -50,8 +48,9 @@ private:
     CResultsModel* m_model;
     QMenu* m_menu;
     QPointer<QMessageBox> m_caution;
-    std::atomic<bool> m_stop{false};
-    std::thread m_worker;
+    CWorkerThread m_worker;
+    // Each fill's number: what an older fill still had queued is dropped.
+    unsigned m_generation = 0;
     bool m_fillDone = false;
     bool m_started = false;
 };

@@ -78,11 +78,13 @@ void CAppHelper::PrepareListing()
     m_nFoldersIgnored = 0;
     m_dtStart = COleDateTime::GetCurrentTime();
     m_dtEnd = m_dtStart - COleDateTimeSpan(1, 0, 0, 0);
+    // Raised here, before any walk thread exists, so a Stop that comes before
+    // the walk's first folder is never overwritten.
+    m_bListing.store(1, std::memory_order_relaxed);
 }
 
 void CAppHelper::StartListing()
 {
-    m_bListing.store(1, std::memory_order_relaxed);
     m_arrFiles.RemoveAll();
     const std::string root = StripTrailingSlashes(m_strRootFolder.toStdString());
     ParseFolder(QByteArray::fromStdString(root));

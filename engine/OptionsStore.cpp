@@ -1,11 +1,12 @@
 #include "OptionsStore.h"
 
-#include "../res/AppTexts.h"
+#include "AppTexts.h"
 
 #include <QHash>
 #include <QMutex>
 #include <QSettings>
 
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -71,9 +72,9 @@ bool NumericDefault(const QString& name, int* defaultValue)
         }
         return false;
     };
-    return inTable(kFileListWidths, 3, [](int i) { return ColumnWidthName(0, i); })
-        || inTable(kFolderListWidths, 3, [](int i) { return ColumnWidthName(1, i); })
-        || inTable(kResultsWidths, 5, [](int i) { return ResultsColumnWidthName(i); });
+    return inTable(kFileListWidths, int(std::size(kFileListWidths)), [](int i) { return ColumnWidthName(0, i); })
+        || inTable(kFolderListWidths, int(std::size(kFolderListWidths)), [](int i) { return ColumnWidthName(1, i); })
+        || inTable(kResultsWidths, int(std::size(kResultsWidths)), [](int i) { return ResultsColumnWidthName(i); });
 }
 
 bool IsTextValue(const QString& name)
@@ -128,7 +129,10 @@ bool COptionsStore::WriteInt(const QString& name, int value)
     CSection s(m_strSection);
     s->setValue(name, value);
     s->sync();
-    return s->status() == QSettings::NoError;
+    if (s->status() == QSettings::NoError)
+        return true;
+    ReportWriteFailure(name);
+    return false;
 }
 
 void COptionsStore::ReadString(const QString& name, const QString& defaultValue, QString& out) const
@@ -150,7 +154,10 @@ bool COptionsStore::WriteString(const QString& name, const QString& value)
     CSection s(m_strSection);
     s->setValue(name, value);
     s->sync();
-    return s->status() == QSettings::NoError;
+    if (s->status() == QSettings::NoError)
+        return true;
+    ReportWriteFailure(name);
+    return false;
 }
 
 bool COptionsStore::Toggle(const COptionDef& def)
@@ -190,4 +197,30 @@ void COptionsStore::ClearOverrides()
 {
     QMutexLocker lock(&g_overrideLock);
     Overrides().clear();
+}
+
+namespace {
+QMutex g_failureLock;
+COptionsStore::WriteFailureHandler& FailureHandler()
+{
+    static COptionsStore::WriteFailureHandler handler;
+    return handler;
+}
+}  // namespace
+
+void COptionsStore::SetWriteFailureHandler(WriteFailureHandler handler)
+{
+    QMutexLocker lock(&g_failureLock);
+    FailureHandler() = std::move(handler);
+}
+
+void COptionsStore::ReportWriteFailure(const QString& name)
+{
+    WriteFailureHandler handler;
+    {
+        QMutexLocker lock(&g_failureLock);
+        handler = FailureHandler();
+    }
+    if (handler)
+        handler(name);
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 // A stored number with its default. Every option name and default lives in
 // the table below and nowhere else.
 struct COptionDef {
@@ -29,6 +31,10 @@ inline constexpr COptionDef DisplayFileList{"DisplayFileList", 0};
 inline constexpr int kFileListWidths[] = {100, 150, 250};
 inline constexpr int kFolderListWidths[] = {100, 500, 125};
 inline constexpr int kResultsWidths[] = {60, 150, 250, 100, 100};
+
+// Values outside the "Settings" group, at the top of the settings file.
+inline constexpr char ApplicationLook[] = "ApplicationLook";  // a look's command id
+inline constexpr char RecentFileList[] = "Recent File List";  // documents, newest first
 
 inline constexpr char LastFolderSelected[] = "LastFolderSelected";
 inline constexpr char InfoBarText[] = "InfoBarText";
@@ -77,6 +83,12 @@ public:
     // never written (the command line's --set).
     static void SetOverride(const QString& name, const QVariant& value);
     static void ClearOverrides();
+
+    // Called with the setting's name whenever a write does not reach the file,
+    // so the window can say so in one place; any thread may write.
+    using WriteFailureHandler = std::function<void(const QString& name)>;
+    static void SetWriteFailureHandler(WriteFailureHandler handler);
+    static void ReportWriteFailure(const QString& name);
 
     QString m_strSection;
 };

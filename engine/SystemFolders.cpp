@@ -3,6 +3,7 @@
 #include <QMutex>
 
 #include <cstdlib>
+#include <vector>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -20,8 +21,13 @@ std::string HomeFolder()
     const char* home = std::getenv("HOME");
     if (home && *home == '/')
         return StripTrailingSlashes(home);
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir == '/')
-        return StripTrailingSlashes(pw->pw_dir);
+    // Reentrant: the walk thread and the UI thread may both ask.
+    std::vector<char> buffer(16384);
+    passwd entry {};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir
+        && *found->pw_dir == '/')
+        return StripTrailingSlashes(found->pw_dir);
     return {};
 }
 
@@ -32,7 +38,7 @@ std::string XdgFolder(const char* variable, const char* homeRelative, const std:
     const char* value = std::getenv(variable);
     if (value && *value == '/')
         return StripTrailingSlashes(value);
-    return home.empty() ? std::string() : home + "/" + homeRelative;
+    return home.empty() ? std::string() : CXdgFolders::JoinPath(home, homeRelative);
 }
 
 }  // namespace
@@ -44,18 +50,31 @@ std::string StripTrailingSlashes(std::string path)
     return path;
 }
 
+std::string CXdgFolders::JoinPath(const std::string& folder, const char* name)
+{
+    return (folder == "/" ? std::string() : folder) + "/" + name;
+}
+
+CXdgFolders XdgFolders()
+{
+    CXdgFolders x;
+    x.home = HomeFolder();
+    x.cache = XdgFolder("XDG_CACHE_HOME", ".cache", x.home);
+    x.state = XdgFolder("XDG_STATE_HOME", ".local/state", x.home);
+    x.config = XdgFolder("XDG_CONFIG_HOME", ".config", x.home);
+    x.data = XdgFolder("XDG_DATA_HOME", ".local/share", x.home);
+    return x;
+}
+
 CSystemFolders DefaultSystemFolders()
 {
     CSystemFolders f;
     f.osFolders = {"/bin", "/boot", "/dev",  "/etc", "/lib", "/lib32", "/lib64",
                        "/libx32", "/proc", "/run", "/sbin", "/sys", "/usr"};
     f.programFolders = {"/opt", "/usr/local", "/snap", "/var/lib/flatpak", "/var/lib/snapd"};
-    const std::string home = HomeFolder();
-    const std::string data = XdgFolder("XDG_DATA_HOME", ".local/share", home);
-    f.appDataFolders = {XdgFolder("XDG_CACHE_HOME", ".cache", home), XdgFolder("XDG_STATE_HOME", ".local/state", home),
-                        XdgFolder("XDG_CONFIG_HOME", ".config", home), data, "/var/lib"};
-    if (!data.empty())
-        f.homeTrash = data + "/Trash";
+    const CXdgFolders xdg = XdgFolders();
+    f.appDataFolders = {xdg.cache, xdg.state, xdg.config, xdg.data, "/var/lib"};
+    f.homeTrash = xdg.Trash();
     return f;
 }
 

@@ -13,6 +13,19 @@ struct CSystemFolders {
     std::string homeTrash;                    // the desktop trash of the user's data folder
 };
 
+// The user's base folders by the XDG rules, derived in one place for the skip
+// rules and the trash alike. Empty when no absolute home can be found.
+struct CXdgFolders {
+    std::string home;
+    std::string cache;
+    std::string state;
+    std::string config;
+    std::string data;
+    std::string Trash() const { return data.empty() ? std::string() : JoinPath(data, "Trash"); }
+    static std::string JoinPath(const std::string& folder, const char* name);
+};
+CXdgFolders XdgFolders();
+
 using SystemFoldersResolver = std::function<CSystemFolders()>;
 
 // This machine's folders, from the XDG variables and the home folder.

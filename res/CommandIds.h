@@ -31,6 +31,23 @@ enum : int {
     DisplayFileList = 326,
     DuplicatesBySize = 327,
 
+    // Row commands of the main window's two lists.
+    ViewSelectedFile = 32777,
+    OpenFileFolder = 32779,
+    OpenSelectedFolder = 32783,
+    FileProperties = 32785,
+    FolderPropertiesTop = 32787,
+    FolderPropertiesBottom = 32789,
+    SendFileToRecycleBin = 32792,
+    SendFolderToRecycleBin = 32795,
+    LocateFileInExplorer = 32797,
+
+    // The results window's commands.
+    CheckAll = 32799,
+    UnCheckAll = 32801,
+    DisplayInExplorer = 32803,
+    SendCheckedToRecycleBin = 32806,
+
     FileNew = 57600,
     FileOpen = 57601,
     FileClose = 57602,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CommandIds.h"
+
 // The program's fixed texts, exactly as users and documentation know them.
 namespace Txt {
 inline constexpr char SelectFolderFirst[] =
@@ -34,32 +36,65 @@ struct CCommandTip {
 };
 
 inline constexpr CCommandTip kCommandTips[] = {
-    {310, "Do Not List Files of Windows Folder", "Ignore Windows Folder ( e.g C:\\Windows ) While Listing Files."},
-    {311, "Do Not List Files of Program Files Folder",
+    {Cmd::IgnoreWindowsFolder, "Do Not List Files of Windows Folder", "Ignore Windows Folder ( e.g C:\\Windows ) While Listing Files."},
+    {Cmd::IgnoreProgramsFolder, "Do Not List Files of Program Files Folder",
      "Ignore Programs Folder ( e.g C:\\Program Files ) While Listing Files."},
-    {312, "Skip Hidden Files in File Listing", "When Listing Files, Ignore all Hidden Files."},
-    {313, "Skip Read Only Files in List", "When Listing Files, Ignore all Read Only Files."},
-    {314, "Start Listing of Files",
+    {Cmd::IgnoreHiddenFiles, "Skip Hidden Files in File Listing", "When Listing Files, Ignore all Hidden Files."},
+    {Cmd::IgnoreReadOnlyFiles, "Skip Read Only Files in List", "When Listing Files, Ignore all Read Only Files."},
+    {Cmd::StartListing, "Start Listing of Files",
      "Start Listing of Files for the Selected Folder in the List Controls of this Software."},
-    {315, "Stop Listing of Files", "Stop Listing of Files for the Selected Folder in the List Controls of this Software."},
-    {316, "Search Files in Sub Folder(s)", "Find Files in Sub Folder(s) of the Selected Folder."},
-    {317, "Display Files Count in Every Folder", "Display Number of Files Count in Every Folder when Loading Files."},
-    {318, "Open Selected Folder in Explorer",
+    {Cmd::StopListing, "Stop Listing of Files", "Stop Listing of Files for the Selected Folder in the List Controls of this Software."},
+    {Cmd::SearchSubFolders, "Search Files in Sub Folder(s)", "Find Files in Sub Folder(s) of the Selected Folder."},
+    {Cmd::ViewFilesCount, "Display Files Count in Every Folder", "Display Number of Files Count in Every Folder when Loading Files."},
+    {Cmd::OpenExplorer, "Open Selected Folder in Explorer",
      "Open Windows Explorer with Folder Selected in this Software's Folder Tree."},
-    {319, "Open Selected Folder in Command Prompt",
+    {Cmd::OpenTerminal, "Open Selected Folder in Command Prompt",
      "Open Command Prompt Window with Folder Selected in this Software's Folder Tree."},
-    {320, "Open Recycle Bin", "Open Recycle Bin"},
-    {321, "Export List of Files to a Temporary File",
+    {Cmd::OpenRecycleBin, "Open Recycle Bin", "Open Recycle Bin"},
+    {Cmd::ExportFileList, "Export List of Files to a Temporary File",
      "Export List of Files Visible in Top List Control to a Temporary file and Open It."},
-    {322, "Do Not List Files in Recycle Bin", "Ignore Recycle Bin Folder(s) When Listing Files."},
-    {323, "AutoList Files at Startup",
+    {Cmd::IgnoreRecycleBinFolder, "Do Not List Files in Recycle Bin", "Ignore Recycle Bin Folder(s) When Listing Files."},
+    {Cmd::AutoListLastFolder, "AutoList Files at Startup",
      "Automatically List the Contents of the Last Folder Selected at Application Startup."},
-    {324, "Do Not Load Files from Application Data Folders",
+    {Cmd::IgnoreLocalAppDataFolder, "Do Not Load Files from Application Data Folders",
      "Ignore App Data Folders when Listing Files for the Selected Folder."},
-    {325, "Ignore Hidden Folders", "Do Not List Files from Hidden Folders."},
-    {326, "Display File List in Upper List",
+    {Cmd::IgnoreHiddenFolders, "Ignore Hidden Folders", "Do Not List Files from Hidden Folders."},
+    {Cmd::DisplayFileList, "Display File List in Upper List",
      "Display List of Files as they are found. This will require extra time to parse the selected folder."},
-    {327, "Duplicate Files of Same Size", "Search Duplicate Files from the List by Comparing File Size"},
-    {221, "Toggle Caption Bar", "Show or hide the caption bar"},
-    {59393, "Toggle Status Bar", "Show or hide the status bar"},
+    {Cmd::DuplicatesBySize, "Duplicate Files of Same Size", "Search Duplicate Files from the List by Comparing File Size"},
+    {Cmd::ToggleInfoBar, "Toggle Caption Bar", "Show or hide the caption bar"},
+    {Cmd::ViewStatusBar, "Toggle Status Bar", "Show or hide the status bar"},
 };
+
+// Menu texts of the list and results commands.
+struct CMenuText {
+    int id;
+    const char* text;
+    const char* tip;  // may be null
+};
+
+inline constexpr CMenuText kMenuTexts[] = {
+    {Cmd::ViewSelectedFile, "View Selected File", nullptr},
+    {Cmd::OpenFileFolder, "Open File's Folder", "Display Selected File's Folder in Windows Explorer"},
+    {Cmd::LocateFileInExplorer, "Locate File in Explorer", nullptr},
+    {Cmd::SendFileToRecycleBin, "Send File to Recycle Bin", nullptr},
+    {Cmd::FileProperties, "File Properties", nullptr},
+    {Cmd::FolderPropertiesTop, "Folder Properties", nullptr},
+    {Cmd::OpenSelectedFolder, "Open Selected Folder", nullptr},
+    {Cmd::SendFolderToRecycleBin, "Send Folder to Recycle Bin", nullptr},
+    {Cmd::FolderPropertiesBottom, "Folder Properties", nullptr},
+    {Cmd::DisplayInExplorer, "Display Selected File(s) in Explorer", nullptr},
+    {Cmd::SendCheckedToRecycleBin, "Send Checked File(s) to Recycle Bin", nullptr},
+    {Cmd::CheckAll, "Check All", nullptr},
+    {Cmd::UnCheckAll, "UnCheck All", nullptr},
+};
+
+// The entry of a list or results command; every such id has one.
+inline constexpr const CMenuText& MenuText(int id)
+{
+    for (const CMenuText& t : kMenuTexts) {
+        if (t.id == id)
+            return t;
+    }
+    return kMenuTexts[0];
+}

@@ -10,24 +10,23 @@
 #include <QStyle>
 #include <QStyleFactory>
 
-namespace {
-constexpr char kKey[] = "ApplicationLook";
-}  // namespace
-
 namespace AppLook {
 
 unsigned Stored()
 {
     QSettings s = AppSettingsFile();
     bool ok = false;
-    const qlonglong v = s.value(QLatin1String(kKey)).toString().toLongLong(&ok);
+    const qlonglong v = s.value(QLatin1String(Opt::ApplicationLook)).toString().toLongLong(&ok);
     return ok && v >= 0 && v <= 0xFFFFFFFFLL ? unsigned(v) : unsigned(Cmd::LookOffice2007Blue);
 }
 
 void Store(unsigned id)
 {
     QSettings s = AppSettingsFile();
-    s.setValue(QLatin1String(kKey), id);
+    s.setValue(QLatin1String(Opt::ApplicationLook), id);
+    s.sync();
+    if (s.status() != QSettings::NoError)
+        COptionsStore::ReportWriteFailure(QLatin1String(Opt::ApplicationLook));
 }
 
 unsigned Next(unsigned id)

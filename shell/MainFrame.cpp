@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -38,7 +39,6 @@ namespace {
 // The command states follow stored values that another window or process may
 // change, so they are also refreshed on a slow timer.
 constexpr int kUpdateIntervalMs = 500;
-constexpr int kRecentDocuments = 4;
 
 struct CToggle {
     int id;
@@ -79,6 +79,14 @@ CMainFrame::CMainFrame(CSorvaneDoc* doc, QWidget* parent)
     topLayout->addWidget(m_ribbon);
     BuildRibbon();
     BuildStatusBar();
+    // Every settings write that does not reach the file is told here, whoever made it.
+    COptionsStore::SetWriteFailureHandler([frame = QPointer<CMainFrame>(this)](const QString& name) {
+        QMetaObject::invokeMethod(qApp, [frame, name] {
+            if (frame)
+                frame->statusBar()->showMessage(
+                    QStringLiteral("The setting %1 could not be saved to %2.").arg(name, AppSettingsFile().fileName()));
+        });
+    });
 
     m_outlookBar = new COutlookBar(this);
     m_folderTree = m_outlookBar->FolderTree();
@@ -106,7 +114,10 @@ CMainFrame::CMainFrame(CSorvaneDoc* doc, QWidget* parent)
     resize(1280, 800);
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame()
+{
+    COptionsStore::SetWriteFailureHandler({});
+}
 
 QAction* CMainFrame::AddCommand(int id, const QString& text, bool checkable)
 {
@@ -146,11 +157,19 @@ void CMainFrame::BuildCommands()
             [this] { m_infoBar->setHidden(!m_infoBar->isHidden()); });
 
     connect(AddCommand(Cmd::OpenExplorer, QStringLiteral("Explorer")), &QAction::triggered, this,
-            [this] { Shell().OpenInShell(QFile::encodeName(LauncherFolder())); });
+            [this] {
+                QStringList tried;
+                if (!Shell().OpenInShell(QFile::encodeName(LauncherFolder()), &tried))
+                    ReportNotOpened(this, LauncherFolder(), tried);
+            });
     connect(AddCommand(Cmd::OpenTerminal, QStringLiteral("Command Prompt")), &QAction::triggered, this,
             &CMainFrame::OnOpenTerminal);
     connect(AddCommand(Cmd::OpenRecycleBin, QStringLiteral("Recycle Bin")), &QAction::triggered, this,
-            [] { Shell().OpenTrash(); });
+            [this] {
+                QStringList tried;
+                if (!Shell().OpenTrash(&tried))
+                    ReportNotOpened(this, QStringLiteral("The trash"), tried);
+            });
     connect(AddCommand(Cmd::ExportFileList, QStringLiteral("Export File List")), &QAction::triggered, this,
             [this] { m_view->OnExportFileList(); });
     connect(AddCommand(Cmd::DuplicatesBySize, QStringLiteral("File Size")), &QAction::triggered, this,
@@ -237,49 +256,6 @@ void CMainFrame::BuildRibbon()
     about->setIcon(st->standardIcon(QStyle::SP_MessageBoxQuestion));
     about->setToolButtonStyle(Qt::ToolButtonIconOnly);
     m_ribbon->AddTabRowButton(about);
-}
-
-void CMainFrame::BuildApplicationMenu()
-{
-    m_appMenu = new QMenu(this);
-    m_appMenu->setObjectName(QStringLiteral("applicationMenu"));
-    for (int id : {int(Cmd::FileNew), int(Cmd::FileOpen), int(Cmd::FileSave), int(Cmd::FileSaveAs)})
-        m_appMenu->addAction(m_actions[id]);
-    QMenu* print = m_appMenu->addMenu(QStringLiteral("Print"));
-    print->setEnabled(false);
-    print->addSection(QStringLiteral("Preview and print the document"));
-    for (int id : {int(Cmd::FilePrintDirect), int(Cmd::FilePrintPreview), int(Cmd::FilePrintSetup)})
-        print->addAction(m_actions[id]);
-    m_appMenu->addSeparator();
-    m_appMenu->addAction(m_actions[Cmd::FileClose]);
-    m_recentMenu = m_appMenu->addMenu(QStringLiteral("Recent Documents"));
-    connect(m_recentMenu, &QMenu::aboutToShow, this, [this] {
-        m_recentMenu->clear();
-        const QStringList files = AppSettingsFile().value(QStringLiteral("Recent File List")).toStringList();
-        for (int i = 0; i < files.size(); ++i) {
-            const QString file = files[i];
-            m_recentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(file), this,
-                                    [this, file] { OpenDocument(file); });
-        }
-        m_recentMenu->setEnabled(!files.isEmpty());
-    });
-    QMenu* looks = m_appMenu->addMenu(QStringLiteral("&Application Look"));
-    for (int id = Cmd::LookFirst; id <= Cmd::LookLast; ++id)
-        looks->addAction(m_actions[id]);
-    m_appMenu->addSeparator();
-    m_appMenu->addAction(m_actions[Cmd::AppExit]);
-
-    // The application button's key tip "f": Alt+F opens the menu under it.
-    auto* keyTip = new QAction(this);
-    keyTip->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F));
-    addAction(keyTip);
-    connect(keyTip, &QAction::triggered, this, [this] {
-        QToolButton* b = m_ribbon->ApplicationButton();
-        m_appMenu->popup(b->mapToGlobal(QPoint(0, b->height())));
-    });
-    m_ribbon->ApplicationButton()->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_ribbon->ApplicationButton(), &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { m_appMenu->popup(m_ribbon->ApplicationButton()->mapToGlobal(pos)); });
 }
 
 void CMainFrame::BuildStatusBar()
@@ -406,71 +382,6 @@ void CMainFrame::UpdateCommandUI()
     m_actions[Cmd::ToggleInfoBar]->setChecked(!m_infoBar->isHidden());
     for (int id = Cmd::LookFirst; id <= Cmd::LookLast; ++id)
         m_actions[id]->setChecked(unsigned(id) == m_look);
-}
-
-void CMainFrame::OnFileNew()
-{
-    m_doc->New();
-    m_view->OnInitialUpdate();
-}
-
-void CMainFrame::OnFileOpen()
-{
-    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), QString::fromUtf8(Txt::DocFilter));
-    if (!path.isEmpty())
-        OpenDocument(path);
-}
-
-bool CMainFrame::OpenDocument(const QString& path)
-{
-    QString error;
-    if (!m_doc->Open(path, &error)) {
-        QMessageBox::information(this, Res::AppTitle(), QStringLiteral("%1\n%2").arg(path, error));
-        return false;
-    }
-    AddRecentDocument(path);
-    m_view->OnInitialUpdate();
-    return true;
-}
-
-void CMainFrame::OnFileSave()
-{
-    if (m_doc->PathName().isEmpty()) {
-        OnFileSaveAs();
-        return;
-    }
-    QString error;
-    if (!m_doc->Save(m_doc->PathName(), &error))
-        QMessageBox::information(this, Res::AppTitle(), QStringLiteral("%1\n%2").arg(m_doc->PathName(), error));
-}
-
-bool CMainFrame::OnFileSaveAs()
-{
-    QFileDialog dialog(this, QString(), QString(), QString::fromUtf8(Txt::DocFilter));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("svd"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
-    const QString path = dialog.selectedFiles().first();
-    QString error;
-    if (!m_doc->Save(path, &error)) {
-        QMessageBox::information(this, Res::AppTitle(), QStringLiteral("%1\n%2").arg(path, error));
-        return false;
-    }
-    AddRecentDocument(path);
-    return true;
-}
-
-void CMainFrame::AddRecentDocument(const QString& path)
-{
-    QSettings s = AppSettingsFile();
-    QStringList files = s.value(QStringLiteral("Recent File List")).toStringList();
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    files.removeAll(absolute);
-    files.prepend(absolute);
-    while (files.size() > kRecentDocuments)
-        files.removeLast();
-    s.setValue(QStringLiteral("Recent File List"), files);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

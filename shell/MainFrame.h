@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CommandIds.h"
 #include "OptionsStore.h"
 
 #include <QHash>
@@ -82,5 +83,5 @@ private:
     QMenu* m_recentMenu = nullptr;
     QHash<int, QAction*> m_actions;
     QTimer m_updateTimer;
-    unsigned m_look = 215;
+    unsigned m_look = Cmd::LookOffice2007Blue;
 };

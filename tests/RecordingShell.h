@@ -9,9 +9,9 @@
 // accept and a terminal starts when one is wanted.
 class CRecordingShell : public IShellOps {
 public:
-    void OpenInShell(const QByteArray& path) override { calls << "open " + path; }
+    bool OpenInShell(const QByteArray& path, QStringList* tried) override { return Record("open " + path, tried); }
     void ShowShellProperties(QWidget*, const QByteArray& path) override { calls << "properties " + path; }
-    void SelectInExplorer(const QByteArray& path) override { calls << "reveal " + path; }
+    bool SelectInExplorer(const QByteArray& path, QStringList* tried) override { return Record("reveal " + path, tried); }
     std::vector<QByteArray> SendToRecycleBin(QWidget*, const std::vector<QByteArray>& paths) override
     {
         std::vector<QByteArray> moved;
@@ -22,16 +22,25 @@ public:
         }
         return moved;
     }
-    void OpenTrash() override { calls << "open trash"; }
+    bool OpenTrash(QStringList* tried) override { return Record("open trash", tried); }
     bool OpenTerminal(const QByteArray& folder, QStringList* tried) override
     {
         calls << "terminal " + folder;
         *tried << QStringLiteral("x-terminal-emulator") << QStringLiteral("xterm");
         return terminalStarts;
     }
-    void OpenAsText(const QByteArray& file) override { calls << "text " + file; }
+    bool OpenAsText(const QByteArray& file, QStringList* tried) override { return Record("text " + file, tried); }
+
+    bool Record(const QByteArray& call, QStringList* tried)
+    {
+        calls << call;
+        if (!opens)
+            *tried << QStringLiteral("xdg-open");
+        return opens;
+    }
 
     QByteArrayList calls;
+    bool opens = true;  // false: no handler takes an open request
     bool accept = true;
     bool terminalStarts = true;
 };

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "WidgetTestSupport.h"
 
 #include "CommandIds.h"
 #include "FolderTree.h"

@@ -1,8 +1,9 @@
-#include "TestSupport.h"
+#include "WidgetTestSupport.h"
 
 #include "RecordingShell.h"
 
 #include "ColorListCtrl.h"
+#include "CommandIds.h"
 #include "DlgDuplicateResults.h"
 #include "ResultsModel.h"
 #include "ShellOps.h"
@@ -200,16 +201,16 @@ private slots:
         for (int r = 0; r < 4; ++r)
             rowOfY = view->FileModel()->FileName(r) == QStringLiteral("y") ? r : rowOfY;
         view->FileList()->selectRow(rowOfY);
-        view->OnRowCommand(CSorvaneView::ViewSelectedFile);
-        view->OnRowCommand(CSorvaneView::OpenFileFolder);
-        view->OnRowCommand(CSorvaneView::FileProperties);
-        view->OnRowCommand(CSorvaneView::LocateFileInExplorer);
+        view->OnRowCommand(Cmd::ViewSelectedFile);
+        view->OnRowCommand(Cmd::OpenFileFolder);
+        view->OnRowCommand(Cmd::FileProperties);
+        view->OnRowCommand(Cmd::LocateFileInExplorer);
         const QByteArray y = m_dir + "/sub/y";
         QCOMPARE(m_fake.calls, QByteArrayList({"open " + y, "open " + m_dir + "/sub", "properties " + y, "reveal " + y}));
 
         // A file that went keeps the other rows' numbers.
         const QString srAfter = view->FileModel()->index(rowOfY + 1 < 4 ? rowOfY + 1 : rowOfY - 1, 0).data().toString();
-        view->OnRowCommand(CSorvaneView::SendFileToRecycleBin);
+        view->OnRowCommand(Cmd::SendFileToRecycleBin);
         QCOMPARE(view->FileModel()->rowCount(), 3);
         QVERIFY(view->FileModel()->index(rowOfY < 3 ? rowOfY : 2, 0).data().toString() == srAfter || rowOfY == 3);
 
@@ -222,7 +223,7 @@ private slots:
         }
         view->FolderList()->selectRow(folderRow);
         QSignalSpy treeRefresh(view.get(), &CSorvaneView::FolderTreeChanged);
-        view->OnRowCommand(CSorvaneView::SendFolderToRecycleBin);
+        view->OnRowCommand(Cmd::SendFolderToRecycleBin);
         QCOMPARE(m_fake.calls, QByteArrayList({"trash " + m_dir + "/sub"}));
         QCOMPARE(treeRefresh.count(), 1);
         QStringList left;
@@ -234,7 +235,7 @@ private slots:
         // A refused move changes nothing.
         m_fake.accept = false;
         view->FileList()->selectRow(0);
-        view->OnRowCommand(CSorvaneView::SendFileToRecycleBin);
+        view->OnRowCommand(Cmd::SendFileToRecycleBin);
         QCOMPARE(view->FileModel()->rowCount(), 2);
         COptionsStore().WriteInt(QStringLiteral("ViewFilesCount"), 0);
     }

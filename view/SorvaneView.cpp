@@ -2,14 +2,14 @@
 
 #include "AppTexts.h"
 #include "DlgDuplicateResults.h"
+#include "ExportWriter.h"
 #include "ListingStatus.h"
+#include "OptionsStore.h"
 #include "ReportList.h"
 #include "ShellOps.h"
 #include "Texts.h"
 #include "WaitCursor.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QMenu>
@@ -18,17 +18,11 @@
 #include <QResizeEvent>
 #include <QTableView>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
 
 // Rows reach the lists about twenty times a second; a walk that outruns that
 // hands over early so a batch stays small.
 constexpr int kDrainIntervalMs = 50;
-constexpr int kMaxBatchRows = 8192;
 
 QMutex g_statusLock;
 QString g_strListingStatus;
@@ -85,9 +79,9 @@ void CSorvaneView::OnInitialUpdate()
         // Set up once: the status rendering retitles columns by index.
         m_columnsReady = true;
         RestoreColumnWidths(m_listFiles->horizontalHeader(), [](int i) { return Opt::ColumnWidthName(0, i); },
-                            Opt::kFileListWidths, 3);
+                            Opt::kFileListWidths);
         RestoreColumnWidths(m_listFolders->horizontalHeader(), [](int i) { return Opt::ColumnWidthName(1, i); },
-                            Opt::kFolderListWidths, 3);
+                            Opt::kFolderListWidths);
     }
     ApplyFolderListVisibility();
     emit InitialUpdated();
@@ -137,8 +131,10 @@ void CSorvaneView::OnAutoListToggle()
 
 void CSorvaneView::OnStopListing()
 {
-    m_stopRequested = true;
+    // The walk finishes the folder it reads and enters no other.
     m_bListing = 0;
+    if (m_runState == ERunState::Walking)
+        m_runState = ERunState::Stopping;
 }
 
 void CSorvaneView::OnStartListing()
@@ -156,10 +152,9 @@ void CSorvaneView::OnStartListing()
     m_fileModel->Clear();
     m_folderModel->Clear();
 
-    // The flag goes up before the thread exists, so no second run can start.
-    m_runActive = true;
-    m_bListing = 1;
-    m_stopRequested = false;
+    // The run state and the walk's flag are up before the thread exists, so no
+    // second run can start and a Stop from now on is always seen by the walk.
+    m_runState = ERunState::Walking;
     m_bDisplayFileList = m_options.IsOn(Opt::DisplayFileList);
     PrepareListing();
     SetListingStatus(QString::fromUtf8(Txt::LoadingFileList));
@@ -171,83 +166,36 @@ void CSorvaneView::OnStartListing()
     SetHeaderTitles();
 
     m_strRootFolder = QFile::encodeName(folder);
-    m_local = CBatch();
-    m_pending = CBatch();
-    m_lastCountedFolder.clear();
-    m_handOverWanted = true;
+    m_handOver.Reset();
     m_drainTimer.start();
-    m_thread = std::thread([this] { RunWalk(); });
+    m_walker.Start([this](const std::atomic<bool>&) {
+        StartListing();
+        m_handOver.HandOver();
+        QMetaObject::invokeMethod(this, &CSorvaneView::OnWalkFinished, Qt::QueuedConnection);
+    });
     emit CommandStateChanged();
-}
-
-void CSorvaneView::RunWalk()
-{
-    StartListing();
-    HandOver();
-    QMetaObject::invokeMethod(this, &CSorvaneView::OnWalkFinished, Qt::QueuedConnection);
 }
 
 void CSorvaneView::OnFileFound(const CFileFind& finder)
 {
-    // A Stop that came before the walk raised its flag still counts.
-    if (m_stopRequested.load(std::memory_order_relaxed))
-        m_bListing.store(0, std::memory_order_relaxed);
+    // Worker side: everything here runs on the walk thread.
     const std::string_view path = finder.FilePath();
-    if (m_bDisplayFileList) {
-        m_local.paths.Add(path);
-        m_local.nameStarts.push_back(uint32_t(path.size() - finder.FileName().size()));
-    } else {
+    if (m_bDisplayFileList)
+        m_handOver.AddFile(path, path.size() - finder.FileName().size());
+    else
         m_arrFiles.Add(path);
+    if (m_bViewFilesCount)
+        m_handOver.SetFolderCount(finder.Folder(), CurrentFolderFileCount());
+    if (m_handOver.Due()) {
+        if (!m_bDisplayFileList)
+            m_handOver.SetCurrentFile(path);
+        m_handOver.HandOver();
     }
-    if (m_bViewFilesCount) {
-        const std::string_view folder = finder.Folder();
-        auto& counts = m_local.folderCounts;
-        if (counts.empty() || counts.back().first != folder)
-            counts.emplace_back(std::string(folder), 0);
-        counts.back().second = CurrentFolderFileCount();
-    }
-    if (m_handOverWanted.load(std::memory_order_relaxed) || m_local.paths.GetSize() >= kMaxBatchRows) {
-        if (!m_bDisplayFileList) {
-            m_local.currentFile.assign(path);
-            m_local.hasCurrentFile = true;
-        }
-        HandOver();
-    }
-}
-
-void CSorvaneView::HandOver()
-{
-    m_handOverWanted.store(false, std::memory_order_relaxed);
-    std::lock_guard<std::mutex> lock(m_pendingLock);
-    if (m_pending.Empty()) {
-        std::swap(m_pending, m_local);
-        return;
-    }
-    for (int i = 0; i < m_local.paths.GetSize(); ++i) {
-        m_pending.paths.Add(m_local.paths.At(i));
-        m_pending.nameStarts.push_back(m_local.nameStarts[size_t(i)]);
-    }
-    for (auto& fc : m_local.folderCounts) {
-        if (!m_pending.folderCounts.empty() && m_pending.folderCounts.back().first == fc.first)
-            m_pending.folderCounts.back().second = fc.second;
-        else
-            m_pending.folderCounts.push_back(std::move(fc));
-    }
-    if (m_local.hasCurrentFile) {
-        m_pending.currentFile.swap(m_local.currentFile);
-        m_pending.hasCurrentFile = true;
-    }
-    m_local = CBatch();
 }
 
 void CSorvaneView::DrainPending()
 {
-    CBatch batch;
-    {
-        std::lock_guard<std::mutex> lock(m_pendingLock);
-        std::swap(batch, m_pending);
-    }
-    m_handOverWanted.store(true, std::memory_order_relaxed);
+    const CListingHandOver::CBatch batch = m_handOver.Take();
     if (!batch.paths.IsEmpty()) {
         m_fileModel->AppendFiles(batch.paths, batch.nameStarts);
         m_listFiles->scrollToBottom();
@@ -275,15 +223,15 @@ void CSorvaneView::SetHeaderTitles()
 
 void CSorvaneView::OnWalkFinished()
 {
-    if (m_thread.joinable())
-        m_thread.join();
+    m_walker.Join();
     m_drainTimer.stop();
     DrainPending();
+    m_bListing = 0;
     if (m_closing) {
-        m_bListing = 0;
-        m_runActive = false;
+        m_runState = ERunState::Idle;
         return;
     }
+    m_runState = ERunState::Summarising;
 
     const int files = m_bDisplayFileList ? m_fileModel->rowCount() : m_arrFiles.GetSize();
     const ListingStatus::CSummary summary =
@@ -310,8 +258,7 @@ void CSorvaneView::OnWalkFinished()
     m_options.SetInfoBarText(m_strStatus);
     emit ListingStatusChanged();
     SetHeaderTitles();
-    m_bListing = 0;
-    m_runActive = false;
+    m_runState = ERunState::Idle;
     emit CommandStateChanged();
 }
 
@@ -323,59 +270,9 @@ void CSorvaneView::OnDuplicateSearch()
 
 QByteArray CSorvaneView::WriteExportFile(QString* error) const
 {
-    // A new file each time, created exclusively, so no earlier export is overwritten.
-    const QByteArray stem = QFile::encodeName(QDir::tempPath()) + "/" + Res::AppTitle().left(3).toUtf8();
-    const unsigned start = unsigned(QDateTime::currentMSecsSinceEpoch() ^ getpid());
-    QByteArray name;
-    int fd = -1;
-    for (unsigned k = 0; k <= 0xFFFFF && fd < 0; ++k) {
-        name = stem + QByteArray::number((start + k) & 0xFFFFF, 16).toUpper() + ".TMP";
-        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        *error = QString::fromLocal8Bit(strerror(errno));
-        return {};
-    }
-
-    // UTF-16LE without a byte-order mark, CR LF between lines only.
-    std::string buffer;
-    int writeError = 0;
-    auto flush = [&] {
-        for (size_t done = 0; done < buffer.size() && !writeError;) {
-            const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
-            if (n < 0 && errno != EINTR)
-                writeError = errno;
-            else if (n > 0)
-                done += size_t(n);
-        }
-        buffer.clear();
-    };
-    auto append = [&](const QString& text) {
-        for (const QChar c : text) {
-            buffer += char(c.unicode() & 0xFF);
-            buffer += char(c.unicode() >> 8);
-        }
-    };
-    const int lines = m_bDisplayFileList ? m_fileModel->rowCount() : m_arrFiles.GetSize();
-    for (int i = 0; i < lines && !writeError; ++i) {
-        if (i > 0)
-            buffer.append("\r\0\n\0", 4);
-        append(DecodePath(m_bDisplayFileList ? m_fileModel->NativePath(i) : m_arrFiles.At(i)));
-        if (buffer.size() >= 64 * 1024)
-            flush();
-    }
-    flush();
-    if (::close(fd) != 0 && !writeError)
-        writeError = errno;
-    if (writeError) {
-        // A half-written list is no use to anyone.
-        ::unlink(name.constData());
-        *error = QString::fromLocal8Bit(strerror(writeError));
-        return {};
-    }
-    return name;
+    if (m_bDisplayFileList)
+        return ::WriteExportFile(m_fileModel->rowCount(), [this](int i) { return m_fileModel->NativePath(i); }, error);
+    return ::WriteExportFile(m_arrFiles.GetSize(), [this](int i) { return m_arrFiles.At(i); }, error);
 }
 
 void CSorvaneView::OnExportFileList()
@@ -393,7 +290,9 @@ void CSorvaneView::OnExportFileList()
                                  QStringLiteral("The list of files could not be written to a temporary file: %1.").arg(error));
         return;
     }
-    Shell().OpenAsText(file);
+    QStringList tried;
+    if (!Shell().OpenAsText(file, &tried))
+        ReportNotOpened(this, QStringLiteral("The list of files written to %1").arg(DecodePath(file.toStdString())), tried);
 }
 
 void CSorvaneView::OpenDuplicateResults()
@@ -414,127 +313,13 @@ void CSorvaneView::OpenDuplicateResults()
     dialog.exec();
 }
 
-void CSorvaneView::BuildMenus()
-{
-    auto add = [this](QMenu* menu, const char* text, int command) {
-        QAction* a = menu->addAction(QString::fromUtf8(text), this, [this, command] { OnRowCommand(command); });
-        a->setData(command);
-        return a;
-    };
-    m_menuFileList = new QMenu(this);
-    m_menuFileList->setDefaultAction(add(m_menuFileList, "View Selected File", ViewSelectedFile));
-    add(m_menuFileList, "Open File's Folder", OpenFileFolder)->setToolTip(QStringLiteral("Display Selected File's Folder in Windows Explorer"));
-    add(m_menuFileList, "Locate File in Explorer", LocateFileInExplorer);
-    m_menuFileList->addSeparator();
-    add(m_menuFileList, "Send File to Recycle Bin", SendFileToRecycleBin);
-    m_menuFileList->addSeparator();
-    add(m_menuFileList, "File Properties", FileProperties);
-    m_menuFileList->addSeparator();
-    add(m_menuFileList, "Folder Properties", FolderPropertiesTop);
-
-    m_menuFolderList = new QMenu(this);
-    m_menuFolderList->setDefaultAction(add(m_menuFolderList, "Open Selected Folder", OpenSelectedFolder));
-    m_menuFolderList->addSeparator();
-    add(m_menuFolderList, "Send Folder to Recycle Bin", SendFolderToRecycleBin);
-    m_menuFolderList->addSeparator();
-    add(m_menuFolderList, "Folder Properties", FolderPropertiesBottom);
-
-    m_listFiles->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_listFiles, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        // Status rows have no file to act on.
-        if (m_bDisplayFileList)
-            m_menuFileList->popup(m_listFiles->viewport()->mapToGlobal(pos));
-    });
-    m_listFolders->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_listFolders, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { m_menuFolderList->popup(m_listFolders->viewport()->mapToGlobal(pos)); });
-    connect(m_listFiles, &QAbstractItemView::doubleClicked, this, [this] { OnRowCommand(ViewSelectedFile); });
-    connect(m_listFolders, &QAbstractItemView::doubleClicked, this, [this] { OnRowCommand(OpenSelectedFolder); });
-}
-
-int CSorvaneView::SelectedRow(QTableView* list) const
-{
-    const QModelIndexList rows = list->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
-}
-
-void CSorvaneView::OnRowCommand(int command)
-{
-    auto bytes = [](std::string_view v) { return QByteArray(v.data(), qsizetype(v.size())); };
-    const bool fileRows = m_fileModel->HoldsFiles();
-    const int fileRow = fileRows ? SelectedRow(m_listFiles) : -1;
-    const int folderRow = SelectedRow(m_listFolders);
-    IShellOps& shell = Shell();
-    switch (command) {
-    case ViewSelectedFile:
-        if (fileRow >= 0 && m_listFiles->selectionModel()->selectedRows().size() == 1)
-            shell.OpenInShell(bytes(m_fileModel->NativePath(fileRow)));
-        break;
-    case OpenFileFolder:
-        if (fileRow >= 0)
-            shell.OpenInShell(bytes(m_fileModel->NativeFolder(fileRow)));
-        break;
-    case OpenSelectedFolder:
-        if (folderRow >= 0)
-            shell.OpenInShell(bytes(m_folderModel->NativeFolder(folderRow)));
-        break;
-    case FileProperties:
-    case FolderPropertiesTop:
-        if (fileRow >= 0) {
-            CWaitCursor wait;
-            shell.ShowShellProperties(this, bytes(command == FileProperties ? m_fileModel->NativePath(fileRow)
-                                                                            : m_fileModel->NativeFolder(fileRow)));
-        }
-        break;
-    case FolderPropertiesBottom:
-        if (folderRow >= 0) {
-            CWaitCursor wait;
-            shell.ShowShellProperties(this, bytes(m_folderModel->NativeFolder(folderRow)));
-        }
-        break;
-    case SendFileToRecycleBin:
-        if (fileRow >= 0 && !shell.SendToRecycleBin(this, {bytes(m_fileModel->NativePath(fileRow))}).empty())
-            m_fileModel->RemoveFileRow(fileRow);
-        break;
-    case SendFolderToRecycleBin:
-        if (folderRow >= 0) {
-            const QByteArray folder = bytes(m_folderModel->NativeFolder(folderRow));
-            if (shell.SendToRecycleBin(this, {folder}).empty())
-                break;
-            m_folderModel->RemoveFolderRow(folderRow);
-            emit FolderTreeChanged();
-            // Only rows of files directly in that folder go; names differing in case are other folders.
-            if (fileRows) {
-                for (int r = m_fileModel->rowCount() - 1; r >= 0; --r) {
-                    if (bytes(m_fileModel->NativeFolder(r)) == folder)
-                        m_fileModel->RemoveFileRow(r);
-                }
-            }
-        }
-        break;
-    case LocateFileInExplorer:
-        if (fileRows) {
-            CWaitCursor wait;
-            QModelIndexList rows = m_listFiles->selectionModel()->selectedRows();
-            std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-            for (const QModelIndex& index : rows)
-                shell.SelectInExplorer(bytes(m_fileModel->NativePath(index.row())));
-        }
-        break;
-    default:
-        break;
-    }
-}
-
 void CSorvaneView::StopAndJoin()
 {
     m_closing = true;
-    m_stopRequested = true;
     m_bListing = 0;
     if (m_question)
         m_question->reject();
-    if (m_thread.joinable())
-        m_thread.join();
+    m_walker.StopAndJoin();
     m_drainTimer.stop();
 }
 

@@ -2,14 +2,14 @@
 
 #include "AppHelper.h"
 #include "ListModels.h"
+#include "ListingHandOver.h"
+#include "WorkerThread.h"
 
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
-#include <mutex>
-#include <thread>
 
 class QMenu;
 class QMessageBox;
@@ -43,18 +43,7 @@ public:
     // Writes the export file; its name, or empty with the reason in *error.
     QByteArray WriteExportFile(QString* error) const;
 
-    // Row commands of the two lists.
-    enum RowCommand {
-        ViewSelectedFile = 32777,
-        OpenFileFolder = 32779,
-        OpenSelectedFolder = 32783,
-        FileProperties = 32785,
-        FolderPropertiesTop = 32787,
-        FolderPropertiesBottom = 32789,
-        SendFileToRecycleBin = 32792,
-        SendFolderToRecycleBin = 32795,
-        LocateFileInExplorer = 32797,
-    };
+    // A row command of the two lists (Cmd::ViewSelectedFile ... Cmd::LocateFileInExplorer).
     void OnRowCommand(int command);
     QMenu* FileListMenu() const { return m_menuFileList; }
     QMenu* FolderListMenu() const { return m_menuFolderList; }
@@ -62,11 +51,14 @@ public:
     void StopAndJoin();
     void SaveColumnWidths();
 
-    // From Start until the end-of-run question and anything opened from it
-    // have closed. The run flag alone drops at Stop, while the walk still unwinds.
-    bool IsListing() const { return m_runActive; }
+    // One run: Walking from Start, Stopping after Stop while the walk unwinds,
+    // Summarising while the summary, its question and anything opened from it show.
+    enum class ERunState { Idle, Walking, Stopping, Summarising };
+    ERunState RunState() const { return m_runState; }
+    // From Start until the run is Idle again.
+    bool IsListing() const { return m_runState != ERunState::Idle; }
     bool CanStop() const { return m_bListing.load(std::memory_order_relaxed) != 0; }
-    bool IsWalking() const { return m_thread.joinable(); }
+    bool IsWalking() const { return m_walker.IsRunning(); }
 
     QTableView* FileList() const { return m_listFiles; }
     QTableView* FolderList() const { return m_listFolders; }
@@ -91,19 +83,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    struct CBatch {
-        CPathArray paths;  // file rows, when the display flag is on
-        std::vector<uint32_t> nameStarts;
-        std::vector<std::pair<std::string, int>> folderCounts;
-        std::string currentFile;
-        bool hasCurrentFile = false;
-        bool Empty() const { return paths.IsEmpty() && folderCounts.empty() && !hasCurrentFile; }
-    };
-
     void LayoutLists();
     void ApplyFolderListVisibility();
-    void RunWalk();
-    void HandOver();
     void DrainPending();
     void OnWalkFinished();
     void AddStatusRow(const QString& text);
@@ -119,18 +100,11 @@ private:
     CFolderListModel* m_folderModel = nullptr;
     bool m_columnsReady = false;
     bool m_closing = false;
-    bool m_runActive = false;
+    ERunState m_runState = ERunState::Idle;
 
-    std::thread m_thread;
+    CWorkerThread m_walker;  // the walk reads m_bListing, not the guard's flag
     QTimer m_drainTimer;
-    std::atomic<bool> m_stopRequested{false};
-    std::atomic<bool> m_handOverWanted{false};
-    // Listing thread only:
-    CBatch m_local;
-    std::string m_lastCountedFolder;
-    // Shared, under m_pendingLock:
-    std::mutex m_pendingLock;
-    CBatch m_pending;
+    CListingHandOver m_handOver;
 
     QPointer<QMessageBox> m_question;
     QMenu* m_menuFileList = nullptr;

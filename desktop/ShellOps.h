@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDialog>
+#include <QStringList>
 
 #include <vector>
 
@@ -13,23 +13,25 @@ class IShellOps {
 public:
     virtual ~IShellOps() = default;
 
+    // The open requests return false when nothing took them, with what was
+    // tried added to *tried, so the caller can say so (ReportNotOpened).
+
     // Opens the item with the desktop's default handler.
-    virtual void OpenInShell(const QByteArray& path) = 0;
+    virtual bool OpenInShell(const QByteArray& path, QStringList* tried) = 0;
     // The file manager's properties window, or a window of our own.
     virtual void ShowShellProperties(QWidget* parent, const QByteArray& path) = 0;
-    // Shows the item selected in the file manager; nothing for a path that is gone.
-    virtual void SelectInExplorer(const QByteArray& path) = 0;
+    // Shows the item selected in the file manager; true without asking for a path that is gone.
+    virtual bool SelectInExplorer(const QByteArray& path, QStringList* tried) = 0;
     // Asks the user, then moves each path to the trash. Returns the paths that
     // really moved; nothing moves when the user declines, and every failure is
     // shown with the item and the reason. Nothing is ever deleted.
     virtual std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths) = 0;
     // The file manager on the trash.
-    virtual void OpenTrash() = 0;
-    // A terminal whose working folder is folder; false when none could be
-    // started, with the programs tried in *tried.
+    virtual bool OpenTrash(QStringList* tried) = 0;
+    // A terminal whose working folder is folder.
     virtual bool OpenTerminal(const QByteArray& folder, QStringList* tried) = 0;
     // The desktop's default application for plain text, on file.
-    virtual void OpenAsText(const QByteArray& file) = 0;
+    virtual bool OpenAsText(const QByteArray& file, QStringList* tried) = 0;
 };
 
 // The terminals tried, in order: $TERMINAL (a program and its arguments, split
@@ -46,9 +48,5 @@ IShellOps* SetShell(IShellOps* ops);
 // "file://" and the path with every byte but the unreserved ones and '/' percent-encoded.
 QString FileUri(const QByteArray& path);
 
-// Our own properties window, used when the file manager offers none.
-class CPropertiesDlg : public QDialog {
-    Q_OBJECT
-public:
-    CPropertiesDlg(QWidget* parent, const QByteArray& path);
-};
+// Tells the user that what (e.g. "the folder /a") could not be opened and what was tried.
+void ReportNotOpened(QWidget* parent, const QString& what, const QStringList& tried);

@@ -1,5 +1,7 @@
 #include "Trash.h"
 
+#include "SystemFolders.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -79,22 +80,7 @@ QByteArray StripTrailingSlashes(QByteArray path)
 
 QByteArray DataHome()
 {
-    const char* xdg = getenv("XDG_DATA_HOME");
-    if (xdg && xdg[0] == '/')
-        return StripTrailingSlashes(xdg);
-    QByteArray home = getenv("HOME");
-    if (!home.startsWith('/')) {
-        std::vector<char> buffer(16384);
-        struct passwd entry {};
-        struct passwd* found = nullptr;
-        home.clear();
-        if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
-            home = found->pw_dir;
-        if (!home.startsWith('/'))
-            return {};
-    }
-    home = StripTrailingSlashes(home);
-    return (home == "/" ? QByteArray() : home) + "/.local/share";
+    return QByteArray::fromStdString(XdgFolders().data);
 }
 
 // Creates path and its missing parents (0700); returns 0 or errno.
@@ -238,8 +224,7 @@ bool Place(const QByteArray& item, const QByteArray& recorded, const QByteArray&
 
 QByteArray HomeTrashFolder()
 {
-    const QByteArray data = DataHome();
-    return data.isEmpty() ? QByteArray() : data + "/Trash";
+    return QByteArray::fromStdString(XdgFolders().Trash());
 }
 
 bool MoveToTrash(const QByteArray& path, QString* error)

@@ -2,21 +2,16 @@
 
 #include "AppTexts.h"
 #include "PathArray.h"
+#include "PropertiesDlg.h"
 #include "Trash.h"
 #include "WaitCursor.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDateTime>
 #include <QDesktopServices>
-#include <QDialogButtonBox>
 #include <QFile>
-#include <QFormLayout>
-#include <QLabel>
-#include <QLocale>
 #include <QMessageBox>
-#include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
@@ -24,8 +19,6 @@
 #include <cerrno>
 #include <optional>
 #include <cstdlib>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,11 +94,9 @@ QByteArray ParentFolder(const QByteArray& path)
 
 class CDesktopShell : public IShellOps {
 public:
-    void OpenInShell(const QByteArray& path) override
+    bool OpenInShell(const QByteArray& path, QStringList* tried) override
     {
-        const QByteArray opener = FindProgram("xdg-open");
-        if (opener.isEmpty() || !SpawnDetached(opener, {path}))
-            QDesktopServices::openUrl(QUrl::fromEncoded(FileUri(path).toLatin1()));
+        return OpenWith(path, QUrl::fromEncoded(FileUri(path).toLatin1()), tried);
     }
 
     void ShowShellProperties(QWidget* parent, const QByteArray& path) override
@@ -117,13 +108,15 @@ public:
         dialog->show();
     }
 
-    void SelectInExplorer(const QByteArray& path) override
+    bool SelectInExplorer(const QByteArray& path, QStringList* tried) override
     {
         struct stat st;
         if (lstat(path.constData(), &st) != 0)
-            return;
-        if (!CallFileManager("ShowItems", path))
-            OpenInShell(ParentFolder(path));
+            return true;
+        if (CallFileManager("ShowItems", path))
+            return true;
+        *tried << QStringLiteral("the file manager (org.freedesktop.FileManager1)");
+        return OpenInShell(ParentFolder(path), tried);
     }
 
     std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths) override
@@ -166,11 +159,9 @@ public:
         return moved;
     }
 
-    void OpenTrash() override
+    bool OpenTrash(QStringList* tried) override
     {
-        const QByteArray opener = FindProgram("xdg-open");
-        if (opener.isEmpty() || !SpawnDetached(opener, {"trash:///"}))
-            QDesktopServices::openUrl(QUrl(QStringLiteral("trash:///")));
+        return OpenWith("trash:///", QUrl(QStringLiteral("trash:///")), tried);
     }
 
     bool OpenTerminal(const QByteArray& folder, QStringList* tried) override
@@ -184,18 +175,32 @@ public:
         return false;
     }
 
-    void OpenAsText(const QByteArray& file) override
+    bool OpenAsText(const QByteArray& file, QStringList* tried) override
     {
         const QByteArrayList args = TextEditorArguments(file);
         if (!args.isEmpty()) {
             const QByteArray program = args.first().contains('/') ? args.first() : FindProgram(args.first().constData());
             if (!program.isEmpty() && SpawnDetached(program, args.mid(1)))
-                return;
+                return true;
+            *tried << QString::fromLocal8Bit(args.first()) + QStringLiteral(" (the default text editor)");
         }
-        OpenInShell(file);
+        return OpenInShell(file, tried);
     }
 
 private:
+    // xdg-open with the argument as bytes, else Qt's own URL handlers.
+    static bool OpenWith(const QByteArray& argument, const QUrl& url, QStringList* tried)
+    {
+        const QByteArray opener = FindProgram("xdg-open");
+        if (!opener.isEmpty() && SpawnDetached(opener, {argument}))
+            return true;
+        *tried << (opener.isEmpty() ? QStringLiteral("xdg-open (not installed)") : QStringLiteral("xdg-open"));
+        if (QDesktopServices::openUrl(url))
+            return true;
+        *tried << QStringLiteral("the desktop's URL handler");
+        return false;
+    }
+
     // The default text/plain application's command line for file, from its desktop entry.
     static QByteArrayList TextEditorArguments(const QByteArray& file)
     {
@@ -304,47 +309,10 @@ QString FileUri(const QByteArray& path)
     return QStringLiteral("file://") + QString::fromLatin1(path.toPercentEncoding("/"));
 }
 
-CPropertiesDlg::CPropertiesDlg(QWidget* parent, const QByteArray& path)
-    : QDialog(parent)
+void ReportNotOpened(QWidget* parent, const QString& what, const QStringList& tried)
 {
-    const QString shown = DecodePath(std::string_view(path.constData(), size_t(path.size())));
-    const int slash = shown.lastIndexOf(QLatin1Char('/'));
-    setWindowTitle(QStringLiteral("%1 Properties").arg(shown.mid(slash + 1)));
-    auto* form = new QFormLayout(this);
-    auto add = [this, form](const QString& label, const QString& value) {
-        auto* text = new QLabel(value, this);
-        text->setTextFormat(Qt::PlainText);
-        text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        form->addRow(label, text);
-    };
-    add(QStringLiteral("Name:"), shown.mid(slash + 1));
-    add(QStringLiteral("Location:"), slash <= 0 ? QStringLiteral("/") : shown.left(slash));
-    struct stat st;
-    if (lstat(path.constData(), &st) != 0) {
-        add(QStringLiteral("Kind:"), QString::fromLocal8Bit(strerror(errno)));
-    } else {
-        const QString kind = S_ISDIR(st.st_mode) ? QStringLiteral("Folder")
-            : S_ISLNK(st.st_mode)               ? QStringLiteral("Symbolic link")
-            : S_ISREG(st.st_mode) ? QMimeDatabase().mimeTypeForFile(shown, QMimeDatabase::MatchExtension).comment()
-                                  : QStringLiteral("Special file");
-        add(QStringLiteral("Kind:"), kind);
-        add(QStringLiteral("Size:"), QStringLiteral("%1 bytes").arg(QLocale().toString(qlonglong(st.st_size))));
-        add(QStringLiteral("Modified:"),
-            QLocale().toString(QDateTime::fromSecsSinceEpoch(st.st_mtime), QLocale::LongFormat));
-        const passwd* pw = getpwuid(st.st_uid);
-        const group* gr = getgrgid(st.st_gid);
-        add(QStringLiteral("Owner:"), QStringLiteral("%1 (group %2)")
-                                         .arg(pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(st.st_uid),
-                                              gr ? QString::fromLocal8Bit(gr->gr_name) : QString::number(st.st_gid)));
-        QString perms;
-        for (int shift = 6; shift >= 0; shift -= 3) {
-            perms += (st.st_mode >> shift) & 4 ? QLatin1Char('r') : QLatin1Char('-');
-            perms += (st.st_mode >> shift) & 2 ? QLatin1Char('w') : QLatin1Char('-');
-            perms += (st.st_mode >> shift) & 1 ? QLatin1Char('x') : QLatin1Char('-');
-        }
-        add(QStringLiteral("Permissions:"), QStringLiteral("%1 (%2)").arg(perms).arg(st.st_mode & 07777, 4, 8, QLatin1Char('0')));
-    }
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    form->addRow(buttons);
+    QMessageBox box(QMessageBox::Warning, Res::AppTitle(), QStringLiteral("%1 could not be opened.").arg(what),
+                    QMessageBox::Ok, parent);
+    box.setInformativeText(QStringLiteral("Tried: %1.").arg(tried.join(QStringLiteral(", "))));
+    box.exec();
 }

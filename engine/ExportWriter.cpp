@@ -1,0 +1,69 @@
+#include "ExportWriter.h"
+
+#include "AppTexts.h"
+#include "PathArray.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+QByteArray WriteExportFile(int count, const std::function<std::string_view(int)>& pathAt, QString* error)
+{
+    // A new file each time, created exclusively, so no earlier export is overwritten.
+    const QByteArray stem = QFile::encodeName(QDir::tempPath()) + "/" + Res::AppTitle().left(3).toUtf8();
+    const unsigned start = unsigned(QDateTime::currentMSecsSinceEpoch() ^ getpid());
+    QByteArray name;
+    int fd = -1;
+    for (unsigned k = 0; k <= 0xFFFFF && fd < 0; ++k) {
+        name = stem + QByteArray::number((start + k) & 0xFFFFF, 16).toUpper() + ".TMP";
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return {};
+    }
+
+    std::string buffer;
+    int writeError = 0;
+    auto flush = [&] {
+        for (size_t done = 0; done < buffer.size() && !writeError;) {
+            const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+            if (n < 0 && errno != EINTR)
+                writeError = errno;
+            else if (n > 0)
+                done += size_t(n);
+        }
+        buffer.clear();
+    };
+    auto append = [&](const QString& text) {
+        for (const QChar c : text) {
+            buffer += char(c.unicode() & 0xFF);
+            buffer += char(c.unicode() >> 8);
+        }
+    };
+    for (int i = 0; i < count && !writeError; ++i) {
+        if (i > 0)
+            buffer.append("\r\0\n\0", 4);
+        append(DecodePath(pathAt(i)));
+        if (buffer.size() >= 64 * 1024)
+            flush();
+    }
+    flush();
+    if (::close(fd) != 0 && !writeError)
+        writeError = errno;
+    if (writeError) {
+        // A half-written list is no use to anyone.
+        ::unlink(name.constData());
+        *error = QString::fromLocal8Bit(strerror(writeError));
+        return {};
+    }
+    return name;
+}
