@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <clocale>
-#include <condition_variable>
 #include "StopSignals.h"
+#include "WorkerThread.h"
 
 #include <csignal>
 #include <cstring>
@@ -162,34 +162,6 @@ bool ParseSetting(const char* arg, QString* error)
     return true;
 }
 
-// Raises a flag ten times a second for the progress line.
-class CProgressTicker {
-public:
-    explicit CProgressTicker(std::atomic<bool>& due)
-        : m_thread([this, &due] {
-            std::unique_lock<std::mutex> lock(m_lock);
-            while (!m_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_done; }))
-                due.store(true, std::memory_order_relaxed);
-        })
-    {
-    }
-    ~CProgressTicker()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            m_done = true;
-        }
-        m_cv.notify_one();
-        m_thread.join();
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_cv;
-    bool m_done = false;
-    std::thread m_thread;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -265,9 +237,17 @@ int main(int argc, char** argv)
     status.Flush();
     lister.m_strRootFolder = QByteArray::fromStdString(folder);
     {
-        std::unique_ptr<CProgressTicker> ticker;
-        if (lister.m_showProgress)
-            ticker = std::make_unique<CProgressTicker>(lister.m_progressDue);
+        // Raises the progress flag ten times a second while the walk runs.
+        CWorkerThread ticker;
+        if (lister.m_showProgress) {
+            ticker.Start([&lister](const std::atomic<bool>& stop) {
+                for (int tick = 1; !stop.load(); ++tick) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    if (tick % 10 == 0)
+                        lister.m_progressDue.store(true, std::memory_order_relaxed);
+                }
+            });
+        }
         lister.StartListing();
     }
     if (lister.m_showProgress) {

@@ -175,19 +175,22 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
 
     auto nextBatch = std::chrono::steady_clock::now();
     size_t handedOver = 0;
-    for (int c = 0; c < chunks && !Stopped(stop); ++c) {
-        std::vector<CResultRow> rows;
+    auto take = [&](int c) {
+        for (CResultRow& row : done[size_t(c)]) {
+            row.sr = static_cast<int32_t>(result.rows.size() + 1);
+            result.rows.push_back(row);
+        }
+        done[size_t(c)] = {};
+    };
+    int c = 0;
+    for (; c < chunks; ++c) {
         {
             std::unique_lock<std::mutex> guard(lock);
             readyChanged.wait(guard, [&] { return ready[size_t(c)] || Stopped(stop); });
             if (!ready[size_t(c)])
                 break;
-            rows = std::move(done[size_t(c)]);
         }
-        for (CResultRow& row : rows) {
-            row.sr = static_cast<int32_t>(result.rows.size() + 1);
-            result.rows.push_back(row);
-        }
+        take(c);
         if (onBatch && (std::chrono::steady_clock::now() >= nextBatch || c + 1 == chunks)) {
             onBatch(std::vector<CResultRow>(result.rows.begin() + std::ptrdiff_t(handedOver), result.rows.end()));
             handedOver = result.rows.size();
@@ -196,8 +199,13 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     }
     for (std::thread& t : pool)
         t.join();
-    if (Stopped(stop))
+    if (Stopped(stop)) {
+        // What was examined before the stop is kept, in input order, however
+        // the threads happened to be scheduled.
+        for (; c < chunks && ready[size_t(c)]; ++c)
+            take(c);
         return false;
+    }
     SortBySize(result.rows);
     return RemoveSingleSizes(result.rows, stop) && Renumber(result.rows, stop) && AssignGroups(result.rows, stop);
 }

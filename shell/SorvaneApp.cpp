@@ -62,6 +62,8 @@ bool CSorvaneApp::InitInstance(const QStringList& args)
     m_frame->show();
     m_frame->setWindowTitle(Res::AppTitle());
     m_frame->View()->OnInitialUpdate();
+    if (m_closePending)
+        QMetaObject::invokeMethod(m_frame.get(), &QWidget::close, Qt::QueuedConnection);
     return true;
 }
 
@@ -73,8 +75,11 @@ void CSorvaneApp::CloseOnTerminationSignals()
     connect(m_signalNotifier, &QSocketNotifier::activated, this, [this] {
         char c;
         [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        // A signal during start-up closes the window once it exists.
         if (m_frame)
             m_frame->close();
+        else
+            m_closePending = true;
     });
     HandleStopSignals(OnTerminationSignal);
 }

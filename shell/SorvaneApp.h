@@ -28,6 +28,7 @@ public:
     void CloseOnTerminationSignals();
 
 private:
+    bool m_closePending = false;
     std::unique_ptr<CSorvaneDoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
     QSocketNotifier* m_signalNotifier = nullptr;

@@ -31,7 +31,6 @@ private slots:
     void emptyStoreGivesDefaults()
     {
         COptionsStore store;
-        QCOMPARE(store.m_strSection, QStringLiteral("Settings"));
         const QList<QPair<const char*, unsigned>> expected = {
             {"IgnoreWindowsFolder", 1},      {"IgnoreProgramsFolder", 1}, {"IgnoreHiddenFiles", 1},
             {"IgnoreReadOnlyFiles", 0},      {"SearchSubFolders", 1},     {"ViewFilesCount", 0},

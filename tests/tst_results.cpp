@@ -97,12 +97,6 @@ private slots:
         QCOMPARE(CColorListCtrl::GroupColor(model->index(1, 0).data(CResultsModel::GroupRole).toInt(), light), QColor(0, 0, 0));
         QCOMPARE(CColorListCtrl::GroupColor(model->index(2, 0).data(CResultsModel::GroupRole).toInt(), light), QColor(236, 0, 0));
 
-        QStringList commands;
-        for (QAction* a : dialog.ContextMenu()->actions()) {
-            if (!a->isSeparator())
-                commands << QStringLiteral("%1 %2").arg(a->data().toInt()).arg(a->isEnabled());
-        }
-        QCOMPARE(commands, QStringList({"32803 1", "32806 1", "32799 1", "32801 1"}));
         dialog.OnCheckAll();
         QCOMPARE(model->CheckedPaths().size(), size_t(4));
         dialog.OnUnCheckAll();
@@ -209,10 +203,18 @@ private slots:
         QCOMPARE(m_fake.calls, QByteArrayList({"open " + y, "open " + m_dir + "/sub", "properties " + y, "reveal " + y}));
 
         // A file that went keeps the other rows' numbers.
-        const QString srAfter = view->FileModel()->index(rowOfY + 1 < 4 ? rowOfY + 1 : rowOfY - 1, 0).data().toString();
+        auto numbers = [&view](int skip) {
+            QStringList sr;
+            for (int r = 0; r < view->FileModel()->rowCount(); ++r) {
+                if (r != skip)
+                    sr << view->FileModel()->index(r, 0).data().toString();
+            }
+            return sr;
+        };
+        const QStringList othersBefore = numbers(rowOfY);
         view->OnRowCommand(Cmd::SendFileToRecycleBin);
         QCOMPARE(view->FileModel()->rowCount(), 3);
-        QVERIFY(view->FileModel()->index(rowOfY < 3 ? rowOfY : 2, 0).data().toString() == srAfter || rowOfY == 3);
+        QCOMPARE(numbers(-1), othersBefore);
 
         // A folder that went takes only the rows directly in it, matched exactly.
         m_fake.calls.clear();

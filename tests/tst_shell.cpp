@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QStatusBar>
 #include <QToolButton>
 
 #include <csignal>
@@ -56,6 +57,30 @@ private slots:
         m_app.reset();
         SetShell(nullptr);
         QFile::remove(TestSupport::TempRoot() + QStringLiteral("/xdg_config_home/Trellane/Sorvane by Trellane.conf"));
+    }
+
+    // With no handler, an open says what failed and what was tried; a settings
+    // write that cannot reach the file shows in the status bar.
+    void failuresAreReported()
+    {
+        Launch();
+        m_fake.opens = false;
+        {
+            CBoxAnswerer ok(QMessageBox::Ok);
+            Frame()->Command(Cmd::OpenRecycleBin)->trigger();
+            QTRY_COMPARE(ok.texts.size(), 1);
+            QCOMPARE(ok.texts[0], QStringLiteral("The trash could not be opened."));
+        }
+        m_fake.opens = true;
+
+        const QString folder = TestSupport::TempRoot() + QStringLiteral("/xdg_config_home/Trellane");
+        QVERIFY(QDir(folder).removeRecursively());
+        QFile blocker(folder);  // a file where the settings folder belongs
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        Frame()->Command(Cmd::IgnoreHiddenFiles)->trigger();
+        QTRY_VERIFY(Frame()->statusBar()->currentMessage().contains(QStringLiteral("IgnoreHiddenFiles could not be saved")));
+        QVERIFY(QFile::remove(folder));
     }
 
     void launchersUseTheSelectedFolderElseDocuments()
@@ -135,8 +160,6 @@ private slots:
             QCOMPARE(AppLook::Stored(), seen.last());
         }
         QCOMPARE(seen, QList<unsigned>({216, 217, 218, 215}));
-        QCOMPARE(AppLook::Next(214), 215u);
-        QCOMPARE(AppLook::Next(100), 101u);
 
         // Every look has colours of its own.
         QSet<QRgb> windows;
@@ -161,7 +184,6 @@ private slots:
     void splashAndAbout()
     {
         CDlgSplash splash;
-        QCOMPARE(splash.size(), QSize(545, 201));
         QCOMPARE(splash.windowTitle(), QStringLiteral("Sorvane by Trellane Loading..."));
         Launch();
         QVERIFY(!m_app->Splash());  // taken down by the view's first set-up
