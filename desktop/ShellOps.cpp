@@ -119,16 +119,23 @@ public:
         return OpenInShell(ParentFolder(path), tried);
     }
 
-    std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths) override
+    std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths,
+                                             const std::vector<CFileIdentity>& identities) override
     {
         if (paths.empty())
             return {};
+        std::vector<CFileIdentity> confirmed = identities;
+        if (confirmed.size() != paths.size()) {
+            confirmed.clear();
+            for (const QByteArray& p : paths)
+                confirmed.push_back(ReadIdentity(p));
+        }
         QMessageBox confirm(QMessageBox::Question, Res::AppTitle(),
                             QStringLiteral("Move %1 item(s) to the Trash?").arg(paths.size()),
                             QMessageBox::Yes | QMessageBox::No, parent);
         QStringList names;
         for (const QByteArray& p : paths)
-            names << DecodePath(std::string_view(p.constData(), size_t(p.size())));
+            names << EscapePath(std::string_view(p.constData(), size_t(p.size())));
         confirm.setInformativeText(names.mid(0, 10).join(QLatin1Char('\n'))
                                    + (names.size() > 10 ? QStringLiteral("\n…") : QString()));
         if (names.size() > 10)
@@ -141,7 +148,7 @@ public:
         std::optional<CWaitCursor> wait(std::in_place);
         for (size_t i = 0; i < paths.size(); ++i) {
             QString error;
-            if (MoveToTrash(paths[i], &error))
+            if (MoveToTrash(paths[i], &error, confirmed[i]))
                 moved.push_back(paths[i]);
             else
                 failures << QStringLiteral("%1: %2").arg(names[int(i)], error);

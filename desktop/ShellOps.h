@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Trash.h"
+
 #include <QByteArray>
 #include <QStringList>
 
@@ -24,8 +26,11 @@ public:
     virtual bool SelectInExplorer(const QByteArray& path, QStringList* tried) = 0;
     // Asks the user, then moves each path to the trash. Returns the paths that
     // really moved; nothing moves when the user declines, and every failure is
-    // shown with the item and the reason. Nothing is ever deleted.
-    virtual std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths) = 0;
+    // shown with the item and the reason. Nothing is ever deleted. An item is
+    // moved only if it is still the one listed (identities, when given) or,
+    // else, the one that was there when the user was asked.
+    virtual std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths,
+                                                     const std::vector<CFileIdentity>& identities = {}) = 0;
     // The file manager on the trash.
     virtual bool OpenTrash(QStringList* tried) = 0;
     // A terminal whose working folder is folder.

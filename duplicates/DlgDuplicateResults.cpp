@@ -177,7 +177,7 @@ void CDlgDuplicateResults::OnSendToRecycleBin()
         QMessageBox::information(this, Res::AppTitle(), QString::fromUtf8(kNothingChecked));
         return;
     }
-    const std::vector<QByteArray> moved = Shell().SendToRecycleBin(this, checked);
+    const std::vector<QByteArray> moved = Shell().SendToRecycleBin(this, checked, m_model->CheckedIdentities());
     // What moved drops out with a new fill; after a refusal or a total failure nothing changes.
     if (!moved.empty())
         StartFill();

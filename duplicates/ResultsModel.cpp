@@ -100,3 +100,13 @@ std::vector<QByteArray> CResultsModel::CheckedPaths() const
     }
     return paths;
 }
+
+std::vector<CFileIdentity> CResultsModel::CheckedIdentities() const
+{
+    std::vector<CFileIdentity> identities;
+    for (const CResultRow& r : m_rows) {
+        if (r.checked)
+            identities.push_back({r.dev, r.ino, r.opened});
+    }
+    return identities;
+}

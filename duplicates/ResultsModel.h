@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ResultsFill.h"
+#include "Trash.h"
 
 #include <QAbstractTableModel>
 
@@ -28,6 +29,8 @@ public:
 
     const CResultRow& Row(int row) const { return m_rows[size_t(row)]; }
     std::vector<QByteArray> CheckedPaths() const;
+    // What each checked row named when it was examined (unknown for a file that could not be opened).
+    std::vector<CFileIdentity> CheckedIdentities() const;
 
 private:
     std::vector<CResultRow> m_rows;

@@ -42,3 +42,65 @@ QString DecodePath(std::string_view bytes)
 {
     return QFile::decodeName(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
+
+namespace {
+// Length of the valid UTF-8 sequence at s[i] (no overlongs, surrogates or
+// values past U+10FFFF), or 0.
+size_t Utf8Length(std::string_view s, size_t i)
+{
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (n == 0 || i + n > s.size() || (n == 2 && c < 0xC2) || (c == 0xF4 && b(i + 1) > 0x8F) || c > 0xF4)
+        return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80)
+            return 0;
+    }
+    if ((c == 0xE0 && b(i + 1) < 0xA0) || (c == 0xED && b(i + 1) > 0x9F) || (c == 0xF0 && b(i + 1) < 0x90))
+        return 0;
+    return n;
+}
+}  // namespace
+
+QString EscapePath(std::string_view bytes, bool escapeBackslash)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    QString out;
+    out.reserve(static_cast<qsizetype>(bytes.size()));
+    for (size_t i = 0; i < bytes.size();) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        const size_t n = Utf8Length(bytes, i);
+        // C1 controls (U+0080..U+009F) are escaped byte by byte like the others.
+        const bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0;
+        if (n > 1 && !c1) {
+            out += QString::fromUtf8(bytes.data() + i, static_cast<qsizetype>(n));
+            i += n;
+            continue;
+        }
+        if (c1) {
+            for (size_t k = 0; k < 2; ++k) {
+                const unsigned char b = static_cast<unsigned char>(bytes[i + k]);
+                out += QLatin1String("\\x") + QLatin1Char(kHex[b >> 4]) + QLatin1Char(kHex[b & 0xF]);
+            }
+            i += 2;
+            continue;
+        }
+        if (n == 1 && c >= 0x20 && c != 0x7F) {
+            if (c == '\\' && escapeBackslash)
+                out += QLatin1String("\\\\");
+            else
+                out += QLatin1Char(char(c));
+        } else if (c == '\n') {
+            out += QLatin1String("\\n");
+        } else if (c == '\t') {
+            out += QLatin1String("\\t");
+        } else if (c == '\r') {
+            out += QLatin1String("\\r");
+        } else {
+            out += QLatin1String("\\x") + QLatin1Char(kHex[c >> 4]) + QLatin1Char(kHex[c & 0xF]);
+        }
+        ++i;
+    }
+    return out;
+}

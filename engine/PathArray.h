@@ -52,3 +52,9 @@ private:
 
 // Display text of native bytes; a name that is not UTF-8 shows replacement characters.
 QString DecodePath(std::string_view bytes);
+
+// Text that names bytes exactly and stays on one line: valid UTF-8 as it is,
+// a control character as \n, \t, \r or \xNN, and each byte of an invalid
+// sequence as \xNN. With escapeBackslash a backslash is written \\, so the
+// text can be turned back into the bytes; names shown to users leave it alone.
+QString EscapePath(std::string_view bytes, bool escapeBackslash = false);

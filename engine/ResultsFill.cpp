@@ -70,6 +70,8 @@ bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row)
         row->sizeKey = static_cast<uint64_t>(st.st_size);
         row->modified = st.st_mtime;
         row->hasModified = true;
+        row->dev = static_cast<uint64_t>(st.st_dev);
+        row->ino = static_cast<uint64_t>(st.st_ino);
     }
     close(fd);
     return true;

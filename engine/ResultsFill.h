@@ -17,6 +17,8 @@ struct CResultRow {
     const char* path = nullptr;  // native, NUL-terminated, in the fill's arena
     uint64_t sizeKey = 0;        // the length; 0 when the file could not be opened
     int64_t modified = 0;        // seconds since the epoch, when hasModified
+    uint64_t dev = 0;            // the file's device and inode, when opened
+    uint64_t ino = 0;
     uint32_t nameStart = 0;      // where the name begins in path
     int32_t sr = 0;
     int32_t group = 0;

@@ -2,6 +2,8 @@
 
 #include "SystemFolders.h"
 
+#include <QByteArrayList>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -38,6 +40,7 @@ bool Fail(QString* error, const QString& reason)
 
 struct SNode {
     dev_t dev = 0;
+    ino_t ino = 0;
     uint64_t mountId = 0;
     bool hasMountId = false;
     mode_t mode = 0;
@@ -45,12 +48,15 @@ struct SNode {
 };
 
 // The mount id tells bind mounts of one file system apart; rename fails across them even with equal st_dev.
-int Probe(const QByteArray& path, bool follow, SNode* node)
+int ProbeAt(int dirFd, const char* path, bool follow, SNode* node)
 {
     struct statx sx {};
-    const unsigned mask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_MNT_ID;
-    if (statx(AT_FDCWD, path.constData(), follow ? 0 : AT_SYMLINK_NOFOLLOW, mask, &sx) == 0) {
+    const unsigned mask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_INO | STATX_MNT_ID;
+    // An empty path stands for dirFd itself.
+    const int flags = (follow ? 0 : AT_SYMLINK_NOFOLLOW) | (*path ? 0 : AT_EMPTY_PATH);
+    if (statx(dirFd, path, flags, mask, &sx) == 0) {
         node->dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+        node->ino = sx.stx_ino;
         node->hasMountId = sx.stx_mask & STATX_MNT_ID;
         node->mountId = sx.stx_mnt_id;
         node->mode = sx.stx_mode;
@@ -60,10 +66,55 @@ int Probe(const QByteArray& path, bool follow, SNode* node)
     if (errno != ENOSYS && errno != EPERM)  // EPERM: statx blocked by some sandboxes
         return errno;
     struct stat st {};
-    if ((follow ? stat(path.constData(), &st) : lstat(path.constData(), &st)) != 0)
+    if (fstatat(dirFd, path, &st, flags) != 0)
         return errno;
-    *node = SNode{st.st_dev, 0, false, st.st_mode, st.st_uid};
+    *node = SNode{st.st_dev, st.st_ino, 0, false, st.st_mode, st.st_uid};
     return 0;
+}
+
+int Probe(const QByteArray& path, bool follow, SNode* node)
+{
+    return ProbeAt(AT_FDCWD, path.constData(), follow, node);
+}
+
+// A trash's own folders: the home trash, and $topdir/.Trash or $topdir/.Trash-$uid of a volume.
+bool IsVolumeTrashName(const QByteArray& component)
+{
+    if (component == ".Trash")
+        return true;
+    if (!component.startsWith(".Trash-") || component.size() == 7)
+        return false;
+    for (qsizetype i = 7; i < component.size(); ++i) {
+        if (component[i] < '0' || component[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+bool Within(const QByteArray& path, const QByteArray& folder)
+{
+    return path == folder || path.startsWith(folder == "/" ? folder : folder + "/");
+}
+
+// Why item must stay where it is, or empty: it is, holds or lies in a trash.
+QString TrashPartReason(const QByteArray& item)
+{
+    QByteArray home = QByteArray::fromStdString(XdgFolders().Trash());
+    if (!home.isEmpty()) {
+        if (char* real = realpath(home.constData(), nullptr)) {
+            home = real;
+            free(real);
+        }
+        if (Within(item, home))
+            return QStringLiteral("it is part of the trash");
+        if (Within(home, item))
+            return QStringLiteral("it holds the trash");
+    }
+    for (const QByteArray& component : item.split('/')) {
+        if (IsVolumeTrashName(component))
+            return QStringLiteral("it is part of a trash");
+    }
+    return {};
 }
 
 bool SameMount(const SNode& a, const SNode& b)
@@ -180,9 +231,10 @@ QByteArray FitName(const QByteArray& name, const QByteArray& suffix)
     return name.left(cut > 0 ? cut : room) + suffix;
 }
 
-int RenameNoReplace(const QByteArray& from, const QByteArray& to)
+// The item is named relative to its folder's descriptor, so the folder cannot be swapped underneath.
+int RenameNoReplace(int fromDir, const QByteArray& from, const QByteArray& to)
 {
-    if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    if (renameat2(fromDir, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return errno;
@@ -190,11 +242,11 @@ int RenameNoReplace(const QByteArray& from, const QByteArray& to)
     struct stat st {};
     if (lstat(to.constData(), &st) == 0)
         return EEXIST;
-    return rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+    return renameat(fromDir, from.constData(), AT_FDCWD, to.constData()) == 0 ? 0 : errno;
 }
 
 // Claims a free name with an exclusive .trashinfo first, so concurrent trashers never share one.
-bool Place(const QByteArray& item, const QByteArray& recorded, const QByteArray& trash, const QByteArray& name,
+bool Place(int folderFd, const QByteArray& recorded, const QByteArray& trash, const QByteArray& name,
            QString* error)
 {
     const QByteArray info = TrashInfoText(recorded);
@@ -210,7 +262,7 @@ bool Place(const QByteArray& item, const QByteArray& recorded, const QByteArray&
         if (close(fd) != 0 && !err && errno != EINTR)
             err = errno;
         if (!err)
-            err = RenameNoReplace(item, trash + "/files/" + entry);
+            err = RenameNoReplace(folderFd, name, trash + "/files/" + entry);
         if (!err)
             return true;
         unlink(infoPath.constData());
@@ -227,7 +279,15 @@ QByteArray HomeTrashFolder()
     return QByteArray::fromStdString(XdgFolders().Trash());
 }
 
-bool MoveToTrash(const QByteArray& path, QString* error)
+CFileIdentity ReadIdentity(const QByteArray& path)
+{
+    struct stat st {};
+    if (lstat(path.constData(), &st) != 0)
+        return {};
+    return {uint64_t(st.st_dev), uint64_t(st.st_ino), true};
+}
+
+bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected)
 {
     if (!path.startsWith('/'))
         return Fail(error, QStringLiteral("the path is not absolute"));
@@ -246,11 +306,24 @@ bool MoveToTrash(const QByteArray& path, QString* error)
     const QByteArray folder(real);
     free(real);
     const QByteArray item = (folder == "/" ? QByteArray() : folder) + "/" + name;
+    const QString trashPart = TrashPartReason(item);
+    if (!trashPart.isEmpty())
+        return Fail(error, trashPart);
 
+    // From here on the folder is held open: the item is looked up and moved inside it.
+    const int folderFd = open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return Fail(error, ErrnoText(errno));
+    struct CCloser {
+        int fd;
+        ~CCloser() { close(fd); }
+    } closer{folderFd};
     SNode node, parentNode;
-    if (const int err = Probe(item, false, &node))
+    if (const int err = ProbeAt(folderFd, name.constData(), false, &node))
         return Fail(error, ErrnoText(err));
-    if (const int err = Probe(folder, true, &parentNode))
+    if (expected.known && (uint64_t(node.dev) != expected.dev || uint64_t(node.ino) != expected.ino))
+        return Fail(error, QStringLiteral("it was replaced by another item since it was listed"));
+    if (const int err = ProbeAt(folderFd, "", true, &parentNode))
         return Fail(error, ErrnoText(err));
     if (!SameMount(node, parentNode))
         return Fail(error, QStringLiteral("a mount point cannot be moved to the trash"));
@@ -278,5 +351,5 @@ bool MoveToTrash(const QByteArray& path, QString* error)
             return Fail(error, QStringLiteral("no trash on this volume (%1)").arg(ErrnoText(err)));
     }
     const QByteArray recorded = top.isEmpty() ? item : item.mid(top == "/" ? 1 : top.size() + 1);
-    return Place(item, recorded, trash, name, error);
+    return Place(folderFd, recorded, trash, name, error);
 }

@@ -3,12 +3,25 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
+
 // Desktop trash (freedesktop.org layout) on native byte paths, so names that
 // are not valid UTF-8 reach the trash unchanged.
 
+// What a path named when it was listed or confirmed: the item itself, links not followed.
+struct CFileIdentity {
+    uint64_t dev = 0;
+    uint64_t ino = 0;
+    bool known = false;
+};
+// The identity of the item at path now; unknown when it cannot be read.
+CFileIdentity ReadIdentity(const QByteArray& path);
+
 // Moves path (native bytes, absolute) to the desktop trash by renaming it; never copies or deletes.
-// A symbolic link is trashed as the link itself. Returns false with a short reason in *error.
-bool MoveToTrash(const QByteArray& path, QString* error);
+// A symbolic link is trashed as the link itself. The item is reached through its folder's
+// descriptor and, when expected is known, moved only if it is still that item. A trash's own
+// folders, or anything holding or inside one, are refused. Returns false with a short reason in *error.
+bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected = {});
 
 // The home trash folder ($XDG_DATA_HOME/Trash, or ~/.local/share/Trash) as native bytes;
 // empty if no absolute data folder can be found. Creates nothing.

@@ -12,7 +12,8 @@ public:
     bool OpenInShell(const QByteArray& path, QStringList* tried) override { return Record("open " + path, tried); }
     void ShowShellProperties(QWidget*, const QByteArray& path) override { calls << "properties " + path; }
     bool SelectInExplorer(const QByteArray& path, QStringList* tried) override { return Record("reveal " + path, tried); }
-    std::vector<QByteArray> SendToRecycleBin(QWidget*, const std::vector<QByteArray>& paths) override
+    std::vector<QByteArray> SendToRecycleBin(QWidget*, const std::vector<QByteArray>& paths,
+                                             const std::vector<CFileIdentity>& = {}) override
     {
         std::vector<QByteArray> moved;
         for (const QByteArray& p : paths) {

@@ -135,7 +135,7 @@ private slots:
         getrlimit(RLIMIT_FSIZE, &old);
         struct rlimit small = old;
         small.rlim_cur = 4096;
-        signal(SIGXFSZ, SIG_IGN);
+        m_app->CloseOnTerminationSignals();  // the program's own signal set-up, nothing of the test's
         setrlimit(RLIMIT_FSIZE, &small);
         CBoxAnswerer ok(QMessageBox::Ok);
         const int callsBefore = int(m_fake.calls.size());

@@ -167,7 +167,12 @@ private slots:
         QTest::newRow("missing") << QByteArray("/work/not-here") << QStringLiteral("No such file or directory");
         QTest::newRow("relative") << QByteArray("work") << QStringLiteral("not absolute");
         // rename itself fails here, after the .trashinfo was claimed.
-        QTest::newRow("holds the trash") << QByteArray("/xdg_data_home") << QStringLiteral("into itself");
+        QTest::newRow("holds the trash") << QByteArray("/xdg_data_home") << QStringLiteral("it holds the trash");
+        QTest::newRow("the trash") << QByteArray("/xdg_data_home/Trash/") << QStringLiteral("part of the trash");
+        QTest::newRow("its info") << QByteArray("/xdg_data_home/Trash/info") << QStringLiteral("part of the trash");
+        QTest::newRow("an entry") << QByteArray("/xdg_data_home/Trash/files/kept") << QStringLiteral("part of the trash");
+        QTest::newRow("volume trash") << QByteArray("/work/.Trash-1000/files/x") << QStringLiteral("part of a trash");
+        QTest::newRow("shared trash") << QByteArray("/work/.Trash/0") << QStringLiteral("part of a trash");
     }
     void failuresLeaveNoTrashInfo()
     {
@@ -175,12 +180,40 @@ private slots:
         QFETCH(QString, reason);
         TestSupport::MakeDir(Trash());
         TestSupport::MakeDir(Trash() + "/info");
+        TestSupport::MakeDir(Trash() + "/files");
+        TestSupport::MakeFile(Trash() + "/files/kept");
+        for (const QByteArray dir : {"/work/.Trash-1000", "/work/.Trash-1000/files", "/work/.Trash", "/work/.Trash/0"})
+            TestSupport::MakeDir(m_root + dir);
+        TestSupport::MakeFile(m_root + "/work/.Trash-1000/files/x");
         const auto infos = Entries(Trash() + "/info");
         QString error;
         QVERIFY(!MoveToTrash(path.startsWith('/') ? m_root + path : path, &error));
         QVERIFY2(error.contains(reason), qPrintable(error));
         QCOMPARE(Entries(Trash() + "/info"), infos);
         QVERIFY(Exists(m_root + "/xdg_data_home"));
+        if (path.startsWith('/'))
+            QVERIFY(Exists(m_root + path) || path.endsWith("not-here"));
+    }
+
+    // A folder swapped for a link after the listing: the item now there is not the listed one.
+    void swappedFolderIsRefused()
+    {
+        const QByteArray listed = m_root + "/work/listed";
+        const QByteArray other = m_root + "/work/other";
+        TestSupport::MakeDir(listed);
+        TestSupport::MakeDir(other);
+        TestSupport::MakeFile(listed + "/a", 1);
+        TestSupport::MakeFile(other + "/a", 2);
+        const CFileIdentity identity = ReadIdentity(listed + "/a");
+        QVERIFY(identity.known);
+        QCOMPARE(::rename(listed.constData(), (listed + ".moved").constData()), 0);
+        QCOMPARE(::symlink(other.constData(), listed.constData()), 0);
+        QString error;
+        QVERIFY(!MoveToTrash(listed + "/a", &error, identity));
+        QVERIFY2(error.contains(QStringLiteral("replaced")), qPrintable(error));
+        QVERIFY(Exists(other + "/a"));
+        // The listed file itself, reached where it now is, still moves.
+        QVERIFY2(MoveToTrash(listed + ".moved/a", &error, identity), qPrintable(error));
     }
 };
 
