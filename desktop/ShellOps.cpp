@@ -4,6 +4,7 @@
 #include "PathArray.h"
 #include "PropertiesDlg.h"
 #include "Trash.h"
+#include "TrashBatch.h"
 #include "WaitCursor.h"
 
 #include <QApplication>
@@ -120,7 +121,7 @@ public:
     }
 
     std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths,
-                                             const std::vector<CFileIdentity>& identities) override
+                                             const std::vector<CFileIdentity>& identities, const QString& caution) override
     {
         if (paths.empty())
             return {};
@@ -131,7 +132,8 @@ public:
                 confirmed.push_back(ReadIdentity(p));
         }
         QMessageBox confirm(QMessageBox::Question, Res::AppTitle(),
-                            QStringLiteral("Move %1 item(s) to the Trash?").arg(paths.size()),
+                            (caution.isEmpty() ? QString() : caution + QStringLiteral("\n\n"))
+                                + QStringLiteral("Move %1 item(s) to the Trash?").arg(paths.size()),
                             QMessageBox::Yes | QMessageBox::No, parent);
         QStringList names;
         for (const QByteArray& p : paths)
@@ -144,19 +146,28 @@ public:
             return {};
 
         std::vector<QByteArray> moved;
+        std::vector<CTrashedItem> batch;
         QStringList failures;
         std::optional<CWaitCursor> wait(std::in_place);
         for (size_t i = 0; i < paths.size(); ++i) {
             QString error;
-            if (MoveToTrash(paths[i], &error, confirmed[i]))
+            CTrashedItem placed;
+            if (MoveToTrash(paths[i], &error, confirmed[i], &placed)) {
                 moved.push_back(paths[i]);
-            else
+                batch.push_back(placed);
+            } else {
                 failures << QStringLiteral("%1: %2").arg(names[int(i)], error);
+            }
         }
+        QString recordError;
+        if (!batch.empty() && !TrashBatch::Record(batch, &recordError))
+            failures << QStringLiteral("Restore Last Trashed cannot put these back: %1").arg(recordError);
         wait.reset();
         if (!failures.isEmpty()) {
             QMessageBox box(QMessageBox::Warning, Res::AppTitle(),
-                            QStringLiteral("%1 item(s) could not be moved to the Trash.").arg(failures.size()),
+                            batch.size() + failures.size() > paths.size()
+                                ? QStringLiteral("The items were moved, but their record was not kept.")
+                                : QStringLiteral("%1 item(s) could not be moved to the Trash.").arg(failures.size()),
                             QMessageBox::Ok, parent);
             box.setInformativeText(failures.mid(0, 10).join(QLatin1Char('\n')));
             if (failures.size() > 10)
@@ -322,4 +333,32 @@ void ReportNotOpened(QWidget* parent, const QString& what, const QStringList& tr
                     QMessageBox::Ok, parent);
     box.setInformativeText(QStringLiteral("Tried: %1.").arg(tried.join(QStringLiteral(", "))));
     box.exec();
+}
+
+bool RestoreLastTrashed(QWidget* parent)
+{
+    std::vector<TrashBatch::CRestoreOutcome> outcomes;
+    {
+        CWaitCursor wait;
+        outcomes = TrashBatch::RestoreLast();
+    }
+    if (outcomes.empty()) {
+        QMessageBox::information(parent, Res::AppTitle(), QStringLiteral("There is nothing to restore."));
+        return false;
+    }
+    QStringList lines;
+    int restored = 0;
+    for (const TrashBatch::CRestoreOutcome& o : outcomes) {
+        const QString name = EscapePath(std::string_view(o.original.constData(), size_t(o.original.size())));
+        restored += o.restored ? 1 : 0;
+        lines << (o.restored ? QStringLiteral("Restored: %1").arg(name) : QStringLiteral("Not restored: %1: %2").arg(name, o.reason));
+    }
+    QMessageBox box(restored == int(outcomes.size()) ? QMessageBox::Information : QMessageBox::Warning, Res::AppTitle(),
+                    QStringLiteral("%1 of %2 item(s) restored from the Trash.").arg(restored).arg(outcomes.size()),
+                    QMessageBox::Ok, parent);
+    box.setInformativeText(lines.mid(0, 10).join(QLatin1Char('\n')) + (lines.size() > 10 ? QStringLiteral("\n…") : QString()));
+    if (lines.size() > 10)
+        box.setDetailedText(lines.join(QLatin1Char('\n')));
+    box.exec();
+    return restored > 0;
 }

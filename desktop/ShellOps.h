@@ -28,9 +28,12 @@ public:
     // really moved; nothing moves when the user declines, and every failure is
     // shown with the item and the reason. Nothing is ever deleted. An item is
     // moved only if it is still the one listed (identities, when given) or,
-    // else, the one that was there when the user was asked.
+    // else, the one that was there when the user was asked. caution, when
+    // given, is what the question says first. What moved is recorded as the
+    // last trash batch.
     virtual std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths,
-                                                     const std::vector<CFileIdentity>& identities = {}) = 0;
+                                                     const std::vector<CFileIdentity>& identities = {},
+                                                     const QString& caution = {}) = 0;
     // The file manager on the trash.
     virtual bool OpenTrash(QStringList* tried) = 0;
     // A terminal whose working folder is folder.
@@ -55,3 +58,7 @@ QString FileUri(const QByteArray& path);
 
 // Tells the user that what (e.g. "the folder /a") could not be opened and what was tried.
 void ReportNotOpened(QWidget* parent, const QString& what, const QStringList& tried);
+
+// Puts the last batch sent to the trash back and tells the user each outcome;
+// true when anything came back.
+bool RestoreLastTrashed(QWidget* parent);

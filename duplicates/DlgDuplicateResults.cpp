@@ -11,6 +11,11 @@
 #include "WaitCursor.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLocale>
+#include <QToolButton>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
@@ -47,20 +52,81 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_list);
 
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("resultsSummary"));
+    m_summary->setTextFormat(Qt::PlainText);
+    m_summary->setContentsMargins(6, 2, 6, 4);
+    BuildCommands();
+    layout->addWidget(m_summary);
+    connect(m_model, &QAbstractItemModel::dataChanged, this, &CDlgDuplicateResults::UpdateSummary);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &CDlgDuplicateResults::UpdateSummary);
+}
+
+void CDlgDuplicateResults::BuildCommands()
+{
     m_menu = new QMenu(this);
-    auto add = [this](int id, void (CDlgDuplicateResults::*slot)()) {
+    auto add = [this](int id, auto slot) {
         QAction* a = m_menu->addAction(QString::fromUtf8(MenuText(id).text), this, slot);
         a->setData(id);
+        if (MenuText(id).tip)
+            a->setToolTip(QString::fromUtf8(MenuText(id).tip));
+        return a;
     };
     add(Cmd::DisplayInExplorer, &CDlgDuplicateResults::OnDisplayInExplorer);
     m_menu->addSeparator();
     add(Cmd::SendCheckedToRecycleBin, &CDlgDuplicateResults::OnSendToRecycleBin);
+    QAction* restore = add(Cmd::RestoreLastTrashed, &CDlgDuplicateResults::OnRestoreLastTrashed);
+    restore->setShortcut(QKeySequence::Undo);
+    restore->setShortcutContext(Qt::WindowShortcut);
+    addAction(restore);
     m_menu->addSeparator();
     add(Cmd::CheckAll, &CDlgDuplicateResults::OnCheckAll);
     add(Cmd::UnCheckAll, &CDlgDuplicateResults::OnUnCheckAll);
+    m_menu->addSeparator();
+    const QList<QAction*> helpers = {
+        add(Cmd::CheckAllButNewest, &CDlgDuplicateResults::OnCheckAllButNewest),
+        add(Cmd::CheckAllButOldest, &CDlgDuplicateResults::OnCheckAllButOldest),
+        add(Cmd::CheckInThisFolder, [this] { OnCheckInFolderOf(m_rowUnderMenu); }),
+        add(Cmd::CheckMatching, [this] {
+            bool ok = false;
+            const QString wildcard = QInputDialog::getText(this, Res::AppTitle(),
+                                                           QStringLiteral("Check the files whose name or path matches (* ? [...]):"),
+                                                           QLineEdit::Normal, QStringLiteral("*"), &ok);
+            if (ok && !wildcard.isEmpty())
+                OnCheckMatching(wildcard);
+        }),
+        add(Cmd::InvertChecks, &CDlgDuplicateResults::OnInvertChecks),
+    };
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_list, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { m_menu->popup(m_list->viewport()->mapToGlobal(pos)); });
+    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        m_rowUnderMenu = m_list->indexAt(pos).row();
+        for (QAction* a : m_menu->actions()) {
+            if (a->data().toInt() == Cmd::CheckInThisFolder)
+                a->setEnabled(m_rowUnderMenu >= 0);
+        }
+        m_menu->popup(m_list->viewport()->mapToGlobal(pos));
+    });
+
+    // The same helpers as buttons above the list; "in this folder" follows the current row there.
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(6, 4, 6, 2);
+    for (QAction* a : helpers) {
+        auto* button = new QToolButton(this);
+        if (a->data().toInt() == Cmd::CheckInThisFolder) {
+            auto* current = new QAction(a->text(), button);
+            current->setToolTip(a->toolTip());
+            connect(current, &QAction::triggered, this, [this] { OnCheckInFolderOf(m_list->currentIndex().row()); });
+            button->setDefaultAction(current);
+        } else {
+            button->setDefaultAction(a);
+        }
+        bar->addWidget(button);
+    }
+    bar->addStretch();
+    auto* undo = new QToolButton(this);
+    undo->setDefaultAction(restore);
+    bar->addWidget(undo);
+    static_cast<QVBoxLayout*>(layout())->insertLayout(0, bar);
 }
 
 CDlgDuplicateResults::~CDlgDuplicateResults()
@@ -126,6 +192,7 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, C
         return;  // stopped: the list stays disabled with what it had
     m_model->Replace(std::move(result.rows), std::move(result.arenas));
     m_list->setEnabled(true);
+    UpdateSummary();
     if (m_model->rowCount() > 0)
         m_list->scrollToTop();
 }
@@ -177,8 +244,97 @@ void CDlgDuplicateResults::OnSendToRecycleBin()
         QMessageBox::information(this, Res::AppTitle(), QString::fromUtf8(kNothingChecked));
         return;
     }
-    const std::vector<QByteArray> moved = Shell().SendToRecycleBin(this, checked, m_model->CheckedIdentities());
+    // Said first: groups of which no copy would be left.
+    QString caution;
+    const std::vector<int32_t> whole = SelectionRules::FullyCheckedGroups(m_model->Rows());
+    if (!whole.empty()) {
+        QStringList named;
+        for (const CResultRow& r : m_model->Rows()) {
+            if (std::find(whole.begin(), whole.end(), r.group) != whole.end())
+                named << QStringLiteral("group %1: %2").arg(r.group + 1).arg(EscapePath(r.Path()));
+        }
+        caution = QStringLiteral("All copies of %1 group(s) are checked: nothing of them would remain.\n%2\n\n")
+                      .arg(whole.size())
+                      .arg(named.mid(0, 12).join(QLatin1Char('\n')) + (named.size() > 12 ? QStringLiteral("\n…") : QString()));
+    }
+    caution += QStringLiteral("Files of equal size may differ: their contents were not compared.");
+    const std::vector<QByteArray> moved = Shell().SendToRecycleBin(this, checked, m_model->CheckedIdentities(), caution);
     // What moved drops out with a new fill; after a refusal or a total failure nothing changes.
     if (!moved.empty())
         StartFill();
+}
+
+SelectionRules::GroupSet CDlgDuplicateResults::SelectedGroups() const
+{
+    SelectionRules::GroupSet groups;
+    for (const QModelIndex& index : m_list->selectionModel()->selectedRows())
+        groups.insert(m_model->Row(index.row()).group);
+    return groups;
+}
+
+void CDlgDuplicateResults::OnCheckAllButNewest()
+{
+    const auto scope = SelectedGroups();
+    m_model->ApplyRule([&scope](std::vector<CResultRow>& rows) { SelectionRules::CheckAllButNewest(rows, scope); });
+}
+
+void CDlgDuplicateResults::OnCheckAllButOldest()
+{
+    const auto scope = SelectedGroups();
+    m_model->ApplyRule([&scope](std::vector<CResultRow>& rows) { SelectionRules::CheckAllButOldest(rows, scope); });
+}
+
+void CDlgDuplicateResults::OnCheckInFolderOf(int row)
+{
+    if (row < 0 || row >= m_model->rowCount())
+        return;
+    const std::string folder(m_model->Row(row).FolderWithSlash());
+    const auto scope = SelectedGroups();
+    m_model->ApplyRule([&](std::vector<CResultRow>& rows) { SelectionRules::CheckInFolder(rows, folder, scope); });
+}
+
+void CDlgDuplicateResults::OnCheckMatching(const QString& wildcard)
+{
+    const auto scope = SelectedGroups();
+    m_model->ApplyRule([&](std::vector<CResultRow>& rows) { SelectionRules::CheckMatching(rows, wildcard, scope); });
+}
+
+void CDlgDuplicateResults::OnInvertChecks()
+{
+    const auto scope = SelectedGroups();
+    m_model->ApplyRule([&scope](std::vector<CResultRow>& rows) { SelectionRules::InvertChecks(rows, scope); });
+}
+
+void CDlgDuplicateResults::OnRestoreLastTrashed()
+{
+    // Restored files are listed again by a new fill, as long as they were in this listing.
+    if (RestoreLastTrashed(this))
+        StartFill();
+}
+
+QString CDlgDuplicateResults::SummaryText() const
+{
+    const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows());
+    QString text = QStringLiteral("%1 group(s), %2 file(s): trashing all but one copy of each would free up to %3 if the "
+                                  "files are identical.")
+                       .arg(f.groups)
+                       .arg(f.files)
+                       .arg(QLocale().formattedDataSize(qint64(f.reclaimable), 1, QLocale::DataSizeIecFormat));
+    if (f.checkedFiles > 0)
+        text += QStringLiteral(" The %1 checked file(s) would free %2.")
+                    .arg(f.checkedFiles)
+                    .arg(QLocale().formattedDataSize(qint64(f.checkedReclaimable), 1, QLocale::DataSizeIecFormat));
+    return text;
+}
+
+void CDlgDuplicateResults::UpdateSummary()
+{
+    if (IsFilling()) {
+        m_summary->clear();
+        return;
+    }
+    const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows());
+    m_summary->setText(SummaryText());
+    m_summary->setToolTip(QStringLiteral("%1 byte(s) reclaimable; %2 byte(s) by the checked files.")
+                              .arg(QLocale().toString(qulonglong(f.reclaimable)), QLocale().toString(qulonglong(f.checkedReclaimable))));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ResultsFill.h"
+#include "SelectionRules.h"
 #include "WorkerThread.h"
 
 #include <QDialog>
@@ -9,6 +10,7 @@
 
 class CColorListCtrl;
 class CResultsModel;
+class QLabel;
 class QMenu;
 class QMessageBox;
 
@@ -29,6 +31,16 @@ public:
     void OnUnCheckAll();
     void OnDisplayInExplorer();
     void OnSendToRecycleBin();
+    // The selection helpers act on the selected rows' groups, or on every group.
+    void OnCheckAllButNewest();
+    void OnCheckAllButOldest();
+    // The folder of row (the one under the cursor when the menu opened) and below.
+    void OnCheckInFolderOf(int row);
+    void OnCheckMatching(const QString& wildcard);
+    void OnInvertChecks();
+    void OnRestoreLastTrashed();
+    // "N Group(s), ... " under the list.
+    QString SummaryText() const;
 
 public slots:
     void done(int result) override;
@@ -42,11 +54,16 @@ private:
     void OnFillBatch(unsigned generation, const std::vector<CResultRow>& batch, const std::shared_ptr<const void>& arenas);
     void OnFillFinished(unsigned generation, bool completed, CFillResult result);
     void SaveColumnWidths();
+    void BuildCommands();
+    SelectionRules::GroupSet SelectedGroups() const;
+    void UpdateSummary();
 
     CFillInput m_input;
     CColorListCtrl* m_list;
     CResultsModel* m_model;
     QMenu* m_menu;
+    QLabel* m_summary = nullptr;
+    int m_rowUnderMenu = -1;
     QPointer<QMessageBox> m_caution;
     CWorkerThread m_worker;
     // Each fill's number: what an older fill still had queued is dropped.

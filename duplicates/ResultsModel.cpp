@@ -1,5 +1,7 @@
 #include "ResultsModel.h"
 
+#include <unordered_map>
+
 int CResultsModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
@@ -19,12 +21,17 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const
         return r.group;
     if (role == Qt::CheckStateRole && index.column() == 0)
         return r.checked ? Qt::Checked : Qt::Unchecked;
+    const int sameAs = SameFileAs(index.row());
+    if (role == Qt::ToolTipRole && sameAs >= 0)
+        return QStringLiteral("Same file as row %1 (a hard link: trashing one copy frees nothing)").arg(m_rows[size_t(sameAs)].sr);
+    if (role == Qt::ToolTipRole && (index.column() == 1 || index.column() == 2))
+        return EscapePath(r.Path());
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
-    case 0: return QString::number(r.sr);
-    case 1: return DecodePath(r.Name());
-    case 2: return DecodePath(r.FolderWithSlash());
+    case 0: return sameAs >= 0 ? QString::number(r.sr) + QLatin1Char(' ') + QChar(kSameFileMark) : QString::number(r.sr);
+    case 1: return EscapePath(r.Name());
+    case 2: return EscapePath(r.FolderWithSlash());
     case 3: return r.SizeText();
     default: return r.ModifiedText();
     }
@@ -59,6 +66,7 @@ void CResultsModel::Clear()
 {
     beginResetModel();
     std::vector<CResultRow>().swap(m_rows);
+    std::vector<int32_t>().swap(m_sameAs);
     m_keepAlive.clear();
     endResetModel();
 }
@@ -80,6 +88,7 @@ void CResultsModel::Replace(std::vector<CResultRow> rows, std::shared_ptr<const 
     beginResetModel();
     m_rows = std::move(rows);
     m_keepAlive = {std::move(keepAlive)};
+    FindHardLinks();
     endResetModel();
 }
 
@@ -109,4 +118,27 @@ std::vector<CFileIdentity> CResultsModel::CheckedIdentities() const
             identities.push_back({r.dev, r.ino, r.opened});
     }
     return identities;
+}
+
+void CResultsModel::ApplyRule(const std::function<void(std::vector<CResultRow>&)>& rule)
+{
+    rule(m_rows);
+    if (!m_rows.empty())
+        emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, 0), {Qt::CheckStateRole});
+}
+
+void CResultsModel::FindHardLinks()
+{
+    struct CHash {
+        size_t operator()(const std::pair<uint64_t, uint64_t>& k) const { return std::hash<uint64_t>()(k.first * 31 + k.second); }
+    };
+    std::unordered_map<std::pair<uint64_t, uint64_t>, int32_t, CHash> first;
+    m_sameAs.assign(m_rows.size(), -1);
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (!m_rows[i].opened)
+            continue;
+        const auto [it, inserted] = first.try_emplace({m_rows[i].dev, m_rows[i].ino}, int32_t(i));
+        if (!inserted)
+            m_sameAs[i] = it->second;
+    }
 }

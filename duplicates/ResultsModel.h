@@ -5,10 +5,14 @@
 
 #include <QAbstractTableModel>
 
+#include <functional>
+
 // The results list's rows over compact structs; texts are made when painted.
 class CResultsModel : public QAbstractTableModel {
     Q_OBJECT
 public:
+    // A mark after the number of a row that is the same file as an earlier row.
+    static constexpr char16_t kSameFileMark = u'\u2261';
     // The row's group index, for the list's colours.
     static constexpr int GroupRole = Qt::UserRole + 1;
 
@@ -26,6 +30,11 @@ public:
     void Append(const std::vector<CResultRow>& rows, const std::shared_ptr<const void>& keepAlive);
     void Replace(std::vector<CResultRow> rows, std::shared_ptr<const void> keepAlive);
     void SetAllChecked(bool checked);
+    // Changes the check marks of many rows at once (a selection rule).
+    void ApplyRule(const std::function<void(std::vector<CResultRow>&)>& rule);
+    const std::vector<CResultRow>& Rows() const { return m_rows; }
+    // The first row (0-based) that is the same file as row, or -1.
+    int SameFileAs(int row) const { return m_sameAs.empty() ? -1 : m_sameAs[size_t(row)]; }
 
     const CResultRow& Row(int row) const { return m_rows[size_t(row)]; }
     std::vector<QByteArray> CheckedPaths() const;
@@ -33,6 +42,9 @@ public:
     std::vector<CFileIdentity> CheckedIdentities() const;
 
 private:
+    void FindHardLinks();
+
     std::vector<CResultRow> m_rows;
+    std::vector<int32_t> m_sameAs;  // per row, once the rows are final
     std::vector<std::shared_ptr<const void>> m_keepAlive;
 };

@@ -231,23 +231,9 @@ QByteArray FitName(const QByteArray& name, const QByteArray& suffix)
     return name.left(cut > 0 ? cut : room) + suffix;
 }
 
-// The item is named relative to its folder's descriptor, so the folder cannot be swapped underneath.
-int RenameNoReplace(int fromDir, const QByteArray& from, const QByteArray& to)
-{
-    if (renameat2(fromDir, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    // No RENAME_NOREPLACE on this file system; the claimed .trashinfo already keeps other trashers off.
-    struct stat st {};
-    if (lstat(to.constData(), &st) == 0)
-        return EEXIST;
-    return renameat(fromDir, from.constData(), AT_FDCWD, to.constData()) == 0 ? 0 : errno;
-}
-
 // Claims a free name with an exclusive .trashinfo first, so concurrent trashers never share one.
 bool Place(int folderFd, const QByteArray& recorded, const QByteArray& trash, const QByteArray& name,
-           QString* error)
+           QString* error, CTrashedItem* placed)
 {
     const QByteArray info = TrashInfoText(recorded);
     for (int n = 1;; ++n) {
@@ -262,9 +248,14 @@ bool Place(int folderFd, const QByteArray& recorded, const QByteArray& trash, co
         if (close(fd) != 0 && !err && errno != EINTR)
             err = errno;
         if (!err)
-            err = RenameNoReplace(folderFd, name, trash + "/files/" + entry);
-        if (!err)
+            err = RenameNoReplaceAt(folderFd, name.constData(), (trash + "/files/" + entry).constData());
+        if (!err) {
+            if (placed) {
+                placed->entry = trash + "/files/" + entry;
+                placed->info = infoPath;
+            }
             return true;
+        }
         unlink(infoPath.constData());
         if (err == EEXIST)  // a leftover in files/ without its .trashinfo
             continue;
@@ -273,6 +264,20 @@ bool Place(int folderFd, const QByteArray& recorded, const QByteArray& trash, co
 }
 
 }  // namespace
+
+// The item is named relative to fromDir, so a folder on its path cannot be swapped underneath.
+int RenameNoReplaceAt(int fromDir, const char* from, const char* to)
+{
+    if (renameat2(fromDir, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // No RENAME_NOREPLACE on this file system: check first, and accept the small race.
+    struct stat st {};
+    if (lstat(to, &st) == 0)
+        return EEXIST;
+    return renameat(fromDir, from, AT_FDCWD, to) == 0 ? 0 : errno;
+}
 
 QByteArray HomeTrashFolder()
 {
@@ -287,7 +292,7 @@ CFileIdentity ReadIdentity(const QByteArray& path)
     return {uint64_t(st.st_dev), uint64_t(st.st_ino), true};
 }
 
-bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected)
+bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected, CTrashedItem* placed)
 {
     if (!path.startsWith('/'))
         return Fail(error, QStringLiteral("the path is not absolute"));
@@ -351,5 +356,7 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
             return Fail(error, QStringLiteral("no trash on this volume (%1)").arg(ErrnoText(err)));
     }
     const QByteArray recorded = top.isEmpty() ? item : item.mid(top == "/" ? 1 : top.size() + 1);
-    return Place(folderFd, recorded, trash, name, error);
+    if (placed)
+        placed->original = item;
+    return Place(folderFd, recorded, trash, name, error, placed);
 }

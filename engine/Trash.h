@@ -21,8 +21,20 @@ CFileIdentity ReadIdentity(const QByteArray& path);
 // A symbolic link is trashed as the link itself. The item is reached through its folder's
 // descriptor and, when expected is known, moved only if it is still that item. A trash's own
 // folders, or anything holding or inside one, are refused. Returns false with a short reason in *error.
-bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected = {});
+struct CTrashedItem;
+bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected = {},
+                 CTrashedItem* placed = nullptr);
+
+// Where a trashed item went, enough to put it back.
+struct CTrashedItem {
+    QByteArray original;  // the item's path when it was moved, its folder resolved
+    QByteArray entry;     // the item in the trash's files folder
+    QByteArray info;      // its .trashinfo file
+};
 
 // The home trash folder ($XDG_DATA_HOME/Trash, or ~/.local/share/Trash) as native bytes;
 // empty if no absolute data folder can be found. Creates nothing.
 QByteArray HomeTrashFolder();
+
+// Renames from (relative to fromDir) to to, never replacing what is there; 0 or errno.
+int RenameNoReplaceAt(int fromDir, const char* from, const char* to);

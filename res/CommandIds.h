@@ -30,6 +30,8 @@ enum : int {
     IgnoreHiddenFolders = 325,
     DisplayFileList = 326,
     DuplicatesBySize = 327,
+    RestoreLastTrashed = 328,
+    CompareContents = 329,
 
     // Row commands of the main window's two lists.
     ViewSelectedFile = 32777,
@@ -47,6 +49,11 @@ enum : int {
     UnCheckAll = 32801,
     DisplayInExplorer = 32803,
     SendCheckedToRecycleBin = 32806,
+    CheckAllButNewest = 32807,
+    CheckAllButOldest = 32808,
+    CheckInThisFolder = 32809,
+    CheckMatching = 32810,
+    InvertChecks = 32811,
 
     FileNew = 57600,
     FileOpen = 57601,

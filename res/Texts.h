@@ -62,6 +62,9 @@ inline constexpr CCommandTip kCommandTips[] = {
     {Cmd::DisplayFileList, "Display File List in Upper List",
      "Display List of Files as they are found. This will require extra time to parse the selected folder."},
     {Cmd::DuplicatesBySize, "Duplicate Files of Same Size", "Search Duplicate Files from the List by Comparing File Size"},
+    {Cmd::RestoreLastTrashed, "Restore Last Trashed", "Put the items last sent to the trash back where they were."},
+    {Cmd::CompareContents, "Compare Contents",
+     "Group only files whose contents are identical byte for byte. Takes longer: every candidate file is read."},
     {Cmd::ToggleInfoBar, "Toggle Caption Bar", "Show or hide the caption bar"},
     {Cmd::ViewStatusBar, "Toggle Status Bar", "Show or hide the status bar"},
 };
@@ -87,6 +90,13 @@ inline constexpr CMenuText kMenuTexts[] = {
     {Cmd::SendCheckedToRecycleBin, "Send Checked File(s) to Recycle Bin", nullptr},
     {Cmd::CheckAll, "Check All", nullptr},
     {Cmd::UnCheckAll, "UnCheck All", nullptr},
+    {Cmd::CheckAllButNewest, "Check All But the Newest in Each Group", "Keep the newest file of each group unchecked"},
+    {Cmd::CheckAllButOldest, "Check All But the Oldest in Each Group", "Keep the oldest file of each group unchecked"},
+    {Cmd::CheckInThisFolder, "Check Files in This Folder",
+     "Check every file in the folder of the row under the cursor and below it"},
+    {Cmd::CheckMatching, "Check Files Matching…", "Check the files whose name or path matches a wildcard"},
+    {Cmd::InvertChecks, "Invert Checks", nullptr},
+    {Cmd::RestoreLastTrashed, "Restore Last Trashed", "Put the items last sent to the trash back where they were"},
 };
 
 // The entry of a list or results command; every such id has one.

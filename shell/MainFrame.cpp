@@ -170,6 +170,13 @@ void CMainFrame::BuildCommands()
                 if (!Shell().OpenTrash(&tried))
                     ReportNotOpened(this, QStringLiteral("The trash"), tried);
             });
+    QAction* restore = AddCommand(Cmd::RestoreLastTrashed, QString::fromUtf8(MenuText(Cmd::RestoreLastTrashed).text));
+    restore->setShortcut(QKeySequence::Undo);
+    restore->setShortcutContext(Qt::WindowShortcut);
+    connect(restore, &QAction::triggered, this, [this] {
+        if (!m_view->IsListing() && RestoreLastTrashed(this))
+            OnRefreshFolderTree();  // listed rows come back with the next listing
+    });
     connect(AddCommand(Cmd::ExportFileList, QStringLiteral("Export File List")), &QAction::triggered, this,
             [this] { m_view->OnExportFileList(); });
     connect(AddCommand(Cmd::DuplicatesBySize, QStringLiteral("File Size")), &QAction::triggered, this,
@@ -232,6 +239,7 @@ void CMainFrame::BuildRibbon()
     m_ribbon->AddButton(m_actions[Cmd::OpenExplorer], st->standardIcon(QStyle::SP_DirOpenIcon));
     m_ribbon->AddButton(m_actions[Cmd::OpenTerminal], st->standardIcon(QStyle::SP_ComputerIcon));
     m_ribbon->AddButton(m_actions[Cmd::OpenRecycleBin], st->standardIcon(QStyle::SP_TrashIcon));
+    m_ribbon->AddButton(m_actions[Cmd::RestoreLastTrashed], st->standardIcon(QStyle::SP_ArrowBack));
     m_ribbon->AddPanel(QStringLiteral("Exporters"));
     m_ribbon->AddButton(m_actions[Cmd::ExportFileList], st->standardIcon(QStyle::SP_DialogSaveButton));
     m_ribbon->AddPanel(QStringLiteral("Duplicate File Search"));
@@ -378,6 +386,7 @@ void CMainFrame::UpdateCommandUI()
     m_actions[Cmd::StopListing]->setEnabled(m_view->CanStop());
     m_actions[Cmd::DuplicatesBySize]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::ExportFileList]->setEnabled(!m_view->IsListing());
+    m_actions[Cmd::RestoreLastTrashed]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::ViewStatusBar]->setChecked(!statusBar()->isHidden());
     m_actions[Cmd::ToggleInfoBar]->setChecked(!m_infoBar->isHidden());
     for (int id = Cmd::LookFirst; id <= Cmd::LookLast; ++id)

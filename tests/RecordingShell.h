@@ -13,8 +13,9 @@ public:
     void ShowShellProperties(QWidget*, const QByteArray& path) override { calls << "properties " + path; }
     bool SelectInExplorer(const QByteArray& path, QStringList* tried) override { return Record("reveal " + path, tried); }
     std::vector<QByteArray> SendToRecycleBin(QWidget*, const std::vector<QByteArray>& paths,
-                                             const std::vector<CFileIdentity>& = {}) override
+                                             const std::vector<CFileIdentity>& = {}, const QString& caution = {}) override
     {
+        lastCaution = caution;
         std::vector<QByteArray> moved;
         for (const QByteArray& p : paths) {
             calls << "trash " + p;
@@ -41,6 +42,7 @@ public:
     }
 
     QByteArrayList calls;
+    QString lastCaution;
     bool opens = true;  // false: no handler takes an open request
     bool accept = true;
     bool terminalStarts = true;

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QTableView>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using TestSupport::CBoxAnswerer;
@@ -137,7 +138,10 @@ private slots:
         {   // Declined: nothing moves, nothing changes.
             CBoxAnswerer no(QMessageBox::No);
             dialog.OnSendToRecycleBin();
-            QCOMPARE(no.texts, QStringList(QStringLiteral("Move 3 item(s) to the Trash?")));
+            QCOMPARE(no.texts.size(), 1);
+            QVERIFY(no.texts[0].startsWith(QStringLiteral("All copies of 1 group(s) are checked")));
+            QVERIFY(no.texts[0].endsWith(QStringLiteral("Files of equal size may differ: their contents were not "
+                                                        "compared.\n\nMove 3 item(s) to the Trash?")));
         }
         QCOMPARE(dialog.Model()->CheckedPaths().size(), size_t(3));
         QVERIFY(QFile::exists(QFile::decodeName(m_dir + "/gone")));
@@ -160,6 +164,53 @@ private slots:
         for (const QByteArray& name : {QByteArray("gone"), QByteArray("twin"), QByteArray("bad\xff")})
             inTrash += ::lstat(trash + "/files/" + name, &st) == 0;
         QCOMPARE(inTrash, 2);
+
+        // Undo puts both back where they were, and the refill lists them again.
+        {
+            CBoxAnswerer done(QMessageBox::Ok);
+            QApplication::setActiveWindow(&dialog);
+            QTest::keySequence(&dialog, QKeySequence::Undo);
+            QTRY_COMPARE(done.texts, QStringList(QStringLiteral("2 of 2 item(s) restored from the Trash.")));
+        }
+        WaitForFill(dialog);
+        QCOMPARE(dialog.Model()->rowCount(), 5);
+        dialog.reject();
+    }
+
+    void helpersActOnSelectedGroupsAndTheGuardNamesWholeGroups()
+    {
+        Tree({{"a/new", 9}, {"b/old", 9}, {"a/x", 4}, {"b/y", 4}, {"b/z", 4}});
+        const QByteArrayList paths = {m_dir + "/a/new", m_dir + "/b/old", m_dir + "/a/x", m_dir + "/b/y", m_dir + "/b/z"};
+        struct timespec times[2] = {{0, UTIME_OMIT}, {1000, 0}};
+        ::utimensat(AT_FDCWD, (m_dir + "/b/old").constData(), times, 0);
+        CBoxAnswerer ok(QMessageBox::Ok);
+        ok.remaining = 1;
+        CDlgDuplicateResults dialog(Input(paths), nullptr);
+        dialog.show();
+        WaitForFill(dialog);
+        auto checks = [&dialog] {
+            QString marks;
+            for (const CResultRow& r : dialog.Model()->Rows())
+                marks += r.checked ? QLatin1Char('x') : QLatin1Char('.');
+            return marks;
+        };
+        QVERIFY(dialog.SummaryText().startsWith(QStringLiteral("2 group(s), 5 file(s): trashing all but one copy of "
+                                                               "each would free up to 17 bytes")));
+        dialog.ResultsList()->selectRow(0);  // only the first group
+        dialog.OnCheckAllButNewest();
+        QCOMPARE(checks(), QStringLiteral(".x..."));
+        dialog.ResultsList()->clearSelection();
+        dialog.OnCheckInFolderOf(1);  // b/ across groups
+        QCOMPARE(checks(), QStringLiteral(".x.xx"));
+        QVERIFY(dialog.SummaryText().endsWith(QStringLiteral("The 3 checked file(s) would free 17 bytes.")));
+        dialog.OnInvertChecks();
+        QCOMPARE(checks(), QStringLiteral("x.x.."));
+        dialog.OnCheckMatching(QStringLiteral("*/b/*"));
+        QCOMPARE(checks(), QStringLiteral("xxxxx"));
+
+        dialog.OnSendToRecycleBin();
+        QVERIFY(m_fake.lastCaution.startsWith(QStringLiteral("All copies of 2 group(s) are checked: nothing of them would remain.\ngroup 1: ")));
+        QVERIFY(m_fake.lastCaution.contains(QStringLiteral("group 2: ") + QFile::decodeName(m_dir) + QStringLiteral("/b/z")));
         dialog.reject();
     }
 

@@ -1,12 +1,14 @@
 #include "TestSupport.h"
 
 #include "Trash.h"
+#include "TrashBatch.h"
 
 #include <QDateTime>
 
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -193,6 +195,59 @@ private slots:
         QVERIFY(Exists(m_root + "/xdg_data_home"));
         if (path.startsWith('/'))
             QVERIFY(Exists(m_root + path) || path.endsWith("not-here"));
+    }
+
+    // A batch comes back byte for byte with its modes and times; what is in the way stays untouched.
+    void lastBatchIsRestored()
+    {
+        const QByteArray dir = m_root + "/work/batch";
+        TestSupport::MakeDir(dir);
+        const QByteArrayList names = {"odd\xff", "new\nline", QByteArray(255, 'n'), "-x $(y)", "taken"};
+        std::vector<CTrashedItem> batch;
+        for (const QByteArray& name : names) {
+            TestSupport::MakeFile(dir + "/" + name, name.size());
+            QCOMPARE(::chmod((dir + "/" + name).constData(), 0640), 0);
+            const struct timespec times[2] = {{1000000, 5}, {2000000, 7}};
+            QCOMPARE(::utimensat(AT_FDCWD, (dir + "/" + name).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+            CTrashedItem placed;
+            QString error;
+            QVERIFY2(MoveToTrash(dir + "/" + name, &error, {}, &placed), qPrintable(error));
+            QCOMPARE(placed.original, dir + "/" + name);
+            batch.push_back(placed);
+        }
+        QString error;
+        QVERIFY2(TrashBatch::Record(batch, &error), qPrintable(error));
+        TestSupport::MakeFile(dir + "/taken", 99);  // something new where one of them was
+
+        // Read back from the file, as after a restart.
+        QCOMPARE(TrashBatch::Last().size(), batch.size());
+        const auto outcomes = TrashBatch::RestoreLast();
+        QCOMPARE(outcomes.size(), names.size());
+        for (int i = 0; i < names.size(); ++i) {
+            const QByteArray path = dir + "/" + names[i];
+            struct stat st {};
+            QCOMPARE(lstat(path.constData(), &st), 0);
+            if (names[i] == "taken") {
+                QVERIFY(!outcomes[size_t(i)].restored);
+                QVERIFY(outcomes[size_t(i)].reason.contains(QStringLiteral("stays in the trash")));
+                QCOMPARE(st.st_size, off_t(99));
+                QVERIFY(Exists(batch[size_t(i)].entry) && Exists(batch[size_t(i)].info));
+                continue;
+            }
+            QVERIFY(outcomes[size_t(i)].restored);
+            QCOMPARE(st.st_size, off_t(names[i].size()));
+            QCOMPARE(st.st_mode & 07777, mode_t(0640));
+            QCOMPARE(st.st_mtim.tv_sec, time_t(2000000));
+            QCOMPARE(st.st_mtim.tv_nsec, 7L);
+            QVERIFY(!Exists(batch[size_t(i)].info));
+        }
+        // Only the one still in the trash is left to restore; once it is gone, nothing is.
+        QCOMPARE(TrashBatch::Last().size(), size_t(1));
+        QCOMPARE(::unlink((dir + "/taken").constData()), 0);
+        QVERIFY(TrashBatch::RestoreLast().front().restored);
+        QVERIFY(TrashBatch::Last().empty());
+        QVERIFY(TrashBatch::RestoreLast().empty());
+        QVERIFY(!Exists(TrashBatch::RecordFile()));
     }
 
     // A folder swapped for a link after the listing: the item now there is not the listed one.

@@ -1,0 +1,158 @@
+#include "SelectionRules.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <utility>
+
+namespace SelectionRules {
+namespace {
+
+bool InScope(const CResultRow& row, const GroupSet& scope)
+{
+    return scope.empty() || scope.count(row.group) != 0;
+}
+
+// Calls body(first, last) for each group in scope, [first, last) in rows.
+template <typename Rows, typename Body>
+void ForEachGroup(Rows& rows, const GroupSet& scope, Body body)
+{
+    for (size_t first = 0; first < rows.size();) {
+        size_t last = first + 1;
+        while (last < rows.size() && rows[last].group == rows[first].group)
+            ++last;
+        if (InScope(rows[first], scope))
+            body(first, last);
+        first = last;
+    }
+}
+
+// prefer(a, b): a row of time a is kept rather than one of time b.
+template <typename Prefer>
+void CheckAllButOne(std::vector<CResultRow>& rows, const GroupSet& scope, Prefer prefer)
+{
+    ForEachGroup(rows, scope, [&](size_t first, size_t last) {
+        size_t keep = first;
+        for (size_t i = first + 1; i < last; ++i) {
+            const CResultRow& a = rows[i];
+            const CResultRow& b = rows[keep];
+            if (a.modified != b.modified ? prefer(a.modified, b.modified) : a.Path() < b.Path())
+                keep = i;
+        }
+        for (size_t i = first; i < last; ++i)
+            rows[i].checked = i != keep;
+    });
+}
+
+}  // namespace
+
+void CheckAllButNewest(std::vector<CResultRow>& rows, const GroupSet& scope)
+{
+    CheckAllButOne(rows, scope, [](int64_t a, int64_t b) { return a > b; });
+}
+
+void CheckAllButOldest(std::vector<CResultRow>& rows, const GroupSet& scope)
+{
+    CheckAllButOne(rows, scope, [](int64_t a, int64_t b) { return a < b; });
+}
+
+void CheckInFolder(std::vector<CResultRow>& rows, std::string_view folder, const GroupSet& scope)
+{
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.remove_suffix(1);
+    for (CResultRow& row : rows) {
+        const std::string_view path = row.Path();
+        const bool below = folder == "/" || (path.size() > folder.size() && path.substr(0, folder.size()) == folder
+                                             && path[folder.size()] == '/');
+        if (below && InScope(row, scope))
+            row.checked = true;
+    }
+}
+
+void CheckMatching(std::vector<CResultRow>& rows, const QString& wildcard, const GroupSet& scope)
+{
+    // '*' matches across slashes too, so "*/photos/*" means anything below a folder "photos".
+    QString regex;
+    for (qsizetype i = 0; i < wildcard.size(); ++i) {
+        const QChar c = wildcard[i];
+        if (c == QLatin1Char('*')) {
+            regex += QLatin1String(".*");
+        } else if (c == QLatin1Char('?')) {
+            regex += QLatin1Char('.');
+        } else if (c == QLatin1Char('[') && wildcard.indexOf(QLatin1Char(']'), i + 2) > 0) {
+            const qsizetype close = wildcard.indexOf(QLatin1Char(']'), i + 2);
+            QString set = wildcard.mid(i + 1, close - i - 1);
+            if (set.startsWith(QLatin1Char('!')))
+                set[0] = QLatin1Char('^');
+            regex += QLatin1Char('[') + set.replace(QLatin1Char('\\'), QLatin1String("\\\\")) + QLatin1Char(']');
+            i = close;
+        } else {
+            regex += QRegularExpression::escape(QString(c));
+        }
+    }
+    const QRegularExpression anchored(QRegularExpression::anchoredPattern(regex), QRegularExpression::DotMatchesEverythingOption);
+    for (CResultRow& row : rows) {
+        if (!InScope(row, scope))
+            continue;
+        if (anchored.match(EscapePath(row.Name())).hasMatch() || anchored.match(EscapePath(row.Path())).hasMatch())
+            row.checked = true;
+    }
+}
+
+void InvertChecks(std::vector<CResultRow>& rows, const GroupSet& scope)
+{
+    for (CResultRow& row : rows) {
+        if (InScope(row, scope))
+            row.checked = !row.checked;
+    }
+}
+
+std::vector<int32_t> FullyCheckedGroups(const std::vector<CResultRow>& rows)
+{
+    std::vector<int32_t> groups;
+    ForEachGroup(rows, {}, [&](size_t first, size_t last) {
+        bool every = true;
+        for (size_t i = first; i < last && every; ++i)
+            every = rows[i].checked;
+        if (every)
+            groups.push_back(rows[first].group);
+    });
+    return groups;
+}
+
+CFigures Figures(const std::vector<CResultRow>& rows)
+{
+    CFigures f;
+    std::vector<std::pair<uint64_t, uint64_t>> inodes, kept, freed;
+    ForEachGroup(rows, {}, [&](size_t first, size_t last) {
+        if (!rows[first].opened)
+            return;
+        inodes.clear();
+        kept.clear();
+        freed.clear();
+        for (size_t i = first; i < last; ++i) {
+            const CResultRow& r = rows[i];
+            inodes.emplace_back(r.dev, r.ino);
+            (r.checked ? freed : kept).emplace_back(r.dev, r.ino);
+            f.checkedFiles += r.checked ? 1 : 0;
+        }
+        auto distinct = [](std::vector<std::pair<uint64_t, uint64_t>>& v) {
+            std::sort(v.begin(), v.end());
+            v.erase(std::unique(v.begin(), v.end()), v.end());
+            return v.size();
+        };
+        const uint64_t size = rows[first].sizeKey;
+        f.groups += 1;
+        f.files += int64_t(last - first);
+        f.reclaimable += size * (distinct(inodes) - 1);
+        distinct(kept);
+        distinct(freed);
+        for (const auto& inode : freed) {
+            if (!std::binary_search(kept.begin(), kept.end(), inode))
+                f.checkedReclaimable += size;
+        }
+    });
+    return f;
+}
+
+}  // namespace SelectionRules

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "ResultsFill.h"
+
+#include <set>
+#include <string_view>
+#include <vector>
+
+// Rules that check rows of the size groups in bulk. Each acts on the groups
+// in scope: every group when scope is empty, else the groups it names. Rows
+// of one group are neighbours, as the fill leaves them.
+namespace SelectionRules {
+
+using GroupSet = std::set<int32_t>;
+
+// In each group, checks every row but the newest (or oldest) one; among rows
+// of equal time the one with the smallest path stays unchecked.
+void CheckAllButNewest(std::vector<CResultRow>& rows, const GroupSet& scope);
+void CheckAllButOldest(std::vector<CResultRow>& rows, const GroupSet& scope);
+// Checks the rows whose file lies in folder or below it.
+void CheckInFolder(std::vector<CResultRow>& rows, std::string_view folder, const GroupSet& scope);
+// Checks the rows whose name or whole path matches the wildcard (* ? [..]).
+void CheckMatching(std::vector<CResultRow>& rows, const QString& wildcard, const GroupSet& scope);
+void InvertChecks(std::vector<CResultRow>& rows, const GroupSet& scope);
+
+// Groups whose every row is checked, in row order.
+std::vector<int32_t> FullyCheckedGroups(const std::vector<CResultRow>& rows);
+
+// What the groups add up to. Rows of files that could not be opened are not counted.
+struct CFigures {
+    int64_t groups = 0;
+    int64_t files = 0;
+    // Trashing all but one copy of each group: size x (distinct inodes - 1), summed.
+    uint64_t reclaimable = 0;
+    int64_t checkedFiles = 0;
+    // Trashing the checked rows: each checked inode once, unless an unchecked row keeps it.
+    uint64_t checkedReclaimable = 0;
+};
+CFigures Figures(const std::vector<CResultRow>& rows);
+
+}  // namespace SelectionRules

@@ -1,0 +1,98 @@
+#include "TestSupport.h"
+
+#include "SelectionRules.h"
+
+namespace {
+
+// Rows of groups: each entry is (group, path, modified, dev/ino key).
+struct CSpec {
+    int32_t group;
+    const char* path;
+    int64_t modified;
+    uint64_t ino;
+};
+
+std::vector<CResultRow> Rows(std::initializer_list<CSpec> specs)
+{
+    std::vector<CResultRow> rows;
+    for (const CSpec& s : specs) {
+        CResultRow r;
+        r.path = s.path;
+        r.nameStart = uint32_t(std::string_view(s.path).rfind('/') + 1);
+        r.group = s.group;
+        r.modified = s.modified;
+        r.hasModified = r.opened = true;
+        r.sizeKey = 100 - uint64_t(s.group);
+        r.dev = 1;
+        r.ino = s.ino;
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+QString Checks(const std::vector<CResultRow>& rows)
+{
+    QString marks;
+    for (const CResultRow& r : rows)
+        marks += r.checked ? QLatin1Char('x') : QLatin1Char('.');
+    return marks;
+}
+
+}  // namespace
+
+class TestSelection : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Ties in time go to the smallest path, so the result never depends on row order.
+    void newestAndOldestBreakTiesByPath()
+    {
+        auto rows = Rows({{0, "/b/x", 5, 1}, {0, "/a/x", 5, 2}, {0, "/c/x", 1, 3},
+                          {1, "/z", 2, 4}, {1, "/y", 2, 5}});
+        SelectionRules::CheckAllButNewest(rows, {});
+        QCOMPARE(Checks(rows), QStringLiteral("x.xx."));
+        SelectionRules::CheckAllButOldest(rows, {});
+        QCOMPARE(Checks(rows), QStringLiteral("xx.x."));
+        // Only the groups in scope change.
+        rows = Rows({{0, "/b", 5, 1}, {0, "/a", 5, 2}, {1, "/z", 2, 4}, {1, "/y", 3, 5}});
+        SelectionRules::CheckAllButNewest(rows, {1});
+        QCOMPARE(Checks(rows), QStringLiteral("..x."));
+    }
+
+    void folderWildcardAndInvert()
+    {
+        auto rows = Rows({{0, "/a/b/1.jpg", 0, 1}, {0, "/a/bc/2.jpg", 0, 2}, {1, "/a/b/c/3.txt", 0, 3},
+                          {1, "/x/4.txt", 0, 4}});
+        SelectionRules::CheckInFolder(rows, "/a/b/", {});
+        QCOMPARE(Checks(rows), QStringLiteral("x.x."));  // below the folder, not a sibling sharing its prefix
+        SelectionRules::InvertChecks(rows, {0});
+        QCOMPARE(Checks(rows), QStringLiteral(".xx."));
+        rows = Rows({{0, "/a/b/1.jpg", 0, 1}, {0, "/a/bc/2.JPG", 0, 2}, {1, "/p/a\nb.txt", 0, 3}, {1, "/x/4.txt", 0, 4}});
+        SelectionRules::CheckMatching(rows, QStringLiteral("*.jpg"), {});
+        QCOMPARE(Checks(rows), QStringLiteral("x..."));
+        SelectionRules::CheckMatching(rows, QStringLiteral("/p/*"), {});  // on the whole path
+        QCOMPARE(Checks(rows), QStringLiteral("x.x."));
+        SelectionRules::CheckMatching(rows, QStringLiteral("a\\nb*"), {});  // control characters as shown
+        QCOMPARE(Checks(rows), QStringLiteral("x.x."));
+    }
+
+    // Reclaimable bytes count each inode once; a checked hard link frees nothing while a copy is kept.
+    void figuresCountInodesOnce()
+    {
+        auto rows = Rows({{0, "/a", 0, 1}, {0, "/b", 0, 1}, {0, "/c", 0, 2}, {1, "/d", 0, 3}, {1, "/e", 0, 4}});
+        SelectionRules::CFigures f = SelectionRules::Figures(rows);
+        QCOMPARE(f.groups, 2);
+        QCOMPARE(f.files, 5);
+        QCOMPARE(f.reclaimable, uint64_t(100 * 1 + 99 * 1));
+        rows[1].checked = true;  // a link of a kept row
+        QCOMPARE(SelectionRules::Figures(rows).checkedReclaimable, uint64_t(0));
+        rows[0].checked = true;  // now both names of inode 1 go
+        QCOMPARE(SelectionRules::Figures(rows).checkedReclaimable, uint64_t(100));
+        QCOMPARE(SelectionRules::FullyCheckedGroups(rows), std::vector<int32_t>());
+        rows[2].checked = rows[4].checked = true;
+        QCOMPARE(SelectionRules::FullyCheckedGroups(rows), std::vector<int32_t>({0}));
+    }
+};
+
+SORVANE_TEST_MAIN(TestSelection)
+#include "tst_selection.moc"
