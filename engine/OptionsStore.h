@@ -25,6 +25,7 @@ inline constexpr COptionDef AutoListLastFolderAtStartup{"AutoListLastFolderAtSta
 inline constexpr COptionDef IgnoreLocalAppDataFolder{"IgnoreLocalAppDataFolder", 1};
 inline constexpr COptionDef IgnoreHiddenFolders{"IgnoreHiddenFolders", 1};
 inline constexpr COptionDef DisplayFileList{"DisplayFileList", 0};
+inline constexpr COptionDef CompareContents{"CompareContents", 0};
 
 // Column widths: "%d Column %d" (0 = top file list, 1 = folder list) and
 // "Results Column %d".
@@ -45,7 +46,7 @@ inline constexpr const COptionDef* kFlags[] = {
     &IgnoreWindowsFolder, &IgnoreProgramsFolder, &IgnoreHiddenFiles, &IgnoreReadOnlyFiles,
     &SearchSubFolders,    &ViewFilesCount,       &IgnoreRecycleBinFolder,
     &AutoListLastFolderAtStartup, &IgnoreLocalAppDataFolder, &IgnoreHiddenFolders,
-    &DisplayFileList,
+    &DisplayFileList,     &CompareContents,
 };
 
 QString ColumnWidthName(int list, int column);

@@ -1,5 +1,7 @@
 #include "ResultsFill.h"
 
+#include "ContentCheck.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -134,7 +136,8 @@ bool AssignGroups(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
 }
 
 bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::atomic<bool>& stop,
-                    const std::function<void(const std::vector<CResultRow>& batch)>& onBatch, int threads)
+                    const std::function<void(const std::vector<CResultRow>& batch)>& onBatch, int threads,
+                    ContentCheck::CProgress* contents)
 {
     // Opening files dominates, so chunks of the input are examined in
     // parallel and put back in order as they complete.
@@ -209,5 +212,7 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
         return false;
     }
     SortBySize(result.rows);
+    if (contents)
+        return RemoveSingleSizes(result.rows, stop) && ContentCheck::Run(result.rows, stop, contents);
     return RemoveSingleSizes(result.rows, stop) && Renumber(result.rows, stop) && AssignGroups(result.rows, stop);
 }

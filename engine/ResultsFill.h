@@ -25,6 +25,7 @@ struct CResultRow {
     bool opened = false;         // false: Size and Last Modified stay empty
     bool hasModified = false;
     bool checked = false;
+    uint8_t failure = 0;         // why the content check could not compare it (ContentCheck::EFailure)
 
     std::string_view Path() const { return path; }
     std::string_view Name() const { return Path().substr(nameStart); }
@@ -63,5 +64,11 @@ struct CFillResult {
     std::shared_ptr<std::vector<CTextArena>> arenas;  // where the rows' paths live
     std::vector<CResultRow> rows;
 };
+// With contents, the size groups are then split into groups of byte-identical
+// files (ContentCheck::Run), reporting its progress there.
+namespace ContentCheck {
+struct CProgress;
+}
 bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::atomic<bool>& stop,
-                    const std::function<void(const std::vector<CResultRow>& batch)>& onBatch = {}, int threads = 0);
+                    const std::function<void(const std::vector<CResultRow>& batch)>& onBatch = {}, int threads = 0,
+                    ContentCheck::CProgress* contents = nullptr);

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "ResultsFill.h"
+
+#include <atomic>
+#include <functional>
+#include <cstdint>
+#include <vector>
+
+// Splits groups of equal size into groups of byte-identical files. Exact: two
+// files share a group only when every byte was compared equal (hashes only
+// ever split candidates). Staged: size, then the first and last block, then
+// the whole file, read in lockstep over the members of a candidate group so
+// each byte is read once in the common case; holes of sparse files are
+// skipped where every member has one. Hard links join their group unread.
+namespace ContentCheck {
+
+struct CProgress {
+    std::atomic<uint64_t> total{0};  // bytes to compare
+    std::atomic<uint64_t> done{0};   // bytes compared or found not to need it
+    // Called on the checking thread after each chunk read, if set.
+    std::function<void()> afterChunk;
+};
+
+// Why a row left its group.
+enum EFailure : uint8_t { kNone, kOpenFailed, kReadFailed, kChanged };
+const char* FailureText(uint8_t failure);
+
+// rows: as the size fill leaves them (largest size first, files of one size
+// neighbours, groups by size). Afterwards: groups of identical files, largest
+// size first, each in input order, numbered and grouped; files that match no
+// other dropped; files that could not be compared last, unopened, with the
+// reason in failure. False when stopped (rows are then left as they were).
+bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress = nullptr);
+
+}  // namespace ContentCheck

@@ -1,0 +1,148 @@
+#include "TestSupport.h"
+
+#include "ContentCheck.h"
+#include "SelectionRules.h"
+
+#include <QDir>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+void WriteAt(const QByteArray& path, qint64 offset, const QByteArray& bytes)
+{
+    const int fd = open(path.constData(), O_WRONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    QCOMPARE(pwrite(fd, bytes.constData(), size_t(bytes.size()), offset), ssize_t(bytes.size()));
+    close(fd);
+}
+
+// A file of size bytes, all 'a' unless sparse, then patched at offset.
+void Make(const QByteArray& path, qint64 size, bool sparse = false, qint64 offset = -1, char patch = 'b')
+{
+    TestSupport::MakeFile(path, size);
+    if (!sparse && size > 0) {
+        const QByteArray fill(int(std::min<qint64>(size, 1 << 20)), 'a');
+        for (qint64 at = 0; at < size; at += fill.size())
+            WriteAt(path, at, fill.left(int(std::min<qint64>(fill.size(), size - at))));
+    }
+    if (offset >= 0)
+        WriteAt(path, offset, QByteArray(1, patch));
+}
+
+}  // namespace
+
+class TestContents : public QObject {
+    Q_OBJECT
+
+    QByteArray m_dir;
+
+    CFillResult Fill(ContentCheck::CProgress* progress, const std::atomic<bool>& stop)
+    {
+        QByteArrayList paths;  // by bytes: QDir cannot name files that are not UTF-8
+        if (DIR* d = opendir(m_dir.constData())) {
+            while (const dirent* e = readdir(d)) {
+                if (e->d_type == DT_REG)
+                    paths << m_dir + "/" + e->d_name;
+            }
+            closedir(d);
+        }
+        std::sort(paths.begin(), paths.end());
+        auto input = CFillInput{[paths] { return int(paths.size()); },
+                                [paths](int i) { return std::string_view(paths[i].constData(), size_t(paths[i].size())); }};
+        CFillResult result;
+        [[maybe_unused]] const bool done = RunResultsFill(input, result, stop, {}, 1, progress);
+        return result;
+    }
+    static QString Groups(const std::vector<CResultRow>& rows)
+    {
+        QStringList out;
+        for (const CResultRow& r : rows)
+            out << QStringLiteral("%1:%2").arg(r.group).arg(EscapePath(r.Name()));
+        return out.join(QLatin1Char(' '));
+    }
+
+private slots:
+    void initTestCase() { m_dir = QFile::encodeName(TestSupport::TempRoot()) + "/c"; }
+    void init()
+    {
+        QDir(QFile::decodeName(m_dir)).removeRecursively();
+        TestSupport::MakeDir(m_dir);
+    }
+
+    // Only byte-identical files share a group, whatever part of them differs.
+    void groupsAreExact()
+    {
+        const qint64 big = 10 << 20;
+        Make(m_dir + "/big1", big);
+        Make(m_dir + "/big2", big);
+        Make(m_dir + "/big3", big, false, big / 2 + 12345);  // the middle
+        Make(m_dir + "/big4", big, false, 0);                // the first byte
+        Make(m_dir + "/big5", big, false, big - 1);          // the last byte
+        Make(m_dir + "/big6", big, false, big - 1);
+        Make(m_dir + "/odd\xff", 3000);
+        Make(m_dir + "/plain", 3000);
+        Make(m_dir + "/other", 3000, false, 2999);
+        Make(m_dir + "/empty1", 0);
+        Make(m_dir + "/empty2", 0);
+        Make(m_dir + "/copy", 50);
+        QCOMPARE(::link((m_dir + "/copy").constData(), (m_dir + "/link").constData()), 0);
+        Make(m_dir + "/third", 50);
+        Make(m_dir + "/alone", 77);
+        std::atomic<bool> stop{false};
+        ContentCheck::CProgress progress;
+        const CFillResult result = Fill(&progress, stop);
+        QCOMPARE(Groups(result.rows), QStringLiteral("0:big1 0:big2 1:big5 1:big6 2:odd\\xFF 2:plain 3:copy 3:link 3:third "
+                                                     "4:empty1 4:empty2"));
+        QCOMPARE(progress.done.load(), progress.total.load());
+        // Each inode counted once: the link frees nothing.
+        QCOMPARE(SelectionRules::Figures(result.rows).reclaimable, quint64(big * 2 + 3000 + 50));
+    }
+
+    // Sparse files compare their data ranges; a difference deep in a hole is still found.
+    void sparseFilesCompareTheirData()
+    {
+        const qint64 size = qint64(6) << 30;
+        Make(m_dir + "/s1", size, true, qint64(3) << 30, 'x');
+        Make(m_dir + "/s2", size, true, qint64(3) << 30, 'x');
+        Make(m_dir + "/s3", size, true, (qint64(3) << 30) + 1, 'x');
+        std::atomic<bool> stop{false};
+        ContentCheck::CProgress progress;
+        QCOMPARE(Groups(Fill(&progress, stop).rows), QStringLiteral("0:s1 0:s2"));
+    }
+
+    // Stop in the middle of a file leaves the rows as they were; a file that
+    // changed since it was listed leaves its group with the reason.
+    void stopAndChange()
+    {
+        Make(m_dir + "/a", 8 << 20);
+        Make(m_dir + "/b", 8 << 20);
+        Make(m_dir + "/c", 100);
+        Make(m_dir + "/d", 100);
+        std::atomic<bool> stop{false};
+        ContentCheck::CProgress progress;
+        int chunks = 0;
+        progress.afterChunk = [&] {
+            if (++chunks == 3)
+                stop = true;
+        };
+        QCOMPARE(Fill(&progress, stop).rows.size(), size_t(4));  // the size groups, unsplit
+        QCOMPARE(chunks, 3);
+        QVERIFY(progress.done < progress.total);
+
+        stop = false;
+        CFillResult sized = Fill(nullptr, stop);
+        QCOMPARE(sized.rows.size(), size_t(4));
+        Make(m_dir + "/d", 100, false, 10);  // same size, other bytes: still compared exactly
+        QCOMPARE(::truncate((m_dir + "/b").constData(), 5), 0);
+        QVERIFY(ContentCheck::Run(sized.rows, stop));
+        QCOMPARE(Groups(sized.rows), QStringLiteral("0:b"));  // a alone is no duplicate; b is named with why
+        QVERIFY(!sized.rows[0].opened);
+        QCOMPARE(sized.rows[0].failure, uint8_t(ContentCheck::kChanged));
+    }
+};
+
+SORVANE_TEST_MAIN(TestContents)
+#include "tst_contents.moc"
