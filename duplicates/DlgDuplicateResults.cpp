@@ -2,6 +2,7 @@
 
 #include "AppTexts.h"
 #include "ColorListCtrl.h"
+#include "ContentCheck.h"
 #include "CommandIds.h"
 #include "OptionsStore.h"
 #include "ReportList.h"
@@ -15,6 +16,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLocale>
+#include <QProgressBar>
 #include <QToolButton>
 #include <QHeaderView>
 #include <QMenu>
@@ -52,6 +54,22 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_list);
 
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("contentProgress"));
+    m_progressBar->setRange(0, 1000);
+    m_progressBar->setFormat(QStringLiteral("Comparing contents: %p%"));
+    m_progressBar->hide();
+    layout->addWidget(m_progressBar);
+    m_progressTimer.setInterval(100);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        if (!m_progress)
+            return;
+        const uint64_t total = m_progress->total, done = std::min<uint64_t>(m_progress->done, total);
+        m_progressBar->setValue(total ? int(done * 1000 / total) : 0);
+        m_progressBar->setToolTip(QStringLiteral("%1 of %2 compared")
+                                      .arg(QLocale().formattedDataSize(qint64(done), 1, QLocale::DataSizeIecFormat),
+                                           QLocale().formattedDataSize(qint64(total), 1, QLocale::DataSizeIecFormat)));
+    });
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("resultsSummary"));
     m_summary->setTextFormat(Qt::PlainText);
@@ -155,13 +173,20 @@ void CDlgDuplicateResults::StartFill()
     m_fillDone = false;
     m_model->Clear();
     m_list->setEnabled(false);
-    m_worker.Start([this, generation](const std::atomic<bool>& stop) {
+    // Read at every fill, so a refill after the trash follows the option as it is now.
+    m_contents = COptionsStore().IsOn(Opt::CompareContents);
+    m_progress = m_contents ? std::make_shared<ContentCheck::CProgress>() : nullptr;
+    m_progressBar->setVisible(m_contents);
+    m_progressBar->setValue(0);
+    if (m_contents)
+        m_progressTimer.start();
+    m_worker.Start([this, generation, progress = m_progress](const std::atomic<bool>& stop) {
         CFillResult result;
         const bool completed = RunResultsFill(m_input, result, stop, [this, generation, &result](const std::vector<CResultRow>& batch) {
             std::shared_ptr<const void> arenas = result.arenas;
             QMetaObject::invokeMethod(this, [this, generation, batch, arenas] { OnFillBatch(generation, batch, arenas); },
                                       Qt::QueuedConnection);
-        });
+        }, 0, progress.get());
         QMetaObject::invokeMethod(this, [this, generation, completed, r = std::move(result)]() mutable {
             OnFillFinished(generation, completed, std::move(r));
         }, Qt::QueuedConnection);
@@ -188,6 +213,8 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, C
         return;
     m_worker.Join();
     m_fillDone = true;
+    m_progressTimer.stop();
+    m_progressBar->hide();
     if (!completed)
         return;  // stopped: the list stays disabled with what it had
     m_model->Replace(std::move(result.rows), std::move(result.arenas));
@@ -257,7 +284,8 @@ void CDlgDuplicateResults::OnSendToRecycleBin()
                       .arg(whole.size())
                       .arg(named.mid(0, 12).join(QLatin1Char('\n')) + (named.size() > 12 ? QStringLiteral("\n…") : QString()));
     }
-    caution += QStringLiteral("Files of equal size may differ: their contents were not compared.");
+    if (!m_contents)
+        caution += QStringLiteral("Files of equal size may differ: their contents were not compared.");
     const std::vector<QByteArray> moved = Shell().SendToRecycleBin(this, checked, m_model->CheckedIdentities(), caution);
     // What moved drops out with a new fill; after a refusal or a total failure nothing changes.
     if (!moved.empty())
@@ -315,8 +343,10 @@ void CDlgDuplicateResults::OnRestoreLastTrashed()
 QString CDlgDuplicateResults::SummaryText() const
 {
     const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows());
-    QString text = QStringLiteral("%1 group(s), %2 file(s): trashing all but one copy of each would free up to %3 if the "
-                                  "files are identical.")
+    QString text = (m_contents ? QStringLiteral("%1 group(s) of identical files, %2 file(s): trashing all but one copy "
+                                                "of each would free %3.")
+                               : QStringLiteral("%1 group(s), %2 file(s): trashing all but one copy of each would free up "
+                                                "to %3 if the files are identical."))
                        .arg(f.groups)
                        .arg(f.files)
                        .arg(QLocale().formattedDataSize(qint64(f.reclaimable), 1, QLocale::DataSizeIecFormat));

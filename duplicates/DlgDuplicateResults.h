@@ -6,11 +6,19 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QTimer>
+
+#include <memory>
+
+namespace ContentCheck {
+struct CProgress;
+}
 
 
 class CColorListCtrl;
 class CResultsModel;
 class QLabel;
+class QProgressBar;
 class QMenu;
 class QMessageBox;
 
@@ -63,6 +71,10 @@ private:
     CResultsModel* m_model;
     QMenu* m_menu;
     QLabel* m_summary = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QTimer m_progressTimer;
+    bool m_contents = false;  // this fill compares contents
+    std::shared_ptr<ContentCheck::CProgress> m_progress;
     int m_rowUnderMenu = -1;
     QPointer<QMessageBox> m_caution;
     CWorkerThread m_worker;

@@ -1,5 +1,7 @@
 #include "ResultsModel.h"
 
+#include "ContentCheck.h"
+
 #include <unordered_map>
 
 int CResultsModel::rowCount(const QModelIndex& parent) const
@@ -24,6 +26,8 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const
     const int sameAs = SameFileAs(index.row());
     if (role == Qt::ToolTipRole && sameAs >= 0)
         return QStringLiteral("Same file as row %1 (a hard link: trashing one copy frees nothing)").arg(m_rows[size_t(sameAs)].sr);
+    if (role == Qt::ToolTipRole && r.failure)
+        return QString::fromUtf8(ContentCheck::FailureText(r.failure));
     if (role == Qt::ToolTipRole && (index.column() == 1 || index.column() == 2))
         return EscapePath(r.Path());
     if (role != Qt::DisplayRole)

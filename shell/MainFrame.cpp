@@ -56,6 +56,7 @@ const CToggle kFrameToggles[] = {
     {Cmd::IgnoreReadOnlyFiles, "Read Only Files", &Opt::IgnoreReadOnlyFiles},
     {Cmd::SearchSubFolders, "Search SubFolder(s)", &Opt::SearchSubFolders},
     {Cmd::DisplayFileList, "Display File List", &Opt::DisplayFileList},
+    {Cmd::CompareContents, "Compare Contents", &Opt::CompareContents},
 };
 
 
@@ -244,6 +245,7 @@ void CMainFrame::BuildRibbon()
     m_ribbon->AddButton(m_actions[Cmd::ExportFileList], st->standardIcon(QStyle::SP_DialogSaveButton));
     m_ribbon->AddPanel(QStringLiteral("Duplicate File Search"));
     m_ribbon->AddButton(m_actions[Cmd::DuplicatesBySize], st->standardIcon(QStyle::SP_FileDialogContentsView));
+    checks({Cmd::CompareContents});
     m_ribbon->AddPanel(QStringLiteral("View"));
     checks({Cmd::ViewStatusBar, Cmd::ToggleInfoBar, Cmd::ViewFilesCount});
 

@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QTableView>
 
+#include <QProgressBar>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -211,6 +213,33 @@ private slots:
         dialog.OnSendToRecycleBin();
         QVERIFY(m_fake.lastCaution.startsWith(QStringLiteral("All copies of 2 group(s) are checked: nothing of them would remain.\ngroup 1: ")));
         QVERIFY(m_fake.lastCaution.contains(QStringLiteral("group 2: ") + QFile::decodeName(m_dir) + QStringLiteral("/b/z")));
+        dialog.reject();
+    }
+
+    // With the content check on, only identical files are grouped and the figures say so.
+    void contentModeGroupsIdenticalFiles()
+    {
+        COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 1);
+        Tree({{"a", 0}, {"b", 0}, {"c", 0}});
+        for (const char* name : {"a", "b"}) {
+            QFile f(QFile::decodeName(m_dir + "/" + name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("same bytes");
+        }
+        QFile c(QFile::decodeName(m_dir + "/c"));
+        QVERIFY(c.open(QIODevice::WriteOnly));
+        c.write("other byte");
+        c.close();
+        CBoxAnswerer ok(QMessageBox::Ok);
+        ok.remaining = 1;
+        CDlgDuplicateResults dialog(Input({m_dir + "/a", m_dir + "/b", m_dir + "/c"}), nullptr);
+        dialog.show();
+        WaitForFill(dialog);
+        COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 0);
+        QCOMPARE(dialog.Model()->rowCount(), 2);
+        QVERIFY(!dialog.findChild<QProgressBar*>(QStringLiteral("contentProgress"))->isVisible());
+        QVERIFY(dialog.SummaryText().startsWith(QStringLiteral("1 group(s) of identical files, 2 file(s): trashing all "
+                                                               "but one copy of each would free 10 bytes.")));
         dialog.reject();
     }
 
