@@ -8,17 +8,44 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
+#include <QPointer>
 
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
 #include <pwd.h>
+#include <ftw.h>
 #include <sys/stat.h>
+
+namespace {
+thread_local const std::atomic<bool>* t_stop = nullptr;
+thread_local CPropertiesDlg::CFolderTotal* t_total = nullptr;
+
+int CountEntry(const char*, const struct stat* st, int type, FTW*)
+{
+    if (type == FTW_F && S_ISREG(st->st_mode)) {
+        t_total->bytes += uint64_t(st->st_size);
+        ++t_total->files;
+    } else if (type == FTW_DNR) {
+        t_total->unreadable = true;
+    }
+    return *t_stop ? FTW_STOP : FTW_CONTINUE;
+}
+}  // namespace
+
+CPropertiesDlg::CFolderTotal CPropertiesDlg::CountFolder(const QByteArray& path, const std::atomic<bool>& stop)
+{
+    CFolderTotal total;
+    t_stop = &stop;
+    t_total = &total;
+    nftw(path.constData(), CountEntry, 32, FTW_PHYS | FTW_MOUNT | FTW_ACTIONRETVAL);
+    return total;
+}
 
 CPropertiesDlg::CPropertiesDlg(QWidget* parent, const QByteArray& path)
     : QDialog(parent)
 {
-    const QString shown = DecodePath(std::string_view(path.constData(), size_t(path.size())));
+    const QString shown = EscapePath(std::string_view(path.constData(), size_t(path.size())));
     const int slash = shown.lastIndexOf(QLatin1Char('/'));
     setWindowTitle(QStringLiteral("%1 Properties").arg(shown.mid(slash + 1)));
     auto* form = new QFormLayout(this);
@@ -39,7 +66,26 @@ CPropertiesDlg::CPropertiesDlg(QWidget* parent, const QByteArray& path)
             : S_ISREG(st.st_mode) ? QMimeDatabase().mimeTypeForFile(shown, QMimeDatabase::MatchExtension).comment()
                                   : QStringLiteral("Special file");
         add(QStringLiteral("Kind:"), kind);
-        add(QStringLiteral("Size:"), QStringLiteral("%1 bytes").arg(QLocale().toString(qlonglong(st.st_size))));
+        if (S_ISDIR(st.st_mode)) {
+            // The folder entry's own size says nothing of what it holds: add up its contents instead.
+            auto* size = new QLabel(QStringLiteral("Counting…"), this);
+            size->setTextFormat(Qt::PlainText);
+            size->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            form->addRow(QStringLiteral("Size of contents:"), size);
+            m_counter.Start([this, path, size = QPointer<QLabel>(size)](const std::atomic<bool>& stop) {
+                const CFolderTotal total = CountFolder(path, stop);
+                if (stop)
+                    return;
+                QMetaObject::invokeMethod(this, [size, total] {
+                    if (size)
+                        size->setText(QStringLiteral("%1 bytes in %2 file(s)%3")
+                                          .arg(QLocale().toString(qulonglong(total.bytes)), QLocale().toString(total.files),
+                                               total.unreadable ? QStringLiteral(" (some folders could not be read)") : QString()));
+                });
+            });
+        } else {
+            add(QStringLiteral("Size:"), QStringLiteral("%1 bytes").arg(QLocale().toString(qlonglong(st.st_size))));
+        }
         add(QStringLiteral("Modified:"),
             QLocale().toString(QDateTime::fromSecsSinceEpoch(st.st_mtime), QLocale::LongFormat));
         const passwd* pw = getpwuid(st.st_uid);

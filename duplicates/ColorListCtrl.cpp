@@ -30,8 +30,10 @@ CColorListCtrl::CColorListCtrl(QWidget* parent)
 
 QColor CColorListCtrl::GroupColor(int group, const QPalette& palette)
 {
+    // Red and black, unless the look's base is dark: then a light red and the
+    // view's own text colour, so both stay readable (4.5:1 or better).
+    const bool dark = palette.color(QPalette::Base).lightness() < 128;
     if (group & 1)
-        return QColor(236, 0, 0);
-    // Black, unless the look's base is dark: then the view's own text colour stays readable.
-    return palette.color(QPalette::Base).lightness() < 128 ? palette.color(QPalette::Text) : QColor(0, 0, 0);
+        return dark ? QColor(255, 110, 110) : QColor(236, 0, 0);
+    return dark ? palette.color(QPalette::Text) : QColor(0, 0, 0);
 }

@@ -50,6 +50,10 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     m_list->setObjectName(QStringLiteral("resultsList"));
     m_list->setModel(m_model);
     RestoreColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName, Opt::kResultsWidths);
+    // Room for a check box, a six-digit number and the same-file mark.
+    const int srWidth = m_list->fontMetrics().horizontalAdvance(QStringLiteral("000000 ") + QChar(CResultsModel::kSameFileMark)) + 34;
+    if (m_list->horizontalHeader()->sectionSize(0) < srWidth && m_list->horizontalHeader()->sectionSize(0) > 0)
+        m_list->horizontalHeader()->resizeSection(0, srWidth);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_list);
@@ -258,7 +262,7 @@ void CDlgDuplicateResults::OnDisplayInExplorer()
         QStringList tried;
         const QByteArray path(m_model->Row(index.row()).path);
         if (!Shell().SelectInExplorer(path, &tried)) {
-            ReportNotOpened(this, DecodePath(path.toStdString()), tried);
+            ReportNotOpened(this, EscapePath(path.toStdString()), tried);
             break;
         }
     }

@@ -52,7 +52,7 @@ QByteArray WriteExportFile(int count, const std::function<std::string_view(int)>
     for (int i = 0; i < count && !writeError; ++i) {
         if (i > 0)
             buffer.append("\r\0\n\0", 4);
-        append(DecodePath(pathAt(i)));
+        append(EscapePath(pathAt(i), true));
         if (buffer.size() >= 64 * 1024)
             flush();
     }

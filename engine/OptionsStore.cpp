@@ -224,3 +224,21 @@ void COptionsStore::ReportWriteFailure(const QString& name)
     if (handler)
         handler(name);
 }
+
+QByteArray COptionsStore::ReadBytes(const QString& name) const
+{
+    CSection s(m_strSection);
+    const QVariant value = s->value(name);
+    return value.userType() == QMetaType::QByteArray ? value.toByteArray() : QByteArray();
+}
+
+bool COptionsStore::WriteBytes(const QString& name, const QByteArray& value)
+{
+    CSection s(m_strSection);
+    s->setValue(name, value);
+    s->sync();
+    if (s->status() == QSettings::NoError)
+        return true;
+    ReportWriteFailure(name);
+    return false;
+}

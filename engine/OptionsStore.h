@@ -37,6 +37,12 @@ inline constexpr int kResultsWidths[] = {60, 150, 250, 100, 100};
 inline constexpr char ApplicationLook[] = "ApplicationLook";  // a look's command id
 inline constexpr char RecentFileList[] = "Recent File List";  // documents, newest first
 
+// The window as it was left: size, place, maximised state and the folder pane's
+// width (Qt's own encoding), and the top list's share of the view in thousandths.
+inline constexpr char WindowGeometry[] = "WindowGeometry";
+inline constexpr char WindowState[] = "WindowState";
+inline constexpr COptionDef ListSplit{"ListSplit", 500};
+
 inline constexpr char LastFolderSelected[] = "LastFolderSelected";
 inline constexpr char InfoBarText[] = "InfoBarText";
 inline constexpr char InfoBarTextDefault[] = "Information Bar";
@@ -69,6 +75,8 @@ public:
     bool WriteInt(const QString& name, int value);
     void ReadString(const QString& name, const QString& defaultValue, QString& out) const;
     bool WriteString(const QString& name, const QString& value);
+    QByteArray ReadBytes(const QString& name) const;
+    bool WriteBytes(const QString& name, const QByteArray& value);
 
     unsigned int Read(const COptionDef& def) const { return ReadInt(QLatin1String(def.name), def.defaultValue); }
     bool IsOn(const COptionDef& def) const { return Read(def) != 0; }

@@ -104,3 +104,30 @@ QString EscapePath(std::string_view bytes, bool escapeBackslash)
     }
     return out;
 }
+
+QByteArray UnescapePath(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size());
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
+        if (c != '\\' || i + 1 >= utf8.size()) {
+            out += c;
+            continue;
+        }
+        const char e = utf8[++i];
+        if (e == 'n')
+            out += '\n';
+        else if (e == 't')
+            out += '\t';
+        else if (e == 'r')
+            out += '\r';
+        else if (e == 'x' && i + 2 < utf8.size()) {
+            out += char(QByteArray::fromHex(utf8.mid(i + 1, 2)).at(0));
+            i += 2;
+        } else
+            out += e;
+    }
+    return out;
+}

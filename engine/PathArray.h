@@ -58,3 +58,5 @@ QString DecodePath(std::string_view bytes);
 // sequence as \xNN. With escapeBackslash a backslash is written \\, so the
 // text can be turned back into the bytes; names shown to users leave it alone.
 QString EscapePath(std::string_view bytes, bool escapeBackslash = false);
+// The bytes EscapePath(…, true) wrote: \\, \n, \t, \r and \xNN turned back.
+QByteArray UnescapePath(const QString& text);

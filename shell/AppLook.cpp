@@ -5,7 +5,10 @@
 #include "OptionsStore.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPalette>
+#include <QProxyStyle>
+#include <QStyleOption>
 #include <QSettings>
 #include <QStyle>
 #include <QStyleFactory>
@@ -61,13 +64,34 @@ const CScheme kSchemes[] = {
     {"Fusion", 0xece9d8, 0xf3f1e6, 0xffffff, 0xf7f6ef, 0x000000, 0x316ac5, 0xffffff, 0xffffe1},   // Windows XP
     {"Fusion", 0xc4daf9, 0xd6e6fb, 0xffffff, 0xeef4fd, 0x000000, 0xfbd58a, 0x000000, 0xfff7d6},   // Office 2003
     {"Fusion", 0xeeede5, 0xf5f4ee, 0xffffff, 0xf8f8f3, 0x000000, 0xc1d2ee, 0x000000, 0xffffe1},   // Visual Studio 2005
-    {"Fusion", 0xd5e4f2, 0xc2d9f0, 0xffffff, 0xeef5fc, 0x000000, 0x3399ff, 0xffffff, 0xfff8d8},   // Office 2007 blue
+    {"Fusion", 0xd5e4f2, 0xc2d9f0, 0xffffff, 0xeef5fc, 0x000000, 0x1f6fc5, 0xffffff, 0xfff8d8},   // Office 2007 blue
     {"Fusion", 0x353535, 0x454545, 0x262626, 0x2e2e2e, 0xe8e8e8, 0xff9c00, 0x000000, 0x4a4636},   // Office 2007 black
-    {"Fusion", 0xdfe3ea, 0xd0d4dc, 0xffffff, 0xf2f4f7, 0x000000, 0x6e7b8c, 0xffffff, 0xfff8d8},   // Office 2007 silver
-    {"Fusion", 0xd7ebec, 0xc0e0e3, 0xffffff, 0xeef8f8, 0x000000, 0x1a8c94, 0xffffff, 0xfff8d8},   // Office 2007 aqua
+    {"Fusion", 0xdfe3ea, 0xd0d4dc, 0xffffff, 0xf2f4f7, 0x000000, 0x5d6a7b, 0xffffff, 0xfff8d8},   // Office 2007 silver
+    {"Fusion", 0xd7ebec, 0xc0e0e3, 0xffffff, 0xeef8f8, 0x000000, 0x147880, 0xffffff, 0xfff8d8},   // Office 2007 aqua
 };
 
 unsigned g_scheme = Cmd::LookOffice2007Blue;
+
+// Check boxes with an outline in the text colour: on dark looks the style's
+// own outline is nearly the colour of the base.
+class CClearCheckStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        if (element != PE_IndicatorCheckBox && element != PE_IndicatorItemViewItemCheck)
+            return;
+        painter->save();
+        QColor outline = option->palette.color(QPalette::Text);
+        outline.setAlpha(170);
+        painter->setPen(outline);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
+        painter->restore();
+    }
+};
 
 }  // namespace
 
@@ -80,7 +104,7 @@ void ApplyStyle(unsigned id)
         g_scheme = id;
     const CScheme& s = kSchemes[(known ? id : g_scheme) - Cmd::LookFirst];
     if (QStyle* style = QStyleFactory::create(QLatin1String(s.style)))
-        QApplication::setStyle(style);
+        QApplication::setStyle(new CClearCheckStyle(style));
     QPalette p;
     p.setColor(QPalette::Window, QColor(s.window));
     p.setColor(QPalette::WindowText, QColor(s.text));

@@ -2,6 +2,9 @@
 
 #include "AppTexts.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QIcon>
@@ -46,6 +49,9 @@ CDlgSplash::CDlgSplash(QWidget* parent)
     // It takes no input: start-up goes on underneath and nothing can be clicked away.
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // Centred on the screen (where the platform lets a program place its windows).
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(kWidth / 2, kHeight / 2));
 
     m_picture = Marble(kWidth, kHeight);
     QPainter p(&m_picture);

@@ -59,3 +59,17 @@ void CFolderTree::Refresh()
         setCurrentIndex(m_model->index(selected));
     }
 }
+
+void CFolderTree::focusInEvent(QFocusEvent* event)
+{
+    // Coming into focus with nothing current, the view makes its first row
+    // current; only a user's choice may select a folder, so undo that quietly.
+    const bool hadCurrent = currentIndex().isValid();
+    {
+        const QSignalBlocker block(selectionModel());
+        QTreeView::focusInEvent(event);
+        if (!hadCurrent)
+            selectionModel()->clearCurrentIndex();
+    }
+    viewport()->update();
+}

@@ -22,6 +22,9 @@ public:
 signals:
     void FolderSelected();
 
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+
 private:
     QFileSystemModel* m_model;
 };

@@ -112,7 +112,17 @@ CMainFrame::CMainFrame(CSorvaneDoc* doc, QWidget* parent)
     connect(&m_updateTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
     m_updateTimer.start();
     UpdateCommandUI();
+    // Small enough for a narrow screen, large enough that every panel keeps a label.
+    setMinimumSize(720, 420);
     resize(1280, 800);
+    restoreGeometry(m_options.ReadBytes(QLatin1String(Opt::WindowGeometry)));
+    restoreState(m_options.ReadBytes(QLatin1String(Opt::WindowState)));
+}
+
+void CMainFrame::SaveWindowState()
+{
+    m_options.WriteBytes(QLatin1String(Opt::WindowGeometry), saveGeometry());
+    m_options.WriteBytes(QLatin1String(Opt::WindowState), saveState());
 }
 
 CMainFrame::~CMainFrame()
@@ -401,5 +411,6 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     m_updateTimer.stop();
     m_view->StopAndJoin();
     m_view->SaveColumnWidths();
+    SaveWindowState();
     QMainWindow::closeEvent(event);
 }

@@ -37,6 +37,8 @@ public:
     unsigned CurrentLook() const { return m_look; }
 
     void ShowSelectedFolder(const QString& path);
+    // Size, place, maximised state and the folder pane's width, for the next start.
+    void SaveWindowState();
     void ShowStoredInfoText();
     // Sets every command's enabled state and check mark from the stored values.
     void UpdateCommandUI();

@@ -11,7 +11,7 @@ int main(int argc, char** argv)
     setlocale(LC_ALL, "");
     QApplication::setOrganizationName(QString::fromUtf8(Res::kOrganisation));
     QApplication::setApplicationName(Res::AppTitle());
-    QApplication::setApplicationDisplayName(Res::AppTitle());
+    // No display name: Qt would append it to every window's caption.
 
     CSorvaneApp sorvane;
     sorvane.CloseOnTerminationSignals();

@@ -18,6 +18,7 @@
 #include <QToolButton>
 
 #include <QFile>
+#include <QSplitter>
 
 #include <csignal>
 
@@ -268,9 +269,15 @@ private slots:
         QCOMPARE(View()->FileList()->geometry(), QRect(0, 0, 800, 601));
         QVERIFY(!View()->FolderList()->isVisible());
         Frame()->Command(Cmd::ViewFilesCount)->trigger();
-        QCOMPARE(View()->FileList()->geometry(), QRect(0, 0, 800, 300));
-        QCOMPARE(View()->FolderList()->geometry(), QRect(0, 300, 800, 300));
         QVERIFY(View()->FolderList()->isVisible());
+        QVERIFY(qAbs(View()->FileList()->height() - View()->FolderList()->height()) < 10);  // halves by default
+        auto* split = View()->findChild<QSplitter*>();
+        split->setSizes({150, 450});  // the user drags the split
+
+        // Size, place and split come back at the next start.
+        Frame()->resize(900, 650);
+        Frame()->move(40, 30);
+        Frame()->close();
 
         View()->FileList()->horizontalHeader()->resizeSection(1, 222);
         View()->FolderList()->horizontalHeader()->resizeSection(0, 0);
@@ -279,6 +286,11 @@ private slots:
         QCOMPARE(View()->FileList()->horizontalHeader()->sectionSize(1), 222);
         QCOMPARE(View()->FileList()->horizontalHeader()->sectionSize(2), 250);
         QCOMPARE(View()->FolderList()->horizontalHeader()->sectionSize(0), 0);
+        QCOMPARE(Frame()->size(), QSize(900, 650));
+        QCOMPARE(Frame()->pos(), QPoint(40, 30));
+        const QList<int> sizes = View()->findChild<QSplitter*>()->sizes();
+        QVERIFY2(qAbs(sizes[0] * 4 - sizes[1] * 4 / 3) < 40, qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
+        Frame()->Command(Cmd::ViewFilesCount)->trigger();
     }
 
     void restoredFolderAndAutoStart()

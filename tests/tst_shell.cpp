@@ -1,20 +1,24 @@
 #include "WidgetTestSupport.h"
 
 #include "AppLook.h"
+#include "ColorListCtrl.h"
 #include "CommandIds.h"
 #include "DlgSplash.h"
 #include "FolderTree.h"
 #include "MainFrame.h"
 #include "RecordingShell.h"
+#include "PathArray.h"
 #include "RibbonBar.h"
 #include "SorvaneApp.h"
 #include "SorvaneView.h"
 
 #include <QDir>
+#include <QScreen>
 #include <QLabel>
 #include <QStatusBar>
 #include <QToolButton>
 
+#include <cmath>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -83,6 +87,20 @@ private slots:
         QVERIFY(QFile::remove(folder));
     }
 
+    // Tabbing into the folder tree chooses nothing: only the user's choice is stored.
+    void focusAloneSelectsNoFolder()
+    {
+        Launch();
+        Frame()->show();
+        Frame()->FolderTree()->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+        QTest::qWait(50);
+        QCOMPARE(Frame()->SelectedFolder(), QString());
+        QString stored = QStringLiteral("x");
+        m_store.GetLastFolderSelected(stored);
+        QCOMPARE(stored, QString());
+    }
+
     void launchersUseTheSelectedFolderElseDocuments()
     {
         const QString documents = TestSupport::TempRoot() + QStringLiteral("/Documents");
@@ -122,7 +140,20 @@ private slots:
 
         view->m_arrFiles.Add("/rootfile");
         view->m_arrFiles.Add("/data/a b\xff.txt");
-        QCOMPARE(ExportedBytes(), Utf16(QStringLiteral("/rootfile\r\n/data/a b\uFFFD.txt")));
+        QCOMPARE(ExportedBytes(), Utf16(QStringLiteral("/rootfile\r\n/data/a b\\xFF.txt")));
+
+        // Every name reads back as its exact bytes, one line per path.
+        const QByteArrayList odd = {"/new\nline", "/tab\there", "/back\\slash\\xFF", "/\xc3\xa9t\xc3\xa9 \xc2\x85 \x7f",
+                                    "/cut\xe2\x82"};
+        for (const QByteArray& p : odd)
+            view->m_arrFiles.Add(std::string_view(p.constData(), size_t(p.size())));
+        const QByteArray bytes = ExportedBytes();
+        const QStringList lines = QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2)
+                                      .split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 2 + odd.size());
+        for (int i = 0; i < odd.size(); ++i)
+            QCOMPARE(UnescapePath(lines[2 + i]), odd[i]);
+        QCOMPARE(lines[2], QStringLiteral("/new\\nline"));
         QVERIFY(m_fake.calls.last() != first);  // a new file each time
         QVERIFY(QFile::exists(QFile::decodeName(first.mid(5))));
 
@@ -170,6 +201,29 @@ private slots:
         }
         QCOMPARE(windows.size(), 9);
 
+        // Every look keeps text readable: 4.5:1 or better against its background, group colours included.
+        auto luminance = [](const QColor& c) {
+            auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
+        auto contrast = [&](const QColor& a, const QColor& b) {
+            const double la = luminance(a), lb = luminance(b);
+            return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+        };
+        for (int id = 210; id <= 218; ++id) {
+            Frame()->Command(id)->trigger();
+            const QPalette p = QApplication::palette();
+            const QList<QPair<QPalette::ColorRole, QPalette::ColorRole>> pairs = {
+                {QPalette::Text, QPalette::Base}, {QPalette::WindowText, QPalette::Window},
+                {QPalette::ButtonText, QPalette::Button}, {QPalette::HighlightedText, QPalette::Highlight},
+                {QPalette::ToolTipText, QPalette::ToolTipBase}, {QPalette::Text, QPalette::AlternateBase}};
+            for (const auto& [fg, bg] : pairs)
+                QVERIFY2(contrast(p.color(fg), p.color(bg)) >= 4.5, qPrintable(QStringLiteral("look %1 roles %2/%3").arg(id).arg(fg).arg(bg)));
+            for (int group : {0, 1})
+                QVERIFY2(contrast(CColorListCtrl::GroupColor(group, p), p.color(QPalette::Base)) >= 4.5,
+                         qPrintable(QStringLiteral("look %1 group colour %2").arg(id).arg(group)));
+        }
+
         // An unknown stored look stays as it is, in the default style, with no mark.
         m_app.reset();
         AppLook::Store(100);
@@ -184,6 +238,7 @@ private slots:
     void splashAndAbout()
     {
         CDlgSplash splash;
+        QCOMPARE(splash.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
         QCOMPARE(splash.windowTitle(), QStringLiteral("Sorvane by Trellane Loading..."));
         Launch();
         QVERIFY(!m_app->Splash());  // taken down by the view's first set-up

@@ -19,7 +19,7 @@ int CFileListModel::columnCount(const QModelIndex& parent) const
 QString CFileListModel::FileName(int row) const
 {
     const int entry = EntryOf(row);
-    return DecodePath(m_paths.At(entry).substr(m_nameStarts[size_t(entry)]));
+    return EscapePath(m_paths.At(entry).substr(m_nameStarts[size_t(entry)]));
 }
 
 std::string_view CFileListModel::NativeFolder(int row) const
@@ -32,7 +32,7 @@ std::string_view CFileListModel::NativeFolder(int row) const
 
 QString CFileListModel::Folder(int row) const
 {
-    return DecodePath(NativeFolder(row));
+    return EscapePath(NativeFolder(row));
 }
 
 void CFileListModel::RemoveFileRow(int row)
@@ -143,7 +143,7 @@ QVariant CFolderListModel::data(const QModelIndex& index, int role) const
     const CRow& r = m_rows[size_t(index.row())];
     switch (index.column()) {
     case 0: return QString::number(r.sr);
-    case 1: return DecodePath(r.folder);
+    case 1: return EscapePath(r.folder);
     default: return QString::number(r.count);
     }
 }

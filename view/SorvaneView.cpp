@@ -11,11 +11,14 @@
 #include "WaitCursor.h"
 
 #include <QFile>
+
+#include <algorithm>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMutex>
 #include <QResizeEvent>
+#include <QSplitter>
 #include <QTableView>
 
 namespace {
@@ -57,9 +60,11 @@ CSorvaneView::CSorvaneView(FolderSource selectedFolder, QWidget* parent)
     m_bListing = 0;
     m_fileModel = new CFileListModel(this);
     m_folderModel = new CFolderListModel(this);
-    m_listFiles = MakeList(m_fileModel, this);
+    m_split = new QSplitter(Qt::Vertical, this);
+    m_split->setChildrenCollapsible(false);
+    m_listFiles = MakeList(m_fileModel, m_split);
     m_listFiles->setObjectName(QStringLiteral("fileList"));
-    m_listFolders = MakeList(m_folderModel, this);
+    m_listFolders = MakeList(m_folderModel, m_split);
     m_listFolders->setObjectName(QStringLiteral("folderList"));
     BuildMenus();
     m_drainTimer.setInterval(kDrainIntervalMs);
@@ -74,7 +79,6 @@ CSorvaneView::~CSorvaneView()
 
 void CSorvaneView::OnInitialUpdate()
 {
-    LayoutLists();
     if (!m_columnsReady) {
         // Set up once: the status rendering retitles columns by index.
         m_columnsReady = true;
@@ -84,6 +88,7 @@ void CSorvaneView::OnInitialUpdate()
                             Opt::kFolderListWidths);
     }
     ApplyFolderListVisibility();
+    LayoutLists();
     emit InitialUpdated();
     if (m_options.IsOn(Opt::AutoListLastFolderAtStartup))
         QMetaObject::invokeMethod(this, &CSorvaneView::OnStartListing, Qt::QueuedConnection);
@@ -91,13 +96,11 @@ void CSorvaneView::OnInitialUpdate()
 
 void CSorvaneView::LayoutLists()
 {
-    const int w = width();
-    const int h = height();
+    // The stored share of the top list, applied when the folder list shows.
     if (m_options.IsOn(Opt::ViewFilesCount)) {
-        m_listFiles->setGeometry(0, 0, w, h / 2);
-        m_listFolders->setGeometry(0, h / 2, w, h / 2);
-    } else {
-        m_listFiles->setGeometry(0, 0, w, h);
+        const int share = std::clamp(int(m_options.Read(Opt::ListSplit)), 0, 1000);
+        const int h = std::max(height(), 2);
+        m_split->setSizes({h * share / 1000, h - h * share / 1000});
     }
 }
 
@@ -114,14 +117,22 @@ void CSorvaneView::ApplyFolderListVisibility()
 void CSorvaneView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    LayoutLists();
+    m_split->setGeometry(rect());
 }
 
 void CSorvaneView::OnViewFilesCount()
 {
+    SaveListSplit();
     m_options.Toggle(Opt::ViewFilesCount);
-    LayoutLists();
     ApplyFolderListVisibility();
+    LayoutLists();
+}
+
+void CSorvaneView::SaveListSplit()
+{
+    const QList<int> sizes = m_split->sizes();
+    if (!m_listFolders->isHidden() && sizes.size() == 2 && sizes[0] + sizes[1] > 0)
+        m_options.WriteInt(QLatin1String(Opt::ListSplit.name), sizes[0] * 1000 / (sizes[0] + sizes[1]));
 }
 
 void CSorvaneView::OnAutoListToggle()
@@ -292,7 +303,7 @@ void CSorvaneView::OnExportFileList()
     }
     QStringList tried;
     if (!Shell().OpenAsText(file, &tried))
-        ReportNotOpened(this, QStringLiteral("The list of files written to %1").arg(DecodePath(file.toStdString())), tried);
+        ReportNotOpened(this, QStringLiteral("The list of files written to %1").arg(EscapePath(file.toStdString())), tried);
 }
 
 void CSorvaneView::OpenDuplicateResults()
@@ -327,6 +338,7 @@ void CSorvaneView::SaveColumnWidths()
 {
     if (!m_columnsReady)
         return;
+    SaveListSplit();
     ::SaveColumnWidths(m_listFiles->horizontalHeader(), [](int i) { return Opt::ColumnWidthName(0, i); });
     ::SaveColumnWidths(m_listFolders->horizontalHeader(), [](int i) { return Opt::ColumnWidthName(1, i); });
 }

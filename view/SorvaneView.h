@@ -13,6 +13,7 @@
 
 class QMenu;
 class QMessageBox;
+class QSplitter;
 class QTableView;
 
 // The short file-count status handed from a listing run to the main frame.
@@ -85,6 +86,7 @@ protected:
 private:
     void LayoutLists();
     void ApplyFolderListVisibility();
+    void SaveListSplit();
     void DrainPending();
     void OnWalkFinished();
     void AddStatusRow(const QString& text);
@@ -94,6 +96,7 @@ private:
     int SelectedRow(QTableView* list) const;
 
     FolderSource m_selectedFolder;
+    QSplitter* m_split = nullptr;
     QTableView* m_listFiles = nullptr;
     QTableView* m_listFolders = nullptr;
     CFileListModel* m_fileModel = nullptr;

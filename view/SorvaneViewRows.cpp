@@ -75,7 +75,7 @@ void CSorvaneView::OnRowCommand(int command)
     auto open = [this, &shell](std::string_view path) {
         QStringList tried;
         if (!shell.OpenInShell(Bytes(path), &tried))
-            ReportNotOpened(this, DecodePath(path), tried);
+            ReportNotOpened(this, EscapePath(path), tried);
     };
     switch (command) {
     case Cmd::ViewSelectedFile:
@@ -133,7 +133,7 @@ void CSorvaneView::OnRowCommand(int command)
                 QStringList tried;
                 const std::string_view path = m_fileModel->NativePath(index.row());
                 if (!shell.SelectInExplorer(Bytes(path), &tried)) {
-                    ReportNotOpened(this, DecodePath(path), tried);
+                    ReportNotOpened(this, EscapePath(path), tried);
                     break;
                 }
             }
