@@ -52,12 +52,12 @@ QString CResultRow::ModifiedText() const
     return QString::fromLocal8Bit(ModifiedBytes());
 }
 
-bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row)
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable)
 {
     const size_t slash = path.rfind('/');
     if (slash == std::string_view::npos)
         return false;
-    const char* stored = arena.Store(path);
+    const char* stored = stable ? path.data() : arena.Store(path);
     const int fd = open(stored, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
         return false;  // gone since the listing
@@ -81,9 +81,32 @@ bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row)
 
 void SortBySize(std::vector<CResultRow>& rows)
 {
-    // Stable, so files of one size keep the listing's order.
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const CResultRow& a, const CResultRow& b) { return a.sizeKey > b.sizeKey; });
+    // Stable, so files of one size keep the listing's order. The order is
+    // found on indexes and then applied in place, so a million rows need no
+    // second copy of themselves.
+    std::vector<uint32_t> order(rows.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<uint32_t>(i);
+    std::stable_sort(order.begin(), order.end(),
+                     [&rows](uint32_t a, uint32_t b) { return rows[a].sizeKey > rows[b].sizeKey; });
+    // Position i takes the row at order[i]; each cycle is followed once and marked done.
+    constexpr uint32_t kDone = UINT32_MAX;
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (order[i] == kDone || order[i] == i) {
+            order[i] = kDone;
+            continue;
+        }
+        CResultRow first = rows[i];
+        size_t at = i;
+        while (order[at] != i) {
+            const size_t from = order[at];
+            rows[at] = rows[from];
+            order[at] = kDone;
+            at = from;
+        }
+        rows[at] = first;
+        order[at] = kDone;
+    }
 }
 
 bool RemoveSingleSizes(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
@@ -148,6 +171,7 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
         workers = 1;
     const int chunks = (count + kChunk - 1) / kChunk;
     result.rows.clear();
+    result.rows.reserve(size_t(count));  // one allocation, no doubling, for a million rows
     result.arenas = std::make_shared<std::vector<CTextArena>>(size_t(workers));
 
     std::vector<std::vector<CResultRow>> done(static_cast<size_t>(chunks));
@@ -161,7 +185,7 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
             std::vector<CResultRow> rows;
             for (int i = c * kChunk; i < std::min(count, (c + 1) * kChunk) && !Stopped(stop); ++i) {
                 CResultRow row;
-                if (MakeResultRow(input.at(i), arena, &row))
+                if (MakeResultRow(input.at(i), arena, &row, input.stable))
                     rows.push_back(row);
             }
             {

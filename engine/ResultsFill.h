@@ -42,12 +42,15 @@ struct CResultRow {
 struct CFillInput {
     std::function<int()> count;
     std::function<std::string_view(int)> at;
+    // The texts at() gives are NUL-terminated and outlive every row made from
+    // them (a listing's path array): rows then point at them instead of copying.
+    bool stable = false;
 };
 
 // Examines one path: false when it names nothing (no row); otherwise a row,
 // with opened false when the file could not be opened. Never follows a
 // symbolic link and never blocks on a pipe or device.
-bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row);
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable = false);
 
 // The fill's stages, each ending early (false) once stop is set.
 void SortBySize(std::vector<CResultRow>& rows);

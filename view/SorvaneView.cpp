@@ -320,6 +320,8 @@ void CSorvaneView::OpenDuplicateResults()
         input.count = [this] { return m_arrFiles.GetSize(); };
         input.at = [this](int i) { return m_arrFiles.At(i); };
     }
+    // The rows point into the listing, which stays as it is while the modal window is open.
+    input.stable = true;
     CDlgDuplicateResults dialog(std::move(input), this);
     dialog.exec();
 }
