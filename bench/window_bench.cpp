@@ -36,6 +36,35 @@ long RssKiB()
     return rss * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+// The UI thread's longest pause: a 5 ms heartbeat and the largest gap between its ticks.
+class CStallMeter {
+public:
+    CStallMeter()
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, m_clock.nsecsElapsed() / 1e6);
+            m_clock.restart();
+        });
+    }
+    void Start()
+    {
+        m_longest = 0;
+        m_clock.start();
+        m_timer.start();
+    }
+    double Stop()
+    {
+        m_timer.stop();
+        return std::max(m_longest, m_clock.nsecsElapsed() / 1e6);
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    double m_longest = 0;
+};
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -151,14 +180,17 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    std::vector<double> off, on, cliTimes;
+    std::vector<double> off, on, cliTimes, listingStalls, fillStalls;
+    CStallMeter stalls;
     int files = 0;
     for (int i = 0; i < runs + 1; ++i) {  // the first round warms the cache
         store.WriteInt(QStringLiteral("DisplayFileList"), 0);
         const double a = WindowRun(app);
         files = app.MainFrame()->View()->m_arrFiles.GetSize();
         store.WriteInt(QStringLiteral("DisplayFileList"), 1);
+        stalls.Start();
         const double b = WindowRun(app);
+        listingStalls.push_back(stalls.Stop());
         const double c = CliRun(cli, tree);
         if (i > 0) {
             off.push_back(a);
@@ -176,12 +208,18 @@ int main(int argc, char** argv)
     std::printf("  window off / cli      %8.2f   (goal <= 1.10)\n", Median(off) / Median(cliTimes));
     std::vector<double> first, filled;
     for (int i = 0; i < runs; ++i) {
+        stalls.Start();
         const CResultsTiming timing = ResultsRun(app);
+        fillStalls.push_back(stalls.Stop());
         first.push_back(timing.firstRowMs);
         filled.push_back(timing.filledMs);
     }
     std::printf("  results first row     %8.1f ms (goal <= 100)\n", Median(first));
     std::printf("  results filled        %8.1f ms\n", Median(filled));
+    std::printf("  longest UI stall, listing with Display File List  %6.1f ms (worst of %zu runs; goal <= 100)\n",
+                *std::max_element(listingStalls.begin(), listingStalls.end()), listingStalls.size());
+    std::printf("  longest UI stall, results fill                    %6.1f ms (worst of %zu runs; goal <= 100)\n",
+                *std::max_element(fillStalls.begin(), fillStalls.end()), fillStalls.size());
     std::fflush(stdout);
     return QProcess::execute(QString::fromLocal8Bit(argv[0]), {tree, cli, QStringLiteral("--memory")});
 }
