@@ -131,3 +131,36 @@ QByteArray UnescapePath(const QString& text)
     }
     return out;
 }
+
+QString DecodeNativeExact(std::string_view bytes)
+{
+    QString out;
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t n = Utf8Length(bytes, i);
+        if (n > 0) {
+            out += QString::fromUtf8(bytes.data() + i, static_cast<qsizetype>(n));
+            i += n;
+        } else {
+            out += QChar(char16_t(0xDC00 + static_cast<unsigned char>(bytes[i])));
+            ++i;
+        }
+    }
+    return out;
+}
+
+QByteArray EncodeNativeExact(const QString& text)
+{
+    QByteArray out;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        const bool escaped = i < text.size() && text[i].unicode() >= 0xDC80 && text[i].unicode() <= 0xDCFF
+            && !(i > 0 && text[i - 1].isHighSurrogate());
+        if (i < text.size() && !escaped)
+            continue;
+        out += QStringView(text).mid(start, i - start).toUtf8();
+        if (escaped)
+            out += char(text[i].unicode() - 0xDC00);
+        start = i + 1;
+    }
+    return out;
+}

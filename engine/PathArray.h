@@ -60,3 +60,10 @@ QString DecodePath(std::string_view bytes);
 QString EscapePath(std::string_view bytes, bool escapeBackslash = false);
 // The bytes EscapePath(…, true) wrote: \\, \n, \t, \r and \xNN turned back.
 QByteArray UnescapePath(const QString& text);
+
+// A native path as text that turns back into the same bytes: valid UTF-8 as
+// it is, any other byte b as the lone surrogate U+DC00+b. For paths that go
+// from the command line to the walk through text-only places.
+QString DecodeNativeExact(std::string_view bytes);
+// The bytes DecodeNativeExact was given; other text as UTF-8.
+QByteArray EncodeNativeExact(const QString& text);

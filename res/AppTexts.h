@@ -7,7 +7,7 @@
 namespace Res {
 inline constexpr char kOrganisation[] = "Trellane";
 inline constexpr char kAppTitle[] = "Sorvane by Trellane";
-inline constexpr char kAppVersion[] = "1.0";
+inline constexpr char kAppVersion[] = SORVANE_VERSION;  // the project version, from the build
 
 inline QString AppTitle()
 {

@@ -8,4 +8,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): listing ${1:-$HOME} with sorvane-cli instead." >&2
   exec "$top/build/cli/sorvane-cli" "${1:-$HOME}"
 fi
-exec "$top/build/shell/sorvane"
+exec "$top/build/shell/sorvane" "$@"

@@ -6,6 +6,7 @@
 #include "DlgSplash.h"
 #include "FolderTree.h"
 #include "OutlookBar.h"
+#include "PathArray.h"
 #include "RibbonBar.h"
 #include "SorvaneDoc.h"
 #include "SorvaneView.h"
@@ -329,12 +330,20 @@ void CMainFrame::ShowStoredInfoText()
 
 void CMainFrame::OnFolderSelected()
 {
-    const QString path = m_folderTree->SelectedPath();
+    SelectFolder(m_folderTree->SelectedPath());
+}
+
+void CMainFrame::SelectFolder(const QString& path)
+{
     if (path.isEmpty())
         return;
     struct stat st;
-    if (stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (stat(EncodeNativeExact(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return;
+    if (m_folderTree->SelectedPath() != path) {
+        const QSignalBlocker quiet(m_folderTree->selectionModel());
+        m_folderTree->SelectPath(path);
+    }
     m_selectedFolder = path;
     m_options.SetLastFolderSelected(path);
     ShowSelectedFolder(path);

@@ -37,6 +37,8 @@ public:
     unsigned CurrentLook() const { return m_look; }
 
     void ShowSelectedFolder(const QString& path);
+    // Makes path (exact text of a native path, see DecodeNativeExact) the selected folder.
+    void SelectFolder(const QString& path);
     // Size, place, maximised state and the folder pane's width, for the next start.
     void SaveWindowState();
     void ShowStoredInfoText();

@@ -3,6 +3,7 @@
 #include "AppTexts.h"
 #include "DlgSplash.h"
 #include "MainFrame.h"
+#include "PathArray.h"
 #include "SorvaneDoc.h"
 #include "SorvaneView.h"
 
@@ -12,6 +13,8 @@
 #include "StopSignals.h"
 
 #include <csignal>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -53,15 +56,28 @@ bool CSorvaneApp::InitInstance(const QStringList& args)
             m_splash = nullptr;
         }
     });
+    // A folder on the command line is selected and listed; any other argument is a document.
+    bool listFolder = false;
     for (const QString& arg : args) {
-        if (!arg.startsWith(QLatin1Char('-'))) {
+        if (arg.startsWith(QLatin1Char('-')))
+            continue;
+        struct stat st {};
+        const QByteArray native = EncodeNativeExact(arg);
+        if (stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            char* real = realpath(native.constData(), nullptr);
+            m_frame->SelectFolder(DecodeNativeExact(real ? real : native.constData()));
+            free(real);
+            listFolder = true;
+        } else {
             m_frame->OpenDocument(arg);
-            break;
         }
+        break;
     }
     m_frame->show();
     m_frame->setWindowTitle(Res::AppTitle());
     m_frame->View()->OnInitialUpdate();
+    if (listFolder)
+        QMetaObject::invokeMethod(m_frame->View(), &CSorvaneView::OnStartListing, Qt::QueuedConnection);
     if (m_closePending)
         QMetaObject::invokeMethod(m_frame.get(), &QWidget::close, Qt::QueuedConnection);
     return true;

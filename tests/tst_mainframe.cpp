@@ -3,6 +3,7 @@
 #include "CommandIds.h"
 #include "FolderTree.h"
 #include "MainFrame.h"
+#include "PathArray.h"
 #include "OutlookBar.h"
 #include "RibbonBar.h"
 #include "SorvaneApp.h"
@@ -260,6 +261,32 @@ private slots:
         QCOMPARE(app.exitCode(), 0);
         QCOMPARE(m_store.ReadInt(QStringLiteral("0 Column 1"), 150), 321u);  // widths written back on the way out
         QCOMPARE(m_store.ReadInt(QStringLiteral("1 Column 1"), -1), 500u);
+    }
+
+    // sorvane FOLDER selects the folder, whatever its bytes, and lists it; --version needs no display.
+    void folderFromTheCommandLine()
+    {
+        const QByteArray odd = QFile::encodeName(TestSupport::TempRoot()) + "/cmd \xff line";
+        TestSupport::MakeDir(odd);
+        TestSupport::MakeFile(odd + "/a.txt", 5);
+        CBoxAnswerer no(QMessageBox::No);
+        m_app = std::make_unique<CSorvaneApp>();
+        QVERIFY(m_app->InitInstance({QStringLiteral("-x"), DecodeNativeExact(odd.toStdString())}));
+        QTRY_VERIFY(View()->IsListing());
+        QTRY_VERIFY_WITH_TIMEOUT(!View()->IsListing(), 20000);
+        QCOMPARE(View()->m_strRootFolder, odd);
+        QCOMPARE(View()->m_arrFiles.GetSize(), 1);
+        QCOMPARE(View()->m_arrFiles.At(0), std::string_view((odd + "/a.txt").constData()));
+        m_app.reset();
+
+        QProcess version;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("DISPLAY"));
+        version.setProcessEnvironment(env);
+        version.start(QStringLiteral(SORVANE_APP), {QStringLiteral("--version")});
+        QVERIFY(version.waitForFinished(10000));
+        QCOMPARE(version.readAllStandardOutput(), QByteArray("sorvane " SORVANE_VERSION "\n"));
     }
 
     void layoutAndWidthsPersist()

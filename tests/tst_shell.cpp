@@ -256,7 +256,7 @@ private slots:
                 about->accept();
             });
             Frame()->Command(Cmd::AppAbout)->trigger();
-            QCOMPARE(text, QStringLiteral("Sorvane, Version 1.0"));
+            QCOMPARE(text, QStringLiteral("Sorvane, Version %1").arg(QLatin1String(SORVANE_VERSION)));
         }
     }
 };

@@ -176,7 +176,7 @@ void CSorvaneView::OnStartListing()
     emit ListingStatusChanged();
     SetHeaderTitles();
 
-    m_strRootFolder = QFile::encodeName(folder);
+    m_strRootFolder = EncodeNativeExact(folder);
     m_handOver.Reset();
     m_drainTimer.start();
     m_walker.Start([this](const std::atomic<bool>&) {
