@@ -191,8 +191,10 @@ void CDlgDuplicateResults::StartFill()
             QMetaObject::invokeMethod(this, [this, generation, batch, arenas] { OnFillBatch(generation, batch, arenas); },
                                       Qt::QueuedConnection);
         }, 0, progress.get());
-        QMetaObject::invokeMethod(this, [this, generation, completed, r = std::move(result)]() mutable {
-            OnFillFinished(generation, completed, std::move(r));
+        // Worked out here, so the window takes the finished rows without a pause.
+        std::vector<int32_t> sameAs = completed ? SelectionRules::SameFiles(result.rows) : std::vector<int32_t>();
+        QMetaObject::invokeMethod(this, [this, generation, completed, r = std::move(result), s = std::move(sameAs)]() mutable {
+            OnFillFinished(generation, completed, std::move(r), std::move(s));
         }, Qt::QueuedConnection);
     });
 }
@@ -211,7 +213,7 @@ void CDlgDuplicateResults::OnFillBatch(unsigned generation, const std::vector<CR
     m_list->scrollToBottom();
 }
 
-void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, CFillResult result)
+void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, CFillResult result, std::vector<int32_t> sameAs)
 {
     if (generation != m_generation)
         return;
@@ -221,7 +223,7 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, C
     m_progressBar->hide();
     if (!completed)
         return;  // stopped: the list stays disabled with what it had
-    m_model->Replace(std::move(result.rows), std::move(result.arenas));
+    m_model->Replace(std::move(result.rows), std::move(result.arenas), std::move(sameAs));
     m_list->setEnabled(true);
     UpdateSummary();
     if (m_model->rowCount() > 0)
@@ -346,7 +348,7 @@ void CDlgDuplicateResults::OnRestoreLastTrashed()
 
 QString CDlgDuplicateResults::SummaryText() const
 {
-    const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows());
+    const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows(), m_model->SameFiles());
     QString text = (m_contents ? QStringLiteral("%1 group(s) of identical files, %2 file(s): trashing all but one copy "
                                                 "of each would free %3.")
                                : QStringLiteral("%1 group(s), %2 file(s): trashing all but one copy of each would free up "
@@ -367,7 +369,7 @@ void CDlgDuplicateResults::UpdateSummary()
         m_summary->clear();
         return;
     }
-    const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows());
+    const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows(), m_model->SameFiles());
     m_summary->setText(SummaryText());
     m_summary->setToolTip(QStringLiteral("%1 byte(s) reclaimable; %2 byte(s) by the checked files.")
                               .arg(QLocale().toString(qulonglong(f.reclaimable)), QLocale().toString(qulonglong(f.checkedReclaimable))));

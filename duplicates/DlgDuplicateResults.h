@@ -60,7 +60,7 @@ private:
     void StartFill();
     void StopFill();
     void OnFillBatch(unsigned generation, const std::vector<CResultRow>& batch, const std::shared_ptr<const void>& arenas);
-    void OnFillFinished(unsigned generation, bool completed, CFillResult result);
+    void OnFillFinished(unsigned generation, bool completed, CFillResult result, std::vector<int32_t> sameAs);
     void SaveColumnWidths();
     void BuildCommands();
     SelectionRules::GroupSet SelectedGroups() const;

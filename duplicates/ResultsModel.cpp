@@ -2,7 +2,7 @@
 
 #include "ContentCheck.h"
 
-#include <unordered_map>
+#include "SelectionRules.h"
 
 int CResultsModel::rowCount(const QModelIndex& parent) const
 {
@@ -87,12 +87,12 @@ void CResultsModel::Append(const std::vector<CResultRow>& rows, const std::share
     endInsertRows();
 }
 
-void CResultsModel::Replace(std::vector<CResultRow> rows, std::shared_ptr<const void> keepAlive)
+void CResultsModel::Replace(std::vector<CResultRow> rows, std::shared_ptr<const void> keepAlive, std::vector<int32_t> sameAs)
 {
     beginResetModel();
     m_rows = std::move(rows);
     m_keepAlive = {std::move(keepAlive)};
-    FindHardLinks();
+    m_sameAs = sameAs.size() == m_rows.size() ? std::move(sameAs) : SelectionRules::SameFiles(m_rows);
     endResetModel();
 }
 
@@ -131,18 +131,3 @@ void CResultsModel::ApplyRule(const std::function<void(std::vector<CResultRow>&)
         emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, 0), {Qt::CheckStateRole});
 }
 
-void CResultsModel::FindHardLinks()
-{
-    struct CHash {
-        size_t operator()(const std::pair<uint64_t, uint64_t>& k) const { return std::hash<uint64_t>()(k.first * 31 + k.second); }
-    };
-    std::unordered_map<std::pair<uint64_t, uint64_t>, int32_t, CHash> first;
-    m_sameAs.assign(m_rows.size(), -1);
-    for (size_t i = 0; i < m_rows.size(); ++i) {
-        if (!m_rows[i].opened)
-            continue;
-        const auto [it, inserted] = first.try_emplace({m_rows[i].dev, m_rows[i].ino}, int32_t(i));
-        if (!inserted)
-            m_sameAs[i] = it->second;
-    }
-}

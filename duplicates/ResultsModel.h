@@ -28,7 +28,9 @@ public:
     void Clear();
     // keepAlive owns the texts the rows point into; it is held as long as they are.
     void Append(const std::vector<CResultRow>& rows, const std::shared_ptr<const void>& keepAlive);
-    void Replace(std::vector<CResultRow> rows, std::shared_ptr<const void> keepAlive);
+    // sameAs: SelectionRules::SameFiles of rows when already known (worked out off the UI thread).
+    void Replace(std::vector<CResultRow> rows, std::shared_ptr<const void> keepAlive, std::vector<int32_t> sameAs = {});
+    const std::vector<int32_t>& SameFiles() const { return m_sameAs; }
     void SetAllChecked(bool checked);
     // Changes the check marks of many rows at once (a selection rule).
     void ApplyRule(const std::function<void(std::vector<CResultRow>&)>& rule);
@@ -42,8 +44,6 @@ public:
     std::vector<CFileIdentity> CheckedIdentities() const;
 
 private:
-    void FindHardLinks();
-
     std::vector<CResultRow> m_rows;
     std::vector<int32_t> m_sameAs;  // per row, once the rows are final
     std::vector<std::shared_ptr<const void>> m_keepAlive;

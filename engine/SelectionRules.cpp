@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <unordered_map>
 #include <utility>
 
 namespace SelectionRules {
@@ -120,39 +121,66 @@ std::vector<int32_t> FullyCheckedGroups(const std::vector<CResultRow>& rows)
     return groups;
 }
 
+CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs)
+{
+    if (sameAs.size() != rows.size())
+        return Figures(rows);
+    // One pass: a file's first row stands for all its names; it is freed when every name is checked.
+    CFigures f;
+    std::vector<char> allChecked(rows.size(), 0);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (sameAs[i] < 0)
+            allChecked[i] = rows[i].checked;
+        else
+            allChecked[size_t(sameAs[i])] &= char(rows[i].checked);
+    }
+    int32_t group = -1;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const CResultRow& r = rows[i];
+        if (!r.opened)
+            continue;
+        const bool firstOfGroup = r.group != group;
+        group = r.group;
+        f.groups += firstOfGroup ? 1 : 0;
+        f.files += 1;
+        f.checkedFiles += r.checked ? 1 : 0;
+        if (sameAs[i] >= 0)
+            continue;
+        if (!firstOfGroup)
+            f.reclaimable += r.sizeKey;
+        if (allChecked[i])
+            f.checkedReclaimable += r.sizeKey;
+    }
+    return f;
+}
+
 CFigures Figures(const std::vector<CResultRow>& rows)
 {
-    CFigures f;
-    std::vector<std::pair<uint64_t, uint64_t>> inodes, kept, freed;
-    ForEachGroup(rows, {}, [&](size_t first, size_t last) {
-        if (!rows[first].opened)
-            return;
-        inodes.clear();
-        kept.clear();
-        freed.clear();
-        for (size_t i = first; i < last; ++i) {
-            const CResultRow& r = rows[i];
-            inodes.emplace_back(r.dev, r.ino);
-            (r.checked ? freed : kept).emplace_back(r.dev, r.ino);
-            f.checkedFiles += r.checked ? 1 : 0;
+    return Figures(rows, SameFiles(rows));
+}
+
+std::vector<int32_t> SameFiles(const std::vector<CResultRow>& rows)
+{
+    struct CHash {
+        size_t operator()(const std::pair<uint64_t, uint64_t>& k) const
+        {
+            return std::hash<uint64_t>()(k.first * 0x9E3779B97F4A7C15ULL ^ k.second);
         }
-        auto distinct = [](std::vector<std::pair<uint64_t, uint64_t>>& v) {
-            std::sort(v.begin(), v.end());
-            v.erase(std::unique(v.begin(), v.end()), v.end());
-            return v.size();
-        };
-        const uint64_t size = rows[first].sizeKey;
-        f.groups += 1;
-        f.files += int64_t(last - first);
-        f.reclaimable += size * (distinct(inodes) - 1);
-        distinct(kept);
-        distinct(freed);
-        for (const auto& inode : freed) {
-            if (!std::binary_search(kept.begin(), kept.end(), inode))
-                f.checkedReclaimable += size;
-        }
-    });
-    return f;
+    };
+    std::unordered_map<std::pair<uint64_t, uint64_t>, int32_t, CHash> first;
+    std::vector<int32_t> sameAs(rows.size(), -1);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (!rows[i].opened)
+            continue;
+        // Names of one file have one size, so they are in one group: looking
+        // only within the group keeps the table small.
+        if (i > 0 && rows[i].group != rows[i - 1].group)
+            first.clear();
+        const auto [it, inserted] = first.try_emplace({rows[i].dev, rows[i].ino}, int32_t(i));
+        if (!inserted)
+            sameAs[i] = it->second;
+    }
+    return sameAs;
 }
 
 }  // namespace SelectionRules

@@ -36,6 +36,12 @@ struct CFigures {
     // Trashing the checked rows: each checked inode once, unless an unchecked row keeps it.
     uint64_t checkedReclaimable = 0;
 };
+// sameAs as SameFiles gives it for these rows.
+CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs);
 CFigures Figures(const std::vector<CResultRow>& rows);
+
+// For each row, the first earlier row that is the same file (device and
+// inode), or -1.
+std::vector<int32_t> SameFiles(const std::vector<CResultRow>& rows);
 
 }  // namespace SelectionRules
