@@ -64,15 +64,17 @@ CAppHelper::~CAppHelper()
 
 void CAppHelper::PrepareListing()
 {
-    m_bIgnoreProgramsFolder = m_options.IsOn(Opt::IgnoreProgramsFolder);
-    m_bIgnoreWindowsFolder = m_options.IsOn(Opt::IgnoreWindowsFolder);
-    m_bSearchSubFolders = m_options.IsOn(Opt::SearchSubFolders);
-    m_bIgnoreRecycleBinFolder = m_options.IsOn(Opt::IgnoreRecycleBinFolder);
-    m_bIgnoreLocalAppDataFolder = m_options.IsOn(Opt::IgnoreLocalAppDataFolder);
-    m_bIgnoreHiddenFolders = m_options.IsOn(Opt::IgnoreHiddenFolders);
-    m_bIgnoreReadOnlyFiles = m_options.IsOn(Opt::IgnoreReadOnlyFiles);
-    m_bIgnoreHiddenFiles = m_options.IsOn(Opt::IgnoreHiddenFiles);
-    m_bViewFilesCount = m_options.IsOn(Opt::ViewFilesCount);
+    // One look at the settings file for all of them.
+    const COptionsStore::CValues options = m_options.Values();
+    m_bIgnoreProgramsFolder = options.IsOn(Opt::IgnoreProgramsFolder);
+    m_bIgnoreWindowsFolder = options.IsOn(Opt::IgnoreWindowsFolder);
+    m_bSearchSubFolders = options.IsOn(Opt::SearchSubFolders);
+    m_bIgnoreRecycleBinFolder = options.IsOn(Opt::IgnoreRecycleBinFolder);
+    m_bIgnoreLocalAppDataFolder = options.IsOn(Opt::IgnoreLocalAppDataFolder);
+    m_bIgnoreHiddenFolders = options.IsOn(Opt::IgnoreHiddenFolders);
+    m_bIgnoreReadOnlyFiles = options.IsOn(Opt::IgnoreReadOnlyFiles);
+    m_bIgnoreHiddenFiles = options.IsOn(Opt::IgnoreHiddenFiles);
+    m_bViewFilesCount = options.IsOn(Opt::ViewFilesCount);
 
     m_systemFolders = ResolveSystemFolders();
     m_nFoldersIgnored = 0;
