@@ -22,7 +22,7 @@ bool COutput::Flush()
 {
     const char* p = m_buffer.data();
     size_t left = m_buffer.size();
-    while (left > 0 && m_error == 0) {
+    while (left > 0 && m_error == 0 && !GivenUp()) {
         const ssize_t n = ::write(m_fd, p, left);
         if (n < 0) {
             if (errno != EINTR)
@@ -33,7 +33,7 @@ bool COutput::Flush()
         left -= static_cast<size_t>(n);
     }
     m_buffer.clear();
-    return m_error == 0;
+    return m_error == 0 && !GivenUp();
 }
 
 void CCliLister::OnFileFound(const CFileFind& finder)
@@ -46,10 +46,9 @@ void CCliLister::OnFileFound(const CFileFind& finder)
         if (m_fileOutput->Error())
             m_bListing.store(0, std::memory_order_relaxed);
     }
-    if (m_bViewFilesCount && finder.Folder() != m_lastFolderWithFiles) {
-        m_lastFolderWithFiles.assign(finder.Folder());
-        m_foldersWithFiles.insert(m_lastFolderWithFiles);
-    }
+    // Each folder is walked once, so its first file marks a new one.
+    if (m_bViewFilesCount && finder.IsFirstInFolder())
+        ++m_foldersWithFiles;
     if (m_showProgress && m_progressDue.load(std::memory_order_relaxed)) {
         m_progressDue.store(false, std::memory_order_relaxed);
         ShowProgress(finder.Folder());

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <string>
-#include <unordered_set>
 
 // Buffered writes to a descriptor; remembers the first error instead of
 // stopping the caller mid-line.
@@ -20,11 +19,17 @@ public:
     }
     bool Flush();
     int Error() const { return m_error; }
+    // Once *flag is set nothing more is written, and a write waiting for the
+    // descriptor stops when a signal interrupts it. Not an error.
+    void GiveUpOn(const std::atomic<bool>* flag) { m_giveUp = flag; }
 
 private:
     static constexpr size_t kSize = 256 * 1024;
     int m_fd;
+    bool GivenUp() const { return m_giveUp && m_giveUp->load(std::memory_order_relaxed); }
+
     int m_error = 0;
+    const std::atomic<bool>* m_giveUp = nullptr;
     std::string m_buffer;
 };
 
@@ -38,11 +43,10 @@ public:
     char m_separator = '\n';
     std::atomic<bool> m_progressDue{false};
     bool m_showProgress = false;
-    int FoldersWithFiles() const { return static_cast<int>(m_foldersWithFiles.size()); }
+    int FoldersWithFiles() const { return m_foldersWithFiles; }
 
 private:
     void ShowProgress(std::string_view folder);
 
-    std::unordered_set<std::string> m_foldersWithFiles;
-    std::string m_lastFolderWithFiles;
+    int m_foldersWithFiles = 0;
 };

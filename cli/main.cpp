@@ -15,6 +15,7 @@
 #include "WorkerThread.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -25,20 +26,27 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitOutput = 1;
-constexpr int kExitInterrupted = 130;
+constexpr int kExitSignalBase = 128;  // + the signal's number, as a shell reports it
 
 std::atomic<int>* g_listingFlag = nullptr;
 std::atomic<bool> g_stopFill{false};
+std::atomic<bool> g_terminated{false};
 volatile sig_atomic_t g_interrupts = 0;
+volatile sig_atomic_t g_stopSignal = 0;
 
-void OnInterrupt(int)
+void OnInterrupt(int signal)
 {
     // First signal: stop the walk as the Stop command does; second: leave now.
     if (++g_interrupts > 1)
-        _exit(kExitInterrupted);
+        _exit(kExitSignalBase + signal);
+    g_stopSignal = signal;
     if (g_listingFlag)
         g_listingFlag->store(0, std::memory_order_relaxed);
     g_stopFill.store(true, std::memory_order_relaxed);
+    // SIGTERM is often sent once by a program that then waits: output that
+    // nobody reads must not keep the process alive.
+    if (signal == SIGTERM)
+        g_terminated.store(true, std::memory_order_relaxed);
 }
 
 void PrintError(const QString& text)
@@ -59,7 +67,7 @@ void PrintHelp()
     for (const COptionDef* def : Opt::kFlags)
         names += QStringLiteral("  %1 (default %2)\n").arg(QLatin1String(def->name)).arg(def->defaultValue);
     const QString text = QStringLiteral(
-        "Usage: sorvane-cli [--set NAME=VALUE]... [--files [-0] | --duplicates] FOLDER\n"
+        "Usage: sorvane-cli [--set NAME=VALUE]... [--files [-0] | --duplicates [-0]] FOLDER\n"
         "\n"
         "Lists every file beneath FOLDER with the same skip rules and options as the\n"
         "%1 window, and prints the listing's status lines.\n"
@@ -71,7 +79,11 @@ void PrintHelp()
         "                    output, one per line, in listing order, byte for byte;\n"
         "                    the status lines then go to standard error\n"
         "  -0                with --files, end each path with a NUL byte instead of a\n"
-        "                    newline\n"
+        "                    newline; with --duplicates, end each field with a NUL\n"
+        "                    byte instead of a tab and each row with one more NUL\n"
+        "                    byte instead of the newline, so a row is six\n"
+        "                    NUL-terminated fields (size and last modified may be\n"
+        "                    empty) followed by an empty one\n"
         "  --duplicates      after the listing, group the listed files by size as the\n"
         "                    results window does and print one line per file in a\n"
         "                    group, largest size first, tab-separated: Sr, file name,\n"
@@ -96,42 +108,71 @@ void PrintHelp()
         "files found so far and the current folder. Ctrl-C stops the listing as the\n"
         "window's Stop does (the folder being read is finished, no new folder is\n"
         "entered) and prints the summary; a second Ctrl-C quits at once. Ctrl-C during\n"
-        "the grouping stops it and prints no groups.\n"
+        "the grouping stops it and prints no groups. SIGTERM stops the same way but\n"
+        "also drops the paths or rows not yet written, even when a write is waiting\n"
+        "for a reader, and still prints the summary.\n"
         "\n"
-        "Exit status: 0 listed; 1 output could not be written; 2 usage error or\n"
-        "FOLDER is not a folder; 130 stopped by Ctrl-C (the summary is printed).\n")
+        "Exit status: 0 listed; 1 output could not be written (a full disk, a file\n"
+        "size limit, or a reader that went away, as with '| head'); 2 usage error or\n"
+        "FOLDER is not a folder; 130 stopped by Ctrl-C (SIGINT); 143 stopped by\n"
+        "SIGTERM (the summary is printed in both cases).\n")
         .arg(Res::AppTitle(), QString::fromUtf8(Res::kOrganisation), names);
     COutput out(STDOUT_FILENO);
     out.Write(text);
 }
 
-// Absolute, without "." components, doubled or trailing slashes; ".." is
-// kept because it may cross a symbolic link.
-std::string NormalisePath(const char* arg)
+// Absolute, without ".", "..", doubled or trailing slashes. ".." leads to the
+// parent of where the path before it really is, as the kernel takes it, so
+// that part is resolved, links and all, first. A path without ".." is not
+// resolved: a link given as FOLDER stays in the printed paths. False, with
+// what failed in *failed and errno in *error, when it cannot be made.
+bool NormalisePath(const char* arg, std::string* out, const char** failed, int* error)
 {
     std::string in;
     if (arg[0] != '/') {
         std::vector<char> cwd(4096);
-        while (!getcwd(cwd.data(), cwd.size()) && errno == ERANGE)
+        while (!getcwd(cwd.data(), cwd.size())) {
+            if (errno != ERANGE) {
+                *failed = "the working directory cannot be found";
+                *error = errno;
+                return false;
+            }
             cwd.resize(cwd.size() * 2);
+        }
         in = cwd.data();
         in += '/';
     }
     in += arg;
-    std::string out;
+    out->clear();
     size_t i = 0;
     while (i < in.size()) {
         while (i < in.size() && in[i] == '/')
             ++i;
         const size_t end = std::min(in.find('/', i), in.size());
         const std::string_view part(in.data() + i, end - i);
-        if (!part.empty() && part != ".") {
-            out += '/';
-            out.append(part);
-        }
         i = end;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!out->empty()) {
+                char* real = realpath(out->c_str(), nullptr);
+                if (!real) {
+                    *failed = nullptr;
+                    *error = errno;
+                    return false;
+                }
+                out->assign(real);
+                std::free(real);
+            }
+            out->resize(std::min(out->size(), out->rfind('/')));  // "/" has no parent but itself
+            continue;
+        }
+        *out += '/';
+        out->append(part);
     }
-    return out.empty() ? "/" : out;
+    if (out->empty())
+        *out = "/";
+    return true;
 }
 
 bool ParseSetting(const char* arg, QString* error)
@@ -167,6 +208,13 @@ bool ParseSetting(const char* arg, QString* error)
 int main(int argc, char** argv)
 {
     setlocale(LC_ALL, "");
+    // A closed pipe or a file size limit then fails the write (EPIPE, EFBIG),
+    // which is reported, instead of killing the process without a word.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
 
     bool printFiles = false;
     bool nulSeparated = false;
@@ -205,12 +253,20 @@ int main(int argc, char** argv)
     }
     if (!folderArg)
         return UsageError(QStringLiteral("no FOLDER given"));
-    if (nulSeparated && !printFiles)
-        return UsageError(QStringLiteral("-0 only applies with --files"));
+    if (nulSeparated && !printFiles && !duplicates)
+        return UsageError(QStringLiteral("-0 only applies with --files or --duplicates"));
     if (duplicates && printFiles)
         return UsageError(QStringLiteral("--files and --duplicates cannot be used together"));
 
-    const std::string folder = NormalisePath(folderArg);
+    std::string folder;
+    const char* failed = nullptr;
+    int error = 0;
+    if (!NormalisePath(folderArg, &folder, &failed, &error)) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(error));
+        return UsageError(QStringLiteral("cannot list '%1': %2")
+                              .arg(QFile::decodeName(folderArg),
+                                   failed ? QStringLiteral("%1 (%2)").arg(QLatin1String(failed), reason) : reason));
+    }
     struct stat st;
     if (stat(folder.c_str(), &st) != 0)
         return UsageError(QStringLiteral("cannot list '%1': %2")
@@ -221,6 +277,8 @@ int main(int argc, char** argv)
     COutput out(STDOUT_FILENO);
     COutput err(STDERR_FILENO);
     COutput& status = printFiles || duplicates ? err : out;
+    if (&status != &out)
+        out.GiveUpOn(&g_terminated);
 
     CCliLister lister;
     lister.m_fileOutput = printFiles ? &out : nullptr;
@@ -228,7 +286,7 @@ int main(int argc, char** argv)
     lister.m_showProgress = isatty(STDERR_FILENO);
 
     g_listingFlag = &lister.m_bListing;
-    HandleStopSignals(OnInterrupt);
+    HandleStopSignals(OnInterrupt, true);
 
     const QString shownFolder = QFile::decodeName(QByteArray::fromStdString(folder));
     lister.m_bListing.store(1);
@@ -241,6 +299,12 @@ int main(int argc, char** argv)
         CWorkerThread ticker;
         if (lister.m_showProgress) {
             ticker.Start([&lister](const std::atomic<bool>& stop) {
+                // Stop signals go to the main thread, so they interrupt its writes.
+                sigset_t stops;
+                sigemptyset(&stops);
+                sigaddset(&stops, SIGINT);
+                sigaddset(&stops, SIGTERM);
+                pthread_sigmask(SIG_BLOCK, &stops, nullptr);
                 for (int tick = 1; !stop.load(); ++tick) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
                     if (tick % 10 == 0)
@@ -270,6 +334,8 @@ int main(int argc, char** argv)
             std::string line;
             int64_t lastModified = -1;
             std::string modifiedText;
+            const char separator = nulSeparated ? '\0' : '\t';
+            const char rowEnd = nulSeparated ? '\0' : '\n';
             for (const CResultRow& row : result.rows) {
                 // Neighbouring rows often share a time: format each distinct one once.
                 if (!row.hasModified) {
@@ -280,12 +346,14 @@ int main(int argc, char** argv)
                     lastModified = row.modified;
                 }
                 line = std::to_string(row.sr);
-                ((line += '\t') += row.Name()) += '\t';
-                (line += row.FolderWithSlash()) += '\t';
+                ((line += separator) += row.Name()) += separator;
+                (line += row.FolderWithSlash()) += separator;
                 if (row.opened)
                     line += std::to_string(row.sizeKey);
-                (((line += '\t') += modifiedText) += '\t') += std::to_string(row.group);
-                line += '\n';
+                (((line += separator) += modifiedText) += separator) += std::to_string(row.group);
+                if (nulSeparated)
+                    line += separator;
+                line += rowEnd;
                 out.Write(line);
             }
         }
@@ -296,5 +364,5 @@ int main(int argc, char** argv)
         PrintError(QStringLiteral("cannot write the output: %1").arg(QString::fromLocal8Bit(std::strerror(out.Error()))));
         return kExitOutput;
     }
-    return g_interrupts ? kExitInterrupted : 0;
+    return g_interrupts ? kExitSignalBase + g_stopSignal : 0;
 }

@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <csignal>
 #include <optional>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -58,6 +59,11 @@ bool SpawnDetached(const QByteArray& program, const QList<QByteArray>& args, con
         return false;
     if (child == 0) {
         // Only async-signal-safe calls from here: the parent has threads.
+        // What the window ignores for itself, a started program must not inherit.
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        sigaction(SIGPIPE, &byDefault, nullptr);
+        sigaction(SIGXFSZ, &byDefault, nullptr);
         setsid();
         if (!folder.isEmpty() && chdir(folder.constData()) != 0)
             _exit(2);

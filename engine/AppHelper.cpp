@@ -64,15 +64,17 @@ CAppHelper::~CAppHelper()
 
 void CAppHelper::PrepareListing()
 {
-    m_bIgnoreProgramsFolder = m_options.IsOn(Opt::IgnoreProgramsFolder);
-    m_bIgnoreWindowsFolder = m_options.IsOn(Opt::IgnoreWindowsFolder);
-    m_bSearchSubFolders = m_options.IsOn(Opt::SearchSubFolders);
-    m_bIgnoreRecycleBinFolder = m_options.IsOn(Opt::IgnoreRecycleBinFolder);
-    m_bIgnoreLocalAppDataFolder = m_options.IsOn(Opt::IgnoreLocalAppDataFolder);
-    m_bIgnoreHiddenFolders = m_options.IsOn(Opt::IgnoreHiddenFolders);
-    m_bIgnoreReadOnlyFiles = m_options.IsOn(Opt::IgnoreReadOnlyFiles);
-    m_bIgnoreHiddenFiles = m_options.IsOn(Opt::IgnoreHiddenFiles);
-    m_bViewFilesCount = m_options.IsOn(Opt::ViewFilesCount);
+    // One look at the settings file for all of them.
+    const COptionsStore::CValues options = m_options.Values();
+    m_bIgnoreProgramsFolder = options.IsOn(Opt::IgnoreProgramsFolder);
+    m_bIgnoreWindowsFolder = options.IsOn(Opt::IgnoreWindowsFolder);
+    m_bSearchSubFolders = options.IsOn(Opt::SearchSubFolders);
+    m_bIgnoreRecycleBinFolder = options.IsOn(Opt::IgnoreRecycleBinFolder);
+    m_bIgnoreLocalAppDataFolder = options.IsOn(Opt::IgnoreLocalAppDataFolder);
+    m_bIgnoreHiddenFolders = options.IsOn(Opt::IgnoreHiddenFolders);
+    m_bIgnoreReadOnlyFiles = options.IsOn(Opt::IgnoreReadOnlyFiles);
+    m_bIgnoreHiddenFiles = options.IsOn(Opt::IgnoreHiddenFiles);
+    m_bViewFilesCount = options.IsOn(Opt::ViewFilesCount);
 
     m_systemFolders = ResolveSystemFolders();
     m_nFoldersIgnored = 0;
@@ -101,7 +103,7 @@ void CAppHelper::ParseFolder(const QByteArray& path)
     // file system gives them, each sub-folder walked where it stands among them.
     const size_t base = m_depth;
     m_path.assign(path.constData(), static_cast<size_t>(path.size()));
-    EnterFolder(AT_FDCWD, nullptr);
+    EnterFolder(AT_FDCWD, nullptr, CFolderFileCounts::kNone);
 
     while (m_depth > base) {
         const size_t index = m_depth - 1;
@@ -120,12 +122,12 @@ void CAppHelper::ParseFolder(const QByteArray& path)
         m_path.append(name, entry.nameLength);
 
         if (entry.kind == kFolder) {
-            EnterFolder(FolderFd(index), name);  // may grow m_frames: frame is stale after this
+            EnterFolder(FolderFd(index), name, frame.childParent);  // may grow m_frames: frame is stale after this
             continue;
         }
         // Counted before the file filters, so skipped files count too.
         if (m_bViewFilesCount)
-            ++*frame.fileCount;
+            ++m_mapFolderFiles.Count(frame.folder);
         if (m_bIgnoreReadOnlyFiles && entry.kind == kReadOnlyFile)
             continue;
         if (m_bIgnoreHiddenFiles && name[0] == '.')
@@ -133,13 +135,16 @@ void CAppHelper::ParseFolder(const QByteArray& path)
         m_finder.m_path = m_path;
         m_finder.m_nameStart = nameStart;
         m_finder.m_folderLen = frame.pathLength;
+        m_finder.m_firstInFolder = !frame.listedAny;
+        frame.listedAny = true;
         OnFileFound(m_finder);
     }
 }
 
-// m_path holds the folder's full path; name is its name inside parentFd, or
-// null for the walk's first folder, which is opened by path and may be a link.
-void CAppHelper::EnterFolder(int parentFd, const char* name)
+// m_path holds the folder's full path; name is its name inside parentFd and
+// parentEntry its parent's entry in m_mapFolderFiles, or name is null for the
+// walk's first folder, which is opened by path and may be a link.
+void CAppHelper::EnterFolder(int parentFd, const char* name, uint32_t parentEntry)
 {
     if (!m_bListing.load(std::memory_order_relaxed))
         return;
@@ -149,9 +154,10 @@ void CAppHelper::EnterFolder(int parentFd, const char* name)
         ++m_nFoldersIgnored;
         return;
     }
-    auto [it, inserted] = m_mapFolderFiles.try_emplace(m_path, 0);
-    if (!inserted)
+    const uint32_t folder = first ? m_mapFolderFiles.Find(m_path) : m_mapFolderFiles.Child(parentEntry, name);
+    if (m_mapFolderFiles.IsMet(folder))
         return;
+    m_mapFolderFiles.SetMet(folder);
 
     // From here on the folder counts as parsed, whether or not it can be read.
     const int fd = openat(parentFd, openName, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (first ? 0 : O_NOFOLLOW));
@@ -166,7 +172,9 @@ void CAppHelper::EnterFolder(int parentFd, const char* name)
     frame.pathLength = m_path.size();
     frame.fd = fd;
     ++m_openFolders;
-    frame.fileCount = &it->second;
+    frame.folder = folder;
+    frame.childParent = m_path == "/" ? m_mapFolderFiles.Parent(folder) : folder;
+    frame.listedAny = false;
     ReadEntries(frame);
     LimitOpenFolders(m_depth - 1);
 }
@@ -192,7 +200,7 @@ void CAppHelper::ReadEntries(Frame& frame)
                 continue;
 
             EntryKind kind;
-            unsigned char type = d->d_type;
+            unsigned char type = m_bStatEveryEntry ? static_cast<unsigned char>(DT_UNKNOWN) : d->d_type;
             struct stat st;
             bool haveStat = false;
             if (type == DT_UNKNOWN) {
@@ -299,8 +307,11 @@ bool CAppHelper::IsFolderIgnoredAt(int dirFd, const char* statName, std::string_
         return true;
     if (m_bIgnoreHiddenFolders && path != "/") {
         // A folder whose attributes cannot be read counts as hidden.
+        // "." and ".." name a folder by where it is, not a hidden one.
+        const std::string_view last = LastComponent(path);
+        const bool hiddenName = last.substr(0, 1) == "." && last != "." && last != "..";
         struct stat st;
-        if (LastComponent(path).substr(0, 1) == "." || fstatat(dirFd, statName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (hiddenName || fstatat(dirFd, statName, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return true;
     }
     if (m_bIgnoreLocalAppDataFolder && EqualsAny(path, sf.appDataFolders))
@@ -325,11 +336,68 @@ bool CAppHelper::IsRecycleBinFolder(std::string_view path) const
 
 void CAppHelper::AddFolderFileCount(const QByteArray& folder)
 {
-    ++m_mapFolderFiles[folder.toStdString()];
+    const uint32_t id = m_mapFolderFiles.Find(std::string_view(folder.constData(), size_t(folder.size())));
+    m_mapFolderFiles.SetMet(id);
+    ++m_mapFolderFiles.Count(id);
 }
 
 int CAppHelper::GetFolderFileCount(const QByteArray& folder) const
 {
-    const auto it = m_mapFolderFiles.find(folder.toStdString());
-    return it == m_mapFolderFiles.end() ? 0 : it->second;
+    const uint32_t id = m_mapFolderFiles.Lookup(std::string_view(folder.constData(), size_t(folder.size())));
+    return id == CFolderFileCounts::kNone ? 0 : m_mapFolderFiles.Count(id);
+}
+
+std::string CFolderFileCounts::Key(uint32_t parent, std::string_view name)
+{
+    std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+    return key.append(name);
+}
+
+template <typename Step>
+uint32_t CFolderFileCounts::EachComponent(std::string_view path, Step step)
+{
+    uint32_t id = kNone;
+    for (size_t start = 0;;) {
+        const size_t slash = path.find('/', start);
+        id = step(id, path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+        if (id == kNone || slash == std::string_view::npos)
+            return id;
+        start = slash + 1;
+    }
+}
+
+uint32_t CFolderFileCounts::Find(std::string_view path)
+{
+    return EachComponent(path, [this](uint32_t parent, std::string_view name) { return Child(parent, name); });
+}
+
+uint32_t CFolderFileCounts::Lookup(std::string_view path) const
+{
+    return EachComponent(path, [this](uint32_t parent, std::string_view name) {
+        const auto it = m_index.find(Key(parent, name));
+        return it == m_index.end() ? kNone : it->second;
+    });
+}
+
+uint32_t CFolderFileCounts::Child(uint32_t parent, std::string_view name)
+{
+    const auto [it, inserted] = m_index.try_emplace(Key(parent, name), static_cast<uint32_t>(m_nodes.size()));
+    if (inserted)
+        m_nodes.push_back({parent, 0, false});
+    return it->second;
+}
+
+void CFolderFileCounts::SetMet(uint32_t id)
+{
+    if (!m_nodes[id].met) {
+        m_nodes[id].met = true;
+        ++m_met;
+    }
+}
+
+void CFolderFileCounts::clear()
+{
+    std::vector<Node>().swap(m_nodes);
+    std::unordered_map<std::string, uint32_t>().swap(m_index);
+    m_met = 0;
 }

@@ -23,6 +23,8 @@ public:
     std::string_view FileName() const { return m_path.substr(m_nameStart); }
     // The folder without a trailing slash; "/" for a file directly in the root.
     std::string_view Folder() const { return m_path.substr(0, m_folderLen); }
+    // True for the first file of its folder reported in this listing.
+    bool IsFirstInFolder() const { return m_firstInFolder; }
 
     // Display forms; a name that is not UTF-8 shows replacement characters.
     QString GetFilePath() const;
@@ -34,6 +36,46 @@ private:
     std::string_view m_path;
     size_t m_nameStart = 0;
     size_t m_folderLen = 0;
+    bool m_firstInFolder = false;
+};
+
+// Folders met in one listing with their file counts. Each folder is kept as
+// its name under its parent's entry, so the table grows with the number of
+// folders and the length of their names, never with the square of the depth.
+// Paths are split at every '/', so each exact path text has its own entry.
+class CFolderFileCounts {
+public:
+    static constexpr uint32_t kNone = UINT32_MAX;
+
+    // The entry of a whole path, or of a name under a parent entry, made when missing.
+    uint32_t Find(std::string_view path);
+    uint32_t Child(uint32_t parent, std::string_view name);
+    // kNone when there is no entry.
+    uint32_t Lookup(std::string_view path) const;
+    uint32_t Parent(uint32_t id) const { return m_nodes[id].parent; }
+    // Met: walked, or given a count. Entries made only as ancestors are not.
+    bool IsMet(uint32_t id) const { return m_nodes[id].met; }
+    void SetMet(uint32_t id);
+    int& Count(uint32_t id) { return m_nodes[id].count; }
+    int Count(uint32_t id) const { return m_nodes[id].count; }
+    // How many folders were met.
+    size_t size() const { return m_met; }
+    void clear();
+
+private:
+    struct Node {
+        uint32_t parent;
+        int count;
+        bool met;
+    };
+    // step(parent, name) for each component of path, left to right.
+    template <typename Step>
+    static uint32_t EachComponent(std::string_view path, Step step);
+    static std::string Key(uint32_t parent, std::string_view name);
+
+    std::vector<Node> m_nodes;
+    std::unordered_map<std::string, uint32_t> m_index;  // Key(parent, name) -> id
+    size_t m_met = 0;
 };
 
 // Walks one folder tree and hands every file that passes the skip rules to
@@ -79,11 +121,14 @@ public:
     bool m_bViewFilesCount = false;
     COptionsStore m_options;
     std::atomic<int> m_bListing{0};  // 1 while the walk may go on; any thread may clear it
-    std::unordered_map<std::string, int> m_mapFolderFiles;  // folder -> files seen, keys exact
+    CFolderFileCounts m_mapFolderFiles;  // folder -> files seen, paths exact
+    // Decide every entry's kind by fstatat, as on file systems that give no
+    // entry types; for tests of that path.
+    bool m_bStatEveryEntry = false;
 
 protected:
     // During OnFileFound: the walk's count for the folder of the file being reported.
-    int CurrentFolderFileCount() const { return m_depth ? *m_frames[m_depth - 1].fileCount : 0; }
+    int CurrentFolderFileCount() const { return m_depth ? m_mapFolderFiles.Count(m_frames[m_depth - 1].folder) : 0; }
 
 private:
     enum EntryKind : uint8_t { kFile, kReadOnlyFile, kFolder };
@@ -96,14 +141,16 @@ private:
         std::string name;  // in the parent folder; the whole path for the walk's first folder
         size_t pathLength = 0;
         int fd = -1;
-        int* fileCount = nullptr;
+        uint32_t folder = 0;       // in m_mapFolderFiles
+        uint32_t childParent = 0;  // where its sub-folders' entries hang ("/" splits as "" and "")
+        bool listedAny = false;
         size_t next = 0;
         std::vector<char> names;
         std::vector<Entry> entries;
     };
 
     bool IsFolderIgnoredAt(int dirFd, const char* statName, std::string_view path) const;
-    void EnterFolder(int parentFd, const char* name);
+    void EnterFolder(int parentFd, const char* name, uint32_t parentEntry);
     void ReadEntries(Frame& frame);
     int FolderFd(size_t index);
     void CloseFolderFd(Frame& frame);

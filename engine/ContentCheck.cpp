@@ -146,7 +146,7 @@ private:
     bool Open(size_t row, COpen* out, EFailure* why)
     {
         const CResultRow& r = m_rows[row];
-        const int fd = open(r.path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int fd = OpenListedFile(r.Path(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             *why = errno == ENOENT ? kChanged : kOpenFailed;
             return false;

@@ -2,12 +2,17 @@
 
 #include "AppTexts.h"
 
+#include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QMutex>
 #include <QSettings>
 
+#include <atomic>
+#include <ctime>
 #include <iterator>
 #include <limits>
+#include <sys/stat.h>
 
 namespace {
 
@@ -84,17 +89,145 @@ bool IsTextValue(const QString& name)
 
 }  // namespace Opt
 
-QSettings AppSettingsFile()
+namespace {
+
+// What a look at the settings file found; equal stamps mean an unchanged file.
+struct CFileStamp {
+    enum State { Missing, Usable, Unusable } state = Missing;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime = {};
+    timespec ctime = {};
+
+    bool operator==(const CFileStamp& o) const
+    {
+        return state == o.state && dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec
+            && mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+    }
+};
+
+CFileStamp LookAtSettingsFile()
 {
+    CFileStamp stamp;
+    struct stat st;
+    // A file that cannot be looked at (no access, a missing folder) cannot be
+    // opened either: QSettings finds it empty without blocking.
+    if (stat(QFile::encodeName(AppSettingsPath()).constData(), &st) != 0)
+        return stamp;
+    stamp.state = S_ISREG(st.st_mode) && st.st_size <= kMaxSettingsFileSize ? CFileStamp::Usable : CFileStamp::Unusable;
+    stamp.dev = st.st_dev;
+    stamp.ino = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.mtime = st.st_mtim;
+    stamp.ctime = st.st_ctim;
+    return stamp;
+}
+
+QSettings SettingsFor(const CFileStamp& stamp)
+{
+    if (stamp.state == CFileStamp::Unusable)
+        return QSettings(QString(), QSettings::IniFormat);  // no file: reads nothing, stores nothing
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(Res::kOrganisation),
                      Res::AppTitle());
 }
+
+}  // namespace
+
+QString AppSettingsPath()
+{
+    // As QSettings places NativeFormat, UserScope files on Linux.
+    const QByteArray env = qgetenv("XDG_CONFIG_HOME");
+    QString folder = env.isEmpty()       ? QDir::homePath() + QStringLiteral("/.config")
+                     : env.startsWith('/') ? QFile::decodeName(env)
+                                           : QDir::homePath() + QLatin1Char('/') + QFile::decodeName(env);
+    return folder + QLatin1Char('/') + QString::fromUtf8(Res::kOrganisation) + QLatin1Char('/') + Res::AppTitle()
+        + QStringLiteral(".conf");
+}
+
+QSettings AppSettingsFile()
+{
+    return SettingsFor(LookAtSettingsFile());
+}
+
+// The known values of one section as read from one state of the file.
+struct CSettingsSnapshot {
+    CFileStamp stamp;
+    QString section;
+    QHash<QString, QVariant> values;
+    // Reused only when the file had not changed for a while before it was
+    // read: a change within the file system's time granularity of the read
+    // could otherwise leave the stamp as it was.
+    bool reusable = false;
+};
+
+namespace {
+
+QMutex g_snapshotLock;
+std::shared_ptr<const CSettingsSnapshot> g_snapshot;
+std::atomic<int> g_fileParses{0};
+
+bool IsKnownName(const QString& name)
+{
+    int unused = 0;
+    return Opt::IsTextValue(name) || Opt::NumericDefault(name, &unused);
+}
+
+QStringList KnownNames()
+{
+    QStringList names = {QLatin1String(Opt::LastFolderSelected), QLatin1String(Opt::InfoBarText)};
+    for (const COptionDef* def : Opt::kFlags)
+        names << QLatin1String(def->name);
+    for (int i = 0; i < 3; ++i)
+        names << Opt::ColumnWidthName(0, i) << Opt::ColumnWidthName(1, i);
+    for (int i = 0; i < 5; ++i)
+        names << Opt::ResultsColumnWidthName(i);
+    return names;
+}
+
+std::shared_ptr<const CSettingsSnapshot> Snapshot(const QString& section)
+{
+    QMutexLocker lock(&g_snapshotLock);
+    const CFileStamp stamp = LookAtSettingsFile();
+    if (g_snapshot && g_snapshot->reusable && g_snapshot->section == section && g_snapshot->stamp == stamp)
+        return g_snapshot;
+
+    auto snapshot = std::make_shared<CSettingsSnapshot>();
+    snapshot->stamp = stamp;
+    snapshot->section = section;
+    snapshot->reusable = true;
+    if (stamp.state == CFileStamp::Usable) {
+        timespec now = {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        snapshot->reusable = stamp.mtime.tv_sec < now.tv_sec - 2;
+        QSettings file = SettingsFor(stamp);
+        file.beginGroup(section);
+        for (const QString& name : KnownNames()) {
+            QVariant value = file.value(name);
+            if (value.isValid())
+                snapshot->values.insert(name, std::move(value));
+        }
+        ++g_fileParses;
+    }
+    g_snapshot = snapshot;
+    return snapshot;
+}
+
+// After a write of our own the stamp might not show it (same size, reused
+// inode, the same clock tick), so the next read parses again.
+void ForgetSnapshot()
+{
+    QMutexLocker lock(&g_snapshotLock);
+    g_snapshot.reset();
+}
+
+}  // namespace
 
 namespace {
 class CSection {
 public:
     explicit CSection(const QString& group)
-        : m_settings(AppSettingsFile())
+        : m_settings(SettingsFor(LookAtSettingsFile()))
     {
         m_settings.beginGroup(group);
     }
@@ -111,13 +244,38 @@ COptionsStore::COptionsStore()
 {
 }
 
-unsigned int COptionsStore::ReadInt(const QString& name, int defaultValue) const
+COptionsStore::CValues COptionsStore::Values() const
+{
+    CValues values;
+    values.m_snapshot = Snapshot(m_strSection);
+    values.m_section = m_strSection;
+    return values;
+}
+
+QVariant COptionsStore::CValues::Value(const QString& name) const
 {
     QVariant value;
-    if (!FindOverride(name, &value)) {
-        CSection s(m_strSection);
-        value = s->value(name);
-    }
+    if (FindOverride(name, &value))
+        return value;
+    if (IsKnownName(name))
+        return m_snapshot->values.value(name);
+    CSection s(m_section);  // a name the snapshot does not keep
+    return s->value(name);
+}
+
+unsigned int COptionsStore::ReadInt(const QString& name, int defaultValue) const
+{
+    return Values().ReadInt(name, defaultValue);
+}
+
+void COptionsStore::ReadString(const QString& name, const QString& defaultValue, QString& out) const
+{
+    Values().ReadString(name, defaultValue, out);
+}
+
+unsigned int COptionsStore::CValues::ReadInt(const QString& name, int defaultValue) const
+{
+    const QVariant value = Value(name);
     unsigned int n = 0;
     if (!value.isValid() || !ToNumber(value, &n))
         return static_cast<unsigned int>(defaultValue);
@@ -126,6 +284,7 @@ unsigned int COptionsStore::ReadInt(const QString& name, int defaultValue) const
 
 bool COptionsStore::WriteInt(const QString& name, int value)
 {
+    ForgetSnapshot();
     CSection s(m_strSection);
     s->setValue(name, value);
     s->sync();
@@ -135,13 +294,9 @@ bool COptionsStore::WriteInt(const QString& name, int value)
     return false;
 }
 
-void COptionsStore::ReadString(const QString& name, const QString& defaultValue, QString& out) const
+void COptionsStore::CValues::ReadString(const QString& name, const QString& defaultValue, QString& out) const
 {
-    QVariant value;
-    if (!FindOverride(name, &value)) {
-        CSection s(m_strSection);
-        value = s->value(name);
-    }
+    const QVariant value = Value(name);
     // A list (an unquoted comma in the file) is not a plain text value.
     if (!value.isValid() || value.userType() != QMetaType::QString)
         out = defaultValue;
@@ -151,6 +306,7 @@ void COptionsStore::ReadString(const QString& name, const QString& defaultValue,
 
 bool COptionsStore::WriteString(const QString& name, const QString& value)
 {
+    ForgetSnapshot();
     CSection s(m_strSection);
     s->setValue(name, value);
     s->sync();
@@ -191,6 +347,11 @@ void COptionsStore::SetOverride(const QString& name, const QVariant& value)
 {
     QMutexLocker lock(&g_overrideLock);
     Overrides().insert(name, value);
+}
+
+int COptionsStore::FileParses()
+{
+    return g_fileParses.load();
 }
 
 void COptionsStore::ClearOverrides()

@@ -5,6 +5,7 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 
 // A stored number with its default. Every option name and default lives in
 // the table below and nowhere else.
@@ -62,14 +63,38 @@ bool NumericDefault(const QString& name, int* defaultValue);
 bool IsTextValue(const QString& name);
 }  // namespace Opt
 
-// The user's settings file, of which "Settings" is one group.
+// The user's settings file, of which "Settings" is one group. Only a regular
+// file of at most kMaxSettingsFileSize bytes is used: anything else (a FIFO
+// would block the reader, a huge file costs seconds and hundreds of MB per
+// parse) reads as empty and keeps nothing written to it.
 QSettings AppSettingsFile();
+// Where that file is, as QSettings names it.
+QString AppSettingsPath();
+inline constexpr qint64 kMaxSettingsFileSize = qint64(4) << 20;
 
-// The per-user "Settings" section. Nothing is cached: every read goes to the
-// settings file, so a value written anywhere is seen by the next reader.
+// The per-user "Settings" section. Every read looks at the settings file as
+// it is now, so a value written anywhere is seen by the next reader; the file
+// is parsed again only when it changed (its device, inode, size or times).
 class COptionsStore {
 public:
     COptionsStore();
+
+    // The section's values as the file holds them when this is called, for a
+    // run of reads that should see one state of the file and parse it once.
+    class CValues {
+    public:
+        unsigned int ReadInt(const QString& name, int defaultValue) const;
+        void ReadString(const QString& name, const QString& defaultValue, QString& out) const;
+        unsigned int Read(const COptionDef& def) const { return ReadInt(QLatin1String(def.name), def.defaultValue); }
+        bool IsOn(const COptionDef& def) const { return Read(def) != 0; }
+
+    private:
+        friend class COptionsStore;
+        QVariant Value(const QString& name) const;
+        std::shared_ptr<const struct CSettingsSnapshot> m_snapshot;
+        QString m_section;
+    };
+    CValues Values() const;
 
     unsigned int ReadInt(const QString& name, int defaultValue) const;
     bool WriteInt(const QString& name, int value);
@@ -92,6 +117,8 @@ public:
     // never written (the command line's --set).
     static void SetOverride(const QString& name, const QVariant& value);
     static void ClearOverrides();
+    // How many times reads have parsed the settings file so far.
+    static int FileParses();
 
     // Called with the setting's name whenever a write does not reach the file,
     // so the window can say so in one place; any thread may write.

@@ -9,7 +9,9 @@
 #include <mutex>
 #include <thread>
 #include <ctime>
+#include <climits>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +28,38 @@ bool Stopped(const std::atomic<bool>& stop)
 bool SameSizeText(const CResultRow& a, const CResultRow& b)
 {
     return a.opened == b.opened && (!a.opened || a.sizeKey == b.sizeKey);
+}
+
+int CloseKeepingErrno(int fd, int result)
+{
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return result;
+}
+
+// A path the kernel would refuse as too long: the longest leading part that
+// it takes is opened as a short path would be, the rest one folder at a time
+// without following links, as the walk went down.
+int OpenLongPath(std::string_view path, int flags)
+{
+    const size_t cut = path.rfind('/', PATH_MAX - 1);
+    if (cut == std::string_view::npos) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    int dir = open(std::string(path.substr(0, cut == 0 ? 1 : cut)).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (size_t start = cut + 1; dir >= 0;) {
+        const size_t slash = path.find('/', start);
+        const std::string name(path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+        if (slash == std::string_view::npos)
+            return CloseKeepingErrno(dir, openat(dir, name.c_str(), flags));
+        start = slash + 1;
+        if (name.empty())
+            continue;  // a doubled slash
+        dir = CloseKeepingErrno(dir, openat(dir, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    return -1;
 }
 
 }  // namespace
@@ -52,13 +86,19 @@ QString CResultRow::ModifiedText() const
     return QString::fromLocal8Bit(ModifiedBytes());
 }
 
+int OpenListedFile(std::string_view path, int flags)
+{
+    return path.size() < PATH_MAX ? open(std::string(path).c_str(), flags) : OpenLongPath(path, flags);
+}
+
 bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable)
 {
     const size_t slash = path.rfind('/');
     if (slash == std::string_view::npos)
         return false;
     const char* stored = stable ? path.data() : arena.Store(path);
-    const int fd = open(stored, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+    const int fd = path.size() < PATH_MAX ? open(stored, kFlags) : OpenLongPath(path, kFlags);
     if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
         return false;  // gone since the listing
     *row = CResultRow();

@@ -47,6 +47,10 @@ struct CFillInput {
     bool stable = false;
 };
 
+// Opens a listed file by its path however long it is (folders below the
+// kernel's path limit one at a time, links not followed); -1 with errno.
+int OpenListedFile(std::string_view path, int flags);
+
 // Examines one path: false when it names nothing (no row); otherwise a row,
 // with opened false when the file could not be opened. Never follows a
 // symbolic link and never blocks on a pipe or device.

@@ -1,5 +1,7 @@
 #pragma once
 
-// Sends SIGINT and SIGTERM to handler, restarting interrupted system calls.
+// Sends SIGINT and SIGTERM to handler, restarting interrupted system calls;
+// with termInterrupts, a call that SIGTERM interrupts returns instead (EINTR
+// or a short count), so a write waiting on a reader that never reads can end.
 // The handler may only do what is safe in a signal handler.
-void HandleStopSignals(void (*handler)(int));
+void HandleStopSignals(void (*handler)(int), bool termInterrupts = false);

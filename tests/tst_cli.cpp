@@ -7,6 +7,12 @@
 #include <QSettings>
 
 #include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using TestSupport::MakeDir;
 using TestSupport::MakeFile;
@@ -18,14 +24,56 @@ struct CRun {
     QByteArray err;
 };
 
-CRun Run(const QStringList& args)
+CRun Run(const QStringList& args, const QString& workingDirectory = QString())
 {
     QProcess p;
+    p.setWorkingDirectory(workingDirectory);
     p.start(QStringLiteral(SORVANE_CLI), args);
     p.closeWriteChannel();
     p.waitForFinished(60000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
             p.readAllStandardError()};
+}
+
+// Starts the command line with stdout on fd and stderr in errFile, with the
+// signals' default actions whatever this process does with them. Returns the
+// pid; Wait gives the exit status, or 1000 + the signal that ended it.
+pid_t Spawn(const QStringList& args, int fd, const QByteArray& errFile)
+{
+    QByteArrayList bytes = {QByteArray(SORVANE_CLI)};
+    for (const QString& a : args)
+        bytes << QFile::encodeName(a);
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fd, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return pid;
+}
+
+int Wait(pid_t pid)
+{
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 
 QString SettingsFile()
@@ -39,6 +87,23 @@ class TestCli : public QObject {
     Q_OBJECT
 
     QByteArray m_tree;
+
+    // 10,000 files with long names: more output than a pipe holds.
+    static QByteArray BigTree()
+    {
+        const QByteArray big = QFile::encodeName(TestSupport::TempRoot()) + "/big";
+        if (QFile::exists(QFile::decodeName(big)))
+            return big;
+        MakeDir(big);
+        const QByteArray longName(120, 'n');
+        for (int d = 0; d < 100; ++d) {
+            const QByteArray dir = big + "/d" + QByteArray::number(d);
+            MakeDir(dir);
+            for (int f = 0; f < 100; ++f)
+                MakeFile(dir + "/" + longName + QByteArray::number(f));
+        }
+        return big;
+    }
 
 private slots:
     void initTestCase()
@@ -136,18 +201,100 @@ private slots:
         QVERIFY(r.out.isEmpty());
     }
 
+    void dotAndDotDotAreResolved()
+    {
+        const QString tree = QFile::decodeName(m_tree);
+        const CRun plain = Run({QStringLiteral("--files"), tree});
+        QCOMPARE(plain.exitCode, 0);
+        QVERIFY(QFile::link(tree + QStringLiteral("/a"), TestSupport::TempRoot() + QStringLiteral("/link")));
+        const QList<QPair<QString, QString>> cases = {
+            {QStringLiteral(".."), tree + QStringLiteral("/a")},
+            {QStringLiteral("."), tree},
+            {QStringLiteral("a/../."), tree},
+            {QStringLiteral("a/empty/../../"), tree},
+            {TestSupport::TempRoot() + QStringLiteral("/link/.."), QString()},  // the link's target's parent
+        };
+        for (const auto& [arg, cwd] : cases) {
+            const CRun r = Run({QStringLiteral("--files"), arg}, cwd);
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(r.out, plain.out);
+            QVERIFY(r.err.startsWith("File Listing for Folder " + m_tree + ", Started At "));
+        }
+        // Without "..", a link given as FOLDER stays in the paths.
+        const QByteArray link = QFile::encodeName(TestSupport::TempRoot()) + "/link";
+        QByteArrayList viaLink = Run({QStringLiteral("--files"), QFile::decodeName(link)}).out.split('\n');
+        std::sort(viaLink.begin(), viaLink.end());
+        QCOMPARE(viaLink, QByteArrayList({QByteArray(), link + "/one", link + "/two"}));
+
+        // A working directory that was removed is no folder to list.
+        const QString gone = TestSupport::TempRoot() + QStringLiteral("/gone");
+        MakeDir(QFile::encodeName(gone));
+        QProcess p;
+        p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("cd \"$1\" && rmdir \"$1\" && exec \"$0\" --files ."),
+                                           QStringLiteral(SORVANE_CLI), gone});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
+        QVERIFY(p.readAllStandardError().contains("the working directory cannot be found"));
+    }
+
+    void outputThatCannotBeWrittenIsReported()
+    {
+        const QByteArray big = BigTree();
+        const QByteArray errFile = QFile::encodeName(TestSupport::TempRoot()) + "/err";
+        auto readErr = [&errFile] {
+            QFile f(QFile::decodeName(errFile));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+
+        // A reader that went away, as with "| head -1".
+        int fds[2];
+        QCOMPARE(pipe(fds), 0);
+        ::close(fds[0]);
+        pid_t pid = Spawn({QStringLiteral("--files"), QFile::decodeName(big)}, fds[1], errFile);
+        ::close(fds[1]);
+        QVERIFY(pid > 0);
+        QCOMPARE(Wait(pid), 1);
+        QVERIFY2(readErr().contains("cannot write the output: ") && readErr().contains(" File(s) in File List."), readErr());
+
+        // A file size limit, as after "ulimit -f 4".
+        const int out = ::open(QFile::encodeName(TestSupport::TempRoot()) + "/limited", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        pid = Spawn({QStringLiteral("--files"), QFile::decodeName(big)}, out, errFile);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        ::close(out);
+        QVERIFY(pid > 0);
+        QCOMPARE(Wait(pid), 1);
+        QVERIFY2(readErr().contains("cannot write the output: "), readErr());
+
+        // One SIGTERM ends a write that waits for a reader that never reads.
+        QCOMPARE(pipe(fds), 0);
+        pid = Spawn({QStringLiteral("--files"), QFile::decodeName(big)}, fds[1], errFile);
+        ::close(fds[1]);
+        QVERIFY(pid > 0);
+        const int capacity = fcntl(fds[0], F_GETPIPE_SZ);
+        for (int queued = 0; queued < capacity;) {  // until the pipe is full
+            siginfo_t info{};
+            QCOMPARE(waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT), 0);
+            QCOMPARE(info.si_pid, 0);  // still running
+            usleep(1000);
+            QCOMPARE(ioctl(fds[0], FIONREAD, &queued), 0);
+        }
+        ::kill(pid, SIGTERM);
+        QCOMPARE(Wait(pid), 143);
+        ::close(fds[0]);
+        QVERIFY2(readErr().contains(" File(s) in File List."), readErr());
+        QVERIFY(!readErr().contains("cannot write"));
+    }
+
     void interruptStopsAndStillSummarises()
     {
         // Enough output to fill the pipe, so the listing is still running when the signal comes.
-        const QByteArray big = QFile::encodeName(TestSupport::TempRoot()) + "/big";
-        MakeDir(big);
-        const QByteArray longName(120, 'n');
-        for (int d = 0; d < 100; ++d) {
-            const QByteArray dir = big + "/d" + QByteArray::number(d);
-            MakeDir(dir);
-            for (int f = 0; f < 100; ++f)
-                MakeFile(dir + "/" + longName + QByteArray::number(f));
-        }
+        const QByteArray big = BigTree();
         QProcess p;
         p.start(QStringLiteral(SORVANE_CLI), {QStringLiteral("--files"), QFile::decodeName(big)});
         QVERIFY(p.waitForReadyRead(30000));

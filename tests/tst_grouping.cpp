@@ -4,6 +4,8 @@
 
 #include <QProcess>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using TestSupport::MakeDir;
@@ -137,6 +139,70 @@ private slots:
         const CRun single = Fill(paths, 1);
         QCOMPARE(Describe(parallel.rows), Describe(single.result.rows));
         QCOMPARE(parallel.rows.size(), size_t(5000));
+    }
+
+    void pathsLongerThanTheSystemLimit()
+    {
+        // Made one level at a time, as no call takes the whole path.
+        QByteArray deep = QFile::encodeName(TestSupport::TempRoot()) + "/long";
+        MakeDir(deep);
+        const QByteArray level(200, 'L');
+        int fd = ::open(deep.constData(), O_RDONLY | O_DIRECTORY);
+        for (int i = 0; i < 25; ++i) {
+            QCOMPARE(mkdirat(fd, level.constData(), 0755), 0);
+            const int next = openat(fd, level.constData(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+            deep += "/" + level;
+        }
+        for (const char* name : {"same", "other", "empty"}) {
+            const int f = openat(fd, name, O_CREAT | O_WRONLY, 0644);
+            QCOMPARE(ftruncate(f, name[0] == 'e' ? 0 : 7), 0);
+            ::close(f);
+        }
+        QCOMPARE(symlinkat("same", fd, "link"), 0);
+        ::close(fd);
+        QVERIFY(deep.size() > 5000);
+
+        QByteArrayList paths = Files({7});
+        paths << deep + "/same" << deep + "/gone" << deep + "/link" << deep + "/other" << deep + "/empty";
+        const CRun run = Fill(paths);
+        // The link is there but not opened; the file that is gone leaves no row.
+        QCOMPARE(Describe(run.result.rows), QStringLiteral("1:7:0 2:7:0 3:7:0 4::1 5:0:2"));
+        QCOMPARE(QByteArray(run.result.rows[1].path), deep + "/same");
+        QVERIFY(run.result.rows[1].hasModified);
+        QCOMPARE(QByteArray(run.result.rows[3].path), deep + "/link");
+        QVERIFY(QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), TestSupport::TempRoot() + QStringLiteral("/long")}) == 0);
+    }
+
+    void commandLineRowsWithNulSeparators()
+    {
+        Files({});
+        for (const QByteArray& name : {QByteArray("tab\there"), QByteArray("new\nline"), QByteArray("-dash")})
+            MakeFile(m_dir + "/" + name, 4);
+        MakeFile(m_dir + "/lone", 9);
+        QProcess p;
+        p.start(QStringLiteral(SORVANE_CLI), {QStringLiteral("--duplicates"), QStringLiteral("-0"), QFile::decodeName(m_dir)});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray out = p.readAllStandardOutput();
+        // Six NUL-terminated fields, then one more NUL, per row.
+        QByteArrayList fields = out.split('\0');
+        QCOMPARE(fields.takeLast(), QByteArray());
+        QCOMPARE(fields.size(), 3 * 7);
+        QByteArrayList names;
+        for (int row = 0; row < 3; ++row) {
+            const QByteArrayList f = fields.mid(row * 7, 7);
+            QCOMPARE(f[0], QByteArray::number(row + 1));
+            names << f[1];
+            QCOMPARE(f[2], m_dir + "/");
+            QCOMPARE(f[3], QByteArray("4"));
+            QVERIFY(!f[4].isEmpty());
+            QCOMPARE(f[5], QByteArray("0"));
+            QCOMPARE(f[6], QByteArray());
+        }
+        std::sort(names.begin(), names.end());
+        QCOMPARE(names, QByteArrayList({"-dash", "new\nline", "tab\there"}));
     }
 
     void commandLinePrintsTheRows()
