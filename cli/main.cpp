@@ -1,11 +1,15 @@
 // sorvane-cli: lists a folder tree exactly as the Sorvane window does.
 
+#include "AppTexts.h"
 #include "CliLister.h"
+#include "ContentCheck.h"
+#include "DuplicatesPrinter.h"
 #include "ListingStatus.h"
 #include "ResultsFill.h"
-#include "AppTexts.h"
+#include "TrashCommands.h"
 
 #include <QFile>
+#include <QLocale>
 
 #include <atomic>
 #include <cerrno>
@@ -67,7 +71,11 @@ void PrintHelp()
     for (const COptionDef* def : Opt::kFlags)
         names += QStringLiteral("  %1 (default %2)\n").arg(QLatin1String(def->name)).arg(def->defaultValue);
     const QString text = QStringLiteral(
-        "Usage: sorvane-cli [--set NAME=VALUE]... [--files [-0] | --duplicates [-0]] FOLDER\n"
+        "Usage: sorvane-cli [--set NAME=VALUE]... [--files [-0] | --duplicates [--contents]\n"
+        "                   [-0 | --format=json]] FOLDER\n"
+        "       sorvane-cli --trash PATH...\n"
+        "       sorvane-cli --restore-last\n"
+        "       sorvane-cli --version\n"
         "\n"
         "Lists every file beneath FOLDER with the same skip rules and options as the\n"
         "%1 window, and prints the listing's status lines.\n"
@@ -90,6 +98,22 @@ void PrintHelp()
         "                    folder (ending in '/'), size in bytes (empty when the file\n"
         "                    could not be opened), last modified, group index; names\n"
         "                    byte for byte. The status lines then go to standard error\n"
+        "  --contents        with --duplicates, split each size group into groups of\n"
+        "                    byte-identical files (the same as --set CompareContents=1):\n"
+        "                    every candidate file is read and compared byte for byte;\n"
+        "                    a file that matches no other is left out, one that could\n"
+        "                    not be read is listed last without a size\n"
+        "  --format=json     with --duplicates, one JSON object per group and line:\n"
+        "                    {\"group\":N,\"size\":BYTES,\"files\":[{\"path\":...,\"sr\":N,\n"
+        "                    \"modified\":SECONDS},...]}; paths are written as in an\n"
+        "                    export: \\xNN for a byte that is not UTF-8, \\n, \\t, \\r,\n"
+        "                    and \\\\ for a backslash\n"
+        "  --trash PATH...   move each PATH to the desktop trash (what the window\n"
+        "                    refuses is refused here too), one line per item; the\n"
+        "                    batch can be put back with --restore-last or the window\n"
+        "  --restore-last    put back the last batch sent to the trash by either\n"
+        "                    program, never over anything now in its place\n"
+        "  --version         print the version and exit\n"
         "  --help            show this help and exit\n"
         "  --                end of options (for a FOLDER starting with '-')\n"
         "\n"
@@ -115,7 +139,12 @@ void PrintHelp()
         "Exit status: 0 listed; 1 output could not be written (a full disk, a file\n"
         "size limit, or a reader that went away, as with '| head'); 2 usage error or\n"
         "FOLDER is not a folder; 130 stopped by Ctrl-C (SIGINT); 143 stopped by\n"
-        "SIGTERM (the summary is printed in both cases).\n")
+        "SIGTERM (the summary is printed in both cases). --trash and --restore-last\n"
+        "exit 1 when any item could not be moved.\n"
+        "\n"
+        "--duplicates ends its status lines with 'G Group(s), F File(s), B Byte(s)\n"
+        "Reclaimable.': B is what trashing all but one copy of each group frees, each\n"
+        "file counted once however many hard links name it.\n")
         .arg(Res::AppTitle(), QString::fromUtf8(Res::kOrganisation), names);
     COutput out(STDOUT_FILENO);
     out.Write(text);
@@ -203,6 +232,27 @@ bool ParseSetting(const char* arg, QString* error)
     return true;
 }
 
+// "compared 1.2 GiB of 3.4 GiB" on standard error, ten times a second, until stop.
+void ShowCompareProgress(const ContentCheck::CProgress& progress, const std::atomic<bool>& stop)
+{
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    for (int tick = 1; !stop.load(); ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (tick % 10 || progress.total == 0)
+            continue;
+        const uint64_t total = progress.total, done = std::min<uint64_t>(progress.done, total);
+        const QByteArray line = "\r\x1b[Kcomparing contents: "
+            + QLocale::c().formattedDataSize(qint64(done), 1, QLocale::DataSizeIecFormat).toUtf8() + " of "
+            + QLocale::c().formattedDataSize(qint64(total), 1, QLocale::DataSizeIecFormat).toUtf8() + " ("
+            + QByteArray::number(int(done * 100 / total)) + "%)";
+        [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, line.constData(), size_t(line.size()));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -219,6 +269,10 @@ int main(int argc, char** argv)
     bool printFiles = false;
     bool nulSeparated = false;
     bool duplicates = false;
+    bool json = false;
+    bool trash = false;
+    bool restoreLast = false;
+    std::vector<const char*> trashPaths;
     const char* folderArg = nullptr;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
@@ -230,6 +284,17 @@ int main(int argc, char** argv)
             } else if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
                 PrintHelp();
                 return 0;
+            } else if (!std::strcmp(a, "--version")) {
+                COutput(STDOUT_FILENO).Write(QStringLiteral("sorvane-cli %1\n").arg(QLatin1String(Res::kAppVersion)));
+                return 0;
+            } else if (!std::strcmp(a, "--trash")) {
+                trash = true;
+            } else if (!std::strcmp(a, "--restore-last")) {
+                restoreLast = true;
+            } else if (!std::strcmp(a, "--contents")) {
+                COptionsStore::SetOverride(QLatin1String(Opt::CompareContents.name), 1);
+            } else if (!std::strcmp(a, "--format=json")) {
+                json = true;
             } else if (!std::strcmp(a, "--files")) {
                 printFiles = true;
             } else if (!std::strcmp(a, "--duplicates")) {
@@ -247,9 +312,19 @@ int main(int argc, char** argv)
             }
             continue;
         }
+        if (trash) {
+            trashPaths.push_back(a);
+            continue;
+        }
         if (folderArg)
             return UsageError(QStringLiteral("only one FOLDER may be given"));
         folderArg = a;
+    }
+    if (trash || restoreLast) {
+        if (trash == restoreLast || printFiles || duplicates || folderArg || (trash && trashPaths.empty()))
+            return UsageError(QStringLiteral("--trash PATH... and --restore-last stand alone"));
+        COutput out(STDOUT_FILENO);
+        return trash ? TrashCommands::Trash(trashPaths, out) : TrashCommands::RestoreLast(out);
     }
     if (!folderArg)
         return UsageError(QStringLiteral("no FOLDER given"));
@@ -257,6 +332,8 @@ int main(int argc, char** argv)
         return UsageError(QStringLiteral("-0 only applies with --files or --duplicates"));
     if (duplicates && printFiles)
         return UsageError(QStringLiteral("--files and --duplicates cannot be used together"));
+    if (json && (!duplicates || nulSeparated))
+        return UsageError(QStringLiteral("--format=json only applies with --duplicates, without -0"));
 
     std::string folder;
     const char* failed = nullptr;
@@ -327,35 +404,31 @@ int main(int argc, char** argv)
     g_listingFlag = nullptr;
 
     if (duplicates && !g_interrupts) {
+        // The listing's paths outlive the rows, which point at them.
         CFillInput input{[&lister] { return lister.m_arrFiles.GetSize(); },
-                         [&lister](int i) { return lister.m_arrFiles.At(i); }};
+                         [&lister](int i) { return lister.m_arrFiles.At(i); }, true};
         CFillResult result;
-        if (RunResultsFill(input, result, g_stopFill)) {
-            std::string line;
-            int64_t lastModified = -1;
-            std::string modifiedText;
-            const char separator = nulSeparated ? '\0' : '\t';
-            const char rowEnd = nulSeparated ? '\0' : '\n';
-            for (const CResultRow& row : result.rows) {
-                // Neighbouring rows often share a time: format each distinct one once.
-                if (!row.hasModified) {
-                    modifiedText.clear();
-                    lastModified = -1;
-                } else if (row.modified != lastModified) {
-                    modifiedText = row.ModifiedBytes();
-                    lastModified = row.modified;
-                }
-                line = std::to_string(row.sr);
-                ((line += separator) += row.Name()) += separator;
-                (line += row.FolderWithSlash()) += separator;
-                if (row.opened)
-                    line += std::to_string(row.sizeKey);
-                (((line += separator) += modifiedText) += separator) += std::to_string(row.group);
-                if (nulSeparated)
-                    line += separator;
-                line += rowEnd;
-                out.Write(line);
-            }
+        ContentCheck::CProgress progress;
+        const bool contents = COptionsStore().IsOn(Opt::CompareContents);
+        bool done = false;
+        {
+            CWorkerThread meter;  // the bytes compared, on a terminal
+            if (contents && lister.m_showProgress)
+                meter.Start([&progress](const std::atomic<bool>& stop) { ShowCompareProgress(progress, stop); });
+            done = RunResultsFill(input, result, g_stopFill, {}, 0, contents ? &progress : nullptr);
+        }
+        if (contents && lister.m_showProgress) {
+            [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, "\r\x1b[K", 4);
+        }
+        if (done) {
+            CDuplicatesPrinter::Print(result.rows,
+                                      json ? CDuplicatesPrinter::EFormat::Json
+                                           : nulSeparated ? CDuplicatesPrinter::EFormat::Nuls
+                                                          : CDuplicatesPrinter::EFormat::Tabs,
+                                      out);
+            out.Flush();
+            status.Write(CDuplicatesPrinter::ReclaimableLine(result.rows) + QLatin1Char('\n'));
+            status.Flush();
         }
         out.Flush();
     }

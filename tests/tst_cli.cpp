@@ -306,6 +306,58 @@ private slots:
         QVERIFY2(listed < 10000, QByteArray::number(listed).constData());
         QVERIFY2(err.contains("\n" + QByteArray::number(listed) + " File(s) in File List.\n"), err.constData());
     }
+
+    // --contents groups identical files only; the last status line counts each inode once.
+    void contentsJsonAndReclaimable()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/contents";
+        TestSupport::MakeDir(dir);
+        for (const auto& [name, text] : {std::pair<const char*, const char*>{"a", "same"}, {"b", "same"}, {"c", "diff"},
+                                         {"d\\e\"f", "same"}}) {
+            QFile f(QFile::decodeName(dir + "/" + name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(text);
+        }
+        QCOMPARE(::link((dir + "/a").constData(), (dir + "/link").constData()), 0);
+        CRun r = Run({QStringLiteral("--duplicates"), QStringLiteral("--contents"), QFile::decodeName(dir)});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out.count('\n'), 4);  // a, b, d\e"f and the link; c is alone
+        QVERIFY(!r.out.contains("\tc\t"));
+        QVERIFY2(r.err.endsWith("1 Group(s), 4 File(s), 8 Byte(s) Reclaimable.\n"), r.err.constData());
+        r = Run({QStringLiteral("--duplicates"), QStringLiteral("--format=json"), QFile::decodeName(dir)});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.startsWith("{\"group\":0,\"size\":4,\"files\":[{\"path\":\"" + dir + "/"), r.out.constData());
+        QCOMPARE(r.out.count('\n'), 1);
+        QVERIFY(r.out.contains("\"path\":\"" + dir + "/d\\\\\\\\e\\\"f\""));  // a backslash doubled, then JSON-escaped
+        QVERIFY2(r.err.endsWith("1 Group(s), 5 File(s), 12 Byte(s) Reclaimable.\n"), r.err.constData());
+        QCOMPARE(Run({QStringLiteral("--version")}).out, QByteArray("sorvane-cli " SORVANE_VERSION "\n"));
+    }
+
+    // What the command line trashes, it or the window can put back; the trash itself is refused.
+    void trashAndRestore()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/trashcli";
+        TestSupport::MakeDir(dir);
+        const QByteArrayList names = {"new\nline", QByteArray(255, 'x'), "-dash"};
+        for (const QByteArray& n : names)
+            TestSupport::MakeFile(dir + "/" + n, 3);
+        CRun r = Run({QStringLiteral("--trash"), QFile::decodeName(names[0]), QFile::decodeName(names[1]),
+                      QStringLiteral("--"), QStringLiteral("missing")},
+                     QFile::decodeName(dir));
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.out.startsWith("trashed: " + dir + "/new\\nline\ntrashed: "), r.out.constData());
+        QVERIFY(r.out.contains("not trashed: missing: "));
+        QVERIFY(!QFile::exists(QFile::decodeName(dir + "/" + names[1])));
+        r = Run({QStringLiteral("--restore-last")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out.count("restored: "), 2);
+        for (const QByteArray& n : names)
+            QVERIFY(QFile::exists(QFile::decodeName(dir + "/" + n)));
+        QCOMPARE(Run({QStringLiteral("--restore-last")}).out, QByteArray("nothing to restore\n"));
+        r = Run({QStringLiteral("--trash"), TestSupport::TempRoot() + QStringLiteral("/xdg_data_home/Trash")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.out.contains("it is part of the trash"));
+    }
 };
 
 SORVANE_TEST_MAIN(TestCli)
