@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,11 +22,21 @@ bool Stopped(const std::atomic<bool>& stop)
     return stop.load(std::memory_order_relaxed);
 }
 
+// A fast 64-bit hash, eight bytes at a step. It only sorts candidates into
+// buckets; bytes are always compared before files are grouped.
 uint64_t Fnv(const char* data, size_t size, uint64_t hash = 1469598103934665603ULL)
 {
-    for (size_t i = 0; i < size; ++i)
+    constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ULL;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        hash = (hash ^ word) * kPrime;
+        hash ^= hash >> 29;
+    }
+    for (; i < size; ++i)
         hash = (hash ^ static_cast<unsigned char>(data[i])) * 1099511628211ULL;
-    return hash;
+    return hash ^ size;
 }
 
 // Reads exactly size bytes at offset; false on an error or a short read (the file shrank).
@@ -99,47 +110,39 @@ private:
             m_progress->done += bytes;
     }
 
-    // One row per distinct file (device and inode), in row order.
-    std::vector<size_t> Representatives(size_t first, size_t last) const
+    // One row per distinct file (device and inode), in row order; m_names
+    // then holds every row of each.
+    std::vector<size_t> Representatives(size_t first, size_t last)
     {
+        struct CHash {
+            size_t operator()(const std::pair<uint64_t, uint64_t>& k) const
+            {
+                return std::hash<uint64_t>()(k.first * 0x9E3779B97F4A7C15ULL ^ k.second);
+            }
+        };
+        std::unordered_map<std::pair<uint64_t, uint64_t>, size_t, CHash> repOf;
         std::vector<size_t> reps;
+        m_names.clear();
         for (size_t i = first; i < last; ++i) {
-            bool seen = false;
-            for (size_t r : reps)
-                seen = seen || (m_rows[r].dev == m_rows[i].dev && m_rows[r].ino == m_rows[i].ino);
-            if (!seen)
+            const auto [it, inserted] = repOf.try_emplace({m_rows[i].dev, m_rows[i].ino}, i);
+            if (inserted)
                 reps.push_back(i);
-            if (reps.size() > 4096)  // large groups: leave it to a sort
-                return RepresentativesSorted(first, last);
-        }
-        return reps;
-    }
-    std::vector<size_t> RepresentativesSorted(size_t first, size_t last) const
-    {
-        std::map<std::pair<uint64_t, uint64_t>, size_t> firstOf;
-        std::vector<size_t> reps;
-        for (size_t i = first; i < last; ++i) {
-            if (firstOf.emplace(std::make_pair(m_rows[i].dev, m_rows[i].ino), i).second)
-                reps.push_back(i);
+            m_names[it->second].push_back(i);
         }
         return reps;
     }
 
     // Every row of the file rep stands for takes rep's class.
-    void Assign(size_t first, size_t last, size_t rep, int32_t cls)
+    void Assign(size_t, size_t, size_t rep, int32_t cls)
     {
-        for (size_t i = first; i < last; ++i) {
-            if (m_rows[i].dev == m_rows[rep].dev && m_rows[i].ino == m_rows[rep].ino)
-                m_classOf[i] = cls;
-        }
+        for (size_t i : m_names[rep])
+            m_classOf[i] = cls;
     }
-    void Fail(size_t first, size_t last, size_t rep, EFailure why)
+    void Fail(size_t, size_t, size_t rep, EFailure why)
     {
-        for (size_t i = first; i < last; ++i) {
-            if (m_rows[i].dev == m_rows[rep].dev && m_rows[i].ino == m_rows[rep].ino) {
-                m_classOf[i] = kFailed;
-                m_rows[i].failure = why;
-            }
+        for (size_t i : m_names[rep]) {
+            m_classOf[i] = kFailed;
+            m_rows[i].failure = why;
         }
     }
 
@@ -229,10 +232,7 @@ private:
     // A file alone in its content may still stand under several names.
     void KeepIfLinked(size_t first, size_t last, size_t rep)
     {
-        int names = 0;
-        for (size_t i = first; i < last; ++i)
-            names += m_rows[i].dev == m_rows[rep].dev && m_rows[i].ino == m_rows[rep].ino;
-        if (names > 1)
+        if (m_names[rep].size() > 1)
             Assign(first, last, rep, m_nextClass++);
     }
 
@@ -298,7 +298,10 @@ private:
                    std::map<uint64_t, std::vector<size_t>>* parts)
     {
         const uint64_t size = m_rows[first].sizeKey;
-        std::vector<char> buffer(kChunk);
+        if (m_buffers.empty())
+            m_buffers.resize(1);
+        std::vector<char>& buffer = m_buffers[0];
+        buffer.resize(kChunk);
         for (size_t rep : members) {
             COpen f;
             EFailure why = kNone;
@@ -306,6 +309,8 @@ private:
                 Fail(first, last, rep, why);
                 continue;
             }
+            // Chunks at fixed places; a chunk of zeros counts the same whether it is a hole or
+            // written out, so equal contents hash alike whatever their layout on disk.
             uint64_t hash = 1469598103934665603ULL;
             bool ok = true;
             for (uint64_t offset = 0; offset < size && ok;) {
@@ -313,9 +318,25 @@ private:
                     close(f.fd);
                     return false;
                 }
+                const off_t data = lseek(f.fd, off_t(offset), SEEK_DATA);
+                if (data < 0 && errno == ENXIO) {
+                    AddDone(size - offset);
+                    break;
+                }
+                if (data > off_t(offset)) {
+                    const uint64_t next = uint64_t(data) / kChunk * kChunk;
+                    AddDone(next - offset);
+                    offset = std::max(offset, next);
+                }
                 const size_t n = size_t(std::min<uint64_t>(kChunk, size - offset));
                 ok = ReadAt(f.fd, buffer.data(), n, offset);
-                hash = Fnv(buffer.data(), n, hash);
+                AddDone(n);
+                const bool zeros = buffer[0] == 0 && std::memcmp(buffer.data(), buffer.data() + 1, n - 1) == 0;
+                if (!zeros) {
+                    const uint64_t chunk = offset / kChunk;
+                    hash = Fnv(reinterpret_cast<const char*>(&chunk), sizeof chunk, hash);
+                    hash = Fnv(buffer.data(), n, hash);
+                }
                 offset += n;
             }
             ok = ok && Unchanged(f);
@@ -359,7 +380,10 @@ private:
             all[i] = i;
         if (!all.empty())
             pending.emplace_back(std::move(all), 0);
-        std::vector<std::vector<char>> buffers(open.size(), std::vector<char>(kChunk));
+        // Reused across calls, and only grown when bytes are really read.
+        if (m_buffers.size() < open.size())
+            m_buffers.resize(open.size());
+        auto& buffers = m_buffers;
         std::vector<char> failed(open.size(), 0);
         while (!pending.empty()) {
             auto [piece, offset] = std::move(pending.back());
@@ -381,6 +405,8 @@ private:
                 const size_t n = size_t(std::min<uint64_t>(kChunk, size - offset));
                 std::vector<size_t> alive;
                 for (size_t i : piece) {
+                    if (buffers[i].size() < kChunk)
+                        buffers[i].resize(kChunk);
                     if (ReadAt(open[i].fd, buffers[i].data(), n, offset))
                         alive.push_back(i);
                     else
@@ -481,6 +507,8 @@ private:
     const std::atomic<bool>& m_stop;
     CProgress* m_progress;
     std::vector<int32_t> m_classOf;
+    std::unordered_map<size_t, std::vector<size_t>> m_names;  // of the group being checked
+    std::vector<std::vector<char>> m_buffers;                 // one chunk per file read side by side
     int32_t m_nextClass = 0;
 };
 
