@@ -1,5 +1,7 @@
 #include "ContentCheck.h"
 
+#include "FileComparer.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,7 +15,6 @@ namespace ContentCheck {
 namespace {
 
 constexpr size_t kBlock = 4096;
-constexpr size_t kChunk = 128 * 1024;
 // Files open at once while one candidate group is read in lockstep.
 constexpr size_t kMaxOpen = 64;
 
@@ -22,43 +23,10 @@ bool Stopped(const std::atomic<bool>& stop)
     return stop.load(std::memory_order_relaxed);
 }
 
-// A fast 64-bit hash, eight bytes at a step. It only sorts candidates into
-// buckets; bytes are always compared before files are grouped.
-uint64_t Fnv(const char* data, size_t size, uint64_t hash = 1469598103934665603ULL)
-{
-    constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ULL;
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, data + i, 8);
-        hash = (hash ^ word) * kPrime;
-        hash ^= hash >> 29;
-    }
-    for (; i < size; ++i)
-        hash = (hash ^ static_cast<unsigned char>(data[i])) * 1099511628211ULL;
-    return hash ^ size;
-}
-
-// Reads exactly size bytes at offset; false on an error or a short read (the file shrank).
-bool ReadAt(int fd, char* buffer, size_t size, uint64_t offset)
-{
-    while (size > 0) {
-        const ssize_t n = pread(fd, buffer, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        buffer += n;
-        size -= size_t(n);
-        offset += uint64_t(n);
-    }
-    return true;
-}
-
 class CChecker {
 public:
     CChecker(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress)
-        : m_rows(rows), m_stop(stop), m_progress(progress), m_classOf(rows.size(), kDropped)
+        : m_rows(rows), m_stop(stop), m_progress(progress), m_comparer(stop, progress), m_classOf(rows.size(), kDropped)
     {
     }
 
@@ -165,14 +133,6 @@ private:
         return true;
     }
 
-    // Still the file that was opened, of the same size and time, once read.
-    static bool Unchanged(const COpen& f)
-    {
-        struct stat now;
-        return fstat(f.fd, &now) == 0 && now.st_size == f.st.st_size && now.st_mtim.tv_sec == f.st.st_mtim.tv_sec
-            && now.st_mtim.tv_nsec == f.st.st_mtim.tv_nsec;
-    }
-
     bool CheckGroup(size_t first, size_t last)
     {
         if (!m_rows[first].opened) {
@@ -207,14 +167,14 @@ private:
             }
             const size_t head = size_t(std::min<uint64_t>(size, kBlock));
             const size_t tail = size_t(std::min<uint64_t>(size - head, kBlock));
-            const bool ok = ReadAt(f.fd, block.data(), head, 0) && ReadAt(f.fd, block.data() + head, tail, size - tail);
+            const bool ok = CFileComparer::ReadAt(f.fd, block.data(), head, 0) && CFileComparer::ReadAt(f.fd, block.data() + head, tail, size - tail);
             close(f.fd);
             if (!ok) {
                 Fail(first, last, rep, kReadFailed);
                 AddDone(size);
                 continue;
             }
-            buckets[Fnv(block.data(), head + tail)].push_back(rep);
+            buckets[CFileComparer::Hash(block.data(), head + tail)].push_back(rep);
         }
         for (auto& [hash, members] : buckets) {
             (void)hash;
@@ -297,11 +257,6 @@ private:
     bool HashWhole(size_t first, size_t last, const std::vector<size_t>& members,
                    std::map<uint64_t, std::vector<size_t>>* parts)
     {
-        const uint64_t size = m_rows[first].sizeKey;
-        if (m_buffers.empty())
-            m_buffers.resize(1);
-        std::vector<char>& buffer = m_buffers[0];
-        buffer.resize(kChunk);
         for (size_t rep : members) {
             COpen f;
             EFailure why = kNone;
@@ -309,52 +264,25 @@ private:
                 Fail(first, last, rep, why);
                 continue;
             }
-            // Chunks at fixed places; a chunk of zeros counts the same whether it is a hole or
-            // written out, so equal contents hash alike whatever their layout on disk.
-            uint64_t hash = 1469598103934665603ULL;
-            bool ok = true;
-            for (uint64_t offset = 0; offset < size && ok;) {
-                if (Stopped(m_stop)) {
-                    close(f.fd);
-                    return false;
-                }
-                const off_t data = lseek(f.fd, off_t(offset), SEEK_DATA);
-                if (data < 0 && errno == ENXIO) {
-                    AddDone(size - offset);
-                    break;
-                }
-                if (data > off_t(offset)) {
-                    const uint64_t next = uint64_t(data) / kChunk * kChunk;
-                    AddDone(next - offset);
-                    offset = std::max(offset, next);
-                }
-                const size_t n = size_t(std::min<uint64_t>(kChunk, size - offset));
-                ok = ReadAt(f.fd, buffer.data(), n, offset);
-                AddDone(n);
-                const bool zeros = buffer[0] == 0 && std::memcmp(buffer.data(), buffer.data() + 1, n - 1) == 0;
-                if (!zeros) {
-                    const uint64_t chunk = offset / kChunk;
-                    hash = Fnv(reinterpret_cast<const char*>(&chunk), sizeof chunk, hash);
-                    hash = Fnv(buffer.data(), n, hash);
-                }
-                offset += n;
-            }
-            ok = ok && Unchanged(f);
+            uint64_t hash = 0;
+            bool readable = true;
+            const bool going = m_comparer.HashWhole(f.fd, m_rows[first].sizeKey, &hash, &readable);
+            const bool unchanged = CFileComparer::Unchanged(f.fd, f.st);
             close(f.fd);
-            if (!ok)
-                Fail(first, last, rep, kReadFailed);
+            if (!going)
+                return false;
+            if (!readable || !unchanged)
+                Fail(first, last, rep, readable ? kChanged : kReadFailed);
             else
                 (*parts)[hash].push_back(rep);
         }
         return true;
     }
 
-    // Reads the members side by side and splits them wherever their bytes
-    // differ; classes gets the members of equal content, first member first.
+    // Reads the members side by side; classes gets the rows of equal content.
     bool Lockstep(size_t first, size_t last, const std::vector<size_t>& members,
                   std::vector<std::vector<size_t>>* classes)
     {
-        const uint64_t size = m_rows[first].sizeKey;
         std::vector<COpen> open;
         for (size_t rep : members) {
             COpen f;
@@ -372,74 +300,20 @@ private:
                     close(f.fd);
             }
         } closer{open};
-
-        // Each pending piece: indexes into open, all equal up to offset.
-        std::vector<std::pair<std::vector<size_t>, uint64_t>> pending;
-        std::vector<size_t> all(open.size());
-        for (size_t i = 0; i < all.size(); ++i)
-            all[i] = i;
-        if (!all.empty())
-            pending.emplace_back(std::move(all), 0);
-        // Reused across calls, and only grown when bytes are really read.
-        if (m_buffers.size() < open.size())
-            m_buffers.resize(open.size());
-        auto& buffers = m_buffers;
-        std::vector<char> failed(open.size(), 0);
-        while (!pending.empty()) {
-            auto [piece, offset] = std::move(pending.back());
-            pending.pop_back();
-            while (piece.size() > 1 && offset < size) {
-                if (Stopped(m_stop))
-                    return false;
-                // Where every member has a hole, the bytes are zeros in all of them.
-                uint64_t data = size;
-                for (size_t i : piece) {
-                    const off_t d = lseek(open[i].fd, off_t(offset), SEEK_DATA);
-                    data = std::min<uint64_t>(data, d < 0 ? (errno == ENXIO ? size : offset) : uint64_t(d));
-                }
-                if (data > offset) {
-                    AddDone((data - offset) * piece.size());
-                    offset = data;
-                    continue;
-                }
-                const size_t n = size_t(std::min<uint64_t>(kChunk, size - offset));
-                std::vector<size_t> alive;
-                for (size_t i : piece) {
-                    if (buffers[i].size() < kChunk)
-                        buffers[i].resize(kChunk);
-                    if (ReadAt(open[i].fd, buffers[i].data(), n, offset))
-                        alive.push_back(i);
-                    else
-                        failed[i] = 1;
-                }
-                AddDone(uint64_t(n) * piece.size());
-                if (m_progress && m_progress->afterChunk)
-                    m_progress->afterChunk();
-                std::vector<std::vector<size_t>> split;
-                for (size_t i : alive) {
-                    auto same = std::find_if(split.begin(), split.end(), [&](const std::vector<size_t>& c) {
-                        return std::memcmp(buffers[c.front()].data(), buffers[i].data(), n) == 0;
-                    });
-                    if (same == split.end())
-                        split.push_back({i});
-                    else
-                        same->push_back(i);
-                }
-                offset += n;
-                if (split.empty()) {
-                    piece.clear();
-                    break;
-                }
-                for (size_t k = 1; k < split.size(); ++k)
-                    pending.emplace_back(std::move(split[k]), offset);
-                piece = std::move(split.front());
-            }
-            if (piece.size() == 1)
-                AddDone((size - std::min(size, offset)));
+        std::vector<int> fds;
+        for (const COpen& f : open)
+            fds.push_back(f.fd);
+        std::vector<std::vector<size_t>> found;
+        std::vector<size_t> unreadable;
+        if (!m_comparer.Lockstep(fds, m_rows[first].sizeKey, &found, &unreadable))
+            return false;
+        for (size_t i : unreadable)
+            Fail(first, last, open[i].row, kReadFailed);
+        for (const auto& c : found) {
             // Nothing is grouped on a file that changed while it was read.
             std::vector<size_t> kept;
-            for (size_t i : piece) {
-                if (Unchanged(open[i]))
+            for (size_t i : c) {
+                if (CFileComparer::Unchanged(open[i].fd, open[i].st))
                     kept.push_back(open[i].row);
                 else
                     Fail(first, last, open[i].row, kChanged);
@@ -447,14 +321,6 @@ private:
             if (!kept.empty())
                 classes->push_back(std::move(kept));
         }
-        for (size_t i = 0; i < open.size(); ++i) {
-            if (failed[i])
-                Fail(first, last, open[i].row, kReadFailed);
-        }
-        // Classes in the order of their first member, as the rows were listed.
-        for (auto& c : *classes)
-            std::sort(c.begin(), c.end());
-        std::sort(classes->begin(), classes->end());
         return true;
     }
 
@@ -506,9 +372,9 @@ private:
     std::vector<CResultRow>& m_rows;
     const std::atomic<bool>& m_stop;
     CProgress* m_progress;
+    CFileComparer m_comparer;
     std::vector<int32_t> m_classOf;
     std::unordered_map<size_t, std::vector<size_t>> m_names;  // of the group being checked
-    std::vector<std::vector<char>> m_buffers;                 // one chunk per file read side by side
     int32_t m_nextClass = 0;
 };
 
