@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <thread>
 #include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,44 +24,39 @@ bool Stopped(const std::atomic<bool>& stop)
     return stop.load(std::memory_order_relaxed);
 }
 
+constexpr int32_t kDropped = -1;
+constexpr int32_t kFailed = -2;
+constexpr int32_t kUnopened = -3;
+
+// What the checking threads share. Each group of rows is checked by one
+// thread, which alone writes that group's entries of classOf and failure.
+struct CShared {
+    std::vector<CResultRow>& rows;
+    const std::atomic<bool>& stop;
+    CProgress* progress;
+    std::vector<int32_t> classOf;
+    std::atomic<int32_t> nextClass{0};
+    std::vector<std::pair<size_t, size_t>> groups;
+    std::atomic<size_t> nextGroup{0};
+};
+
 class CChecker {
 public:
-    CChecker(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress)
-        : m_rows(rows), m_stop(stop), m_progress(progress), m_comparer(stop, progress), m_classOf(rows.size(), kDropped)
+    explicit CChecker(CShared& shared)
+        : m_rows(shared.rows), m_stop(shared.stop), m_progress(shared.progress), m_comparer(shared.stop, shared.progress),
+          m_classOf(shared.classOf), m_nextClass(shared.nextClass), m_shared(shared)
     {
     }
 
-    bool Run()
+    // Takes groups until none is left; false when stopped.
+    bool Work()
     {
-        std::vector<std::pair<size_t, size_t>> groups;
-        for (size_t first = 0; first < m_rows.size();) {
-            size_t last = first + 1;
-            while (last < m_rows.size() && m_rows[last].opened == m_rows[first].opened
-                   && m_rows[last].sizeKey == m_rows[first].sizeKey)
-                ++last;
-            groups.emplace_back(first, last);
-            first = last;
-        }
-        for (const auto& [first, last] : groups)
-            Plan(first, last);
-        for (const auto& [first, last] : groups) {
-            if (!CheckGroup(first, last))
+        for (size_t g = m_shared.nextGroup++; g < m_shared.groups.size(); g = m_shared.nextGroup++) {
+            if (!CheckGroup(m_shared.groups[g].first, m_shared.groups[g].second))
                 return false;
         }
-        Arrange();
         return true;
     }
-
-private:
-    static constexpr int32_t kDropped = -1;
-    static constexpr int32_t kFailed = -2;
-    static constexpr int32_t kUnopened = -3;
-
-    struct COpen {
-        size_t row;
-        int fd;
-        struct stat st;
-    };
 
     // The bytes to compare: every distinct file of a group with two or more.
     void Plan(size_t first, size_t last)
@@ -71,6 +67,13 @@ private:
         if (reps.size() > 1)
             m_progress->total += m_rows[first].sizeKey * reps.size();
     }
+
+private:
+    struct COpen {
+        size_t row;
+        int fd;
+        struct stat st;
+    };
 
     void AddDone(uint64_t bytes)
     {
@@ -324,59 +327,54 @@ private:
         return true;
     }
 
-    // Groups in order of size, then of their first row; what failed last.
-    void Arrange()
-    {
-        std::vector<CResultRow> out;
-        std::vector<CResultRow> unopened;
-        std::map<int32_t, std::vector<size_t>> byClass;
-        std::vector<int32_t> classOrder;
-        for (size_t i = 0; i < m_rows.size(); ++i) {
-            const int32_t cls = m_classOf[i];
-            if (cls >= 0) {
-                auto [it, inserted] = byClass.try_emplace(cls);
-                if (inserted)
-                    classOrder.push_back(cls);
-                it->second.push_back(i);
-            } else if (cls == kFailed || cls == kUnopened) {
-                CResultRow r = m_rows[i];
-                r.opened = false;
-                unopened.push_back(r);
-            }
-        }
-        // Classes of one size were made in any order; sizes keep theirs.
-        std::stable_sort(classOrder.begin(), classOrder.end(), [&](int32_t a, int32_t b) {
-            const size_t ra = byClass[a].front(), rb = byClass[b].front();
-            if (m_rows[ra].sizeKey != m_rows[rb].sizeKey)
-                return m_rows[ra].sizeKey > m_rows[rb].sizeKey;
-            return ra < rb;
-        });
-        int32_t group = 0;
-        for (int32_t cls : classOrder) {
-            for (size_t i : byClass[cls]) {
-                CResultRow r = m_rows[i];
-                r.group = group;
-                out.push_back(r);
-            }
-            ++group;
-        }
-        for (CResultRow& r : unopened) {
-            r.group = group;
-            out.push_back(r);
-        }
-        for (size_t i = 0; i < out.size(); ++i)
-            out[i].sr = int32_t(i + 1);
-        m_rows = std::move(out);
-    }
-
     std::vector<CResultRow>& m_rows;
     const std::atomic<bool>& m_stop;
     CProgress* m_progress;
     CFileComparer m_comparer;
-    std::vector<int32_t> m_classOf;
+    std::vector<int32_t>& m_classOf;
+    std::atomic<int32_t>& m_nextClass;
+    CShared& m_shared;
     std::unordered_map<size_t, std::vector<size_t>> m_names;  // of the group being checked
-    int32_t m_nextClass = 0;
 };
+
+// Groups in order of size, then of their first row; what could not be
+// compared last, unopened; files that match no other dropped. Rows being in
+// size order already, a class's place is that of its first row.
+void Arrange(std::vector<CResultRow>& rows, const std::vector<int32_t>& classOf)
+{
+    const size_t n = rows.size();
+    std::unordered_map<int32_t, uint32_t> firstRow;
+    for (size_t i = 0; i < n; ++i) {
+        if (classOf[i] >= 0)
+            firstRow.try_emplace(classOf[i], uint32_t(i));
+    }
+    std::vector<uint32_t> order;
+    for (size_t i = 0; i < n; ++i) {
+        if (classOf[i] != kDropped)
+            order.push_back(uint32_t(i));
+    }
+    auto key = [&](uint32_t i) -> uint64_t {
+        return classOf[i] >= 0 ? firstRow[classOf[i]] : uint64_t(n) + i;
+    };
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
+    std::vector<CResultRow> out;
+    out.reserve(order.size());
+    int32_t group = -1;
+    int32_t lastClass = kDropped - 10;
+    for (uint32_t i : order) {
+        CResultRow r = rows[i];
+        const int32_t cls = classOf[i] >= 0 ? classOf[i] : kFailed;
+        if (cls != lastClass)
+            ++group;
+        lastClass = cls;
+        if (classOf[i] < 0)
+            r.opened = false;
+        r.group = group;
+        r.sr = int32_t(out.size() + 1);
+        out.push_back(r);
+    }
+    rows = std::move(out);
+}
 
 }  // namespace
 
@@ -390,13 +388,41 @@ const char* FailureText(uint8_t failure)
     }
 }
 
-bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress)
+bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress, int threads)
 {
-    std::vector<CResultRow> work = rows;
-    CChecker checker(work, stop, progress);
-    if (!checker.Run())
+    CShared shared{rows, stop, progress, std::vector<int32_t>(rows.size(), kDropped), {}, {}, {}};
+    for (size_t first = 0; first < rows.size();) {
+        size_t last = first + 1;
+        while (last < rows.size() && rows[last].opened == rows[first].opened && rows[last].sizeKey == rows[first].sizeKey)
+            ++last;
+        shared.groups.emplace_back(first, last);
+        first = last;
+    }
+    {
+        CChecker planner(shared);
+        for (const auto& [first, last] : shared.groups)
+            planner.Plan(first, last);
+    }
+    // Groups are independent: reading one file while another thread waits
+    // on the disk or compares keeps both cores busy.
+    const int workers = threads > 0 ? threads : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    std::atomic<bool> completed{true};
+    std::vector<std::thread> pool;
+    for (int w = 1; w < workers; ++w)
+        pool.emplace_back([&] {
+            if (!CChecker(shared).Work())
+                completed = false;
+        });
+    if (!CChecker(shared).Work())
+        completed = false;
+    for (std::thread& t : pool)
+        t.join();
+    if (!completed || Stopped(stop)) {
+        for (CResultRow& r : rows)
+            r.failure = kNone;  // the rows stay as they were
         return false;
-    rows = std::move(work);
+    }
+    Arrange(rows, shared.classOf);
     return true;
 }
 

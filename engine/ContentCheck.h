@@ -31,6 +31,7 @@ const char* FailureText(uint8_t failure);
 // size first, each in input order, numbered and grouped; files that match no
 // other dropped; files that could not be compared last, unopened, with the
 // reason in failure. False when stopped (rows are then left as they were).
-bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress = nullptr);
+// The groups are checked by several threads (threads 0: one per core, at most four).
+bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress = nullptr, int threads = 0);
 
 }  // namespace ContentCheck
