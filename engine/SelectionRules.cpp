@@ -168,14 +168,11 @@ std::vector<int32_t> SameFiles(const std::vector<CResultRow>& rows)
         }
     };
     std::unordered_map<std::pair<uint64_t, uint64_t>, int32_t, CHash> first;
+    first.reserve(rows.size());
     std::vector<int32_t> sameAs(rows.size(), -1);
     for (size_t i = 0; i < rows.size(); ++i) {
         if (!rows[i].opened)
             continue;
-        // Names of one file have one size, so they are in one group: looking
-        // only within the group keeps the table small.
-        if (i > 0 && rows[i].group != rows[i - 1].group)
-            first.clear();
         const auto [it, inserted] = first.try_emplace({rows[i].dev, rows[i].ino}, int32_t(i));
         if (!inserted)
             sameAs[i] = it->second;
