@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTabBar>
@@ -154,10 +155,62 @@ void CRibbonBar::AddPanel(const QString& label)
         line->setFrameShadow(QFrame::Sunken);
         m_panels->insertWidget(m_panels->count() - 2, line);
     }
+    // The same panel folded into one button with a menu of its commands, for narrow windows.
+    auto* folded = new QToolButton(m_body);
+    folded->setObjectName(QStringLiteral("folded:") + label);
+    folded->setText(label);
+    folded->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    folded->setIconSize(QSize(32, 32));
+    folded->setAutoRaise(true);
+    folded->setPopupMode(QToolButton::InstantPopup);
+    folded->setMenu(new QMenu(folded));
+    folded->hide();
+    m_panels->insertWidget(m_panels->indexOf(panel) + 1, folded);
+    m_panelList.push_back({panel, folded});
+
     m_currentPanel = panel;
     m_nextColumn = 0;
     m_checkRow = 0;
     m_panelLabels << label;
+}
+
+void CRibbonBar::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    FoldPanels();
+}
+
+void CRibbonBar::FoldPanels()
+{
+    // Panels fold from the right, one at a time, until the rest fit with their
+    // labels whole; a wider window unfolds them again.
+    const QMargins m = m_panels->contentsMargins();
+    const int room = m_body->width() - m.left() - m.right();
+    std::vector<int> full, small;
+    int total = 0;
+    for (const CPanel& p : m_panelList) {
+        full.push_back(p.full->sizeHint().width());
+        small.push_back(p.folded->sizeHint().width());
+        total += full.back() + 2 * m_panels->spacing() + 2;  // the panel, its separator and spacing
+    }
+    std::vector<bool> fold(m_panelList.size(), false);
+    for (size_t i = m_panelList.size(); i-- > 0 && total > room;) {
+        fold[i] = true;
+        total -= full[i] - small[i];
+    }
+    for (size_t i = 0; i < m_panelList.size(); ++i) {
+        m_panelList[i].full->setVisible(!fold[i]);
+        m_panelList[i].folded->setVisible(fold[i]);
+    }
+}
+
+QToolButton* CRibbonBar::FoldedPanel(const QString& label) const
+{
+    for (const CPanel& p : m_panelList) {
+        if (p.folded->text() == label)
+            return p.folded;
+    }
+    return nullptr;
 }
 
 QGridLayout* CRibbonBar::PanelGrid() const
@@ -176,6 +229,7 @@ void CRibbonBar::AddButton(QAction* action, const QIcon& icon)
     button->setToolTip(CommandToolTip(action->data().toInt()));
     PanelGrid()->addWidget(button, 0, m_nextColumn++, kRowsPerColumn, 1);
     m_checkRow = 0;
+    AddToFolded(action);
     m_elements.insert(action->data().toInt(), button);
 }
 
@@ -189,4 +243,13 @@ void CRibbonBar::AddCheckBox(QAction* action)
     PanelGrid()->addWidget(box, m_checkRow, m_checkColumn);
     m_checkRow = (m_checkRow + 1) % kRowsPerColumn;
     m_elements.insert(action->data().toInt(), box);
+    AddToFolded(action);
+}
+
+void CRibbonBar::AddToFolded(QAction* action)
+{
+    QToolButton* folded = m_panelList.back().folded;
+    folded->menu()->addAction(action);
+    if (folded->icon().isNull() && !action->icon().isNull())
+        folded->setIcon(action->icon());
 }

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QWidget>
 
+#include <vector>
+
 class QAction;
 class QGridLayout;
 class QHBoxLayout;
@@ -28,6 +30,8 @@ public:
     // The widget showing a command, for tests and key navigation.
     QWidget* ElementFor(int commandId) const { return m_elements.value(commandId); }
     QStringList PanelLabels() const { return m_panelLabels; }
+    // The button a panel folds into when the window is too narrow for it.
+    QToolButton* FoldedPanel(const QString& label) const;
 
 signals:
     // A press or a double-click on the application button.
@@ -35,9 +39,18 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    struct CPanel {
+        QWidget* full;
+        QToolButton* folded;
+    };
     QGridLayout* PanelGrid() const;
+    void AddToFolded(QAction* action);
+    void FoldPanels();
+
+    std::vector<CPanel> m_panelList;
 
     QToolButton* m_appButton;
     QHBoxLayout* m_tabRow;

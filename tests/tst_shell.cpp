@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QScreen>
 #include <QLabel>
+#include <QMenu>
 #include <QStatusBar>
 #include <QToolButton>
 
@@ -85,6 +86,46 @@ private slots:
         Frame()->Command(Cmd::IgnoreHiddenFiles)->trigger();
         QTRY_VERIFY(Frame()->statusBar()->currentMessage().contains(QStringLiteral("IgnoreHiddenFiles could not be saved")));
         QVERIFY(QFile::remove(folder));
+    }
+
+    // However narrow the window, every ribbon command stays reachable with its whole name.
+    void narrowWindowsFoldPanels()
+    {
+        Launch();
+        Frame()->show();
+        CRibbonBar* ribbon = Frame()->Ribbon();
+        for (int width : {1600, 1000, 760, 400}) {
+            Frame()->resize(width, 600);
+            QApplication::processEvents();
+            QVERIFY(Frame()->width() >= 720 || width < 720);  // a sensible minimum
+            int folded = 0;
+            for (const QString& label : ribbon->PanelLabels()) {
+                QToolButton* button = ribbon->FoldedPanel(label);
+                QVERIFY(button);
+                if (button->isVisible()) {
+                    ++folded;
+                    QVERIFY(button->width() >= button->sizeHint().width());
+                    QVERIFY(!button->menu()->actions().isEmpty());
+                }
+            }
+            for (QAction* action : Frame()->findChildren<QAction*>()) {
+                QWidget* element = ribbon->ElementFor(action->data().toInt());
+                if (!element || element->parentWidget() == nullptr)
+                    continue;
+                const bool shown = element->isVisible();
+                bool inMenu = false;
+                for (const QString& label : ribbon->PanelLabels()) {
+                    QToolButton* b = ribbon->FoldedPanel(label);
+                    inMenu = inMenu || (b->isVisible() && b->menu()->actions().contains(action));
+                }
+                QVERIFY2(shown || inMenu, qPrintable(QStringLiteral("%1 at %2 px").arg(action->text()).arg(width)));
+                if (shown)
+                    QVERIFY2(element->width() >= element->sizeHint().width(),
+                             qPrintable(QStringLiteral("%1 cut at %2 px").arg(action->text()).arg(width)));
+            }
+            QVERIFY2(width < 1600 || folded == 0, qPrintable(QString::number(folded)));
+            QVERIFY2(width > 1000 || folded > 0, qPrintable(QString::number(width)));
+        }
     }
 
     // Tabbing into the folder tree chooses nothing: only the user's choice is stored.
