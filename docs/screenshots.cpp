@@ -1,5 +1,6 @@
-// Makes the README's pictures: the main window after a listing and the
-// results window over it, from a small demo tree with its own settings.
+// Makes the README's pictures: the main window after a listing, the results
+// window over it comparing contents, the dark look and a narrow window, from a
+// small demo tree with its own settings.
 
 #include "ColorListCtrl.h"
 #include "DlgDuplicateResults.h"
@@ -24,15 +25,16 @@
 
 namespace {
 
-void Make(const QString& path, qint64 size)
+// A file of size bytes whose contents are set by seed: equal seeds, equal bytes.
+void Make(const QString& path, qint64 size, char seed)
 {
     QDir().mkpath(QFileInfo(path).path());
-    const int fd = ::open(QFile::encodeName(path).constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    if (fd >= 0) {
-        if (::ftruncate(fd, size) != 0)
-            std::perror("ftruncate");
-        ::close(fd);
-    }
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return;
+    QByteArray block(64 * 1024, seed);
+    for (qint64 done = 0; done < size; done += block.size())
+        f.write(block.left(int(std::min<qint64>(block.size(), size - done))));
 }
 
 void Wait(const std::function<bool()>& done)
@@ -56,15 +58,23 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
 
     const QString demo = home.path() + QStringLiteral("/Pictures and Papers");
-    const QList<QPair<const char*, qint64>> files = {
-        {"Holiday 2025/beach.jpg", 4813302}, {"Holiday 2025/beach (copy).jpg", 4813302},
-        {"Holiday 2025/harbour.jpg", 3977120}, {"Phone backup/IMG_2041.jpg", 4813302},
-        {"Phone backup/IMG_2042.jpg", 3977120}, {"Phone backup/IMG_2043.jpg", 2210448},
-        {"Papers/tax-2025.pdf", 381940}, {"Papers/tax-2025 (1).pdf", 381940}, {"Papers/lease.pdf", 122001},
-        {"Music/song.flac", 31544210}, {"Music/old/song.flac", 31544210}, {"notes.txt", 2210448},
+    struct CDemoFile {
+        const char* name;
+        qint64 size;
+        char seed;
     };
-    for (const auto& [name, size] : files)
-        Make(demo + QLatin1Char('/') + QLatin1String(name), size);
+    const CDemoFile files[] = {
+        {"Holiday 2025/beach.jpg", 4813302, 'a'}, {"Holiday 2025/beach (copy).jpg", 4813302, 'a'},
+        {"Holiday 2025/harbour.jpg", 3977120, 'b'}, {"Phone backup/IMG_2041.jpg", 4813302, 'a'},
+        {"Phone backup/IMG_2042.jpg", 3977120, 'c'}, {"Phone backup/IMG_2043.jpg", 2210448, 'd'},
+        {"Papers/tax-2025.pdf", 381940, 'e'}, {"Papers/tax-2025 (1).pdf", 381940, 'e'}, {"Papers/lease.pdf", 122001, 'f'},
+        {"Music/song.flac", 21544210, 'g'}, {"Music/old/song.flac", 21544210, 'g'}, {"notes.txt", 2210448, 'h'},
+    };
+    for (const CDemoFile& f : files)
+        Make(demo + QLatin1Char('/') + QLatin1String(f.name), f.size, f.seed);
+    // A second name of one file: marked as the same file, counted once.
+    ::link(QFile::encodeName(demo + QStringLiteral("/Music/song.flac")).constData(),
+           QFile::encodeName(demo + QStringLiteral("/Music/song (link).flac")).constData());
 
     COptionsStore store;
     store.WriteInt(QStringLiteral("DisplayFileList"), 1);
@@ -75,6 +85,7 @@ int main(int argc, char** argv)
     store.WriteInt(QStringLiteral("1 Column 1"), 520);
     store.WriteInt(QStringLiteral("Results Column 2"), 360);
     store.WriteInt(QStringLiteral("Results Column 4"), 150);
+    store.WriteInt(QStringLiteral("CompareContents"), 1);
     CSorvaneApp sorvane;
     sorvane.InitInstance({});
     CMainFrame* frame = sorvane.MainFrame();
@@ -97,13 +108,23 @@ int main(int argc, char** argv)
         QTimer::singleShot(800, [&] {
             auto* results = frame->findChild<CDlgDuplicateResults*>();
             if (results) {
-                results->resize(960, 300);
+                results->resize(980, 380);
+                results->OnCheckAllButNewest();
                 results->ResultsList()->selectRow(1);
-                results->Model()->setData(results->Model()->index(1, 0), Qt::Checked, Qt::CheckStateRole);
-                QTimer::singleShot(300, [results, out] {
+                QTimer::singleShot(300, [results, frame, out] {
                     results->grab().save(out + QStringLiteral("/screenshot-results.png"));
                     results->reject();
-                    QTimer::singleShot(100, qApp, &QApplication::quit);
+                    // The dark look, then a narrow window with folded panels.
+                    frame->Command(Cmd::LookOffice2007Black)->trigger();
+                    QTimer::singleShot(300, [frame, out] {
+                        frame->grab().save(out + QStringLiteral("/screenshot-black.png"));
+                        frame->Command(Cmd::LookOffice2007Blue)->trigger();
+                        frame->resize(760, 560);
+                        QTimer::singleShot(300, [frame, out] {
+                            frame->grab().save(out + QStringLiteral("/screenshot-narrow.png"));
+                            QTimer::singleShot(100, qApp, &QApplication::quit);
+                        });
+                    });
                 });
             }
         });

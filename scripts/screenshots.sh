@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Remakes docs/screenshot-main.png and docs/screenshot-results.png in a
-# virtual X display, from a demo tree with settings of its own.
+# Remakes the README's pictures (docs/screenshot-*.png) in a virtual X
+# display, from a demo tree with settings of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
@@ -10,4 +10,4 @@ if ! command -v xvfb-run >/dev/null; then
 fi
 cmake --build build --target sorvane_screenshots
 xvfb-run -a -s "-screen 0 1400x900x24" build/docs/sorvane_screenshots docs
-echo "docs/screenshot-main.png and docs/screenshot-results.png remade." >&2
+echo "docs/screenshot-*.png remade." >&2

@@ -2,6 +2,8 @@
 
 #include "Texts.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QEvent>
@@ -182,8 +184,8 @@ void CRibbonBar::resizeEvent(QResizeEvent* event)
 
 void CRibbonBar::FoldPanels()
 {
-    // Panels fold from the right, one at a time, until the rest fit with their
-    // labels whole; a wider window unfolds them again.
+    // The panels that save the most fold first, one at a time, until the rest
+    // fit with their labels whole; a wider window unfolds them again.
     const QMargins m = m_panels->contentsMargins();
     const int room = m_body->width() - m.left() - m.right();
     std::vector<int> full, small;
@@ -193,10 +195,15 @@ void CRibbonBar::FoldPanels()
         small.push_back(p.folded->sizeHint().width());
         total += full.back() + 2 * m_panels->spacing() + 2;  // the panel, its separator and spacing
     }
+    std::vector<size_t> byGain(m_panelList.size());
+    for (size_t i = 0; i < byGain.size(); ++i)
+        byGain[i] = i;
+    std::stable_sort(byGain.begin(), byGain.end(),
+                     [&](size_t a, size_t b) { return full[a] - small[a] > full[b] - small[b]; });
     std::vector<bool> fold(m_panelList.size(), false);
-    for (size_t i = m_panelList.size(); i-- > 0 && total > room;) {
-        fold[i] = true;
-        total -= full[i] - small[i];
+    for (size_t k = 0; k < byGain.size() && total > room; ++k) {
+        fold[byGain[k]] = true;
+        total -= full[byGain[k]] - small[byGain[k]];
     }
     for (size_t i = 0; i < m_panelList.size(); ++i) {
         m_panelList[i].full->setVisible(!fold[i]);
