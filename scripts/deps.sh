@@ -3,7 +3,9 @@
 # this machine lacks. Safe to run again: it does nothing when all is there.
 set -euo pipefail
 
-packages=(cmake g++ ninja-build pkg-config qt6-base-dev qt6-base-dev-tools fonts-dejavu-core)
+# The last line: a real file manager, compositor and display for the desktop integration tests.
+packages=(cmake g++ ninja-build pkg-config qt6-base-dev qt6-base-dev-tools fonts-dejavu-core
+          thunar weston qt6-wayland xvfb xauth dbus)
 
 missing=()
 for p in "${packages[@]}"; do
