@@ -1,8 +1,12 @@
 #include "FolderTree.h"
 
+#include "PathArray.h"
+
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QTimer>
+
+#include <dirent.h>
 
 CFolderTree::CFolderTree(QWidget* parent)
     : QTreeView(parent)
@@ -45,7 +49,37 @@ bool CFolderTree::SelectPath(const QString& path)
 QString CFolderTree::SelectedPath() const
 {
     const QModelIndex index = currentIndex();
-    return index.isValid() ? m_model->filePath(index) : QString();
+    return index.isValid() ? ExactPath(m_model->filePath(index)) : QString();
+}
+
+QString CFolderTree::ExactPath(const QString& shown)
+{
+    // The model shows a byte that is not UTF-8 as U+FFFD. Each such part of
+    // the path is looked up among its folder's entries by their bytes; the
+    // result names them exactly (DecodeNativeExact), or is empty when two
+    // entries would look the same.
+    if (!shown.contains(QChar(0xFFFD)))
+        return shown;
+    QByteArray native;
+    for (const QString& part : shown.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        QByteArray found = part.toUtf8();
+        if (part.contains(QChar(0xFFFD))) {
+            int matches = 0;
+            if (DIR* dir = opendir(native.isEmpty() ? "/" : native.constData())) {
+                while (const dirent* e = readdir(dir)) {
+                    if (QFile::decodeName(e->d_name) == part) {
+                        found = e->d_name;
+                        ++matches;
+                    }
+                }
+                closedir(dir);
+            }
+            if (matches != 1)
+                return {};
+        }
+        native += '/' + found;
+    }
+    return DecodeNativeExact(native.isEmpty() ? std::string_view("/") : std::string_view(native.constData(), size_t(native.size())));
 }
 
 void CFolderTree::Refresh()

@@ -14,8 +14,10 @@ public:
 
     // Selects and shows the folder; false when the tree cannot reach it.
     bool SelectPath(const QString& path);
-    // The selected item's file-system path, or empty.
+    // The selected item's file-system path as exact text (see DecodeNativeExact), or empty.
     QString SelectedPath() const;
+    // A path as the tree shows it, as exact text of its bytes; empty when ambiguous.
+    static QString ExactPath(const QString& shown);
     // Re-reads the folder hierarchy so removed folders disappear.
     void Refresh();
 

@@ -289,6 +289,30 @@ private slots:
         QCOMPARE(version.readAllStandardOutput(), QByteArray("sorvane " SORVANE_VERSION "\n"));
     }
 
+    // A folder whose name is not UTF-8 is picked from the tree by its bytes; two that look alike are not guessed.
+    void treeFoldersByTheirBytes()
+    {
+        const QByteArray base = QFile::encodeName(TestSupport::TempRoot()) + "/pick";
+        TestSupport::MakeDir(base);
+        TestSupport::MakeDir(base + "/one\xff");
+        TestSupport::MakeFile(base + "/one\xff/f.txt", 3);
+        const QString shown = QFile::decodeName(base + "/one\xff");
+        QVERIFY(shown.contains(QChar(0xFFFD)));
+        const QString exact = CFolderTree::ExactPath(shown);
+        QCOMPARE(EncodeNativeExact(exact), base + "/one\xff");
+        Launch();
+        CBoxAnswerer no(QMessageBox::No);
+        Frame()->SelectFolder(exact);
+        Frame()->Command(Cmd::StartListing)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!View()->IsListing(), 20000);
+        QCOMPARE(View()->m_arrFiles.GetSize(), 1);
+        QCOMPARE(View()->m_arrFiles.At(0), std::string_view((base + "/one\xff/f.txt").constData()));
+
+        TestSupport::MakeDir(base + "/two\xfe");
+        TestSupport::MakeDir(base + "/two\xfd");
+        QCOMPARE(CFolderTree::ExactPath(QFile::decodeName(base + "/two\xfe")), QString());
+    }
+
     void layoutAndWidthsPersist()
     {
         Launch();
