@@ -235,11 +235,7 @@ bool ParseSetting(const char* arg, QString* error)
 // "compared 1.2 GiB of 3.4 GiB" on standard error, ten times a second, until stop.
 void ShowCompareProgress(const ContentCheck::CProgress& progress, const std::atomic<bool>& stop)
 {
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    BlockStopSignals();
     for (int tick = 1; !stop.load(); ++tick) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (tick % 10 || progress.total == 0)
@@ -376,12 +372,7 @@ int main(int argc, char** argv)
         CWorkerThread ticker;
         if (lister.m_showProgress) {
             ticker.Start([&lister](const std::atomic<bool>& stop) {
-                // Stop signals go to the main thread, so they interrupt its writes.
-                sigset_t stops;
-                sigemptyset(&stops);
-                sigaddset(&stops, SIGINT);
-                sigaddset(&stops, SIGTERM);
-                pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+                BlockStopSignals();
                 for (int tick = 1; !stop.load(); ++tick) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
                     if (tick % 10 == 0)

@@ -282,7 +282,7 @@ unsigned int COptionsStore::CValues::ReadInt(const QString& name, int defaultVal
     return n;
 }
 
-bool COptionsStore::WriteInt(const QString& name, int value)
+bool COptionsStore::WriteValue(const QString& name, const QVariant& value)
 {
     ForgetSnapshot();
     CSection s(m_strSection);
@@ -292,6 +292,11 @@ bool COptionsStore::WriteInt(const QString& name, int value)
         return true;
     ReportWriteFailure(name);
     return false;
+}
+
+bool COptionsStore::WriteInt(const QString& name, int value)
+{
+    return WriteValue(name, value);
 }
 
 void COptionsStore::CValues::ReadString(const QString& name, const QString& defaultValue, QString& out) const
@@ -306,14 +311,7 @@ void COptionsStore::CValues::ReadString(const QString& name, const QString& defa
 
 bool COptionsStore::WriteString(const QString& name, const QString& value)
 {
-    ForgetSnapshot();
-    CSection s(m_strSection);
-    s->setValue(name, value);
-    s->sync();
-    if (s->status() == QSettings::NoError)
-        return true;
-    ReportWriteFailure(name);
-    return false;
+    return WriteValue(name, value);
 }
 
 bool COptionsStore::Toggle(const COptionDef& def)
@@ -395,11 +393,5 @@ QByteArray COptionsStore::ReadBytes(const QString& name) const
 
 bool COptionsStore::WriteBytes(const QString& name, const QByteArray& value)
 {
-    CSection s(m_strSection);
-    s->setValue(name, value);
-    s->sync();
-    if (s->status() == QSettings::NoError)
-        return true;
-    ReportWriteFailure(name);
-    return false;
+    return WriteValue(name, value);
 }

@@ -127,4 +127,7 @@ public:
     static void ReportWriteFailure(const QString& name);
 
     QString m_strSection;
+
+private:
+    bool WriteValue(const QString& name, const QVariant& value);
 };

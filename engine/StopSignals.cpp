@@ -1,5 +1,7 @@
 #include "StopSignals.h"
 
+#include <pthread.h>
+
 #include <csignal>
 
 void HandleStopSignals(void (*handler)(int), bool termInterrupts)
@@ -12,4 +14,13 @@ void HandleStopSignals(void (*handler)(int), bool termInterrupts)
     if (termInterrupts)
         sa.sa_flags = 0;
     sigaction(SIGTERM, &sa, nullptr);
+}
+
+void BlockStopSignals()
+{
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 }

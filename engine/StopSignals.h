@@ -5,3 +5,7 @@
 // or a short count), so a write waiting on a reader that never reads can end.
 // The handler may only do what is safe in a signal handler.
 void HandleStopSignals(void (*handler)(int), bool termInterrupts = false);
+
+// Keeps SIGINT and SIGTERM off the calling thread, so they reach the main
+// thread and interrupt its writes. For helper threads.
+void BlockStopSignals();

@@ -11,7 +11,8 @@ for tool in thunar Xvfb dbus-run-session dbus-monitor; do
   fi
 done
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+# Services the bus started may still be writing under $work as it goes.
+trap 'sleep 0.2; rm -rf "$work" 2>/dev/null || true' EXIT
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"

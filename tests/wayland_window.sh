@@ -9,7 +9,7 @@ command -v weston >/dev/null || { echo "SKIPPED: weston is not installed (Debian
 plugin="$(find /usr/lib -path '*qt6/plugins/platforms/libqwayland-generic.so' 2>/dev/null | head -1)"
 [ -n "$plugin" ] || { echo "SKIPPED: Qt's Wayland plug-in is not installed (Debian: qt6-wayland)"; exit 77; }
 work="$(mktemp -d)"
-cleanup() { kill "${weston:-}" "${app:-}" 2>/dev/null || true; rm -rf "$work"; }
+cleanup() { kill "${weston:-}" "${app:-}" 2>/dev/null || true; rm -rf "$work" 2>/dev/null || true; }
 trap cleanup EXIT
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
 export XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/run"
