@@ -123,13 +123,13 @@ private slots:
         Make(m_dir + "/d", 100);
         std::atomic<bool> stop{false};
         ContentCheck::CProgress progress;
-        int chunks = 0;
+        std::atomic<int> chunks{0};  // the check runs on several threads
         progress.afterChunk = [&] {
             if (++chunks == 3)
                 stop = true;
         };
         QCOMPARE(Fill(&progress, stop).rows.size(), size_t(4));  // the size groups, unsplit
-        QCOMPARE(chunks, 3);
+        QVERIFY(chunks >= 3);  // another thread may finish the chunk it was reading
         QVERIFY(progress.done < progress.total);
 
         stop = false;
