@@ -33,7 +33,8 @@ void CDuplicatesPrinter::Print(const std::vector<CResultRow>& rows, EFormat form
     std::string modifiedText;
     const bool nuls = format == EFormat::Nuls;
     const char separator = nuls ? '\0' : '\t';
-    for (const CResultRow& row : rows) {
+    for (size_t index = 0; index < rows.size(); ++index) {
+        const CResultRow& row = rows[index];
         // Neighbouring rows often share a time: format each distinct one once.
         if (!row.hasModified) {
             modifiedText.clear();
@@ -42,7 +43,7 @@ void CDuplicatesPrinter::Print(const std::vector<CResultRow>& rows, EFormat form
             modifiedText = row.ModifiedBytes();
             lastModified = row.modified;
         }
-        line = std::to_string(row.sr);
+        line = std::to_string(index + 1);
         ((line += separator) += row.Name()) += separator;
         (line += row.FolderWithSlash()) += separator;
         if (row.opened)
@@ -68,7 +69,7 @@ void CDuplicatesPrinter::PrintJson(const std::vector<CResultRow>& rows, COutput&
         for (size_t i = first; i < last; ++i) {
             line += i > first ? ",{\"path\":" : "{\"path\":";
             AppendJsonString(line, rows[i].Path());
-            line += ",\"sr\":" + std::to_string(rows[i].sr);
+            line += ",\"sr\":" + std::to_string(i + 1);
             if (rows[i].hasModified)
                 line += ",\"modified\":" + std::to_string(rows[i].modified);
             if (rows[i].failure) {

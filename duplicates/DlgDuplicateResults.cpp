@@ -23,6 +23,10 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 const char kCaution[] =
@@ -224,6 +228,10 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, C
     if (!completed)
         return;  // stopped: the list stays disabled with what it had
     m_model->Replace(std::move(result.rows), std::move(result.arenas), std::move(sameAs));
+#ifdef __GLIBC__
+    // The rows shown while they were collected are gone: give their pages back.
+    malloc_trim(0);
+#endif
     m_list->setEnabled(true);
     UpdateSummary();
     if (m_model->rowCount() > 0)

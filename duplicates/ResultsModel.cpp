@@ -25,7 +25,7 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const
         return r.checked ? Qt::Checked : Qt::Unchecked;
     const int sameAs = SameFileAs(index.row());
     if (role == Qt::ToolTipRole && sameAs >= 0)
-        return QStringLiteral("Same file as row %1 (a hard link: trashing one copy frees nothing)").arg(m_rows[size_t(sameAs)].sr);
+        return QStringLiteral("Same file as row %1 (a hard link: trashing one copy frees nothing)").arg(sameAs + 1);
     if (role == Qt::ToolTipRole && r.failure)
         return QString::fromUtf8(ContentCheck::FailureText(r.failure));
     if (role == Qt::ToolTipRole && (index.column() == 1 || index.column() == 2))
@@ -33,7 +33,8 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
-    case 0: return sameAs >= 0 ? QString::number(r.sr) + QLatin1Char(' ') + QChar(kSameFileMark) : QString::number(r.sr);
+    case 0: return sameAs >= 0 ? QString::number(index.row() + 1) + QLatin1Char(' ') + QChar(kSameFileMark)
+                               : QString::number(index.row() + 1);
     case 1: return EscapePath(r.Name());
     case 2: return EscapePath(r.FolderWithSlash());
     case 3: return r.SizeText();

@@ -370,7 +370,6 @@ void Arrange(std::vector<CResultRow>& rows, const std::vector<int32_t>& classOf)
         if (classOf[i] < 0)
             r.opened = false;
         r.group = group;
-        r.sr = int32_t(out.size() + 1);
         out.push_back(r);
     }
     rows = std::move(out);

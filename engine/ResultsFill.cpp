@@ -103,7 +103,6 @@ bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bo
         return false;  // gone since the listing
     *row = CResultRow();
     row->path = stored;
-    row->nameStart = static_cast<uint32_t>(slash + 1);
     if (fd < 0)
         return true;  // there, but not to be opened: name and folder only
     struct stat st;
@@ -168,16 +167,6 @@ bool RemoveSingleSizes(std::vector<CResultRow>& rows, const std::atomic<bool>& s
             rows[out++] = rows[i];
     }
     rows.resize(out);
-    return true;
-}
-
-bool Renumber(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
-{
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (Stopped(stop))
-            return false;
-        rows[i].sr = static_cast<int32_t>(i + 1);
-    }
     return true;
 }
 
@@ -246,7 +235,6 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     size_t handedOver = 0;
     auto take = [&](int c) {
         for (CResultRow& row : done[size_t(c)]) {
-            row.sr = static_cast<int32_t>(result.rows.size() + 1);
             result.rows.push_back(row);
         }
         done[size_t(c)] = {};
@@ -278,5 +266,5 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     SortBySize(result.rows);
     if (contents)
         return RemoveSingleSizes(result.rows, stop) && ContentCheck::Run(result.rows, stop, contents);
-    return RemoveSingleSizes(result.rows, stop) && Renumber(result.rows, stop) && AssignGroups(result.rows, stop);
+    return RemoveSingleSizes(result.rows, stop) && AssignGroups(result.rows, stop);
 }

@@ -19,8 +19,6 @@ struct CResultRow {
     int64_t modified = 0;        // seconds since the epoch, when hasModified
     uint64_t dev = 0;            // the file's device and inode, when opened
     uint64_t ino = 0;
-    uint32_t nameStart = 0;      // where the name begins in path
-    int32_t sr = 0;
     int32_t group = 0;
     bool opened = false;         // false: Size and Last Modified stay empty
     bool hasModified = false;
@@ -28,9 +26,10 @@ struct CResultRow {
     uint8_t failure = 0;         // why the content check could not compare it (ContentCheck::EFailure)
 
     std::string_view Path() const { return path; }
-    std::string_view Name() const { return Path().substr(nameStart); }
+    // A row's number (Sr) is its place in the list, counted from 1: it is not stored.
+    std::string_view Name() const { return Path().substr(Path().rfind('/') + 1); }
     // The folder with its trailing slash ("/" for a file in the root).
-    std::string_view FolderWithSlash() const { return Path().substr(0, nameStart); }
+    std::string_view FolderWithSlash() const { return Path().substr(0, Path().rfind('/') + 1); }
     QString SizeText() const { return opened ? QString::number(sizeKey) : QString(); }
     // strftime "%x %X" of the local time, in the C runtime's current locale.
     QString ModifiedText() const;
@@ -59,11 +58,10 @@ bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bo
 // The fill's stages, each ending early (false) once stop is set.
 void SortBySize(std::vector<CResultRow>& rows);
 bool RemoveSingleSizes(std::vector<CResultRow>& rows, const std::atomic<bool>& stop);
-bool Renumber(std::vector<CResultRow>& rows, const std::atomic<bool>& stop);
 bool AssignGroups(std::vector<CResultRow>& rows, const std::atomic<bool>& stop);
 
 // The whole fill: collect (handing each new batch of rows to onBatch as they
-// are made), sort largest first, drop sizes only one file has, number and
+// are made), sort largest first, drop sizes only one file has, and
 // group. Returns true when it ran to the end.
 // Files are examined by several threads at once (threads 0: one per core, at
 // most four); rows still come out in input order.

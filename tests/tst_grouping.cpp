@@ -32,8 +32,8 @@ CRun Fill(const QByteArrayList& paths, int threads = 0, const std::atomic<bool>*
 QString Describe(const std::vector<CResultRow>& rows)
 {
     QStringList parts;
-    for (const CResultRow& r : rows)
-        parts << QStringLiteral("%1:%2:%3").arg(r.sr).arg(r.SizeText()).arg(r.group);
+    for (size_t i = 0; i < rows.size(); ++i)
+        parts << QStringLiteral("%1:%2:%3").arg(i + 1).arg(rows[i].SizeText()).arg(rows[i].group);
     return parts.join(QLatin1Char(' '));
 }
 }  // namespace

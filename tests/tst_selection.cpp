@@ -18,7 +18,6 @@ std::vector<CResultRow> Rows(std::initializer_list<CSpec> specs)
     for (const CSpec& s : specs) {
         CResultRow r;
         r.path = s.path;
-        r.nameStart = uint32_t(std::string_view(s.path).rfind('/') + 1);
         r.group = s.group;
         r.modified = s.modified;
         r.hasModified = r.opened = true;
