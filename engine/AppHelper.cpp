@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -96,12 +99,347 @@ void CAppHelper::StartListing()
     m_dtEnd = COleDateTime::GetCurrentTime();
 }
 
+// Reads folders on a few threads ahead of the walk, which still takes them in
+// its own order. Each frame of the walk has a level here listing its
+// sub-folders; readers take the first unread one of the deepest level, which
+// is the next the walk will need among those known. At most kReadAheadFolders
+// folders are taken by readers and not yet by the walk, each holding at most
+// one descriptor, and their entries are held up to kHeldBytes.
+class CAppHelper::CReadAhead {
+public:
+    enum class Outcome { ReadHere, Ignored, Read };
+
+    CReadAhead(const CAppHelper& owner, int threads) : m_owner(owner), m_threadCount(threads) {}
+    ~CReadAhead()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_shutdown = true;
+        }
+        m_workCv.notify_all();
+        for (std::thread& t : m_threads)
+            t.join();
+        for (Level& level : m_levels)
+            DiscardLevel(level);
+        GiveBackSpare();
+        for (FolderRead* read : m_free)
+            delete read;
+    }
+
+    // Lists the sub-folders of the frame just entered at index; path is its
+    // full path and is given back unchanged.
+    void PushLevel(size_t index, const Frame& frame, std::string& path)
+    {
+        if (m_published.size() <= index)
+            m_published.resize(index + 1);
+        m_published[index] = false;
+        m_scratch.clear();
+        bool anyToRead = false;
+        const size_t length = path.size();
+        for (const Entry& e : frame.entries) {
+            if (e.kind != kFolder)
+                continue;
+            if (path != "/")
+                path += '/';
+            path.append(frame.names.data() + e.nameOffset, e.nameLength);
+            const bool ignored = m_owner.IsFolderIgnoredByPath(path);
+            path.resize(length);
+            m_scratch.push_back({e.nameOffset, ignored ? kIgnored : kWaiting, nullptr});
+            anyToRead = anyToRead || !ignored;
+        }
+        // Leaves, most folders, need nothing from the readers.
+        if (m_scratch.empty())
+            return;
+        m_published[index] = true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        GiveBackSpare();
+        if (m_levels.size() <= index)
+            m_levels.resize(index + 1);
+        Level& level = m_levels[index];
+        level.subFolders.swap(m_scratch);
+        level.names = frame.names.data();
+        level.fd = frame.fd;
+        level.nextClaim = 0;
+        level.inFlight = 0;
+        level.taken = 0;
+        m_levelDepth = index + 1;
+        if (anyToRead && level.fd >= 0) {
+            m_claimable.push_back(index);
+            StartThreads();
+            WakeReaders();
+        }
+    }
+
+    // The frame at index, the deepest, is left: whatever was read for it and not taken is dropped.
+    void PopLevel(size_t index)
+    {
+        if (!m_published[index])
+            return;
+        m_published[index] = false;
+        // Every sub-folder taken: no reader can touch the level any more.
+        if (m_levels[index].taken == m_levels[index].subFolders.size())
+            return;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        Level& level = m_levels[index];
+        WaitForReaders(lock, level);
+        DiscardLevel(level);
+        m_levelDepth = index;
+    }
+
+    // The frame at index is about to close its descriptor: readers leave its sub-folders to the walk.
+    void DetachFd(size_t index)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (index >= m_levelDepth)
+            return;
+        Level& level = m_levels[index];
+        WaitForReaders(lock, level);
+        level.fd = -1;
+    }
+
+    // The slot-th sub-folder of the frame at index, as the walk reaches it.
+    // Read: *read holds it until Recycle. ReadHere: nobody took it, the walk reads it itself.
+    Outcome Take(size_t index, size_t slot, FolderRead** read)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        GiveBackSpare();
+        Level& level = m_levels[index];
+        ++level.taken;
+        Slot& s = level.subFolders[slot];
+        if (s.state == kIgnored)
+            return Outcome::Ignored;
+        if (s.state == kWaiting) {
+            s.state = kTaken;
+            return Outcome::ReadHere;
+        }
+        while (s.state == kReading) {
+            // Rather than wait, read the next folder a reader would take.
+            Job job;
+            if (HasBudget() && Claim(job)) {
+                ReadClaimed(lock, job, m_walkBuffer);
+                continue;
+            }
+            m_walkWaiting = true;
+            m_doneCv.wait(lock);
+        }
+        m_walkWaiting = false;
+        *read = s.read;
+        s.read = nullptr;
+        s.state = kTaken;
+        Release(**read);
+        return Outcome::Read;
+    }
+
+    // Handed back to the readers with the next call that takes the lock.
+    void Recycle(FolderRead* read) { m_spare = read; }
+
+private:
+    static constexpr size_t kHeldBytes = 8u << 20;
+    enum SlotState : uint8_t { kWaiting, kIgnored, kReading, kDone, kTaken };
+    struct Slot {
+        uint32_t nameOffset;
+        SlotState state;
+        FolderRead* read;
+    };
+    struct Level {
+        const char* names = nullptr;  // the frame's, unchanged while the level lives
+        int fd = -1;                  // -1: readers leave its sub-folders alone
+        int inFlight = 0;
+        size_t nextClaim = 0;
+        size_t taken = 0;  // by the walk; read by it alone
+        std::vector<Slot> subFolders;
+    };
+    struct Job {
+        size_t level;
+        size_t slot;
+        int parentFd;
+        const char* name;
+    };
+
+    static size_t Bytes(const FolderRead& read) { return read.names.size() + read.entries.size() * sizeof(Entry); }
+
+    void StartThreads()
+    {
+        // Started with the first sub-folder to read, so small walks pay nothing.
+        if (!m_threads.empty())
+            return;
+        m_rules = m_owner.m_rules;
+        for (int i = 0; i < m_threadCount; ++i)
+            m_threads.emplace_back([this] { Run(); });
+    }
+
+    void GiveBackSpare()
+    {
+        if (m_spare) {
+            m_free.push_back(m_spare);
+            m_spare = nullptr;
+        }
+    }
+
+    // Readers waiting for room are woken once half of it is free, not for every folder.
+    void WakeReaders()
+    {
+        if (m_idleReaders && m_outstanding <= kReadAheadFolders / 2 && m_heldBytes <= kHeldBytes / 2)
+            m_workCv.notify_all();
+    }
+
+    void WaitForReaders(std::unique_lock<std::mutex>& lock, Level& level)
+    {
+        while (level.inFlight > 0) {
+            m_walkWaiting = true;
+            m_doneCv.wait(lock);
+        }
+        m_walkWaiting = false;
+    }
+
+    bool HasBudget() const
+    {
+        return m_owner.m_bListing.load(std::memory_order_relaxed) && m_outstanding < kReadAheadFolders &&
+               m_heldBytes < kHeldBytes;
+    }
+
+    // A read result leaves the read-ahead's budget.
+    void Release(const FolderRead& read)
+    {
+        --m_outstanding;
+        m_heldBytes -= Bytes(read);
+        WakeReaders();
+    }
+
+    // Reads a claimed folder without the lock and files the result.
+    void ReadClaimed(std::unique_lock<std::mutex>& lock, const Job& job, std::vector<char>& buffer)
+    {
+        FolderRead* read;
+        if (m_free.empty()) {
+            read = new FolderRead;
+        } else {
+            read = m_free.back();
+            m_free.pop_back();
+        }
+        lock.unlock();
+        ReadFolder(job.parentFd, job.name, m_rules, *read, buffer);
+        lock.lock();
+        Level& level = m_levels[job.level];
+        level.subFolders[job.slot].read = read;
+        level.subFolders[job.slot].state = kDone;
+        --level.inFlight;
+        m_heldBytes += Bytes(*read);
+    }
+
+    void DiscardLevel(Level& level)
+    {
+        for (Slot& s : level.subFolders) {
+            if (s.state == kDone) {
+                if (s.read->fd >= 0)
+                    close(s.read->fd);
+                s.read->fd = -1;
+                Release(*s.read);
+                m_free.push_back(s.read);
+                s.read = nullptr;
+            }
+            s.state = kTaken;
+        }
+        level.subFolders.clear();
+        level.fd = -1;
+    }
+
+    // The first sub-folder not yet taken of the deepest level that has one.
+    bool Claim(Job& job)
+    {
+        while (!m_claimable.empty()) {
+            const size_t index = m_claimable.back();
+            if (index < m_levelDepth) {
+                Level& level = m_levels[index];
+                while (level.nextClaim < level.subFolders.size() && level.subFolders[level.nextClaim].state != kWaiting)
+                    ++level.nextClaim;
+                if (level.fd >= 0 && level.nextClaim < level.subFolders.size()) {
+                    Slot& s = level.subFolders[level.nextClaim];
+                    s.state = kReading;
+                    job = {index, level.nextClaim++, level.fd, level.names + s.nameOffset};
+                    ++level.inFlight;
+                    ++m_outstanding;
+                    return true;
+                }
+            }
+            m_claimable.pop_back();
+        }
+        return false;
+    }
+
+    void Run()
+    {
+        std::vector<char> buffer(kDirentBufferSize);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            Job job;
+            for (;;) {
+                if (m_shutdown)
+                    return;
+                if (HasBudget() && Claim(job))
+                    break;
+                ++m_idleReaders;
+                m_workCv.wait(lock);
+                --m_idleReaders;
+            }
+            ReadClaimed(lock, job, buffer);
+            if (m_walkWaiting) {
+                lock.unlock();
+                m_doneCv.notify_one();
+                lock.lock();
+            }
+        }
+    }
+
+    const CAppHelper& m_owner;
+    const int m_threadCount;
+    ReadRules m_rules;  // the readers' copy
+    std::vector<char> m_walkBuffer = std::vector<char>(kDirentBufferSize);  // for reads the walk does itself
+    std::vector<std::thread> m_threads;
+
+    std::mutex m_mutex;
+    std::condition_variable m_workCv;  // readers wait for work or budget
+    std::condition_variable m_doneCv;  // the walk waits for a read
+    bool m_shutdown = false;
+    bool m_walkWaiting = false;
+    int m_idleReaders = 0;
+    int m_outstanding = 0;  // taken by readers, not yet by the walk
+    size_t m_heldBytes = 0;
+    std::vector<Level> m_levels;  // one per frame of the walk, m_levelDepth in use
+    size_t m_levelDepth = 0;
+    std::vector<size_t> m_claimable;  // levels that may have sub-folders to read, deepest last
+    std::vector<FolderRead*> m_free;
+    // The walk's own.
+    std::vector<Slot> m_scratch;
+    std::vector<bool> m_published;  // per frame: whether its level was given to the readers
+    FolderRead* m_spare = nullptr;
+};
+
 void CAppHelper::ParseFolder(const QByteArray& path)
 {
     // Depth first with an explicit stack, so depth costs neither call stack nor
     // one descriptor per level. A folder's entries are handled in the order the
     // file system gives them, each sub-folder walked where it stands among them.
     const size_t base = m_depth;
+    m_rules.statEveryEntry = m_bStatEveryEntry;
+    m_rules.searchSubFolders = m_bSearchSubFolders;
+    m_rules.ignoreReadOnlyFiles = m_bIgnoreReadOnlyFiles;
+    m_rules.hiddenFolderRule = m_bIgnoreHiddenFolders;
+
+    const bool ownsReadAhead = !m_readAhead && ReadAheadThreads() > 0;
+    if (ownsReadAhead)
+        m_readAhead = std::make_unique<CReadAhead>(*this, ReadAheadThreads());
+    // Read results may hold descriptors too; together they stay within the budget.
+    m_maxOpenFolders = m_readAhead ? kMaxOpenFolders - kReadAheadFolders : kMaxOpenFolders;
+    struct EndReadAhead {
+        CAppHelper& self;
+        bool owns;
+        ~EndReadAhead()
+        {
+            if (owns)
+                self.m_readAhead.reset();
+        }
+    } endReadAhead{*this, ownsReadAhead};
+
     m_path.assign(path.constData(), static_cast<size_t>(path.size()));
     EnterFolder(AT_FDCWD, nullptr, CFolderFileCounts::kNone);
 
@@ -109,6 +447,8 @@ void CAppHelper::ParseFolder(const QByteArray& path)
         const size_t index = m_depth - 1;
         Frame& frame = m_frames[index];
         if (frame.next == frame.entries.size()) {
+            if (m_readAhead)
+                m_readAhead->PopLevel(index);
             CloseFolderFd(frame);
             --m_depth;
             continue;
@@ -122,7 +462,7 @@ void CAppHelper::ParseFolder(const QByteArray& path)
         m_path.append(name, entry.nameLength);
 
         if (entry.kind == kFolder) {
-            EnterFolder(FolderFd(index), name, frame.childParent);  // may grow m_frames: frame is stale after this
+            EnterSubFolder(index, name);  // may grow m_frames: frame is stale after this
             continue;
         }
         // Counted before the file filters, so skipped files count too.
@@ -139,6 +479,70 @@ void CAppHelper::ParseFolder(const QByteArray& path)
         frame.listedAny = true;
         OnFileFound(m_finder);
     }
+}
+
+int CAppHelper::ReadAheadThreads() const
+{
+    if (m_nReadAheadThreads >= 0)
+        return m_nReadAheadThreads;
+    // The walk reads too while it would wait, so one reader fills two cores.
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores <= 2 ? 1 : 2;
+}
+
+// m_path holds the sub-folder's full path and name its name in the frame at parentIndex.
+void CAppHelper::EnterSubFolder(size_t parentIndex, const char* name)
+{
+    const size_t slot = m_frames[parentIndex].nextSubFolder++;
+    const uint32_t parentEntry = m_frames[parentIndex].childParent;
+    if (m_readAhead && m_bListing.load(std::memory_order_relaxed)) {
+        FolderRead* read = nullptr;
+        switch (m_readAhead->Take(parentIndex, slot, &read)) {
+        case CReadAhead::Outcome::Ignored:
+            ++m_nFoldersIgnored;
+            return;
+        case CReadAhead::Outcome::Read:
+            EnterRead(name, parentEntry, *read);
+            m_readAhead->Recycle(read);
+            return;
+        case CReadAhead::Outcome::ReadHere:
+            break;
+        }
+    }
+    EnterFolder(FolderFd(parentIndex), name, parentEntry);
+}
+
+// The same steps as EnterFolder, on a sub-folder a reader has already read.
+void CAppHelper::EnterRead(const char* name, uint32_t parentEntry, FolderRead& read)
+{
+    const int fd = read.fd;
+    read.fd = -1;
+    // Looked at again: the wait for the read may have outlasted a Stop.
+    if (!m_bListing.load(std::memory_order_relaxed)) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    if (read.ignored) {
+        ++m_nFoldersIgnored;
+        return;
+    }
+    const uint32_t folder = m_mapFolderFiles.Child(parentEntry, name);
+    if (m_mapFolderFiles.IsMet(folder)) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    m_mapFolderFiles.SetMet(folder);
+    if (!read.opened)
+        return;
+    Frame& frame = PushFrame(name, fd, folder);
+    frame.names.swap(read.names);
+    frame.entries.swap(read.entries);
+    read.names.clear();
+    read.entries.clear();
+    m_readAhead->PushLevel(m_depth - 1, frame, m_path);
+    LimitOpenFolders(m_depth - 1);
 }
 
 // m_path holds the folder's full path; name is its name inside parentFd and
@@ -163,62 +567,104 @@ void CAppHelper::EnterFolder(int parentFd, const char* name, uint32_t parentEntr
     const int fd = openat(parentFd, openName, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (first ? 0 : O_NOFOLLOW));
     if (fd < 0)
         return;
+    Frame& frame = PushFrame(openName, fd, folder);
+    ReadEntries(frame);
+    if (m_readAhead)
+        m_readAhead->PushLevel(m_depth - 1, frame, m_path);
+    LimitOpenFolders(m_depth - 1);
+}
+
+CAppHelper::Frame& CAppHelper::PushFrame(const char* name, int fd, uint32_t folder)
+{
     if (m_frames.size() == m_depth)
         m_frames.emplace_back();
     const size_t index = m_depth++;
     m_lowestOpen = std::min(m_lowestOpen, index);
     Frame& frame = m_frames[index];
-    frame.name = openName;
+    frame.name = name;
     frame.pathLength = m_path.size();
     frame.fd = fd;
-    ++m_openFolders;
+    if (fd >= 0)
+        ++m_openFolders;
     frame.folder = folder;
     frame.childParent = m_path == "/" ? m_mapFolderFiles.Parent(folder) : folder;
     frame.listedAny = false;
-    ReadEntries(frame);
-    LimitOpenFolders(m_depth - 1);
+    frame.next = 0;
+    frame.nextSubFolder = 0;
+    return frame;
 }
 
 void CAppHelper::ReadEntries(Frame& frame)
 {
-    frame.next = 0;
-    frame.names.clear();
-    frame.entries.clear();
     if (m_direntBuffer.empty())
         m_direntBuffer.resize(kDirentBufferSize);
+    // A folder with no sub-folders never needs its descriptor again.
+    if (!ReadEntries(frame.fd, m_rules, frame.names, frame.entries, m_direntBuffer))
+        CloseFolderFd(frame);
+}
+
+void CAppHelper::ReadFolder(int parentFd, const char* name, const ReadRules& rules, FolderRead& read,
+                            std::vector<char>& buffer)
+{
+    read.ignored = false;
+    read.opened = false;
+    read.fd = -1;
+    read.names.clear();
+    read.entries.clear();
+    // The attribute read of IsFolderIgnoredAt; the rules on the path were applied before.
+    struct stat st;
+    if (rules.hiddenFolderRule && fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        read.ignored = true;
+        return;
+    }
+    const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return;
+    read.opened = true;
+    if (ReadEntries(fd, rules, read.names, read.entries, buffer))
+        read.fd = fd;
+    else
+        close(fd);
+}
+
+bool CAppHelper::ReadEntries(int fd, const ReadRules& rules, std::vector<char>& names, std::vector<Entry>& entries,
+                             std::vector<char>& buffer)
+{
+    names.clear();
+    entries.clear();
     bool hasFolders = false;
 
     for (;;) {
-        const ssize_t n = getdents64(frame.fd, m_direntBuffer.data(), m_direntBuffer.size());
+        const ssize_t n = getdents64(fd, buffer.data(), buffer.size());
         if (n <= 0)
             break;  // end, or the folder went away: what was read stands
         for (ssize_t pos = 0; pos < n;) {
-            const auto* d = reinterpret_cast<const struct dirent64*>(m_direntBuffer.data() + pos);
+            const auto* d = reinterpret_cast<const struct dirent64*>(buffer.data() + pos);
             pos += d->d_reclen;
             const char* name = d->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
 
             EntryKind kind;
-            unsigned char type = m_bStatEveryEntry ? static_cast<unsigned char>(DT_UNKNOWN) : d->d_type;
+            unsigned char type = rules.statEveryEntry ? static_cast<unsigned char>(DT_UNKNOWN) : d->d_type;
             struct stat st;
             bool haveStat = false;
             if (type == DT_UNKNOWN) {
-                if (fstatat(frame.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                     continue;
                 haveStat = true;
                 type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
             }
             if (type == DT_DIR) {
-                if (!m_bSearchSubFolders)
+                if (!rules.searchSubFolders)
                     continue;  // neither counted nor tested
                 kind = kFolder;
                 hasFolders = true;
             } else if (type == DT_REG) {
                 kind = kFile;
-                if (m_bIgnoreReadOnlyFiles) {
+                if (rules.ignoreReadOnlyFiles) {
                     if (!haveStat)
-                        haveStat = fstatat(frame.fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+                        haveStat = fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
                     if (haveStat && (st.st_mode & S_IWUSR) == 0)
                         kind = kReadOnlyFile;
                 }
@@ -226,13 +672,11 @@ void CAppHelper::ReadEntries(Frame& frame)
                 continue;  // links, pipes, sockets and devices are never listed
             }
             const size_t length = std::strlen(name);
-            frame.entries.push_back({static_cast<uint32_t>(frame.names.size()), static_cast<uint16_t>(length), kind});
-            frame.names.insert(frame.names.end(), name, name + length + 1);
+            entries.push_back({static_cast<uint32_t>(names.size()), static_cast<uint16_t>(length), kind});
+            names.insert(names.end(), name, name + length + 1);
         }
     }
-    // A folder with no sub-folders never needs its descriptor again.
-    if (!hasFolders)
-        CloseFolderFd(frame);
+    return hasFolders;
 }
 
 int CAppHelper::FolderFd(size_t index)
@@ -270,7 +714,9 @@ void CAppHelper::CloseFolderFd(Frame& frame)
 // Closes the shallowest descriptors beyond the limit, never the one at keep.
 void CAppHelper::LimitOpenFolders(size_t keep)
 {
-    while (m_openFolders > kMaxOpenFolders && m_lowestOpen < keep) {
+    while (m_openFolders > m_maxOpenFolders && m_lowestOpen < keep) {
+        if (m_readAhead && m_frames[m_lowestOpen].fd >= 0)
+            m_readAhead->DetachFd(m_lowestOpen);
         CloseFolderFd(m_frames[m_lowestOpen]);
         ++m_lowestOpen;
     }
@@ -294,6 +740,15 @@ bool CAppHelper::IsFolderIgnored(const QByteArray& path)
 
 bool CAppHelper::IsFolderIgnoredAt(int dirFd, const char* statName, std::string_view path) const
 {
+    if (IsFolderIgnoredByPath(path))
+        return true;
+    // A folder whose attributes cannot be read counts as hidden.
+    struct stat st;
+    return m_bIgnoreHiddenFolders && path != "/" && fstatat(dirFd, statName, &st, AT_SYMLINK_NOFOLLOW) != 0;
+}
+
+bool CAppHelper::IsFolderIgnoredByPath(std::string_view path) const
+{
     const CSystemFolders& sf = m_systemFolders;
     if (m_bIgnoreWindowsFolder) {
         for (const std::string& f : sf.osFolders) {
@@ -306,12 +761,9 @@ bool CAppHelper::IsFolderIgnoredAt(int dirFd, const char* statName, std::string_
     if (m_bIgnoreRecycleBinFolder && IsRecycleBinFolder(path))
         return true;
     if (m_bIgnoreHiddenFolders && path != "/") {
-        // A folder whose attributes cannot be read counts as hidden.
         // "." and ".." name a folder by where it is, not a hidden one.
         const std::string_view last = LastComponent(path);
-        const bool hiddenName = last.substr(0, 1) == "." && last != "." && last != "..";
-        struct stat st;
-        if (hiddenName || fstatat(dirFd, statName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (last.substr(0, 1) == "." && last != "." && last != "..")
             return true;
     }
     if (m_bIgnoreLocalAppDataFolder && EqualsAny(path, sf.appDataFolders))
