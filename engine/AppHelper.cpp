@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -100,11 +101,13 @@ void CAppHelper::StartListing()
 }
 
 // Reads folders on a few threads ahead of the walk, which still takes them in
-// its own order. Each frame of the walk has a level here listing its
-// sub-folders; readers take the first unread one of the deepest level, which
+// its own order. Each frame of the walk that has sub-folders has a level here
+// listing them; readers take the first unread one of the deepest level, which
 // is the next the walk will need among those known. At most kReadAheadFolders
-// folders are taken by readers and not yet by the walk, each holding at most
-// one descriptor, and their entries are held up to kHeldBytes.
+// folders are taken by readers and not yet by the walk, holding at most
+// kReadAheadDescriptors descriptors and kHeldBytes of entries. Levels and
+// their sub-folders are kept as stacks, a few bytes each, so a deep walk
+// costs little more.
 class CAppHelper::CReadAhead {
 public:
     enum class Outcome { ReadHere, Ignored, Read };
@@ -119,20 +122,20 @@ public:
         m_workCv.notify_all();
         for (std::thread& t : m_threads)
             t.join();
-        for (Level& level : m_levels)
-            DiscardLevel(level);
-        GiveBackSpare();
-        for (FolderRead* read : m_free)
-            delete read;
+        for (FolderRead& read : m_reads) {
+            if (read.fd >= 0)
+                close(read.fd);
+        }
     }
 
     // Lists the sub-folders of the frame just entered at index; path is its
     // full path and is given back unchanged.
     void PushLevel(size_t index, const Frame& frame, std::string& path)
     {
-        if (m_published.size() <= index)
-            m_published.resize(index + 1);
-        m_published[index] = false;
+        if (m_slotEnd.size() <= index)
+            m_slotEnd.resize(index + 1);
+        const uint32_t first = index ? m_slotEnd[index - 1] : 0;
+        m_slotEnd[index] = first;
         m_scratch.clear();
         bool anyToRead = false;
         const size_t length = path.size();
@@ -144,27 +147,26 @@ public:
             path.append(frame.names.data() + e.nameOffset, e.nameLength);
             const bool ignored = m_owner.IsFolderIgnoredByPath(path);
             path.resize(length);
-            m_scratch.push_back({e.nameOffset, ignored ? kIgnored : kWaiting, nullptr});
+            m_scratch.push_back({e.nameOffset, ignored ? kIgnored : kWaiting, kNoRead});
             anyToRead = anyToRead || !ignored;
         }
         // Leaves, most folders, need nothing from the readers.
         if (m_scratch.empty())
             return;
-        m_published[index] = true;
+        const auto count = static_cast<uint32_t>(m_scratch.size());
+        m_slotEnd[index] = first + count;
         std::lock_guard<std::mutex> lock(m_mutex);
         GiveBackSpare();
         if (m_levels.size() <= index)
             m_levels.resize(index + 1);
+        // What lies above first belongs to levels the walk has left.
+        m_slots.resize(first);
+        m_slots.insert(m_slots.end(), m_scratch.begin(), m_scratch.end());
         Level& level = m_levels[index];
-        level.subFolders.swap(m_scratch);
-        level.names = frame.names.data();
-        level.fd = frame.fd;
-        level.nextClaim = 0;
-        level.inFlight = 0;
-        level.taken = 0;
+        level = Level{frame.names.data(), frame.fd, first, count, 0, 0, 0};
         m_levelDepth = index + 1;
         if (anyToRead && level.fd >= 0) {
-            m_claimable.push_back(index);
+            m_claimable.push_back(static_cast<uint32_t>(index));
             StartThreads();
             WakeReaders();
         }
@@ -173,16 +175,29 @@ public:
     // The frame at index, the deepest, is left: whatever was read for it and not taken is dropped.
     void PopLevel(size_t index)
     {
-        if (!m_published[index])
-            return;
-        m_published[index] = false;
+        const uint32_t first = index ? m_slotEnd[index - 1] : 0;
+        if (m_slotEnd[index] == first)
+            return;  // it had no level
+        m_slotEnd[index] = first;
         // Every sub-folder taken: no reader can touch the level any more.
-        if (m_levels[index].taken == m_levels[index].subFolders.size())
+        if (m_levels[index].taken == m_levels[index].count)
             return;
         std::unique_lock<std::mutex> lock(m_mutex);
         Level& level = m_levels[index];
         WaitForReaders(lock, level);
-        DiscardLevel(level);
+        for (uint32_t i = level.first; i < level.first + level.count; ++i) {
+            Slot& s = m_slots[i];
+            if (s.state == kDone) {
+                FolderRead& read = m_reads[s.read];
+                Release(read);
+                if (read.fd >= 0)
+                    close(read.fd);
+                read.fd = -1;
+                m_freeReads.push_back(s.read);
+            }
+            s.state = kTaken;
+        }
+        level.fd = -1;
         m_levelDepth = index;
     }
 
@@ -205,7 +220,7 @@ public:
         GiveBackSpare();
         Level& level = m_levels[index];
         ++level.taken;
-        Slot& s = level.subFolders[slot];
+        Slot& s = m_slots[level.first + slot];
         if (s.state == kIgnored)
             return Outcome::Ignored;
         if (s.state == kWaiting) {
@@ -223,37 +238,40 @@ public:
             m_doneCv.wait(lock);
         }
         m_walkWaiting = false;
-        *read = s.read;
-        s.read = nullptr;
         s.state = kTaken;
+        *read = &m_reads[s.read];
+        m_spare = s.read;  // given back at the next call after Recycle
         Release(**read);
         return Outcome::Read;
     }
 
-    // Handed back to the readers with the next call that takes the lock.
-    void Recycle(FolderRead* read) { m_spare = read; }
+    // The walk is done with what Take gave.
+    void Recycle() { m_spareDone = true; }
 
 private:
     static constexpr size_t kHeldBytes = 8u << 20;
+    static constexpr uint16_t kNoRead = UINT16_MAX;
     enum SlotState : uint8_t { kWaiting, kIgnored, kReading, kDone, kTaken };
     struct Slot {
         uint32_t nameOffset;
         SlotState state;
-        FolderRead* read;
+        uint16_t read;  // in m_reads, once kDone
     };
     struct Level {
-        const char* names = nullptr;  // the frame's, unchanged while the level lives
-        int fd = -1;                  // -1: readers leave its sub-folders alone
-        int inFlight = 0;
-        size_t nextClaim = 0;
-        size_t taken = 0;  // by the walk; read by it alone
-        std::vector<Slot> subFolders;
+        const char* names;  // the frame's, unchanged while the level lives
+        int fd;             // -1: readers leave its sub-folders alone
+        uint32_t first;     // its sub-folders in m_slots
+        uint32_t count;
+        uint32_t nextClaim;
+        uint32_t taken;  // by the walk; read by it alone
+        int inFlight;
     };
     struct Job {
-        size_t level;
-        size_t slot;
+        uint32_t level;
+        uint32_t slot;  // in m_slots
         int parentFd;
         const char* name;
+        uint16_t read;
     };
 
     static size_t Bytes(const FolderRead& read) { return read.names.size() + read.entries.size() * sizeof(Entry); }
@@ -270,9 +288,9 @@ private:
 
     void GiveBackSpare()
     {
-        if (m_spare) {
-            m_free.push_back(m_spare);
-            m_spare = nullptr;
+        if (m_spareDone) {
+            m_freeReads.push_back(m_spare);
+            m_spareDone = false;
         }
     }
 
@@ -303,67 +321,58 @@ private:
     {
         --m_outstanding;
         m_heldBytes -= Bytes(read);
+        if (read.fd >= 0)
+            --m_heldFds;
         WakeReaders();
-    }
-
-    // Reads a claimed folder without the lock and files the result.
-    void ReadClaimed(std::unique_lock<std::mutex>& lock, const Job& job, std::vector<char>& buffer)
-    {
-        FolderRead* read;
-        if (m_free.empty()) {
-            read = new FolderRead;
-        } else {
-            read = m_free.back();
-            m_free.pop_back();
-        }
-        lock.unlock();
-        ReadFolder(job.parentFd, job.name, m_rules, *read, buffer);
-        lock.lock();
-        Level& level = m_levels[job.level];
-        level.subFolders[job.slot].read = read;
-        level.subFolders[job.slot].state = kDone;
-        --level.inFlight;
-        m_heldBytes += Bytes(*read);
-    }
-
-    void DiscardLevel(Level& level)
-    {
-        for (Slot& s : level.subFolders) {
-            if (s.state == kDone) {
-                if (s.read->fd >= 0)
-                    close(s.read->fd);
-                s.read->fd = -1;
-                Release(*s.read);
-                m_free.push_back(s.read);
-                s.read = nullptr;
-            }
-            s.state = kTaken;
-        }
-        level.subFolders.clear();
-        level.fd = -1;
     }
 
     // The first sub-folder not yet taken of the deepest level that has one.
     bool Claim(Job& job)
     {
         while (!m_claimable.empty()) {
-            const size_t index = m_claimable.back();
+            const uint32_t index = m_claimable.back();
             if (index < m_levelDepth) {
                 Level& level = m_levels[index];
-                while (level.nextClaim < level.subFolders.size() && level.subFolders[level.nextClaim].state != kWaiting)
+                while (level.nextClaim < level.count && m_slots[level.first + level.nextClaim].state != kWaiting)
                     ++level.nextClaim;
-                if (level.fd >= 0 && level.nextClaim < level.subFolders.size()) {
-                    Slot& s = level.subFolders[level.nextClaim];
-                    s.state = kReading;
-                    job = {index, level.nextClaim++, level.fd, level.names + s.nameOffset};
+                if (level.fd >= 0 && level.nextClaim < level.count) {
+                    const uint32_t slot = level.first + level.nextClaim++;
+                    m_slots[slot].state = kReading;
                     ++level.inFlight;
                     ++m_outstanding;
+                    // Claims never outnumber the budget, so the pool stays small.
+                    if (m_freeReads.empty()) {
+                        m_freeReads.push_back(static_cast<uint16_t>(m_reads.size()));
+                        m_reads.emplace_back();
+                    }
+                    job = {index, slot, level.fd, level.names + m_slots[slot].nameOffset, m_freeReads.back()};
+                    m_freeReads.pop_back();
                     return true;
                 }
             }
             m_claimable.pop_back();
         }
         return false;
+    }
+
+    // Reads a claimed folder without the lock and files the result.
+    void ReadClaimed(std::unique_lock<std::mutex>& lock, const Job& job, std::vector<char>& buffer)
+    {
+        FolderRead& read = m_reads[job.read];
+        lock.unlock();
+        ReadFolder(job.parentFd, job.name, m_rules, read, buffer);
+        lock.lock();
+        // Beyond its share of descriptors a folder is reopened by the walk when entered.
+        if (read.fd >= 0 && m_heldFds >= kReadAheadDescriptors) {
+            close(read.fd);
+            read.fd = -1;
+        } else if (read.fd >= 0) {
+            ++m_heldFds;
+        }
+        m_slots[job.slot].read = job.read;
+        m_slots[job.slot].state = kDone;
+        --m_levels[job.level].inFlight;
+        m_heldBytes += Bytes(read);
     }
 
     void Run()
@@ -393,7 +402,6 @@ private:
     const CAppHelper& m_owner;
     const int m_threadCount;
     ReadRules m_rules;  // the readers' copy
-    std::vector<char> m_walkBuffer = std::vector<char>(kDirentBufferSize);  // for reads the walk does itself
     std::vector<std::thread> m_threads;
 
     std::mutex m_mutex;
@@ -403,15 +411,20 @@ private:
     bool m_walkWaiting = false;
     int m_idleReaders = 0;
     int m_outstanding = 0;  // taken by readers, not yet by the walk
+    int m_heldFds = 0;      // descriptors of those
     size_t m_heldBytes = 0;
-    std::vector<Level> m_levels;  // one per frame of the walk, m_levelDepth in use
-    size_t m_levelDepth = 0;
-    std::vector<size_t> m_claimable;  // levels that may have sub-folders to read, deepest last
-    std::vector<FolderRead*> m_free;
+    std::vector<Level> m_levels;  // by frame index; m_levelDepth bounds those readers may use
+    uint32_t m_levelDepth = 0;
+    std::vector<Slot> m_slots;         // the levels' sub-folders, shallowest first
+    std::vector<uint32_t> m_claimable;  // levels that may have sub-folders to read, deepest last
+    std::deque<FolderRead> m_reads;     // never moves an element
+    std::vector<uint16_t> m_freeReads;
     // The walk's own.
+    std::vector<char> m_walkBuffer = std::vector<char>(kDirentBufferSize);  // for reads it does itself
     std::vector<Slot> m_scratch;
-    std::vector<bool> m_published;  // per frame: whether its level was given to the readers
-    FolderRead* m_spare = nullptr;
+    std::vector<uint32_t> m_slotEnd;  // per frame: where its level's sub-folders end in m_slots
+    uint16_t m_spare = 0;
+    bool m_spareDone = false;
 };
 
 void CAppHelper::ParseFolder(const QByteArray& path)
@@ -429,7 +442,7 @@ void CAppHelper::ParseFolder(const QByteArray& path)
     if (ownsReadAhead)
         m_readAhead = std::make_unique<CReadAhead>(*this, ReadAheadThreads());
     // Read results may hold descriptors too; together they stay within the budget.
-    m_maxOpenFolders = m_readAhead ? kMaxOpenFolders - kReadAheadFolders : kMaxOpenFolders;
+    m_maxOpenFolders = m_readAhead ? kMaxOpenFolders - kReadAheadDescriptors : kMaxOpenFolders;
     struct EndReadAhead {
         CAppHelper& self;
         bool owns;
@@ -503,7 +516,7 @@ void CAppHelper::EnterSubFolder(size_t parentIndex, const char* name)
             return;
         case CReadAhead::Outcome::Read:
             EnterRead(name, parentEntry, *read);
-            m_readAhead->Recycle(read);
+            m_readAhead->Recycle();
             return;
         case CReadAhead::Outcome::ReadHere:
             break;
@@ -541,6 +554,9 @@ void CAppHelper::EnterRead(const char* name, uint32_t parentEntry, FolderRead& r
     frame.entries.swap(read.entries);
     read.names.clear();
     read.entries.clear();
+    // Its sub-folders are read from its descriptor, which a reader could not keep.
+    if (read.hasFolders && frame.fd < 0)
+        FolderFd(m_depth - 1);
     m_readAhead->PushLevel(m_depth - 1, frame, m_path);
     LimitOpenFolders(m_depth - 1);
 }
@@ -608,6 +624,7 @@ void CAppHelper::ReadFolder(int parentFd, const char* name, const ReadRules& rul
 {
     read.ignored = false;
     read.opened = false;
+    read.hasFolders = false;
     read.fd = -1;
     read.names.clear();
     read.entries.clear();
@@ -621,7 +638,8 @@ void CAppHelper::ReadFolder(int parentFd, const char* name, const ReadRules& rul
     if (fd < 0)
         return;
     read.opened = true;
-    if (ReadEntries(fd, rules, read.names, read.entries, buffer))
+    read.hasFolders = ReadEntries(fd, rules, read.names, read.entries, buffer);
+    if (read.hasFolders)
         read.fd = fd;
     else
         close(fd);

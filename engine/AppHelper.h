@@ -132,7 +132,9 @@ public:
     // kReadAheadFolders folders before the walk reaches it, so a change made
     // meanwhile may not be seen.
     int m_nReadAheadThreads = -1;
-    static constexpr int kReadAheadFolders = 16;
+    static constexpr int kReadAheadFolders = 256;
+    // Of the 64 folder descriptors the walk may hold, what folders read ahead may keep.
+    static constexpr int kReadAheadDescriptors = 16;
 
 protected:
     // During OnFileFound: the walk's count for the folder of the file being reported.
@@ -157,7 +159,8 @@ private:
     struct FolderRead {
         bool ignored = false;  // its attributes could not be read under the hidden rule
         bool opened = false;
-        int fd = -1;           // kept only when it has sub-folders
+        bool hasFolders = false;
+        int fd = -1;           // kept only when it has sub-folders, and room is left
         std::vector<char> names;
         std::vector<Entry> entries;
     };
