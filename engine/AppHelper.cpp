@@ -9,7 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -96,12 +100,359 @@ void CAppHelper::StartListing()
     m_dtEnd = COleDateTime::GetCurrentTime();
 }
 
+// Reads folders on a few threads ahead of the walk, which still takes them in
+// its own order. Each frame of the walk that has sub-folders has a level here
+// listing them; readers take the first unread one of the deepest level, which
+// is the next the walk will need among those known. At most kReadAheadFolders
+// folders are taken by readers and not yet by the walk, holding at most
+// kReadAheadDescriptors descriptors and kHeldBytes of entries. Levels and
+// their sub-folders are kept as stacks, a few bytes each, so a deep walk
+// costs little more.
+class CAppHelper::CReadAhead {
+public:
+    enum class Outcome { ReadHere, Ignored, Read };
+
+    CReadAhead(const CAppHelper& owner, int threads) : m_owner(owner), m_threadCount(threads) {}
+    ~CReadAhead()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_shutdown = true;
+        }
+        m_workCv.notify_all();
+        for (std::thread& t : m_threads)
+            t.join();
+        for (FolderRead& read : m_reads) {
+            if (read.fd >= 0)
+                close(read.fd);
+        }
+    }
+
+    // Lists the sub-folders of the frame just entered at index; path is its
+    // full path and is given back unchanged.
+    void PushLevel(size_t index, const Frame& frame, std::string& path)
+    {
+        if (m_slotEnd.size() <= index)
+            m_slotEnd.resize(index + 1);
+        const uint32_t first = index ? m_slotEnd[index - 1] : 0;
+        m_slotEnd[index] = first;
+        m_scratch.clear();
+        bool anyToRead = false;
+        const size_t length = path.size();
+        for (const Entry& e : frame.entries) {
+            if (e.kind != kFolder)
+                continue;
+            if (path != "/")
+                path += '/';
+            path.append(frame.names.data() + e.nameOffset, e.nameLength);
+            const bool ignored = m_owner.IsFolderIgnoredByPath(path);
+            path.resize(length);
+            m_scratch.push_back({e.nameOffset, ignored ? kIgnored : kWaiting, kNoRead});
+            anyToRead = anyToRead || !ignored;
+        }
+        // Leaves, most folders, need nothing from the readers.
+        if (m_scratch.empty())
+            return;
+        const auto count = static_cast<uint32_t>(m_scratch.size());
+        m_slotEnd[index] = first + count;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        GiveBackSpare();
+        if (m_levels.size() <= index)
+            m_levels.resize(index + 1);
+        // What lies above first belongs to levels the walk has left.
+        m_slots.resize(first);
+        m_slots.insert(m_slots.end(), m_scratch.begin(), m_scratch.end());
+        Level& level = m_levels[index];
+        level = Level{frame.names.data(), frame.fd, first, count, 0, 0, 0};
+        m_levelDepth = index + 1;
+        if (anyToRead && level.fd >= 0) {
+            m_claimable.push_back(static_cast<uint32_t>(index));
+            StartThreads();
+            WakeReaders();
+        }
+    }
+
+    // The frame at index, the deepest, is left: whatever was read for it and not taken is dropped.
+    void PopLevel(size_t index)
+    {
+        const uint32_t first = index ? m_slotEnd[index - 1] : 0;
+        if (m_slotEnd[index] == first)
+            return;  // it had no level
+        m_slotEnd[index] = first;
+        // Every sub-folder taken: no reader can touch the level any more.
+        if (m_levels[index].taken == m_levels[index].count)
+            return;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        Level& level = m_levels[index];
+        WaitForReaders(lock, level);
+        for (uint32_t i = level.first; i < level.first + level.count; ++i) {
+            Slot& s = m_slots[i];
+            if (s.state == kDone) {
+                FolderRead& read = m_reads[s.read];
+                Release(read);
+                if (read.fd >= 0)
+                    close(read.fd);
+                read.fd = -1;
+                m_freeReads.push_back(s.read);
+            }
+            s.state = kTaken;
+        }
+        level.fd = -1;
+        m_levelDepth = index;
+    }
+
+    // The frame at index is about to close its descriptor: readers leave its sub-folders to the walk.
+    void DetachFd(size_t index)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (index >= m_levelDepth)
+            return;
+        Level& level = m_levels[index];
+        WaitForReaders(lock, level);
+        level.fd = -1;
+    }
+
+    // The slot-th sub-folder of the frame at index, as the walk reaches it.
+    // Read: *read holds it until Recycle. ReadHere: nobody took it, the walk reads it itself.
+    Outcome Take(size_t index, size_t slot, FolderRead** read)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        GiveBackSpare();
+        Level& level = m_levels[index];
+        ++level.taken;
+        Slot& s = m_slots[level.first + slot];
+        if (s.state == kIgnored)
+            return Outcome::Ignored;
+        if (s.state == kWaiting) {
+            s.state = kTaken;
+            return Outcome::ReadHere;
+        }
+        while (s.state == kReading) {
+            // Rather than wait, read the next folder a reader would take.
+            Job job;
+            if (HasBudget() && Claim(job)) {
+                ReadClaimed(lock, job, m_walkBuffer);
+                continue;
+            }
+            m_walkWaiting = true;
+            m_doneCv.wait(lock);
+        }
+        m_walkWaiting = false;
+        s.state = kTaken;
+        *read = &m_reads[s.read];
+        m_spare = s.read;  // given back at the next call after Recycle
+        Release(**read);
+        return Outcome::Read;
+    }
+
+    // The walk is done with what Take gave.
+    void Recycle() { m_spareDone = true; }
+
+private:
+    static constexpr size_t kHeldBytes = 8u << 20;
+    static constexpr uint16_t kNoRead = UINT16_MAX;
+    enum SlotState : uint8_t { kWaiting, kIgnored, kReading, kDone, kTaken };
+    struct Slot {
+        uint32_t nameOffset;
+        SlotState state;
+        uint16_t read;  // in m_reads, once kDone
+    };
+    struct Level {
+        const char* names;  // the frame's, unchanged while the level lives
+        int fd;             // -1: readers leave its sub-folders alone
+        uint32_t first;     // its sub-folders in m_slots
+        uint32_t count;
+        uint32_t nextClaim;
+        uint32_t taken;  // by the walk; read by it alone
+        int inFlight;
+    };
+    struct Job {
+        uint32_t level;
+        uint32_t slot;  // in m_slots
+        int parentFd;
+        const char* name;
+        uint16_t read;
+    };
+
+    static size_t Bytes(const FolderRead& read) { return read.names.size() + read.entries.size() * sizeof(Entry); }
+
+    void StartThreads()
+    {
+        // Started with the first sub-folder to read, so small walks pay nothing.
+        if (!m_threads.empty())
+            return;
+        m_rules = m_owner.m_rules;
+        for (int i = 0; i < m_threadCount; ++i)
+            m_threads.emplace_back([this] { Run(); });
+    }
+
+    void GiveBackSpare()
+    {
+        if (m_spareDone) {
+            m_freeReads.push_back(m_spare);
+            m_spareDone = false;
+        }
+    }
+
+    // Readers waiting for room are woken once half of it is free, not for every folder.
+    void WakeReaders()
+    {
+        if (m_idleReaders && m_outstanding <= kReadAheadFolders / 2 && m_heldBytes <= kHeldBytes / 2)
+            m_workCv.notify_all();
+    }
+
+    void WaitForReaders(std::unique_lock<std::mutex>& lock, Level& level)
+    {
+        while (level.inFlight > 0) {
+            m_walkWaiting = true;
+            m_doneCv.wait(lock);
+        }
+        m_walkWaiting = false;
+    }
+
+    bool HasBudget() const
+    {
+        return m_owner.m_bListing.load(std::memory_order_relaxed) && m_outstanding < kReadAheadFolders &&
+               m_heldBytes < kHeldBytes;
+    }
+
+    // A read result leaves the read-ahead's budget.
+    void Release(const FolderRead& read)
+    {
+        --m_outstanding;
+        m_heldBytes -= Bytes(read);
+        if (read.fd >= 0)
+            --m_heldFds;
+        WakeReaders();
+    }
+
+    // The first sub-folder not yet taken of the deepest level that has one.
+    bool Claim(Job& job)
+    {
+        while (!m_claimable.empty()) {
+            const uint32_t index = m_claimable.back();
+            if (index < m_levelDepth) {
+                Level& level = m_levels[index];
+                while (level.nextClaim < level.count && m_slots[level.first + level.nextClaim].state != kWaiting)
+                    ++level.nextClaim;
+                if (level.fd >= 0 && level.nextClaim < level.count) {
+                    const uint32_t slot = level.first + level.nextClaim++;
+                    m_slots[slot].state = kReading;
+                    ++level.inFlight;
+                    ++m_outstanding;
+                    // Claims never outnumber the budget, so the pool stays small.
+                    if (m_freeReads.empty()) {
+                        m_freeReads.push_back(static_cast<uint16_t>(m_reads.size()));
+                        m_reads.emplace_back();
+                    }
+                    job = {index, slot, level.fd, level.names + m_slots[slot].nameOffset, m_freeReads.back()};
+                    m_freeReads.pop_back();
+                    return true;
+                }
+            }
+            m_claimable.pop_back();
+        }
+        return false;
+    }
+
+    // Reads a claimed folder without the lock and files the result.
+    void ReadClaimed(std::unique_lock<std::mutex>& lock, const Job& job, std::vector<char>& buffer)
+    {
+        FolderRead& read = m_reads[job.read];
+        lock.unlock();
+        ReadFolder(job.parentFd, job.name, m_rules, read, buffer);
+        lock.lock();
+        // Beyond its share of descriptors a folder is reopened by the walk when entered.
+        if (read.fd >= 0 && m_heldFds >= kReadAheadDescriptors) {
+            close(read.fd);
+            read.fd = -1;
+        } else if (read.fd >= 0) {
+            ++m_heldFds;
+        }
+        m_slots[job.slot].read = job.read;
+        m_slots[job.slot].state = kDone;
+        --m_levels[job.level].inFlight;
+        m_heldBytes += Bytes(read);
+    }
+
+    void Run()
+    {
+        std::vector<char> buffer(kDirentBufferSize);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            Job job;
+            for (;;) {
+                if (m_shutdown)
+                    return;
+                if (HasBudget() && Claim(job))
+                    break;
+                ++m_idleReaders;
+                m_workCv.wait(lock);
+                --m_idleReaders;
+            }
+            ReadClaimed(lock, job, buffer);
+            if (m_walkWaiting) {
+                lock.unlock();
+                m_doneCv.notify_one();
+                lock.lock();
+            }
+        }
+    }
+
+    const CAppHelper& m_owner;
+    const int m_threadCount;
+    ReadRules m_rules;  // the readers' copy
+    std::vector<std::thread> m_threads;
+
+    std::mutex m_mutex;
+    std::condition_variable m_workCv;  // readers wait for work or budget
+    std::condition_variable m_doneCv;  // the walk waits for a read
+    bool m_shutdown = false;
+    bool m_walkWaiting = false;
+    int m_idleReaders = 0;
+    int m_outstanding = 0;  // taken by readers, not yet by the walk
+    int m_heldFds = 0;      // descriptors of those
+    size_t m_heldBytes = 0;
+    std::vector<Level> m_levels;  // by frame index; m_levelDepth bounds those readers may use
+    uint32_t m_levelDepth = 0;
+    std::vector<Slot> m_slots;         // the levels' sub-folders, shallowest first
+    std::vector<uint32_t> m_claimable;  // levels that may have sub-folders to read, deepest last
+    std::deque<FolderRead> m_reads;     // never moves an element
+    std::vector<uint16_t> m_freeReads;
+    // The walk's own.
+    std::vector<char> m_walkBuffer = std::vector<char>(kDirentBufferSize);  // for reads it does itself
+    std::vector<Slot> m_scratch;
+    std::vector<uint32_t> m_slotEnd;  // per frame: where its level's sub-folders end in m_slots
+    uint16_t m_spare = 0;
+    bool m_spareDone = false;
+};
+
 void CAppHelper::ParseFolder(const QByteArray& path)
 {
     // Depth first with an explicit stack, so depth costs neither call stack nor
     // one descriptor per level. A folder's entries are handled in the order the
     // file system gives them, each sub-folder walked where it stands among them.
     const size_t base = m_depth;
+    m_rules.statEveryEntry = m_bStatEveryEntry;
+    m_rules.searchSubFolders = m_bSearchSubFolders;
+    m_rules.ignoreReadOnlyFiles = m_bIgnoreReadOnlyFiles;
+    m_rules.hiddenFolderRule = m_bIgnoreHiddenFolders;
+
+    const bool ownsReadAhead = !m_readAhead && ReadAheadThreads() > 0;
+    if (ownsReadAhead)
+        m_readAhead = std::make_unique<CReadAhead>(*this, ReadAheadThreads());
+    // Read results may hold descriptors too; together they stay within the budget.
+    m_maxOpenFolders = m_readAhead ? kMaxOpenFolders - kReadAheadDescriptors : kMaxOpenFolders;
+    struct EndReadAhead {
+        CAppHelper& self;
+        bool owns;
+        ~EndReadAhead()
+        {
+            if (owns)
+                self.m_readAhead.reset();
+        }
+    } endReadAhead{*this, ownsReadAhead};
+
     m_path.assign(path.constData(), static_cast<size_t>(path.size()));
     EnterFolder(AT_FDCWD, nullptr, CFolderFileCounts::kNone);
 
@@ -109,6 +460,8 @@ void CAppHelper::ParseFolder(const QByteArray& path)
         const size_t index = m_depth - 1;
         Frame& frame = m_frames[index];
         if (frame.next == frame.entries.size()) {
+            if (m_readAhead)
+                m_readAhead->PopLevel(index);
             CloseFolderFd(frame);
             --m_depth;
             continue;
@@ -122,7 +475,7 @@ void CAppHelper::ParseFolder(const QByteArray& path)
         m_path.append(name, entry.nameLength);
 
         if (entry.kind == kFolder) {
-            EnterFolder(FolderFd(index), name, frame.childParent);  // may grow m_frames: frame is stale after this
+            EnterSubFolder(index, name);  // may grow m_frames: frame is stale after this
             continue;
         }
         // Counted before the file filters, so skipped files count too.
@@ -139,6 +492,73 @@ void CAppHelper::ParseFolder(const QByteArray& path)
         frame.listedAny = true;
         OnFileFound(m_finder);
     }
+}
+
+int CAppHelper::ReadAheadThreads() const
+{
+    if (m_nReadAheadThreads >= 0)
+        return m_nReadAheadThreads;
+    // The walk reads too while it would wait, so one reader fills two cores.
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores <= 2 ? 1 : 2;
+}
+
+// m_path holds the sub-folder's full path and name its name in the frame at parentIndex.
+void CAppHelper::EnterSubFolder(size_t parentIndex, const char* name)
+{
+    const size_t slot = m_frames[parentIndex].nextSubFolder++;
+    const uint32_t parentEntry = m_frames[parentIndex].childParent;
+    if (m_readAhead && m_bListing.load(std::memory_order_relaxed)) {
+        FolderRead* read = nullptr;
+        switch (m_readAhead->Take(parentIndex, slot, &read)) {
+        case CReadAhead::Outcome::Ignored:
+            ++m_nFoldersIgnored;
+            return;
+        case CReadAhead::Outcome::Read:
+            EnterRead(name, parentEntry, *read);
+            m_readAhead->Recycle();
+            return;
+        case CReadAhead::Outcome::ReadHere:
+            break;
+        }
+    }
+    EnterFolder(FolderFd(parentIndex), name, parentEntry);
+}
+
+// The same steps as EnterFolder, on a sub-folder a reader has already read.
+void CAppHelper::EnterRead(const char* name, uint32_t parentEntry, FolderRead& read)
+{
+    const int fd = read.fd;
+    read.fd = -1;
+    // Looked at again: the wait for the read may have outlasted a Stop.
+    if (!m_bListing.load(std::memory_order_relaxed)) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    if (read.ignored) {
+        ++m_nFoldersIgnored;
+        return;
+    }
+    const uint32_t folder = m_mapFolderFiles.Child(parentEntry, name);
+    if (m_mapFolderFiles.IsMet(folder)) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    m_mapFolderFiles.SetMet(folder);
+    if (!read.opened)
+        return;
+    Frame& frame = PushFrame(name, fd, folder);
+    frame.names.swap(read.names);
+    frame.entries.swap(read.entries);
+    read.names.clear();
+    read.entries.clear();
+    // Its sub-folders are read from its descriptor, which a reader could not keep.
+    if (read.hasFolders && frame.fd < 0)
+        FolderFd(m_depth - 1);
+    m_readAhead->PushLevel(m_depth - 1, frame, m_path);
+    LimitOpenFolders(m_depth - 1);
 }
 
 // m_path holds the folder's full path; name is its name inside parentFd and
@@ -163,62 +583,106 @@ void CAppHelper::EnterFolder(int parentFd, const char* name, uint32_t parentEntr
     const int fd = openat(parentFd, openName, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (first ? 0 : O_NOFOLLOW));
     if (fd < 0)
         return;
+    Frame& frame = PushFrame(openName, fd, folder);
+    ReadEntries(frame);
+    if (m_readAhead)
+        m_readAhead->PushLevel(m_depth - 1, frame, m_path);
+    LimitOpenFolders(m_depth - 1);
+}
+
+CAppHelper::Frame& CAppHelper::PushFrame(const char* name, int fd, uint32_t folder)
+{
     if (m_frames.size() == m_depth)
         m_frames.emplace_back();
     const size_t index = m_depth++;
     m_lowestOpen = std::min(m_lowestOpen, index);
     Frame& frame = m_frames[index];
-    frame.name = openName;
+    frame.name = name;
     frame.pathLength = m_path.size();
     frame.fd = fd;
-    ++m_openFolders;
+    if (fd >= 0)
+        ++m_openFolders;
     frame.folder = folder;
     frame.childParent = m_path == "/" ? m_mapFolderFiles.Parent(folder) : folder;
     frame.listedAny = false;
-    ReadEntries(frame);
-    LimitOpenFolders(m_depth - 1);
+    frame.next = 0;
+    frame.nextSubFolder = 0;
+    return frame;
 }
 
 void CAppHelper::ReadEntries(Frame& frame)
 {
-    frame.next = 0;
-    frame.names.clear();
-    frame.entries.clear();
     if (m_direntBuffer.empty())
         m_direntBuffer.resize(kDirentBufferSize);
+    // A folder with no sub-folders never needs its descriptor again.
+    if (!ReadEntries(frame.fd, m_rules, frame.names, frame.entries, m_direntBuffer))
+        CloseFolderFd(frame);
+}
+
+void CAppHelper::ReadFolder(int parentFd, const char* name, const ReadRules& rules, FolderRead& read,
+                            std::vector<char>& buffer)
+{
+    read.ignored = false;
+    read.opened = false;
+    read.hasFolders = false;
+    read.fd = -1;
+    read.names.clear();
+    read.entries.clear();
+    // The attribute read of IsFolderIgnoredAt; the rules on the path were applied before.
+    struct stat st;
+    if (rules.hiddenFolderRule && fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        read.ignored = true;
+        return;
+    }
+    const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return;
+    read.opened = true;
+    read.hasFolders = ReadEntries(fd, rules, read.names, read.entries, buffer);
+    if (read.hasFolders)
+        read.fd = fd;
+    else
+        close(fd);
+}
+
+bool CAppHelper::ReadEntries(int fd, const ReadRules& rules, std::vector<char>& names, std::vector<Entry>& entries,
+                             std::vector<char>& buffer)
+{
+    names.clear();
+    entries.clear();
     bool hasFolders = false;
 
     for (;;) {
-        const ssize_t n = getdents64(frame.fd, m_direntBuffer.data(), m_direntBuffer.size());
+        const ssize_t n = getdents64(fd, buffer.data(), buffer.size());
         if (n <= 0)
             break;  // end, or the folder went away: what was read stands
         for (ssize_t pos = 0; pos < n;) {
-            const auto* d = reinterpret_cast<const struct dirent64*>(m_direntBuffer.data() + pos);
+            const auto* d = reinterpret_cast<const struct dirent64*>(buffer.data() + pos);
             pos += d->d_reclen;
             const char* name = d->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
 
             EntryKind kind;
-            unsigned char type = m_bStatEveryEntry ? static_cast<unsigned char>(DT_UNKNOWN) : d->d_type;
+            unsigned char type = rules.statEveryEntry ? static_cast<unsigned char>(DT_UNKNOWN) : d->d_type;
             struct stat st;
             bool haveStat = false;
             if (type == DT_UNKNOWN) {
-                if (fstatat(frame.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                     continue;
                 haveStat = true;
                 type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
             }
             if (type == DT_DIR) {
-                if (!m_bSearchSubFolders)
+                if (!rules.searchSubFolders)
                     continue;  // neither counted nor tested
                 kind = kFolder;
                 hasFolders = true;
             } else if (type == DT_REG) {
                 kind = kFile;
-                if (m_bIgnoreReadOnlyFiles) {
+                if (rules.ignoreReadOnlyFiles) {
                     if (!haveStat)
-                        haveStat = fstatat(frame.fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+                        haveStat = fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
                     if (haveStat && (st.st_mode & S_IWUSR) == 0)
                         kind = kReadOnlyFile;
                 }
@@ -226,13 +690,11 @@ void CAppHelper::ReadEntries(Frame& frame)
                 continue;  // links, pipes, sockets and devices are never listed
             }
             const size_t length = std::strlen(name);
-            frame.entries.push_back({static_cast<uint32_t>(frame.names.size()), static_cast<uint16_t>(length), kind});
-            frame.names.insert(frame.names.end(), name, name + length + 1);
+            entries.push_back({static_cast<uint32_t>(names.size()), static_cast<uint16_t>(length), kind});
+            names.insert(names.end(), name, name + length + 1);
         }
     }
-    // A folder with no sub-folders never needs its descriptor again.
-    if (!hasFolders)
-        CloseFolderFd(frame);
+    return hasFolders;
 }
 
 int CAppHelper::FolderFd(size_t index)
@@ -270,7 +732,9 @@ void CAppHelper::CloseFolderFd(Frame& frame)
 // Closes the shallowest descriptors beyond the limit, never the one at keep.
 void CAppHelper::LimitOpenFolders(size_t keep)
 {
-    while (m_openFolders > kMaxOpenFolders && m_lowestOpen < keep) {
+    while (m_openFolders > m_maxOpenFolders && m_lowestOpen < keep) {
+        if (m_readAhead && m_frames[m_lowestOpen].fd >= 0)
+            m_readAhead->DetachFd(m_lowestOpen);
         CloseFolderFd(m_frames[m_lowestOpen]);
         ++m_lowestOpen;
     }
@@ -294,6 +758,15 @@ bool CAppHelper::IsFolderIgnored(const QByteArray& path)
 
 bool CAppHelper::IsFolderIgnoredAt(int dirFd, const char* statName, std::string_view path) const
 {
+    if (IsFolderIgnoredByPath(path))
+        return true;
+    // A folder whose attributes cannot be read counts as hidden.
+    struct stat st;
+    return m_bIgnoreHiddenFolders && path != "/" && fstatat(dirFd, statName, &st, AT_SYMLINK_NOFOLLOW) != 0;
+}
+
+bool CAppHelper::IsFolderIgnoredByPath(std::string_view path) const
+{
     const CSystemFolders& sf = m_systemFolders;
     if (m_bIgnoreWindowsFolder) {
         for (const std::string& f : sf.osFolders) {
@@ -306,12 +779,9 @@ bool CAppHelper::IsFolderIgnoredAt(int dirFd, const char* statName, std::string_
     if (m_bIgnoreRecycleBinFolder && IsRecycleBinFolder(path))
         return true;
     if (m_bIgnoreHiddenFolders && path != "/") {
-        // A folder whose attributes cannot be read counts as hidden.
         // "." and ".." name a folder by where it is, not a hidden one.
         const std::string_view last = LastComponent(path);
-        const bool hiddenName = last.substr(0, 1) == "." && last != "." && last != "..";
-        struct stat st;
-        if (hiddenName || fstatat(dirFd, statName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (last.substr(0, 1) == "." && last != "." && last != "..")
             return true;
     }
     if (m_bIgnoreLocalAppDataFolder && EqualsAny(path, sf.appDataFolders))

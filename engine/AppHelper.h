@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -125,17 +126,43 @@ public:
     // Decide every entry's kind by fstatat, as on file systems that give no
     // entry types; for tests of that path.
     bool m_bStatEveryEntry = false;
+    // Threads that read folders ahead of the walk (-1: chosen from the core
+    // count; 0: every folder is read on the walk's own thread). Files are
+    // reported in the same order either way; a folder may be read up to
+    // kReadAheadFolders folders before the walk reaches it, so a change made
+    // meanwhile may not be seen.
+    int m_nReadAheadThreads = -1;
+    static constexpr int kReadAheadFolders = 256;
+    // Of the 64 folder descriptors the walk may hold, what folders read ahead may keep.
+    static constexpr int kReadAheadDescriptors = 16;
 
 protected:
     // During OnFileFound: the walk's count for the folder of the file being reported.
     int CurrentFolderFileCount() const { return m_depth ? m_mapFolderFiles.Count(m_frames[m_depth - 1].folder) : 0; }
 
 private:
+    class CReadAhead;
     enum EntryKind : uint8_t { kFile, kReadOnlyFile, kFolder };
     struct Entry {
         uint32_t nameOffset;
         uint16_t nameLength;
         EntryKind kind;
+    };
+    // The options that decide what reading a folder keeps, fixed for one walk.
+    struct ReadRules {
+        bool statEveryEntry = false;
+        bool searchSubFolders = false;
+        bool ignoreReadOnlyFiles = false;
+        bool hiddenFolderRule = false;  // an unreadable folder counts as hidden
+    };
+    // A sub-folder read ahead of the walk.
+    struct FolderRead {
+        bool ignored = false;  // its attributes could not be read under the hidden rule
+        bool opened = false;
+        bool hasFolders = false;
+        int fd = -1;           // kept only when it has sub-folders, and room is left
+        std::vector<char> names;
+        std::vector<Entry> entries;
     };
     struct Frame {
         std::string name;  // in the parent folder; the whole path for the walk's first folder
@@ -145,13 +172,25 @@ private:
         uint32_t childParent = 0;  // where its sub-folders' entries hang ("/" splits as "" and "")
         bool listedAny = false;
         size_t next = 0;
+        size_t nextSubFolder = 0;  // how many of its sub-folders the walk has reached
         std::vector<char> names;
         std::vector<Entry> entries;
     };
 
     bool IsFolderIgnoredAt(int dirFd, const char* statName, std::string_view path) const;
+    // Every skip rule but the one that reads the folder's attributes.
+    bool IsFolderIgnoredByPath(std::string_view path) const;
+    int ReadAheadThreads() const;
+    void EnterSubFolder(size_t parentIndex, const char* name);
     void EnterFolder(int parentFd, const char* name, uint32_t parentEntry);
+    void EnterRead(const char* name, uint32_t parentEntry, FolderRead& read);
+    Frame& PushFrame(const char* name, int fd, uint32_t folder);
     void ReadEntries(Frame& frame);
+    // True when the folder has sub-folders to walk.
+    static bool ReadEntries(int fd, const ReadRules& rules, std::vector<char>& names, std::vector<Entry>& entries,
+                            std::vector<char>& buffer);
+    static void ReadFolder(int parentFd, const char* name, const ReadRules& rules, FolderRead& read,
+                           std::vector<char>& buffer);
     int FolderFd(size_t index);
     void CloseFolderFd(Frame& frame);
     void LimitOpenFolders(size_t keep);
@@ -164,4 +203,7 @@ private:
     std::string m_path;           // the current entry's full path, built in place
     std::vector<char> m_direntBuffer;
     CFileFind m_finder;
+    ReadRules m_rules;
+    int m_maxOpenFolders = 0;  // what the read-ahead leaves of the descriptor budget
+    std::unique_ptr<CReadAhead> m_readAhead;  // only while a walk with read-ahead runs
 };

@@ -24,6 +24,8 @@ public:
     {
         paths << QByteArray(f.FilePath().data(), int(f.FilePath().size()));
         folders << QByteArray(f.Folder().data(), int(f.Folder().size()));
+        if (observe)
+            trace << paths.last() + (f.IsFirstInFolder() ? " first " : " ") + QByteArray::number(CurrentFolderFileCount());
         QCOMPARE(QByteArray(f.FileName().data(), int(f.FileName().size())),
                  paths.last().mid(paths.last().lastIndexOf('/') + 1));
         if (onFile)
@@ -34,14 +36,24 @@ public:
     {
         paths.clear();
         folders.clear();
+        trace.clear();
         PrepareListing();
         if (tweak)
             tweak(*this);
         m_strRootFolder = root;
         StartListing();
     }
+    // Everything a listing shows: each file with its first-in-folder mark and
+    // its folder's count so far, then the totals.
+    QByteArrayList Observed() const
+    {
+        return trace + QByteArrayList{"parsed " + QByteArray::number(m_nFoldersParsed),
+                                      "ignored " + QByteArray::number(m_nFoldersIgnored)};
+    }
     QByteArrayList paths;
     QByteArrayList folders;
+    QByteArrayList trace;
+    bool observe = false;  // fill trace
     std::function<void(CRecorder&)> onFile;
 };
 
@@ -69,6 +81,62 @@ void ExpectedOrder(const QByteArray& folder, QByteArrayList& out)
         else
             out << folder + "/" + name;
     }
+}
+
+void RemakeFolders(const QByteArray& root)
+{
+    for (int i = 0; i < 20; ++i) {
+        MakeDir(root + "/d" + QByteArray::number(i));
+        MakeFile(root + "/d" + QByteArray::number(i) + "/f");
+    }
+}
+
+int OpenDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+}
+
+// A few hundred folders of every kind the walk meets, the same each time:
+// wide and deep ones, empty, hidden, skipped, unreadable and looping ones,
+// files hidden, read-only and plain.
+void MakeVariedTree(const QByteArray& root)
+{
+    quint32 seed = 12345;
+    const auto next = [&seed](quint32 n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    QByteArrayList folders = {root};
+    for (int i = 0; i < 400; ++i) {
+        // Recent folders are likelier parents, so some chains run deep.
+        const int n = int(folders.size());
+        const QByteArray parent = folders[next(4) == 0 ? int(next(quint32(n))) : n - 1 - int(next(quint32(std::min(n, 6))))];
+        const QByteArray name = (next(25) == 0 ? "." : "") + QByteArray("d") + QByteArray::number(i);
+        TestSupport::MakeDir(parent + "/" + name);
+        folders << parent + "/" + name;
+    }
+    MakeDir(root + "/wide");
+    for (int i = 0; i < 80; ++i) {
+        MakeDir(root + "/wide/w" + QByteArray::number(i));
+        if (i % 3)
+            MakeFile(root + "/wide/w" + QByteArray::number(i) + "/f");
+    }
+    for (int i = 0; i < folders.size(); ++i) {
+        const int files = int(next(9));
+        for (int j = 0; j < files; ++j) {
+            const QByteArray file = folders[i] + "/" + (next(10) == 0 ? "." : "") + "f" + QByteArray::number(j);
+            MakeFile(file);
+            if (next(8) == 0)
+                chmod(file.constData(), 0444);
+        }
+    }
+    MakeDir(root + "/skipped");
+    MakeFile(root + "/skipped/f");
+    MakeDir(root + "/locked");
+    MakeFile(root + "/locked/f");
+    chmod(root + "/locked", 0);
+    QCOMPARE(symlink("..", folders[4] + "/loop"), 0);
+    QCOMPARE(symlink("wide", root + "/wideLink"), 0);
 }
 
 }  // namespace
@@ -380,18 +448,123 @@ private slots:
                     }
                 }
             };
-            engine.List(root, [hiddenRule](CRecorder& e) { e.m_bIgnoreHiddenFolders = hiddenRule; });
+            // Read on the walk's own thread, so every folder is looked at when the walk reaches it.
+            engine.List(root, [hiddenRule](CRecorder& e) {
+                e.m_bIgnoreHiddenFolders = hiddenRule;
+                e.m_nReadAheadThreads = 0;
+            });
             QCOMPARE(engine.paths.size(), 1);
             // Unreadable attributes count as hidden; otherwise the folder is parsed and empty.
             QCOMPARE(engine.m_nFoldersParsed, hiddenRule ? 2 : 21);
             QCOMPARE(engine.m_nFoldersIgnored, hiddenRule ? 19 : 0);
-            if (!hiddenRule) {
-                for (int i = 0; i < 20; ++i) {
-                    MakeDir(root + "/d" + QByteArray::number(i));
-                    MakeFile(root + "/d" + QByteArray::number(i) + "/f");
-                }
-            }
+            RemakeFolders(root);
+
+            // Read ahead, folders gone after their reading still show what was read.
+            engine.List(root, [hiddenRule](CRecorder& e) {
+                e.m_bIgnoreHiddenFolders = hiddenRule;
+                e.m_nReadAheadThreads = 2;
+            });
+            const int readAhead = int(engine.paths.size()) - 1;
+            QVERIFY2(readAhead >= 0 && readAhead <= CAppHelper::kReadAheadFolders, QByteArray::number(readAhead));
+            QCOMPARE(engine.m_nFoldersParsed + engine.m_nFoldersIgnored, 21);
+            QVERIFY(engine.m_nFoldersParsed >= 1 + readAhead);
+            if (!hiddenRule)
+                QCOMPARE(engine.m_nFoldersIgnored, 0);
+            RemakeFolders(root);
         }
+    }
+
+
+    void readAheadKeepsEverythingTheWalkShows_data()
+    {
+        QTest::addColumn<int>("threads");
+        QTest::newRow("one reader") << 1;
+        QTest::newRow("two readers") << 2;
+        QTest::newRow("three readers") << 3;
+        QTest::newRow("from the cores") << -1;
+    }
+    void readAheadKeepsEverythingTheWalkShows()
+    {
+        QFETCH(int, threads);
+        const QByteArray root = NewRoot();
+        MakeVariedTree(root);
+        SetSystemFoldersResolver([root] {
+            CSystemFolders f;
+            f.osFolders = {(root + "/SKIPPED").toStdString()};
+            return f;
+        });
+        const QList<std::function<void(CRecorder&)>> options = {
+            [](CRecorder&) {},
+            [](CRecorder& e) {
+                e.m_bViewFilesCount = true;
+                e.m_bIgnoreReadOnlyFiles = true;
+                e.m_bStatEveryEntry = true;
+            },
+            [](CRecorder& e) {
+                e.m_bIgnoreHiddenFolders = false;
+                e.m_bIgnoreHiddenFiles = false;
+                e.m_bViewFilesCount = true;
+            },
+            [](CRecorder& e) { e.m_bSearchSubFolders = false; },
+        };
+        const int fdsBefore = OpenDescriptors();
+        for (const auto& option : options) {
+            CRecorder single;
+            single.observe = true;
+            single.List(root, [&](CRecorder& e) {
+                option(e);
+                e.m_nReadAheadThreads = 0;
+            });
+            CRecorder ahead;
+            ahead.observe = true;
+            int mostOpen = 0;
+            ahead.onFile = [&mostOpen](CRecorder& e) {
+                if (e.paths.size() % 16 == 0)
+                    mostOpen = std::max(mostOpen, OpenDescriptors());
+            };
+            ahead.List(root, [&](CRecorder& e) {
+                option(e);
+                e.m_nReadAheadThreads = threads;
+            });
+            QVERIFY(single.paths.size() > (single.m_bSearchSubFolders ? 500 : 3));
+            QCOMPARE(ahead.Observed(), single.Observed());
+            // The listing of /proc/self/fd holds one more while it counts.
+            QVERIFY2(mostOpen <= fdsBefore + 64 + 1, QByteArray::number(mostOpen - fdsBefore));
+            QCOMPARE(OpenDescriptors(), fdsBefore);
+        }
+        chmod(root + "/locked", 0755);
+    }
+
+    void stopWithReadAheadEndsWhereTheWalkAloneWould()
+    {
+        const QByteArray root = NewRoot();
+        MakeVariedTree(root);
+        CRecorder all;
+        all.List(root, [](CRecorder& e) { e.m_nReadAheadThreads = 0; });
+        const int total = int(all.paths.size());
+        const int fdsBefore = OpenDescriptors();
+        for (const int stopAt : {1, 2, 9, total / 3, total / 2, total - 1}) {
+            QByteArrayList observed[2];
+            for (const int threads : {0, 2}) {
+                CRecorder engine;
+                engine.observe = true;
+                engine.onFile = [stopAt](CRecorder& e) {
+                    if (e.paths.size() == stopAt)
+                        e.m_bListing = 0;
+                };
+                engine.List(root, [threads](CRecorder& e) { e.m_nReadAheadThreads = threads; });
+                // The folders being read are finished, the one that stopped it and
+                // those holding it, and no other is entered.
+                QCOMPARE(engine.paths.mid(0, stopAt), all.paths.mid(0, stopAt));
+                const QByteArray stopFolder = engine.folders[stopAt - 1];
+                for (int i = stopAt; i < engine.paths.size(); ++i)
+                    QVERIFY(engine.folders[i] == stopFolder || stopFolder.startsWith(engine.folders[i] + "/"));
+                observed[threads ? 1 : 0] = engine.Observed();
+            }
+            QCOMPARE(observed[1], observed[0]);
+            QCOMPARE(OpenDescriptors(), fdsBefore);
+        }
+        chmod(root + "/locked", 0755);
     }
 
     void deepTreesNeedNeitherStackNorDescriptors()
@@ -417,23 +590,32 @@ private slots:
         const int f = openat(fd, "bottom", O_CREAT | O_WRONLY, 0644);
         ::close(f);
         ::close(fd);
-        const int fdsBefore = int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+        const int fdsBefore = OpenDescriptors();
 
         // Memory grows with the folders and their names, not with the square
         // of the depth: every whole path here would take about 100 MB.
+        // ThreadSanitizer adds a few MB of its own for each reader thread.
+#if defined(__SANITIZE_THREAD__)
+        constexpr long kLimitKiB = 40 * 1024;
+#else
+        constexpr long kLimitKiB = 30 * 1024;
+#endif
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         const long peakBefore = usage.ru_maxrss;
         CRecorder engine;
+        int mostOpen = 0;
+        engine.onFile = [&mostOpen](CRecorder&) { mostOpen = std::max(mostOpen, OpenDescriptors()); };
         engine.List(root);
         getrusage(RUSAGE_SELF, &usage);
-        QVERIFY2(usage.ru_maxrss - peakBefore < 30 * 1024, QByteArray::number(qlonglong(usage.ru_maxrss - peakBefore)));
+        QVERIFY2(usage.ru_maxrss - peakBefore < kLimitKiB, QByteArray::number(qlonglong(usage.ru_maxrss - peakBefore)));
         QCOMPARE(engine.m_nFoldersParsed, 1 + kDepth + kDepth / 100);
         QCOMPARE(engine.paths.size(), 1 + kDepth / 100);
         QVERIFY(std::any_of(engine.paths.begin(), engine.paths.end(),
                             [](const QByteArray& p) { return p.endsWith("/d/bottom") && p.size() > 20000; }));
-        const int fdsAfter = int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
-        QCOMPARE(fdsAfter, fdsBefore);
+        QCOMPARE(OpenDescriptors(), fdsBefore);
+        // Read-ahead included, the walk never holds more than 64 folders open.
+        QVERIFY2(mostOpen <= fdsBefore + 64 + 1, QByteArray::number(mostOpen - fdsBefore));
 
         // Remove it from the bottom up without ever using a long path.
         QVERIFY(QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), QFile::decodeName(root)}) == 0);
