@@ -91,22 +91,80 @@ int OpenListedFile(std::string_view path, int flags)
     return path.size() < PATH_MAX ? open(std::string(path).c_str(), flags) : OpenLongPath(path, flags);
 }
 
-bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable)
+CFolderCache::~CFolderCache()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+// The folder's descriptor for path, opened when the folder changes; -1 when
+// the path is too long for it or the folder cannot be opened.
+int CFolderCache::FolderOf(std::string_view path, std::string_view* name)
+{
+    // Listed files come folder by folder: the folder is looked up once, then
+    // each file by its name alone.
+    const size_t slash = path.rfind('/');
+    if (path.size() >= PATH_MAX || slash == std::string_view::npos)
+        return -1;
+    const std::string_view folder = path.substr(0, slash == 0 ? 1 : slash);
+    if (m_fd < 0 || folder != m_folder) {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_folder.assign(folder);
+        m_fd = open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    m_name.assign(path.substr(slash + 1));
+    *name = m_name;
+    return m_fd;
+}
+
+// stat of the item itself; then, for a regular file, whether it may be opened
+// for reading, as opening it would tell, without the cost of an open.
+int CFolderCache::StatReadable(std::string_view path, struct stat* st, bool* readable)
+{
+    std::string_view name;
+    const int dir = FolderOf(path, &name);
+    if (dir < 0) {
+        constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+        const int fd = OpenListedFile(path, kFlags);
+        if (fd < 0)
+            return -1;
+        const int result = fstat(fd, st);
+        *readable = true;
+        close(fd);
+        return result;
+    }
+    if (fstatat(dir, m_name.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0)
+        return -1;
+    *readable = S_ISREG(st->st_mode) && faccessat(dir, m_name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+    return 0;
+}
+
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache* folders)
 {
     const size_t slash = path.rfind('/');
     if (slash == std::string_view::npos)
         return false;
     const char* stored = stable ? path.data() : arena.Store(path);
-    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
-    const int fd = path.size() < PATH_MAX ? open(stored, kFlags) : OpenLongPath(path, kFlags);
-    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
+    struct stat st;
+    bool readable = false;
+    int result = 0;
+    if (folders) {
+        result = folders->StatReadable(path, &st, &readable);
+    } else {
+        constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+        const int fd = path.size() < PATH_MAX ? open(stored, kFlags) : OpenLongPath(path, kFlags);
+        result = fd < 0 ? -1 : fstat(fd, &st);
+        readable = fd >= 0;
+        if (fd >= 0)
+            close(fd);
+    }
+    if (result != 0 && (errno == ENOENT || errno == ENOTDIR))
         return false;  // gone since the listing
     *row = CResultRow();
     row->path = stored;
-    if (fd < 0)
-        return true;  // there, but not to be opened: name and folder only
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    // There but not to be opened, or no longer a file: name and folder only.
+    if (result == 0 && readable && S_ISREG(st.st_mode)) {
         row->opened = true;
         row->sizeKey = static_cast<uint64_t>(st.st_size);
         row->modified = st.st_mtime;
@@ -114,7 +172,6 @@ bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bo
         row->dev = static_cast<uint64_t>(st.st_dev);
         row->ino = static_cast<uint64_t>(st.st_ino);
     }
-    close(fd);
     return true;
 }
 
@@ -210,11 +267,12 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     std::atomic<int> nextChunk{0};
     auto work = [&](int worker) {
         CTextArena& arena = (*result.arenas)[size_t(worker)];
+        CFolderCache folders;
         for (int c = nextChunk++; c < chunks; c = nextChunk++) {
             std::vector<CResultRow> rows;
             for (int i = c * kChunk; i < std::min(count, (c + 1) * kChunk) && !Stopped(stop); ++i) {
                 CResultRow row;
-                if (MakeResultRow(input.at(i), arena, &row, input.stable))
+                if (MakeResultRow(input.at(i), arena, &row, input.stable, &folders))
                     rows.push_back(row);
             }
             {

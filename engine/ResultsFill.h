@@ -4,10 +4,13 @@
 
 #include <QString>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -53,7 +56,26 @@ int OpenListedFile(std::string_view path, int flags);
 // Examines one path: false when it names nothing (no row); otherwise a row,
 // with opened false when the file could not be opened. Never follows a
 // symbolic link and never blocks on a pipe or device.
-bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable = false);
+// The folder of the last file examined, kept open so the next file of the
+// same folder is looked up by its name alone. One per thread.
+class CFolderCache {
+public:
+    CFolderCache() = default;
+    CFolderCache(const CFolderCache&) = delete;
+    CFolderCache& operator=(const CFolderCache&) = delete;
+    ~CFolderCache();
+    // 0 with the item's own stat, and whether a regular file may be read; -1 with errno.
+    int StatReadable(std::string_view path, struct stat* st, bool* readable);
+
+private:
+    int FolderOf(std::string_view path, std::string_view* name);
+
+    std::string m_folder;
+    std::string m_name;
+    int m_fd = -1;
+};
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable = false,
+                   CFolderCache* folders = nullptr);
 
 // The fill's stages, each ending early (false) once stop is set.
 void SortBySize(std::vector<CResultRow>& rows);
