@@ -124,7 +124,7 @@ std::vector<int32_t> FullyCheckedGroups(const std::vector<CResultRow>& rows)
 CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs)
 {
     if (sameAs.size() != rows.size())
-        return Figures(rows);
+        return Figures(rows);  // both ways give the same figures
     // One pass: a file's first row stands for all its names; it is freed when every name is checked.
     CFigures f;
     std::vector<char> allChecked(rows.size(), 0);
@@ -156,7 +156,38 @@ CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>
 
 CFigures Figures(const std::vector<CResultRow>& rows)
 {
-    return Figures(rows, SameFiles(rows));
+    // Without a same-file table: each group's inodes are sorted on their own,
+    // so memory stays that of the largest group.
+    CFigures f;
+    std::vector<std::pair<uint64_t, uint64_t>> all, kept, freed;
+    ForEachGroup(rows, {}, [&](size_t first, size_t last) {
+        if (!rows[first].opened)
+            return;
+        all.clear();
+        kept.clear();
+        freed.clear();
+        for (size_t i = first; i < last; ++i) {
+            all.emplace_back(rows[i].dev, rows[i].ino);
+            (rows[i].checked ? freed : kept).emplace_back(rows[i].dev, rows[i].ino);
+            f.checkedFiles += rows[i].checked ? 1 : 0;
+        }
+        auto distinct = [](std::vector<std::pair<uint64_t, uint64_t>>& v) {
+            std::sort(v.begin(), v.end());
+            v.erase(std::unique(v.begin(), v.end()), v.end());
+            return v.size();
+        };
+        const uint64_t size = rows[first].sizeKey;
+        f.groups += 1;
+        f.files += int64_t(last - first);
+        f.reclaimable += size * (distinct(all) - 1);
+        distinct(kept);
+        distinct(freed);
+        for (const auto& inode : freed) {
+            if (!std::binary_search(kept.begin(), kept.end(), inode))
+                f.checkedReclaimable += size;
+        }
+    });
+    return f;
 }
 
 std::vector<int32_t> SameFiles(const std::vector<CResultRow>& rows)
