@@ -256,11 +256,11 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     if (count < 2 * kChunk)
         workers = 1;
     const int chunks = (count + kChunk - 1) / kChunk;
-    result.rows.clear();
-    result.rows.reserve(size_t(count));  // one allocation, no doubling, for a million rows
+    // Each row is made in its own slot, then the consumer closes up the
+    // chunks in input order: no second copy of the rows is ever held.
+    result.rows.assign(size_t(count), CResultRow());
     result.arenas = std::make_shared<std::vector<CTextArena>>(size_t(workers));
 
-    std::vector<std::vector<CResultRow>> done(static_cast<size_t>(chunks));
     std::vector<char> ready(static_cast<size_t>(chunks), 0);
     std::mutex lock;
     std::condition_variable readyChanged;
@@ -269,15 +269,13 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
         CTextArena& arena = (*result.arenas)[size_t(worker)];
         CFolderCache folders;
         for (int c = nextChunk++; c < chunks; c = nextChunk++) {
-            std::vector<CResultRow> rows;
             for (int i = c * kChunk; i < std::min(count, (c + 1) * kChunk) && !Stopped(stop); ++i) {
-                CResultRow row;
-                if (MakeResultRow(input.at(i), arena, &row, input.stable, &folders))
-                    rows.push_back(row);
+                CResultRow& row = result.rows[size_t(i)];
+                if (!MakeResultRow(input.at(i), arena, &row, input.stable, &folders))
+                    row = CResultRow();  // no path: nothing to list
             }
             {
                 std::lock_guard<std::mutex> guard(lock);
-                done[size_t(c)] = std::move(rows);
                 ready[size_t(c)] = 1;
             }
             readyChanged.notify_all();
@@ -291,11 +289,12 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
 
     auto nextBatch = std::chrono::steady_clock::now();
     size_t handedOver = 0;
+    size_t kept = 0;  // rows closed up so far; always at or before the chunk being taken
     auto take = [&](int c) {
-        for (CResultRow& row : done[size_t(c)]) {
-            result.rows.push_back(row);
+        for (int i = c * kChunk; i < std::min(count, (c + 1) * kChunk); ++i) {
+            if (result.rows[size_t(i)].path)
+                result.rows[kept++] = result.rows[size_t(i)];
         }
-        done[size_t(c)] = {};
     };
     int c = 0;
     for (; c < chunks; ++c) {
@@ -307,8 +306,9 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
         }
         take(c);
         if (onBatch && (std::chrono::steady_clock::now() >= nextBatch || c + 1 == chunks)) {
-            onBatch(std::vector<CResultRow>(result.rows.begin() + std::ptrdiff_t(handedOver), result.rows.end()));
-            handedOver = result.rows.size();
+            onBatch(std::vector<CResultRow>(result.rows.begin() + std::ptrdiff_t(handedOver),
+                                            result.rows.begin() + std::ptrdiff_t(kept)));
+            handedOver = kept;
             nextBatch = std::chrono::steady_clock::now() + kBatchInterval;
         }
     }
@@ -319,8 +319,10 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
         // the threads happened to be scheduled.
         for (; c < chunks && ready[size_t(c)]; ++c)
             take(c);
+        result.rows.resize(kept);
         return false;
     }
+    result.rows.resize(kept);
     SortBySize(result.rows);
     if (contents)
         return RemoveSingleSizes(result.rows, stop) && ContentCheck::Run(result.rows, stop, contents);
