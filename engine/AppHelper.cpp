@@ -6,7 +6,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,37 +21,6 @@ namespace {
 // Folders kept open at once while the walk descends; deeper trees reopen
 // their ancestors by name when they need them again.
 constexpr int kMaxOpenFolders = 64;
-
-std::string_view LastComponent(std::string_view path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-bool AllDigits(std::string_view s)
-{
-    if (s.empty())
-        return false;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
-bool EqualsIgnoringCase(std::string_view a, const std::string& b)
-{
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-bool EqualsAny(std::string_view path, const std::vector<std::string>& folders)
-{
-    for (const std::string& f : folders) {
-        if (!f.empty() && path == f)
-            return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -206,17 +174,15 @@ void CAppHelper::EnterRead(const char* name, uint32_t parentEntry, FolderRead& r
     const int fd = read.fd;
     read.fd = -1;
     // Looked at again: the wait for the read may have outlasted a Stop.
-    if (!m_bListing.load(std::memory_order_relaxed)) {
-        if (fd >= 0)
-            close(fd);
-        return;
-    }
-    if (read.ignored) {
+    const bool listing = m_bListing.load(std::memory_order_relaxed);
+    if (listing && read.ignored) {
         ++m_nFoldersIgnored;
         return;
     }
-    const uint32_t folder = m_mapFolderFiles.Child(parentEntry, name);
-    if (m_mapFolderFiles.IsMet(folder)) {
+    const uint32_t folder = listing ? m_mapFolderFiles.Child(parentEntry, name) : CFolderFileCounts::kNone;
+    if (folder == CFolderFileCounts::kNone || m_mapFolderFiles.IsMet(folder)) {
+        // Readers may still be reading below it, from its descriptor.
+        m_readAhead->DropTaken();
         if (fd >= 0)
             close(fd);
         return;
@@ -229,10 +195,9 @@ void CAppHelper::EnterRead(const char* name, uint32_t parentEntry, FolderRead& r
     frame.entries.swap(read.entries);
     read.names.clear();
     read.entries.clear();
-    // Its sub-folders are read from its descriptor, which a reader could not keep.
-    if (read.hasFolders && frame.fd < 0)
-        FolderFd(m_depth - 1);
-    m_readAhead->PushLevel(m_depth - 1, frame, m_path);
+    // Its sub-folders left to read are read from its descriptor, which a reader may not have kept.
+    if (m_readAhead->AdoptLevel(m_depth - 1))
+        m_readAhead->GiveFd(m_depth - 1, FolderFd(m_depth - 1));
     LimitOpenFolders(m_depth - 1);
 }
 
@@ -345,60 +310,6 @@ void CAppHelper::ReleaseWalkState()
     m_depth = 0;
     m_lowestOpen = 0;
     std::vector<char>().swap(m_direntBuffer);
-}
-
-bool CAppHelper::IsFolderIgnored(const QByteArray& path)
-{
-    const std::string p = path.toStdString();
-    return IsFolderIgnoredAt(AT_FDCWD, p.c_str(), p);
-}
-
-bool CAppHelper::IsFolderIgnoredAt(int dirFd, const char* statName, std::string_view path) const
-{
-    if (IsFolderIgnoredByPath(path))
-        return true;
-    // A folder whose attributes cannot be read counts as hidden.
-    struct stat st;
-    return m_bIgnoreHiddenFolders && path != "/" && fstatat(dirFd, statName, &st, AT_SYMLINK_NOFOLLOW) != 0;
-}
-
-bool CAppHelper::IsFolderIgnoredByPath(std::string_view path) const
-{
-    const CSystemFolders& sf = m_systemFolders;
-    if (m_bIgnoreWindowsFolder) {
-        for (const std::string& f : sf.osFolders) {
-            if (!f.empty() && EqualsIgnoringCase(path, f))
-                return true;
-        }
-    }
-    if (m_bIgnoreProgramsFolder && EqualsAny(path, sf.programFolders))
-        return true;
-    if (m_bIgnoreRecycleBinFolder && IsRecycleBinFolder(path))
-        return true;
-    if (m_bIgnoreHiddenFolders && path != "/") {
-        // "." and ".." name a folder by where it is, not a hidden one.
-        const std::string_view last = LastComponent(path);
-        if (last.substr(0, 1) == "." && last != "." && last != "..")
-            return true;
-    }
-    if (m_bIgnoreLocalAppDataFolder && EqualsAny(path, sf.appDataFolders))
-        return true;
-    return false;
-}
-
-bool CAppHelper::IsRecycleBinFolder(std::string_view path) const
-{
-    if (!m_systemFolders.homeTrash.empty() && path == m_systemFolders.homeTrash)
-        return true;
-    const std::string_view last = LastComponent(path);
-    // Per-volume trash folders: ".Trash-<uid>", or "<uid>" inside ".Trash".
-    if (last.substr(0, 7) == ".Trash-" && AllDigits(last.substr(7)))
-        return true;
-    if (AllDigits(last) && path.size() > last.size()) {
-        const std::string_view parent = path.substr(0, path.size() - last.size() - 1);
-        return LastComponent(parent) == ".Trash";
-    }
-    return false;
 }
 
 void CAppHelper::AddFolderFileCount(const QByteArray& folder)

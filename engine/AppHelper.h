@@ -122,7 +122,9 @@ private:
         bool ignored = false;  // its attributes could not be read under the hidden rule
         bool opened = false;
         bool hasFolders = false;
-        int fd = -1;           // kept only when it has sub-folders, and room is left
+        int fd = -1;           // kept only while its sub-folders may be read ahead
+        uint32_t level = UINT32_MAX;  // its sub-folders in the read-ahead, when it has any
+        size_t bytes = 0;             // held for the read-ahead's budget
         std::vector<char> names;
         std::vector<Entry> entries;
     };
@@ -142,6 +144,13 @@ private:
     bool IsFolderIgnoredAt(int dirFd, const char* statName, std::string_view path) const;
     // Every skip rule but the one that reads the folder's attributes.
     bool IsFolderIgnoredByPath(std::string_view path) const;
+    // The rules of IsFolderIgnoredByPath that look at names alone: the folder's
+    // name and its parent folder's. The same answer for any path that no
+    // configured folder is compared with.
+    bool IsFolderIgnoredByName(std::string_view parentName, std::string_view name) const;
+    // Whether a folder the skip lists compare by whole path may lie below path;
+    // when not, IsFolderIgnoredByName decides for every folder below it.
+    bool SkipListsReachBelow(std::string_view path) const;
     int ReadAheadThreads() const;
     void EnterSubFolder(size_t parentIndex, const char* name);
     void EnterFolder(int parentFd, const char* name, uint32_t parentEntry);

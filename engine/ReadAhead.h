@@ -1,7 +1,8 @@
 #pragma once
 
 // The read-ahead of the walk: reader threads list folders before the walk
-// needs them. Part of CAppHelper, included by its source file alone.
+// needs them. Part of CAppHelper, included by its source files alone (the
+// readers' side is in ReadAheadReaders.cpp).
 
 #include "AppHelper.h"
 
@@ -21,13 +22,16 @@
 inline constexpr size_t kDirentBufferSize = 64 * 1024;
 
 // Reads folders on a few threads ahead of the walk, which still takes them in
-// its own order. Each frame of the walk that has sub-folders has a level here
-// listing them; readers take the first unread one of the deepest level, which
-// is the next the walk will need among those known. At most kReadAheadFolders
-// folders are taken by readers and not yet by the walk, holding at most
-// kReadAheadDescriptors descriptors and kHeldBytes of entries. Levels and
-// their sub-folders are kept as stacks, a few bytes each, so a deep walk
-// costs little more.
+// its own order. Every folder whose sub-folders are known, whether the walk is
+// in it or a reader read it first, has a level listing them. Readers take the
+// first unread sub-folder of the level made last, so they go depth first from
+// where the walk stands, on through folders the walk has not entered yet. A
+// level keeps its folder's path only while some folder the skip lists compare
+// by whole path may lie below it; elsewhere names decide what is skipped. At
+// most kReadAheadFolders folders are taken by readers and not yet by the walk,
+// holding at most kReadAheadDescriptors descriptors (a folder read ahead keeps
+// its own only while sub-folders of it are left to read) and kHeldBytes of
+// entries.
 class CAppHelper::CReadAhead {
 public:
     enum class Outcome { ReadHere, Ignored, Read };
@@ -48,15 +52,12 @@ public:
         }
     }
 
-    // Lists the sub-folders of the frame just entered at index; path is its
-    // full path and is given back unchanged.
+    // Lists the sub-folders of the frame just entered at index, which the
+    // walk read itself; path is its full path and is given back unchanged.
     void PushLevel(size_t index, const Frame& frame, std::string& path)
     {
-        if (m_slotEnd.size() <= index)
-            m_slotEnd.resize(index + 1);
-        const uint32_t first = index ? m_slotEnd[index - 1] : 0;
-        m_slotEnd[index] = first;
-        m_scratch.clear();
+        WalkLevel& walk = At(index);
+        m_scratch.subs.clear();
         bool anyToRead = false;
         const size_t length = path.size();
         for (const Entry& e : frame.entries) {
@@ -67,80 +68,101 @@ public:
             path.append(frame.names.data() + e.nameOffset, e.nameLength);
             const bool ignored = m_owner.IsFolderIgnoredByPath(path);
             path.resize(length);
-            m_scratch.push_back({e.nameOffset, ignored ? kIgnored : kWaiting, kNoRead});
+            m_scratch.subs.push_back({e.nameOffset, ignored ? kIgnored : kWaiting, kNoRead});
             anyToRead = anyToRead || !ignored;
         }
         // Leaves, most folders, need nothing from the readers.
-        if (m_scratch.empty())
+        if (m_scratch.subs.empty())
             return;
-        const auto count = static_cast<uint32_t>(m_scratch.size());
-        m_slotEnd[index] = first + count;
+        m_scratch.pathKept = m_owner.SkipListsReachBelow(path);
+        m_scratch.path.clear();
+        if (m_scratch.pathKept)
+            m_scratch.path = path;
         std::lock_guard<std::mutex> lock(m_mutex);
         GiveBackSpare();
-        if (m_levels.size() <= index)
-            m_levels.resize(index + 1);
-        // What lies above first belongs to levels the walk has left.
-        m_slots.resize(first);
-        m_slots.insert(m_slots.end(), m_scratch.begin(), m_scratch.end());
-        Level& level = m_levels[index];
-        level = Level{frame.names.data(), frame.fd, first, count, 0, 0, 0};
-        m_levelDepth = index + 1;
-        if (anyToRead && level.fd >= 0) {
-            m_claimable.push_back(static_cast<uint32_t>(index));
+        walk.id = NewLevel(m_scratch, frame.names.data(), frame.fd, kNoRead);
+        walk.count = static_cast<uint32_t>(m_levels[walk.id].subs.size());
+        if (anyToRead && frame.fd >= 0) {
+            MakeClaimable(walk.id);
             StartThreads();
-            WakeReaders();
         }
+    }
+
+    // The frame just entered at index comes from the read Take gave: its
+    // level, made by the reader, becomes the walk's. True when sub-folders of
+    // it are left to read and need its descriptor, to be given with GiveFd.
+    bool AdoptLevel(size_t index)
+    {
+        WalkLevel& walk = At(index);
+        if (m_taken == kNoLevel)
+            return false;
+        walk.id = m_taken;
+        m_taken = kNoLevel;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Level& level = m_levels[walk.id];
+        walk.count = static_cast<uint32_t>(level.subs.size());
+        if (!HasWaiting(level))
+            return false;
+        if (level.fd < 0)
+            return true;
+        MakeClaimable(walk.id);
+        return false;
+    }
+
+    void GiveFd(size_t index, int fd)
+    {
+        if (fd < 0)
+            return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_levels[m_walkLevels[index].id].fd = fd;
+        MakeClaimable(m_walkLevels[index].id);
+    }
+
+    // The read Take gave is not entered: what was read below it is dropped.
+    void DropTaken()
+    {
+        if (m_taken == kNoLevel)
+            return;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        DropLevel(lock, m_taken);
+        m_taken = kNoLevel;
     }
 
     // The frame at index, the deepest, is left: whatever was read for it and not taken is dropped.
     void PopLevel(size_t index)
     {
-        const uint32_t first = index ? m_slotEnd[index - 1] : 0;
-        if (m_slotEnd[index] == first)
-            return;  // it had no level
-        m_slotEnd[index] = first;
-        // Every sub-folder taken: no reader can touch the level any more.
-        if (m_levels[index].taken == m_levels[index].count)
+        WalkLevel& walk = m_walkLevels[index];
+        if (walk.id == kNoLevel)
             return;
         std::unique_lock<std::mutex> lock(m_mutex);
-        Level& level = m_levels[index];
-        WaitForReaders(lock, level);
-        for (uint32_t i = level.first; i < level.first + level.count; ++i) {
-            Slot& s = m_slots[i];
-            if (s.state == kDone) {
-                FolderRead& read = m_reads[s.read];
-                Release(read);
-                if (read.fd >= 0)
-                    close(read.fd);
-                read.fd = -1;
-                m_freeReads.push_back(s.read);
-            }
-            s.state = kTaken;
-        }
-        level.fd = -1;
-        m_levelDepth = index;
+        // Every sub-folder taken: no reader can touch the level any more.
+        if (walk.taken == walk.count)
+            FreeLevel(walk.id);
+        else
+            DropLevel(lock, walk.id);
+        walk.id = kNoLevel;
     }
 
     // The frame at index is about to close its descriptor: readers leave its sub-folders to the walk.
     void DetachFd(size_t index)
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (index >= m_levelDepth)
+        if (index >= m_walkLevels.size() || m_walkLevels[index].id == kNoLevel)
             return;
-        Level& level = m_levels[index];
-        WaitForReaders(lock, level);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        Level& level = m_levels[m_walkLevels[index].id];
         level.fd = -1;
+        WaitForReaders(lock, level);
     }
 
     // The slot-th sub-folder of the frame at index, as the walk reaches it.
     // Read: *read holds it until Recycle. ReadHere: nobody took it, the walk reads it itself.
     Outcome Take(size_t index, size_t slot, FolderRead** read)
     {
+        WalkLevel& walk = m_walkLevels[index];
+        ++walk.taken;
         std::unique_lock<std::mutex> lock(m_mutex);
         GiveBackSpare();
-        Level& level = m_levels[index];
-        ++level.taken;
-        Slot& s = m_slots[level.first + slot];
+        Slot& s = m_levels[walk.id].subs[slot];
         if (s.state == kIgnored)
             return Outcome::Ignored;
         if (s.state == kWaiting) {
@@ -151,7 +173,7 @@ public:
             // Rather than wait, read the next folder a reader would take.
             Job job;
             if (HasBudget() && Claim(job)) {
-                ReadClaimed(lock, job, m_walkBuffer);
+                ReadClaimed(lock, job, m_walkBuffer, m_scratch);
                 continue;
             }
             m_walkWaiting = true;
@@ -159,9 +181,14 @@ public:
         }
         m_walkWaiting = false;
         s.state = kTaken;
-        *read = &m_reads[s.read];
+        FolderRead& taken = m_reads[s.read];
+        Release(taken);
+        m_taken = taken.level;
+        taken.level = kNoLevel;
+        if (m_taken != kNoLevel)
+            m_levels[m_taken].owner = kNoRead;  // its descriptor is the walk's now
+        *read = &taken;
         m_spare = s.read;  // given back at the next call after Recycle
-        Release(**read);
         return Outcome::Read;
     }
 
@@ -171,30 +198,44 @@ public:
 private:
     static constexpr size_t kHeldBytes = 8u << 20;
     static constexpr uint16_t kNoRead = UINT16_MAX;
+    static constexpr uint32_t kNoLevel = UINT32_MAX;
     enum SlotState : uint8_t { kWaiting, kIgnored, kReading, kDone, kTaken };
     struct Slot {
         uint32_t nameOffset;
         SlotState state;
         uint16_t read;  // in m_reads, once kDone
     };
-    struct Level {
-        const char* names;  // the frame's, unchanged while the level lives
-        int fd;             // -1: readers leave its sub-folders alone
-        uint32_t first;     // its sub-folders in m_slots
-        uint32_t count;
-        uint32_t nextClaim;
-        uint32_t taken;  // by the walk; read by it alone
-        int inFlight;
+    // The sub-folders of one folder, and how to tell which of theirs are skipped.
+    struct LevelBuild {
+        std::vector<Slot> subs;
+        std::string path;       // the folder's, when pathKept
+        bool pathKept = false;  // a folder compared by whole path may lie below it
+    };
+    struct Level : LevelBuild {
+        const char* names = nullptr;  // the folder's, unchanged while the level lives
+        int fd = -1;                  // -1: readers leave its sub-folders alone
+        uint32_t generation = 0;      // counts its uses, so stale claimable entries are known
+        uint32_t nextClaim = 0;
+        int inFlight = 0;
+        uint16_t owner = kNoRead;  // the read it belongs to, until the walk takes that
+    };
+    // The walk's own record of the level of one of its frames.
+    struct WalkLevel {
+        uint32_t id = kNoLevel;
+        uint32_t count = 0;
+        uint32_t taken = 0;
+    };
+    struct Claimable {
+        uint32_t level;
+        uint32_t generation;
     };
     struct Job {
         uint32_t level;
-        uint32_t slot;  // in m_slots
+        uint32_t slot;
         int parentFd;
         const char* name;
         uint16_t read;
     };
-
-    static size_t Bytes(const FolderRead& read) { return read.names.size() + read.entries.size() * sizeof(Entry); }
 
     void StartThreads()
     {
@@ -204,6 +245,81 @@ private:
         m_rules = m_owner.m_rules;
         for (int i = 0; i < m_threadCount; ++i)
             m_threads.emplace_back([this] { Run(); });
+    }
+
+    WalkLevel& At(size_t index)
+    {
+        if (m_walkLevels.size() <= index)
+            m_walkLevels.resize(index + 1);
+        m_walkLevels[index] = WalkLevel{};
+        return m_walkLevels[index];
+    }
+
+    uint32_t NewLevel(LevelBuild& build, const char* names, int fd, uint16_t owner)
+    {
+        uint32_t id;
+        if (m_freeLevels.empty()) {
+            id = static_cast<uint32_t>(m_levels.size());
+            m_levels.emplace_back();
+        } else {
+            id = m_freeLevels.back();
+            m_freeLevels.pop_back();
+        }
+        Level& level = m_levels[id];
+        level.subs.swap(build.subs);
+        level.path.swap(build.path);
+        level.pathKept = build.pathKept;
+        level.names = names;
+        level.fd = fd;
+        level.nextClaim = 0;
+        level.owner = owner;
+        return id;
+    }
+
+    void FreeLevel(uint32_t id)
+    {
+        Level& level = m_levels[id];
+        ++level.generation;
+        level.subs.clear();
+        level.path.clear();
+        level.fd = -1;
+        m_freeLevels.push_back(id);
+    }
+
+    // Drops a level the walk will not take from, and what was read below it.
+    void DropLevel(std::unique_lock<std::mutex>& lock, uint32_t id)
+    {
+        Level& level = m_levels[id];
+        level.fd = -1;
+        WaitForReaders(lock, level);
+        for (Slot& s : level.subs) {
+            if (s.state == kDone) {
+                FolderRead& read = m_reads[s.read];
+                Release(read);
+                if (read.level != kNoLevel)
+                    DropLevel(lock, read.level);  // no deeper than kReadAheadFolders
+                read.level = kNoLevel;
+                if (read.fd >= 0)
+                    close(read.fd);
+                read.fd = -1;
+                m_freeReads.push_back(s.read);
+            }
+            s.state = kTaken;
+        }
+        FreeLevel(id);
+    }
+
+    void MakeClaimable(uint32_t id)
+    {
+        m_claimable.push_back({id, m_levels[id].generation});
+        WakeReaders();
+    }
+
+    static bool HasWaiting(Level& level)
+    {
+        while (level.nextClaim < level.subs.size() && level.subs[level.nextClaim].state != kWaiting)
+            ++level.nextClaim;
+        return level.nextClaim < level.subs.size();
     }
 
     void GiveBackSpare()
@@ -240,84 +356,22 @@ private:
     void Release(const FolderRead& read)
     {
         --m_outstanding;
-        m_heldBytes -= Bytes(read);
+        m_heldBytes -= read.bytes;
         if (read.fd >= 0)
             --m_heldFds;
         WakeReaders();
     }
 
-    // The first sub-folder not yet taken of the deepest level that has one.
-    bool Claim(Job& job)
-    {
-        while (!m_claimable.empty()) {
-            const uint32_t index = m_claimable.back();
-            if (index < m_levelDepth) {
-                Level& level = m_levels[index];
-                while (level.nextClaim < level.count && m_slots[level.first + level.nextClaim].state != kWaiting)
-                    ++level.nextClaim;
-                if (level.fd >= 0 && level.nextClaim < level.count) {
-                    const uint32_t slot = level.first + level.nextClaim++;
-                    m_slots[slot].state = kReading;
-                    ++level.inFlight;
-                    ++m_outstanding;
-                    // Claims never outnumber the budget, so the pool stays small.
-                    if (m_freeReads.empty()) {
-                        m_freeReads.push_back(static_cast<uint16_t>(m_reads.size()));
-                        m_reads.emplace_back();
-                    }
-                    job = {index, slot, level.fd, level.names + m_slots[slot].nameOffset, m_freeReads.back()};
-                    m_freeReads.pop_back();
-                    return true;
-                }
-            }
-            m_claimable.pop_back();
-        }
-        return false;
-    }
-
+    // What the reader threads do, and the walk too while it would wait for one.
+    // The first sub-folder not yet taken of the last level made that has one.
+    bool Claim(Job& job);
+    // The level of a folder read ahead: its sub-folders with their skip rules.
+    // True when any of them is to be read.
+    bool BuildLevel(const Level& parent, const char* name, const FolderRead& read, LevelBuild& build) const;
     // Reads a claimed folder without the lock and files the result.
-    void ReadClaimed(std::unique_lock<std::mutex>& lock, const Job& job, std::vector<char>& buffer)
-    {
-        FolderRead& read = m_reads[job.read];
-        lock.unlock();
-        ReadFolder(job.parentFd, job.name, m_rules, read, buffer);
-        lock.lock();
-        // Beyond its share of descriptors a folder is reopened by the walk when entered.
-        if (read.fd >= 0 && m_heldFds >= kReadAheadDescriptors) {
-            close(read.fd);
-            read.fd = -1;
-        } else if (read.fd >= 0) {
-            ++m_heldFds;
-        }
-        m_slots[job.slot].read = job.read;
-        m_slots[job.slot].state = kDone;
-        --m_levels[job.level].inFlight;
-        m_heldBytes += Bytes(read);
-    }
-
-    void Run()
-    {
-        std::vector<char> buffer(kDirentBufferSize);
-        std::unique_lock<std::mutex> lock(m_mutex);
-        for (;;) {
-            Job job;
-            for (;;) {
-                if (m_shutdown)
-                    return;
-                if (HasBudget() && Claim(job))
-                    break;
-                ++m_idleReaders;
-                m_workCv.wait(lock);
-                --m_idleReaders;
-            }
-            ReadClaimed(lock, job, buffer);
-            if (m_walkWaiting) {
-                lock.unlock();
-                m_doneCv.notify_one();
-                lock.lock();
-            }
-        }
-    }
+    void ReadClaimed(std::unique_lock<std::mutex>& lock, const Job& job, std::vector<char>& buffer,
+                     LevelBuild& build);
+    void Run();
 
     const CAppHelper& m_owner;
     const int m_threadCount;
@@ -333,16 +387,16 @@ private:
     int m_outstanding = 0;  // taken by readers, not yet by the walk
     int m_heldFds = 0;      // descriptors of those
     size_t m_heldBytes = 0;
-    std::vector<Level> m_levels;  // by frame index; m_levelDepth bounds those readers may use
-    uint32_t m_levelDepth = 0;
-    std::vector<Slot> m_slots;         // the levels' sub-folders, shallowest first
-    std::vector<uint32_t> m_claimable;  // levels that may have sub-folders to read, deepest last
-    std::deque<FolderRead> m_reads;     // never moves an element
+    std::deque<Level> m_levels;  // never moves an element
+    std::vector<uint32_t> m_freeLevels;
+    std::vector<Claimable> m_claimable;  // levels that may have sub-folders to read, last made last
+    std::deque<FolderRead> m_reads;      // never moves an element
     std::vector<uint16_t> m_freeReads;
     // The walk's own.
     std::vector<char> m_walkBuffer = std::vector<char>(kDirentBufferSize);  // for reads it does itself
-    std::vector<Slot> m_scratch;
-    std::vector<uint32_t> m_slotEnd;  // per frame: where its level's sub-folders end in m_slots
+    LevelBuild m_scratch;
+    std::vector<WalkLevel> m_walkLevels;  // by frame index
+    uint32_t m_taken = kNoLevel;          // the level of the read Take gave last, until adopted or dropped
     uint16_t m_spare = 0;
     bool m_spareDone = false;
 };

@@ -80,9 +80,27 @@ private slots:
         QFETCH(int, threads);
         const QByteArray root = NewRoot();
         MakeVariedTree(root);
-        SetSystemFoldersResolver([root] {
+        // Skipped and trash folders deep down too, where readers meet them below folders the walk has not entered.
+        QByteArrayList deep;
+        QDirIterator it(QFile::decodeName(root), QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QByteArray folder = QFile::encodeName(it.next());
+            if (folder.count('/') >= root.count('/') + 3)
+                deep << folder;
+        }
+        deep = Sorted(deep);
+        QVERIFY(deep.size() > 40);
+        for (const char* trash : {"/.Trash-1000", "/.Trash", "/.Trash/1000", "/1000"})
+            MakeDir(deep[7] + trash);
+        for (const char* trash : {"/.Trash-1000/f", "/.Trash/1000/f", "/1000/f"})
+            MakeFile(deep[7] + trash);
+        SetSystemFoldersResolver([root, deep] {
             CSystemFolders f;
-            f.osFolders = {(root + "/SKIPPED").toStdString()};
+            f.osFolders = {(root + "/SKIPPED").toStdString(), deep[10].toUpper().toStdString()};
+            f.programFolders = {deep[20].toStdString()};
+            f.appDataFolders = {deep[30].toStdString(), deep[31].toStdString()};
+            f.homeTrash = deep[40].toStdString();
             return f;
         });
         const QList<std::function<void(CRecorder&)>> options = {
@@ -96,6 +114,7 @@ private slots:
                 e.m_bIgnoreHiddenFolders = false;
                 e.m_bIgnoreHiddenFiles = false;
                 e.m_bViewFilesCount = true;
+                e.m_bIgnoreRecycleBinFolder = true;
             },
             [](CRecorder& e) { e.m_bSearchSubFolders = false; },
         };
