@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -72,6 +73,9 @@ int main(int argc, char** argv)
     };
     for (const CDemoFile& f : files)
         Make(demo + QLatin1Char('/') + QLatin1String(f.name), f.size, f.seed);
+    // Two large identical files, so the content check runs long enough to be seen.
+    Make(demo + QStringLiteral("/Videos/holiday.mp4"), qint64(1536) << 20, 'v');
+    Make(demo + QStringLiteral("/Videos/holiday (backup).mp4"), qint64(1536) << 20, 'v');
     // A second name of one file: marked as the same file, counted once.
     ::link(QFile::encodeName(demo + QStringLiteral("/Music/song.flac")).constData(),
            QFile::encodeName(demo + QStringLiteral("/Music/song (link).flac")).constData());
@@ -105,8 +109,21 @@ int main(int argc, char** argv)
     QTimer::singleShot(300, [&] {
         frame->grab().save(out + QStringLiteral("/screenshot-main.png"));
         QTimer::singleShot(0, [&] { frame->View()->OnDuplicateSearch(); });
+        // While the contents are compared: the progress bar, caught as soon as it moves.
+        auto* progress = new QTimer(qApp);
+        QObject::connect(progress, &QTimer::timeout, [progress, frame, out] {
+            auto* results = frame->findChild<CDlgDuplicateResults*>();
+            auto* bar = results ? results->findChild<QProgressBar*>(QStringLiteral("contentProgress")) : nullptr;
+            if (bar && bar->isVisible() && bar->value() > 50) {
+                results->resize(980, 380);
+                results->grab().save(out + QStringLiteral("/screenshot-progress.png"));
+                progress->stop();
+            }
+        });
+        progress->start(2);
         QTimer::singleShot(800, [&] {
             auto* results = frame->findChild<CDlgDuplicateResults*>();
+            Wait([results] { return !results || !results->IsFilling(); });
             if (results) {
                 results->resize(980, 380);
                 results->OnCheckAllButNewest();

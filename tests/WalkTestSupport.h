@@ -142,4 +142,22 @@ void MakeVariedTree(const QByteArray& root)
     QCOMPARE(symlink("wide", root + "/wideLink"), 0);
 }
 
+// A fresh folder for each case, and the engine's seams put back after it.
+struct CWalkFixture {
+    QByteArray m_root;
+    int m_case = 0;
+
+    QByteArray NewRoot()
+    {
+        m_root = QFile::encodeName(TestSupport::TempRoot()) + "/tree" + QByteArray::number(++m_case);
+        MakeDir(m_root);
+        return m_root;
+    }
+    static void Reset()
+    {
+        SetSystemFoldersResolver({});
+        COptionsStore::ClearOverrides();
+    }
+};
+
 }  // namespace WalkTest

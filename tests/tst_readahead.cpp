@@ -2,25 +2,11 @@
 
 using namespace WalkTest;
 
-class TestReadAhead : public QObject {
+class TestReadAhead : public QObject, public CWalkFixture {
     Q_OBJECT
 
-    QByteArray m_root;
-    int m_case = 0;
-
-    QByteArray NewRoot()
-    {
-        m_root = QFile::encodeName(TestSupport::TempRoot()) + "/tree" + QByteArray::number(++m_case);
-        MakeDir(m_root);
-        return m_root;
-    }
-
 private slots:
-    void cleanup()
-    {
-        SetSystemFoldersResolver({});
-        COptionsStore::ClearOverrides();
-    }
+    void cleanup() { Reset(); }
 
     void vanishedFoldersCountAsTheyShould()
     {
