@@ -373,7 +373,7 @@ QString CDlgDuplicateResults::SummaryText() const
 
 void CDlgDuplicateResults::UpdateSummary()
 {
-    if (IsFilling()) {
+    if (!m_fillDone) {  // figures only for finished groups
         m_summary->clear();
         return;
     }
