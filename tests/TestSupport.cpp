@@ -63,4 +63,12 @@ void MakeFile(const QByteArray& path, qint64 size)
     close(fd);
 }
 
+void WriteFile(const QByteArray& path, const QByteArray& bytes)
+{
+    const int fd = open(path.constData(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || write(fd, bytes.constData(), size_t(bytes.size())) != bytes.size())
+        qFatal("cannot write %s", path.constData());
+    close(fd);
+}
+
 }  // namespace TestSupport

@@ -17,6 +17,7 @@ QString TempRoot();
 // Native path helpers for building trees.
 void MakeDir(const QByteArray& path);
 void MakeFile(const QByteArray& path, qint64 size = 0);
+void WriteFile(const QByteArray& path, const QByteArray& bytes);
 
 }  // namespace TestSupport
 

@@ -313,11 +313,8 @@ private slots:
         const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/contents";
         TestSupport::MakeDir(dir);
         for (const auto& [name, text] : {std::pair<const char*, const char*>{"a", "same"}, {"b", "same"}, {"c", "diff"},
-                                         {"d\\e\"f", "same"}}) {
-            QFile f(QFile::decodeName(dir + "/" + name));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(text);
-        }
+                                         {"d\\e\"f", "same"}})
+            TestSupport::WriteFile(dir + "/" + name, text);
         QCOMPARE(::link((dir + "/a").constData(), (dir + "/link").constData()), 0);
         CRun r = Run({QStringLiteral("--duplicates"), QStringLiteral("--contents"), QFile::decodeName(dir)});
         QCOMPARE(r.exitCode, 0);

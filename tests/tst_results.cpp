@@ -220,16 +220,9 @@ private slots:
     void contentModeGroupsIdenticalFiles()
     {
         COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 1);
-        Tree({{"a", 0}, {"b", 0}, {"c", 0}});
-        for (const char* name : {"a", "b"}) {
-            QFile f(QFile::decodeName(m_dir + "/" + name));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("same bytes");
-        }
-        QFile c(QFile::decodeName(m_dir + "/c"));
-        QVERIFY(c.open(QIODevice::WriteOnly));
-        c.write("other byte");
-        c.close();
+        Tree({});
+        for (const auto& [name, text] : {std::pair<const char*, const char*>{"a", "same bytes"}, {"b", "same bytes"}, {"c", "other byte"}})
+            TestSupport::WriteFile(m_dir + "/" + name, text);
         CBoxAnswerer ok(QMessageBox::Ok);
         ok.remaining = 1;
         CDlgDuplicateResults dialog(Input({m_dir + "/a", m_dir + "/b", m_dir + "/c"}), nullptr);
