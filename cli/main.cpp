@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <sys/stat.h>
@@ -233,20 +234,29 @@ bool ParseSetting(const char* arg, QString* error)
 }
 
 // "compared 1.2 GiB of 3.4 GiB" on standard error, ten times a second, until stop.
-void ShowCompareProgress(const ContentCheck::CProgress& progress, const std::atomic<bool>& stop)
+// Calls every() ten times a second on a helper thread until stop, polling
+// often enough to end within 10 ms of it.
+void Tick(const std::atomic<bool>& stop, const std::function<void()>& every)
 {
     BlockStopSignals();
     for (int tick = 1; !stop.load(); ++tick) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (tick % 10 || progress.total == 0)
-            continue;
-        const uint64_t total = progress.total, done = std::min<uint64_t>(progress.done, total);
-        const QByteArray line = "\r\x1b[Kcomparing contents: "
-            + QLocale::c().formattedDataSize(qint64(done), 1, QLocale::DataSizeIecFormat).toUtf8() + " of "
-            + QLocale::c().formattedDataSize(qint64(total), 1, QLocale::DataSizeIecFormat).toUtf8() + " ("
-            + QByteArray::number(int(done * 100 / total)) + "%)";
-        [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, line.constData(), size_t(line.size()));
+        if (tick % 10 == 0)
+            every();
     }
+}
+
+// "comparing contents: 1.2 GiB of 3.4 GiB (35%)" on standard error.
+void ShowCompareProgress(const ContentCheck::CProgress& progress)
+{
+    const uint64_t total = progress.total, done = std::min<uint64_t>(progress.done, total);
+    if (total == 0)
+        return;
+    const QByteArray line = "\r\x1b[Kcomparing contents: "
+        + QLocale::c().formattedDataSize(qint64(done), 1, QLocale::DataSizeIecFormat).toUtf8() + " of "
+        + QLocale::c().formattedDataSize(qint64(total), 1, QLocale::DataSizeIecFormat).toUtf8() + " ("
+        + QByteArray::number(int(done * 100 / total)) + "%)";
+    [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, line.constData(), size_t(line.size()));
 }
 
 }  // namespace
@@ -254,13 +264,7 @@ void ShowCompareProgress(const ContentCheck::CProgress& progress, const std::ato
 int main(int argc, char** argv)
 {
     setlocale(LC_ALL, "");
-    // A closed pipe or a file size limit then fails the write (EPIPE, EFBIG),
-    // which is reported, instead of killing the process without a word.
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, nullptr);
-    sigaction(SIGXFSZ, &ignore, nullptr);
+    IgnoreWriteSignals();
 
     bool printFiles = false;
     bool nulSeparated = false;
@@ -372,12 +376,7 @@ int main(int argc, char** argv)
         CWorkerThread ticker;
         if (lister.m_showProgress) {
             ticker.Start([&lister](const std::atomic<bool>& stop) {
-                BlockStopSignals();
-                for (int tick = 1; !stop.load(); ++tick) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                    if (tick % 10 == 0)
-                        lister.m_progressDue.store(true, std::memory_order_relaxed);
-                }
+                Tick(stop, [&lister] { lister.m_progressDue.store(true, std::memory_order_relaxed); });
             });
         }
         lister.StartListing();
@@ -405,7 +404,7 @@ int main(int argc, char** argv)
         {
             CWorkerThread meter;  // the bytes compared, on a terminal
             if (contents && lister.m_showProgress)
-                meter.Start([&progress](const std::atomic<bool>& stop) { ShowCompareProgress(progress, stop); });
+                meter.Start([&progress](const std::atomic<bool>& stop) { Tick(stop, [&progress] { ShowCompareProgress(progress); }); });
             done = RunResultsFill(input, result, g_stopFill, {}, 0, contents ? &progress : nullptr);
         }
         if (contents && lister.m_showProgress) {

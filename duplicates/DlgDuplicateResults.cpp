@@ -356,7 +356,11 @@ void CDlgDuplicateResults::OnRestoreLastTrashed()
 
 QString CDlgDuplicateResults::SummaryText() const
 {
-    const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows(), m_model->SameFiles());
+    return SummaryText(SelectionRules::Figures(m_model->Rows(), m_model->SameFiles()));
+}
+
+QString CDlgDuplicateResults::SummaryText(const SelectionRules::CFigures& f) const
+{
     QString text = (m_contents ? QStringLiteral("%1 group(s) of identical files, %2 file(s): trashing all but one copy "
                                                 "of each would free %3.")
                                : QStringLiteral("%1 group(s), %2 file(s): trashing all but one copy of each would free up "
@@ -378,7 +382,7 @@ void CDlgDuplicateResults::UpdateSummary()
         return;
     }
     const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows(), m_model->SameFiles());
-    m_summary->setText(SummaryText());
+    m_summary->setText(SummaryText(f));
     m_summary->setToolTip(QStringLiteral("%1 byte(s) reclaimable; %2 byte(s) by the checked files.")
                               .arg(QLocale().toString(qulonglong(f.reclaimable)), QLocale().toString(qulonglong(f.checkedReclaimable))));
 }

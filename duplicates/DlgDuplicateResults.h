@@ -64,6 +64,7 @@ private:
     void SaveColumnWidths();
     void BuildCommands();
     SelectionRules::GroupSet SelectedGroups() const;
+    QString SummaryText(const SelectionRules::CFigures& figures) const;
     void UpdateSummary();
 
     CFillInput m_input;

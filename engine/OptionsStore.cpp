@@ -226,10 +226,12 @@ void ForgetSnapshot()
 namespace {
 class CSection {
 public:
+    // An empty group: the values at the top of the file.
     explicit CSection(const QString& group)
         : m_settings(SettingsFor(LookAtSettingsFile()))
     {
-        m_settings.beginGroup(group);
+        if (!group.isEmpty())
+            m_settings.beginGroup(group);
     }
     QSettings& operator*() { return m_settings; }
     QSettings* operator->() { return &m_settings; }
@@ -284,8 +286,18 @@ unsigned int COptionsStore::CValues::ReadInt(const QString& name, int defaultVal
 
 bool COptionsStore::WriteValue(const QString& name, const QVariant& value)
 {
+    return WriteIn(m_strSection, name, value);
+}
+
+bool COptionsStore::WriteOutsideSection(const QString& name, const QVariant& value)
+{
+    return WriteIn(QString(), name, value);
+}
+
+bool COptionsStore::WriteIn(const QString& group, const QString& name, const QVariant& value)
+{
     ForgetSnapshot();
-    CSection s(m_strSection);
+    CSection s(group);
     s->setValue(name, value);
     s->sync();
     if (s->status() == QSettings::NoError)

@@ -124,10 +124,14 @@ public:
     // so the window can say so in one place; any thread may write.
     using WriteFailureHandler = std::function<void(const QString& name)>;
     static void SetWriteFailureHandler(WriteFailureHandler handler);
-    static void ReportWriteFailure(const QString& name);
+
+    // A value at the top of the file, outside every group (the look, the recent documents).
+    static bool WriteOutsideSection(const QString& name, const QVariant& value);
 
     QString m_strSection;
 
 private:
+    static void ReportWriteFailure(const QString& name);
     bool WriteValue(const QString& name, const QVariant& value);
+    static bool WriteIn(const QString& group, const QString& name, const QVariant& value);
 };

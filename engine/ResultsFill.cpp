@@ -99,7 +99,7 @@ CFolderCache::~CFolderCache()
 
 // The folder's descriptor for path, opened when the folder changes; -1 when
 // the path is too long for it or the folder cannot be opened.
-int CFolderCache::FolderOf(std::string_view path, std::string_view* name)
+int CFolderCache::FolderOf(std::string_view path)
 {
     // Listed files come folder by folder: the folder is looked up once, then
     // each file by its name alone.
@@ -114,7 +114,6 @@ int CFolderCache::FolderOf(std::string_view path, std::string_view* name)
         m_fd = open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
     m_name.assign(path.substr(slash + 1));
-    *name = m_name;
     return m_fd;
 }
 
@@ -122,8 +121,7 @@ int CFolderCache::FolderOf(std::string_view path, std::string_view* name)
 // for reading, as opening it would tell, without the cost of an open.
 int CFolderCache::StatReadable(std::string_view path, struct stat* st, bool* readable)
 {
-    std::string_view name;
-    const int dir = FolderOf(path, &name);
+    const int dir = FolderOf(path);
     if (dir < 0) {
         constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
         const int fd = OpenListedFile(path, kFlags);
@@ -140,7 +138,7 @@ int CFolderCache::StatReadable(std::string_view path, struct stat* st, bool* rea
     return 0;
 }
 
-bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache* folders)
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders)
 {
     const size_t slash = path.rfind('/');
     if (slash == std::string_view::npos)
@@ -148,17 +146,7 @@ bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bo
     const char* stored = stable ? path.data() : arena.Store(path);
     struct stat st;
     bool readable = false;
-    int result = 0;
-    if (folders) {
-        result = folders->StatReadable(path, &st, &readable);
-    } else {
-        constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
-        const int fd = path.size() < PATH_MAX ? open(stored, kFlags) : OpenLongPath(path, kFlags);
-        result = fd < 0 ? -1 : fstat(fd, &st);
-        readable = fd >= 0;
-        if (fd >= 0)
-            close(fd);
-    }
+    const int result = folders.StatReadable(path, &st, &readable);
     if (result != 0 && (errno == ENOENT || errno == ENOTDIR))
         return false;  // gone since the listing
     *row = CResultRow();
@@ -271,7 +259,7 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
         for (int c = nextChunk++; c < chunks; c = nextChunk++) {
             for (int i = c * kChunk; i < std::min(count, (c + 1) * kChunk) && !Stopped(stop); ++i) {
                 CResultRow& row = result.rows[size_t(i)];
-                if (!MakeResultRow(input.at(i), arena, &row, input.stable, &folders))
+                if (!MakeResultRow(input.at(i), arena, &row, input.stable, folders))
                     row = CResultRow();  // no path: nothing to list
             }
             {

@@ -53,9 +53,6 @@ struct CFillInput {
 // kernel's path limit one at a time, links not followed); -1 with errno.
 int OpenListedFile(std::string_view path, int flags);
 
-// Examines one path: false when it names nothing (no row); otherwise a row,
-// with opened false when the file could not be opened. Never follows a
-// symbolic link and never blocks on a pipe or device.
 // The folder of the last file examined, kept open so the next file of the
 // same folder is looked up by its name alone. One per thread.
 class CFolderCache {
@@ -68,14 +65,18 @@ public:
     int StatReadable(std::string_view path, struct stat* st, bool* readable);
 
 private:
-    int FolderOf(std::string_view path, std::string_view* name);
+    // The descriptor of path's folder (its name then in m_name), or -1.
+    int FolderOf(std::string_view path);
 
     std::string m_folder;
     std::string m_name;
     int m_fd = -1;
 };
-bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable = false,
-                   CFolderCache* folders = nullptr);
+
+// Examines one path: false when it names nothing (no row); otherwise a row,
+// with opened false when the file could not be opened. Never follows a
+// symbolic link and never blocks on a pipe or device.
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders);
 
 // The fill's stages, each ending early (false) once stop is set.
 void SortBySize(std::vector<CResultRow>& rows);

@@ -3,7 +3,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <unordered_map>
+#include <tuple>
 #include <utility>
 
 namespace SelectionRules {
@@ -124,7 +124,7 @@ std::vector<int32_t> FullyCheckedGroups(const std::vector<CResultRow>& rows)
 CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs)
 {
     if (sameAs.size() != rows.size())
-        return Figures(rows);  // both ways give the same figures
+        return Figures(rows);
     // One pass: a file's first row stands for all its names; it is freed when every name is checked.
     CFigures f;
     std::vector<char> allChecked(rows.size(), 0);
@@ -156,58 +156,34 @@ CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>
 
 CFigures Figures(const std::vector<CResultRow>& rows)
 {
-    // Without a same-file table: each group's inodes are sorted on their own,
-    // so memory stays that of the largest group.
-    CFigures f;
-    std::vector<std::pair<uint64_t, uint64_t>> all, kept, freed;
-    ForEachGroup(rows, {}, [&](size_t first, size_t last) {
-        if (!rows[first].opened)
-            return;
-        all.clear();
-        kept.clear();
-        freed.clear();
-        for (size_t i = first; i < last; ++i) {
-            all.emplace_back(rows[i].dev, rows[i].ino);
-            (rows[i].checked ? freed : kept).emplace_back(rows[i].dev, rows[i].ino);
-            f.checkedFiles += rows[i].checked ? 1 : 0;
-        }
-        auto distinct = [](std::vector<std::pair<uint64_t, uint64_t>>& v) {
-            std::sort(v.begin(), v.end());
-            v.erase(std::unique(v.begin(), v.end()), v.end());
-            return v.size();
-        };
-        const uint64_t size = rows[first].sizeKey;
-        f.groups += 1;
-        f.files += int64_t(last - first);
-        f.reclaimable += size * (distinct(all) - 1);
-        distinct(kept);
-        distinct(freed);
-        for (const auto& inode : freed) {
-            if (!std::binary_search(kept.begin(), kept.end(), inode))
-                f.checkedReclaimable += size;
-        }
-    });
-    return f;
+    return Figures(rows, SameFiles(rows));
 }
 
 std::vector<int32_t> SameFiles(const std::vector<CResultRow>& rows)
 {
-    struct CHash {
-        size_t operator()(const std::pair<uint64_t, uint64_t>& k) const
-        {
-            return std::hash<uint64_t>()(k.first * 0x9E3779B97F4A7C15ULL ^ k.second);
-        }
-    };
-    std::unordered_map<std::pair<uint64_t, uint64_t>, int32_t, CHash> first;
-    first.reserve(rows.size());
+    // Names of one file have one size, so they share a group: each group's
+    // files are sorted on their own, and memory stays that of the largest group.
     std::vector<int32_t> sameAs(rows.size(), -1);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (!rows[i].opened)
-            continue;
-        const auto [it, inserted] = first.try_emplace({rows[i].dev, rows[i].ino}, int32_t(i));
-        if (!inserted)
-            sameAs[i] = it->second;
-    }
+    struct CName {
+        uint64_t dev;
+        uint64_t ino;
+        int32_t row;
+        bool operator<(const CName& o) const { return std::tie(dev, ino, row) < std::tie(o.dev, o.ino, o.row); }
+    };
+    std::vector<CName> names;
+    ForEachGroup(rows, {}, [&](size_t first, size_t last) {
+        names.clear();
+        for (size_t i = first; i < last; ++i) {
+            if (rows[i].opened)
+                names.push_back({rows[i].dev, rows[i].ino, int32_t(i)});
+        }
+        std::sort(names.begin(), names.end());
+        for (size_t k = 1; k < names.size(); ++k) {
+            const CName& first = names[k - 1];
+            if (names[k].dev == first.dev && names[k].ino == first.ino)
+                sameAs[size_t(names[k].row)] = sameAs[size_t(first.row)] >= 0 ? sameAs[size_t(first.row)] : first.row;
+        }
+    });
     return sameAs;
 }
 

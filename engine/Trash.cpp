@@ -23,14 +23,6 @@ namespace {
 [[maybe_unused]] const char* PickMessage(const char* result, const char*) { return result; }
 [[maybe_unused]] const char* PickMessage(int, const char* buffer) { return buffer; }
 
-QString ErrnoText(int err)
-{
-    if (err == EXDEV)
-        return QStringLiteral("the trash is on another file system");
-    char buffer[256] = {};
-    return QString::fromLocal8Bit(PickMessage(strerror_r(err, buffer, sizeof buffer), buffer));
-}
-
 bool Fail(QString* error, const QString& reason)
 {
     if (error)
@@ -122,31 +114,9 @@ bool SameMount(const SNode& a, const SNode& b)
     return a.dev == b.dev && (!a.hasMountId || !b.hasMountId || a.mountId == b.mountId);
 }
 
-QByteArray StripTrailingSlashes(QByteArray path)
-{
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-    return path;
-}
-
 QByteArray DataHome()
 {
     return QByteArray::fromStdString(XdgFolders().data);
-}
-
-// Creates path and its missing parents (0700); returns 0 or errno.
-int MakePath(const QByteArray& path)
-{
-    struct stat st {};
-    if (stat(path.constData(), &st) == 0)
-        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-    if (errno != ENOENT)
-        return errno;
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash > 0)
-        if (const int err = MakePath(path.left(slash)))
-            return err;
-    return mkdir(path.constData(), 0700) == 0 || errno == EEXIST ? 0 : errno;
 }
 
 // A trash on a shared volume must be our own real folders: a planted link would send files elsewhere.
@@ -243,7 +213,7 @@ bool Place(int folderFd, const QByteArray& recorded, const QByteArray& trash, co
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0)
-            return Fail(error, ErrnoText(errno));
+            return Fail(error, TrashErrorText(errno));
         int err = WriteAll(fd, info);
         if (close(fd) != 0 && !err && errno != EINTR)
             err = errno;
@@ -259,11 +229,33 @@ bool Place(int folderFd, const QByteArray& recorded, const QByteArray& trash, co
         unlink(infoPath.constData());
         if (err == EEXIST)  // a leftover in files/ without its .trashinfo
             continue;
-        return Fail(error, err == EINVAL ? QStringLiteral("a folder cannot be moved into itself") : ErrnoText(err));
+        return Fail(error, err == EINVAL ? QStringLiteral("a folder cannot be moved into itself") : TrashErrorText(err));
     }
 }
 
 }  // namespace
+
+QString TrashErrorText(int err)
+{
+    if (err == EXDEV)
+        return QStringLiteral("the trash is on another file system");
+    char buffer[256] = {};
+    return QString::fromLocal8Bit(PickMessage(strerror_r(err, buffer, sizeof buffer), buffer));
+}
+
+int MakeFolders(const QByteArray& path)
+{
+    struct stat st {};
+    if (stat(path.constData(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (errno != ENOENT)
+        return errno;
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash > 0)
+        if (const int err = MakeFolders(path.left(slash)))
+            return err;
+    return mkdir(path.constData(), 0700) == 0 || errno == EEXIST ? 0 : errno;
+}
 
 // The item is named relative to fromDir, so a folder on its path cannot be swapped underneath.
 int RenameNoReplaceAt(int fromDir, const char* from, const char* to)
@@ -298,7 +290,7 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
         return Fail(error, QStringLiteral("the path is not absolute"));
     if (path.contains('\0'))
         return Fail(error, QStringLiteral("the path holds a null byte"));
-    const QByteArray trimmed = StripTrailingSlashes(path);
+    const QByteArray trimmed = QByteArray::fromStdString(StripTrailingSlashes(path.toStdString()));
     const qsizetype slash = trimmed.lastIndexOf('/');
     const QByteArray name = trimmed.mid(slash + 1);
     if (name.isEmpty() || name == "." || name == "..")
@@ -307,7 +299,7 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
     // Only the parent is resolved: the item itself, even a link, is what gets moved.
     char* real = realpath(slash == 0 ? "/" : trimmed.left(slash).constData(), nullptr);
     if (!real)
-        return Fail(error, ErrnoText(errno));
+        return Fail(error, TrashErrorText(errno));
     const QByteArray folder(real);
     free(real);
     const QByteArray item = (folder == "/" ? QByteArray() : folder) + "/" + name;
@@ -318,18 +310,18 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
     // From here on the folder is held open: the item is looked up and moved inside it.
     const int folderFd = open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0)
-        return Fail(error, ErrnoText(errno));
+        return Fail(error, TrashErrorText(errno));
     struct CCloser {
         int fd;
         ~CCloser() { close(fd); }
     } closer{folderFd};
     SNode node, parentNode;
     if (const int err = ProbeAt(folderFd, name.constData(), false, &node))
-        return Fail(error, ErrnoText(err));
+        return Fail(error, TrashErrorText(err));
     if (expected.known && (uint64_t(node.dev) != expected.dev || uint64_t(node.ino) != expected.ino))
         return Fail(error, QStringLiteral("it was replaced by another item since it was listed"));
     if (const int err = ProbeAt(folderFd, "", true, &parentNode))
-        return Fail(error, ErrnoText(err));
+        return Fail(error, TrashErrorText(err));
     if (!SameMount(node, parentNode))
         return Fail(error, QStringLiteral("a mount point cannot be moved to the trash"));
 
@@ -338,7 +330,7 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
         return Fail(error, QStringLiteral("the home folder cannot be found"));
     // Creating a missing data folder here keeps any trash from landing in the working directory.
     QByteArray trash = data + "/Trash";
-    int homeErr = MakePath(data);
+    int homeErr = MakeFolders(data);
     if (!homeErr)
         homeErr = MakeTrashDirs(trash, false);
     SNode homeNode;
@@ -349,11 +341,11 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
     if (homeErr || !SameMount(node, homeNode)) {
         SNode dataNode;
         if (homeErr && (Probe(data, true, &dataNode) != 0 || SameMount(node, dataNode)))
-            return Fail(error, QStringLiteral("the home trash cannot be made: ") + ErrnoText(homeErr));
+            return Fail(error, QStringLiteral("the home trash cannot be made: ") + TrashErrorText(homeErr));
         if (const int err = FindTopDir(folder, node, &top))
-            return Fail(error, ErrnoText(err));
+            return Fail(error, TrashErrorText(err));
         if (const int err = VolumeTrash(top, &trash))
-            return Fail(error, QStringLiteral("no trash on this volume (%1)").arg(ErrnoText(err)));
+            return Fail(error, QStringLiteral("no trash on this volume (%1)").arg(TrashErrorText(err)));
     }
     const QByteArray recorded = top.isEmpty() ? item : item.mid(top == "/" ? 1 : top.size() + 1);
     if (placed)

@@ -38,3 +38,8 @@ QByteArray HomeTrashFolder();
 
 // Renames from (relative to fromDir) to to, never replacing what is there; 0 or errno.
 int RenameNoReplaceAt(int fromDir, const char* from, const char* to);
+
+// Creates path and its missing parents (0700); returns 0 or errno.
+int MakeFolders(const QByteArray& path);
+// A short reason for errno err, as the trash's messages give it.
+QString TrashErrorText(int err);

@@ -16,26 +16,10 @@ namespace {
 
 constexpr char kHeader[] = "[Sorvane Trash Batch]";
 
-QString ErrnoText(int err)
-{
-    return QString::fromLocal8Bit(strerror(err));
-}
-
 bool Exists(const QByteArray& path)
 {
     struct stat st {};
     return lstat(path.constData(), &st) == 0;
-}
-
-int MakeFolders(const QByteArray& path)
-{
-    for (qsizetype slash = path.indexOf('/', 1); ; slash = path.indexOf('/', slash + 1)) {
-        const QByteArray part = slash < 0 ? path : path.left(slash);
-        if (mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return errno;
-        if (slash < 0)
-            return 0;
-    }
 }
 
 }  // namespace
@@ -63,14 +47,14 @@ bool Record(const std::vector<CTrashedItem>& items, QString* error)
             + item.info.toPercentEncoding("/") + "\n";
     const QByteArray folder = file.left(file.lastIndexOf('/'));
     if (const int err = MakeFolders(folder)) {
-        *error = ErrnoText(err);
+        *error = TrashErrorText(err);
         return false;
     }
     // A new file renamed over the old one: a crash leaves one whole record or the other.
     QByteArray temp = file + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) {
-        *error = ErrnoText(errno);
+        *error = TrashErrorText(errno);
         return false;
     }
     int err = 0;
@@ -88,7 +72,7 @@ bool Record(const std::vector<CTrashedItem>& items, QString* error)
         err = errno;
     if (err) {
         unlink(temp.constData());
-        *error = ErrnoText(err);
+        *error = TrashErrorText(err);
         return false;
     }
     return true;
@@ -134,7 +118,7 @@ std::vector<CRestoreOutcome> RestoreLast()
         } else if (const int err = RenameNoReplaceAt(AT_FDCWD, item.entry.constData(), item.original.constData())) {
             outcome.reason = err == EEXIST ? QStringLiteral("something else is there now; it stays in the trash")
                 : err == ENOENT            ? QStringLiteral("its folder is gone; it stays in the trash")
-                                           : ErrnoText(err) + QStringLiteral("; it stays in the trash");
+                                           : TrashErrorText(err) + QStringLiteral("; it stays in the trash");
             left.push_back(item);
         } else {
             outcome.restored = true;

@@ -22,8 +22,6 @@ public:
         m_thread = std::thread([this, body = std::move(body)] { body(m_stop); });
     }
     void RequestStop() { m_stop.store(true); }
-    bool StopRequested() const { return m_stop.load(); }
-    const std::atomic<bool>& StopFlag() const { return m_stop; }
     // Waits for the body to return; the stop flag is left as it was.
     void Join()
     {

@@ -25,11 +25,7 @@ unsigned Stored()
 
 void Store(unsigned id)
 {
-    QSettings s = AppSettingsFile();
-    s.setValue(QLatin1String(Opt::ApplicationLook), id);
-    s.sync();
-    if (s.status() != QSettings::NoError)
-        COptionsStore::ReportWriteFailure(QLatin1String(Opt::ApplicationLook));
+    COptionsStore::WriteOutsideSection(QLatin1String(Opt::ApplicationLook), id);
 }
 
 unsigned Next(unsigned id)

@@ -118,16 +118,12 @@ bool CMainFrame::OnFileSaveAs()
 
 void CMainFrame::AddRecentDocument(const QString& path)
 {
-    QSettings s = AppSettingsFile();
-    QStringList files = s.value(QLatin1String(Opt::RecentFileList)).toStringList();
+    QStringList files = AppSettingsFile().value(QLatin1String(Opt::RecentFileList)).toStringList();
     const QString absolute = QFileInfo(path).absoluteFilePath();
     files.removeAll(absolute);
     files.prepend(absolute);
     while (files.size() > kRecentDocuments)
         files.removeLast();
-    s.setValue(QLatin1String(Opt::RecentFileList), files);
-    s.sync();
-    if (s.status() != QSettings::NoError)
-        COptionsStore::ReportWriteFailure(QLatin1String(Opt::RecentFileList));
+    COptionsStore::WriteOutsideSection(QLatin1String(Opt::RecentFileList), files);
 }
 

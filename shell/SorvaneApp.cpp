@@ -85,10 +85,7 @@ bool CSorvaneApp::InitInstance(const QStringList& args)
 
 void CSorvaneApp::CloseOnTerminationSignals()
 {
-    // A file-size limit or a closed pipe turns into a failed write, reported
-    // where it happens, instead of ending the program with half a file behind.
-    signal(SIGXFSZ, SIG_IGN);
-    signal(SIGPIPE, SIG_IGN);
+    IgnoreWriteSignals();
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
     m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
