@@ -1,7 +1,6 @@
 #include "DuplicatesPrinter.h"
 
 #include "ContentCheck.h"
-#include "SelectionRules.h"
 
 #include <string>
 
@@ -22,10 +21,11 @@ void AppendJsonString(std::string& line, std::string_view bytes)
 
 }  // namespace
 
-void CDuplicatesPrinter::Print(const std::vector<CResultRow>& rows, EFormat format, COutput& out)
+void CDuplicatesPrinter::Print(const std::vector<CResultRow>& rows, size_t firstSr, EFormat format, COutput& out,
+                               bool opens, bool closes)
 {
     if (format == EFormat::Json) {
-        PrintJson(rows, out);
+        PrintJson(rows, firstSr, out, opens, closes);
         return;
     }
     std::string line;
@@ -43,7 +43,7 @@ void CDuplicatesPrinter::Print(const std::vector<CResultRow>& rows, EFormat form
             modifiedText = row.ModifiedBytes();
             lastModified = row.modified;
         }
-        line = std::to_string(index + 1);
+        line = std::to_string(firstSr + index);
         ((line += separator) += row.Name()) += separator;
         (line += row.FolderWithSlash()) += separator;
         if (row.opened)
@@ -56,36 +56,40 @@ void CDuplicatesPrinter::Print(const std::vector<CResultRow>& rows, EFormat form
     }
 }
 
-void CDuplicatesPrinter::PrintJson(const std::vector<CResultRow>& rows, COutput& out)
+void CDuplicatesPrinter::PrintJson(const std::vector<CResultRow>& rows, size_t firstSr, COutput& out, bool opens, bool closes)
 {
-    std::string line;
+    // A group's line is written as it goes, so a large group needs no room of its own.
+    std::string part;
     for (size_t first = 0; first < rows.size();) {
         size_t last = first + 1;
         while (last < rows.size() && rows[last].group == rows[first].group)
             ++last;
         const CResultRow& head = rows[first];
-        line = "{\"group\":" + std::to_string(head.group) + ",\"size\":"
-            + (head.opened ? std::to_string(head.sizeKey) : std::string("null")) + ",\"files\":[";
-        for (size_t i = first; i < last; ++i) {
-            line += i > first ? ",{\"path\":" : "{\"path\":";
-            AppendJsonString(line, rows[i].Path());
-            line += ",\"sr\":" + std::to_string(i + 1);
-            if (rows[i].hasModified)
-                line += ",\"modified\":" + std::to_string(rows[i].modified);
-            if (rows[i].failure) {
-                line += ",\"reason\":";
-                AppendJsonString(line, ContentCheck::FailureText(rows[i].failure));
-            }
-            line += '}';
+        const bool continued = first == 0 && !opens;
+        if (!continued) {
+            out.Write("{\"group\":" + std::to_string(head.group) + ",\"size\":"
+                      + (head.opened ? std::to_string(head.sizeKey) : std::string("null")) + ",\"files\":[");
         }
-        line += "]}\n";
-        out.Write(line);
+        for (size_t i = first; i < last; ++i) {
+            part = i > first || continued ? ",{\"path\":" : "{\"path\":";
+            AppendJsonString(part, rows[i].Path());
+            part += ",\"sr\":" + std::to_string(firstSr + i);
+            if (rows[i].hasModified)
+                part += ",\"modified\":" + std::to_string(rows[i].modified);
+            if (rows[i].failure) {
+                part += ",\"reason\":";
+                AppendJsonString(part, ContentCheck::FailureText(rows[i].failure));
+            }
+            part += '}';
+            out.Write(part);
+        }
+        if (last < rows.size() || closes)
+            out.Write(std::string_view("]}\n"));
         first = last;
     }
 }
 
-QString CDuplicatesPrinter::ReclaimableLine(const std::vector<CResultRow>& rows)
+QString CDuplicatesPrinter::ReclaimableLine(const SelectionRules::CFigures& f)
 {
-    const SelectionRules::CFigures f = SelectionRules::Figures(rows);
     return QStringLiteral("%1 Group(s), %2 File(s), %3 Byte(s) Reclaimable.").arg(f.groups).arg(f.files).arg(f.reclaimable);
 }

@@ -2,6 +2,7 @@
 
 #include "CliLister.h"
 #include "ResultsFill.h"
+#include "SelectionRules.h"
 
 #include <vector>
 
@@ -13,11 +14,15 @@ public:
         Nuls,   // the same fields each ended by a NUL, each row by one more
         Json,   // one JSON object per group and line
     };
-    static void Print(const std::vector<CResultRow>& rows, EFormat format, COutput& out);
+    // firstSr is the row number of rows[0], counted from 1. Rows may begin
+    // or end in the middle of a group: opens tells whether rows[0] starts
+    // its group, closes whether the last row ends its group.
+    static void Print(const std::vector<CResultRow>& rows, size_t firstSr, EFormat format, COutput& out,
+                      bool opens = true, bool closes = true);
     // "G Group(s), F File(s), B Byte(s) Reclaimable.": B counts each file
     // (device and inode) of a group once, less one copy per group.
-    static QString ReclaimableLine(const std::vector<CResultRow>& rows);
+    static QString ReclaimableLine(const SelectionRules::CFigures& figures);
 
 private:
-    static void PrintJson(const std::vector<CResultRow>& rows, COutput& out);
+    static void PrintJson(const std::vector<CResultRow>& rows, size_t firstSr, COutput& out, bool opens, bool closes);
 };

@@ -6,6 +6,7 @@
 #include "DuplicatesPrinter.h"
 #include "ListingStatus.h"
 #include "ResultsFill.h"
+#include "SizeGroups.h"
 #include "TrashCommands.h"
 
 #include <QFile>
@@ -394,30 +395,43 @@ int main(int argc, char** argv)
     g_listingFlag = nullptr;
 
     if (duplicates && !g_interrupts) {
-        // The listing's paths outlive the rows, which point at them.
-        CFillInput input{[&lister] { return lister.m_arrFiles.GetSize(); },
-                         [&lister](int i) { return lister.m_arrFiles.At(i); }, true};
-        CFillResult result;
-        ContentCheck::CProgress progress;
-        const bool contents = COptionsStore().IsOn(Opt::CompareContents);
+        const CDuplicatesPrinter::EFormat format = json ? CDuplicatesPrinter::EFormat::Json
+            : nulSeparated                               ? CDuplicatesPrinter::EFormat::Nuls
+                                                         : CDuplicatesPrinter::EFormat::Tabs;
+        SelectionRules::CFigures figures;
         bool done = false;
-        {
-            CWorkerThread meter;  // the bytes compared, on a terminal
-            if (contents && lister.m_showProgress)
-                meter.Start([&progress](const std::atomic<bool>& stop) { Tick(stop, [&progress] { ShowCompareProgress(progress); }); });
-            done = RunResultsFill(input, result, g_stopFill, {}, 0, contents ? &progress : nullptr);
-        }
-        if (contents && lister.m_showProgress) {
-            [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, "\r\x1b[K", 4);
+        if (COptionsStore().IsOn(Opt::CompareContents)) {
+            // The listing's paths outlive the rows, which point at them.
+            CFillInput input{[&lister] { return lister.m_arrFiles.GetSize(); },
+                             [&lister](int i) { return lister.m_arrFiles.At(i); }, true};
+            CFillResult result;
+            ContentCheck::CProgress progress;
+            {
+                CWorkerThread meter;  // the bytes compared, on a terminal
+                if (lister.m_showProgress)
+                    meter.Start([&progress](const std::atomic<bool>& stop) { Tick(stop, [&progress] { ShowCompareProgress(progress); }); });
+                done = RunResultsFill(input, result, g_stopFill, {}, 0, &progress);
+            }
+            if (lister.m_showProgress) {
+                [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, "\r\x1b[K", 4);
+            }
+            if (done) {
+                CDuplicatesPrinter::Print(result.rows, 1, format, out);
+                figures = SelectionRules::Figures(result.rows);
+            }
+        } else {
+            // Read through once, group by group: the compact form is enough.
+            CSizeGroups groups(lister.m_arrFiles);
+            done = groups.Run(g_stopFill);
+            if (done) {
+                figures = groups.Drain([&](const std::vector<CResultRow>& rows, size_t firstSr, bool opens, bool closes) {
+                    CDuplicatesPrinter::Print(rows, firstSr, format, out, opens, closes);
+                });
+            }
         }
         if (done) {
-            CDuplicatesPrinter::Print(result.rows,
-                                      json ? CDuplicatesPrinter::EFormat::Json
-                                           : nulSeparated ? CDuplicatesPrinter::EFormat::Nuls
-                                                          : CDuplicatesPrinter::EFormat::Tabs,
-                                      out);
             out.Flush();
-            status.Write(CDuplicatesPrinter::ReclaimableLine(result.rows) + QLatin1Char('\n'));
+            status.Write(CDuplicatesPrinter::ReclaimableLine(figures) + QLatin1Char('\n'));
             status.Flush();
         }
         out.Flush();

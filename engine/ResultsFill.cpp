@@ -25,11 +25,6 @@ bool Stopped(const std::atomic<bool>& stop)
     return stop.load(std::memory_order_relaxed);
 }
 
-bool SameSizeText(const CResultRow& a, const CResultRow& b)
-{
-    return a.opened == b.opened && (!a.opened || a.sizeKey == b.sizeKey);
-}
-
 int CloseKeepingErrno(int fd, int result)
 {
     const int saved = errno;
@@ -138,29 +133,59 @@ int CFolderCache::StatReadable(std::string_view path, struct stat* st, bool* rea
     return 0;
 }
 
-bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders)
+bool ExamineListedFile(std::string_view path, CFolderCache& folders, CExamined* found)
 {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string_view::npos)
-        return false;
-    const char* stored = stable ? path.data() : arena.Store(path);
     struct stat st;
     bool readable = false;
     const int result = folders.StatReadable(path, &st, &readable);
     if (result != 0 && (errno == ENOENT || errno == ENOTDIR))
         return false;  // gone since the listing
-    *row = CResultRow();
-    row->path = stored;
+    *found = CExamined();
     // There but not to be opened, or no longer a file: name and folder only.
     if (result == 0 && readable && S_ISREG(st.st_mode)) {
-        row->opened = true;
-        row->sizeKey = static_cast<uint64_t>(st.st_size);
-        row->modified = st.st_mtime;
-        row->hasModified = true;
-        row->dev = static_cast<uint64_t>(st.st_dev);
-        row->ino = static_cast<uint64_t>(st.st_ino);
+        found->opened = true;
+        found->size = static_cast<uint64_t>(st.st_size);
+        found->modified = st.st_mtime;
+        found->dev = static_cast<uint64_t>(st.st_dev);
+        found->ino = static_cast<uint64_t>(st.st_ino);
     }
     return true;
+}
+
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders)
+{
+    CExamined found;
+    if (path.rfind('/') == std::string_view::npos || !ExamineListedFile(path, folders, &found))
+        return false;
+    *row = CResultRow();
+    row->path = stable ? path.data() : arena.Store(path);
+    row->opened = row->hasModified = found.opened;
+    row->sizeKey = found.size;
+    row->modified = found.modified;
+    row->dev = found.dev;
+    row->ino = found.ino;
+    return true;
+}
+
+int FillWorkers(int count, int threads)
+{
+    if (count < 2 * kFillChunk)
+        return 1;
+    return threads > 0 ? threads : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+}
+
+std::vector<std::thread> StartChunkWorkers(int count, int workers, const std::atomic<bool>& stop,
+                                           const std::function<void(int worker, int first, int last)>& examine)
+{
+    auto next = std::make_shared<std::atomic<int>>(0);
+    std::vector<std::thread> pool;
+    for (int w = 0; w < workers; ++w) {
+        pool.emplace_back([=, &stop] {
+            for (int first = (*next)++ * kFillChunk; first < count && !Stopped(stop); first = (*next)++ * kFillChunk)
+                examine(w, first, std::min(count, first + kFillChunk));
+        });
+    }
+    return pool;
 }
 
 void SortBySize(std::vector<CResultRow>& rows)
@@ -193,28 +218,6 @@ void SortBySize(std::vector<CResultRow>& rows)
     }
 }
 
-bool RemoveSingleSizes(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
-{
-    const size_t n = rows.size();
-    std::vector<char> single(n, 0);
-    for (size_t i = 0; i < n; ++i) {
-        if (i > 0 && i + 1 < n && Stopped(stop))
-            return false;
-        const bool above = i > 0 && rows[i - 1].sizeKey == rows[i].sizeKey;
-        const bool below = i + 1 < n && rows[i + 1].sizeKey == rows[i].sizeKey;
-        single[i] = !above && !below;
-    }
-    if (Stopped(stop))
-        return false;
-    size_t out = 0;
-    for (size_t i = 0; i < n; ++i) {
-        if (!single[i])
-            rows[out++] = rows[i];
-    }
-    rows.resize(out);
-    return true;
-}
-
 bool AssignGroups(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
 {
     if (rows.size() < 2)
@@ -225,7 +228,7 @@ bool AssignGroups(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
     for (size_t i = 1; i < rows.size(); ++i) {
         if (Stopped(stop))
             return false;
-        if (!SameSizeText(rows[i], rows[i - 1]))
+        if (!SameSizeText(rows[i].opened, rows[i].sizeKey, rows[i - 1].opened, rows[i - 1].sizeKey))
             ++group;
         rows[i].group = group;
     }
@@ -238,12 +241,9 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
 {
     // Opening files dominates, so chunks of the input are examined in
     // parallel and put back in order as they complete.
-    constexpr int kChunk = 1024;
     const int count = input.count();
-    int workers = threads > 0 ? threads : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
-    if (count < 2 * kChunk)
-        workers = 1;
-    const int chunks = (count + kChunk - 1) / kChunk;
+    const int workers = FillWorkers(count, threads);
+    const int chunks = (count + kFillChunk - 1) / kFillChunk;
     // Each row is made in its own slot, then the consumer closes up the
     // chunks in input order: no second copy of the rows is ever held.
     result.rows.assign(size_t(count), CResultRow());
@@ -252,34 +252,25 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     std::vector<char> ready(static_cast<size_t>(chunks), 0);
     std::mutex lock;
     std::condition_variable readyChanged;
-    std::atomic<int> nextChunk{0};
-    auto work = [&](int worker) {
-        CTextArena& arena = (*result.arenas)[size_t(worker)];
-        CFolderCache folders;
-        for (int c = nextChunk++; c < chunks; c = nextChunk++) {
-            for (int i = c * kChunk; i < std::min(count, (c + 1) * kChunk) && !Stopped(stop); ++i) {
-                CResultRow& row = result.rows[size_t(i)];
-                if (!MakeResultRow(input.at(i), arena, &row, input.stable, folders))
-                    row = CResultRow();  // no path: nothing to list
-            }
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                ready[size_t(c)] = 1;
-            }
-            readyChanged.notify_all();
-            if (Stopped(stop))
-                return;
+    std::vector<CFolderCache> folders(static_cast<size_t>(workers));
+    std::vector<std::thread> pool = StartChunkWorkers(count, workers, stop, [&](int worker, int first, int last) {
+        for (int i = first; i < last && !Stopped(stop); ++i) {
+            CResultRow& row = result.rows[size_t(i)];
+            if (!MakeResultRow(input.at(i), (*result.arenas)[size_t(worker)], &row, input.stable, folders[size_t(worker)]))
+                row = CResultRow();  // no path: nothing to list
         }
-    };
-    std::vector<std::thread> pool;
-    for (int w = 0; w < workers; ++w)
-        pool.emplace_back(work, w);
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            ready[size_t(first / kFillChunk)] = 1;
+        }
+        readyChanged.notify_all();
+    });
 
     auto nextBatch = std::chrono::steady_clock::now();
     size_t handedOver = 0;
     size_t kept = 0;  // rows closed up so far; always at or before the chunk being taken
     auto take = [&](int c) {
-        for (int i = c * kChunk; i < std::min(count, (c + 1) * kChunk); ++i) {
+        for (int i = c * kFillChunk; i < std::min(count, (c + 1) * kFillChunk); ++i) {
             if (result.rows[size_t(i)].path)
                 result.rows[kept++] = result.rows[size_t(i)];
         }

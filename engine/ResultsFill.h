@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 // One row of the size groups: a listed file that still exists, with the
@@ -73,15 +74,58 @@ private:
     int m_fd = -1;
 };
 
+// What examining a listed file found; the rest is set only when opened.
+struct CExamined {
+    bool opened = false;  // a regular file that may be read
+    uint64_t size = 0;
+    int64_t modified = 0;
+    uint64_t dev = 0;
+    uint64_t ino = 0;
+};
+// false when path names nothing any more. Never follows a symbolic link
+// and never blocks on a pipe or device.
+bool ExamineListedFile(std::string_view path, CFolderCache& folders, CExamined* found);
+
 // Examines one path: false when it names nothing (no row); otherwise a row,
-// with opened false when the file could not be opened. Never follows a
-// symbolic link and never blocks on a pipe or device.
+// with opened false when the file could not be opened.
 bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders);
+
+// How many threads examine count files (threads 0: one per core, at most four).
+int FillWorkers(int count, int threads);
+constexpr int kFillChunk = 1024;
+// Hands the items [0, count) out in chunks of kFillChunk to workers threads,
+// each calling examine(worker, first, last) per chunk until stop is set.
+// The caller joins the threads.
+std::vector<std::thread> StartChunkWorkers(int count, int workers, const std::atomic<bool>& stop,
+                                           const std::function<void(int worker, int first, int last)>& examine);
 
 // The fill's stages, each ending early (false) once stop is set.
 void SortBySize(std::vector<CResultRow>& rows);
-bool RemoveSingleSizes(std::vector<CResultRow>& rows, const std::atomic<bool>& stop);
+// Drops the rows whose sizeKey no neighbour shares (rows sorted by it).
+template <class Row>
+bool RemoveSingleSizes(std::vector<Row>& rows, const std::atomic<bool>& stop)
+{
+    size_t kept = 0;
+    for (size_t first = 0; first < rows.size();) {
+        if (stop.load(std::memory_order_relaxed))
+            return false;
+        size_t last = first + 1;
+        while (last < rows.size() && rows[last].sizeKey == rows[first].sizeKey)
+            ++last;
+        for (size_t i = first; last - first > 1 && i < last; ++i)
+            rows[kept++] = rows[i];
+        first = last;
+    }
+    rows.resize(kept);
+    return true;
+}
 bool AssignGroups(std::vector<CResultRow>& rows, const std::atomic<bool>& stop);
+// Rows that follow each other in one group show the same Size text: an
+// unopened file (empty text) never joins a "0".
+inline bool SameSizeText(bool openedA, uint64_t sizeA, bool openedB, uint64_t sizeB)
+{
+    return openedA == openedB && (!openedA || sizeA == sizeB);
+}
 
 // The whole fill: collect (handing each new batch of rows to onBatch as they
 // are made), sort largest first, drop sizes only one file has, and

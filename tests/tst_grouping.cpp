@@ -1,8 +1,13 @@
 #include "TestSupport.h"
 
 #include "ResultsFill.h"
+#include "SizeGroups.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -141,6 +146,66 @@ private slots:
         QCOMPARE(parallel.rows.size(), size_t(5000));
     }
 
+    // The command line's compact groups give the fill's rows, numbers and
+    // figures: a group longer than a slice, hard links, a second device,
+    // times outside 32 bits, a link that is not opened and a vanished file.
+    void compactGroupsMatchTheFill()
+    {
+        QList<qint64> sizes;
+        for (int i = 0; i < 6000; ++i)
+            sizes << (i % 4 ? 0 : (i * 7919) % 40);
+        QByteArrayList paths = Files(sizes);
+        QCOMPARE(::link(paths[4].constData(), (m_dir + "/hard").constData()), 0);
+        QCOMPARE(::symlink("f4", (m_dir + "/link").constData()), 0);
+        paths << m_dir + "/hard" << m_dir + "/link" << m_dir + "/vanished";
+        for (const auto& [i, seconds] : {std::pair<int, time_t>{8, -315619200}, {12, 7258118400}}) {  // 1960, 2200
+            const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+            QCOMPARE(utimensat(AT_FDCWD, paths[i].constData(), times, 0), 0);
+        }
+        QTemporaryDir shm(QStringLiteral("/dev/shm/sorvane-test-XXXXXX"));
+        struct stat here, there;
+        if (shm.isValid() && ::stat(m_dir.constData(), &here) == 0 && ::stat(QFile::encodeName(shm.path()), &there) == 0
+            && here.st_dev != there.st_dev) {
+            paths << QFile::encodeName(shm.path()) + "/same-ino";
+            MakeFile(paths.last(), 4);
+        }
+        CPathArray listing;
+        for (const QByteArray& p : paths)
+            listing.Add(std::string_view(p.constData(), size_t(p.size())));
+
+        std::atomic<bool> stop{false};
+        CFillResult fill;
+        CFillInput input{[&] { return listing.GetSize(); }, [&](int i) { return listing.At(i); }, true};
+        QVERIFY(RunResultsFill(input, fill, stop, {}, 3));
+        CSizeGroups groups(listing);
+        QVERIFY(groups.Run(stop, 3));
+        std::vector<CResultRow> rows;
+        int slices = 0;
+        const SelectionRules::CFigures figures = groups.Drain([&](const std::vector<CResultRow>& slice, size_t firstSr, bool opens, bool closes) {
+            QCOMPARE(firstSr, rows.size() + 1);
+            QCOMPARE(opens, rows.empty() || rows.back().group != slice.front().group);
+            rows.insert(rows.end(), slice.begin(), slice.end());
+            ++slices;
+            Q_UNUSED(closes);
+        });
+        QVERIFY(slices > 1 + fill.rows.back().group);  // the group of empty files came in pieces
+        QCOMPARE(rows.size(), fill.rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const CResultRow& a = rows[i];
+            const CResultRow& b = fill.rows[i];
+            QVERIFY2(a.path == b.path && a.sizeKey == b.sizeKey && a.opened == b.opened && a.group == b.group
+                         && a.modified == b.modified && a.hasModified == b.hasModified && a.dev == b.dev && a.ino == b.ino,
+                     b.path);
+        }
+        const SelectionRules::CFigures expected = SelectionRules::Figures(fill.rows);
+        QCOMPARE(figures.groups, expected.groups);
+        QCOMPARE(figures.files, expected.files);
+        QCOMPARE(figures.reclaimable, expected.reclaimable);
+
+        stop = true;
+        QVERIFY(!CSizeGroups(listing).Run(stop));
+    }
+
     void pathsLongerThanTheSystemLimit()
     {
         // Made one level at a time, as no call takes the whole path.
@@ -203,6 +268,24 @@ private slots:
         }
         std::sort(names.begin(), names.end());
         QCOMPARE(names, QByteArrayList({"-dash", "new\nline", "tab\there"}));
+    }
+
+    // A group larger than the command line hands over at once still makes one JSON line.
+    void commandLineJsonOfALargeGroup()
+    {
+        QList<qint64> sizes(5000, 3);
+        sizes << 2 << 2;
+        Files(sizes);
+        QProcess p;
+        p.start(QStringLiteral(SORVANE_CLI), {QStringLiteral("--duplicates"), QStringLiteral("--format=json"), QFile::decodeName(m_dir)});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+        QCOMPARE(lines.size(), 3);
+        const QJsonArray files = QJsonDocument::fromJson(lines[0]).object().value(QStringLiteral("files")).toArray();
+        QCOMPARE(files.size(), 5000);
+        QCOMPARE(files.last().toObject().value(QStringLiteral("sr")).toInt(), 5000);
+        QCOMPARE(QJsonDocument::fromJson(lines[1]).object().value(QStringLiteral("group")).toInt(), 1);
     }
 
     void commandLinePrintsTheRows()
