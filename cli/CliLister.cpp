@@ -39,6 +39,8 @@ bool COutput::Flush()
 void CCliLister::OnFileFound(const CFileFind& finder)
 {
     m_arrFiles.Add(finder.FilePath());
+    if (m_groups)
+        m_groups->Listed(m_arrFiles.GetSize());
     if (m_fileOutput) {
         m_fileOutput->Write(finder.FilePath());
         m_fileOutput->Write(std::string_view(&m_separator, 1));

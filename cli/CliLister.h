@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppHelper.h"
+#include "SizeGroups.h"
 
 #include <atomic>
 #include <string>
@@ -40,6 +41,7 @@ public:
     void OnFileFound(const CFileFind& finder) override;
 
     COutput* m_fileOutput = nullptr;  // null: keep the list only
+    CSizeGroups* m_groups = nullptr;  // told of each file as it is listed
     char m_separator = '\n';
     std::atomic<bool> m_progressDue{false};
     bool m_showProgress = false;

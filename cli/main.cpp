@@ -363,6 +363,14 @@ int main(int argc, char** argv)
     lister.m_separator = nulSeparated ? '\0' : '\n';
     lister.m_showProgress = isatty(STDERR_FILENO);
 
+    // Without contents, files are examined while the walk still goes on.
+    const bool contents = duplicates && COptionsStore().IsOn(Opt::CompareContents);
+    CSizeGroups groups(lister.m_arrFiles);
+    if (duplicates && !contents) {
+        groups.Start(g_stopFill);
+        lister.m_groups = &groups;
+    }
+
     g_listingFlag = &lister.m_bListing;
     HandleStopSignals(OnInterrupt, true);
 
@@ -400,7 +408,7 @@ int main(int argc, char** argv)
                                                          : CDuplicatesPrinter::EFormat::Tabs;
         SelectionRules::CFigures figures;
         bool done = false;
-        if (COptionsStore().IsOn(Opt::CompareContents)) {
+        if (contents) {
             // The listing's paths outlive the rows, which point at them.
             CFillInput input{[&lister] { return lister.m_arrFiles.GetSize(); },
                              [&lister](int i) { return lister.m_arrFiles.At(i); }, true};
@@ -421,8 +429,7 @@ int main(int argc, char** argv)
             }
         } else {
             // Read through once, group by group: the compact form is enough.
-            CSizeGroups groups(lister.m_arrFiles);
-            done = groups.Run(g_stopFill);
+            done = groups.Finish();
             if (done) {
                 figures = groups.Drain([&](const std::vector<CResultRow>& rows, size_t firstSr, bool opens, bool closes) {
                     CDuplicatesPrinter::Print(rows, firstSr, format, out, opens, closes);

@@ -32,9 +32,21 @@ void CTextArena::Clear()
     m_blockUsed = kBlockSize;
 }
 
+void CPathArray::Add(std::string_view path)
+{
+    const uint64_t shifted = uint64_t(m_size) + (uint64_t(1) << kFirstBlockBits);
+    std::unique_ptr<const char*[]>& block = m_blocks[size_t(BlockOf(shifted))];
+    if (!block)
+        block.reset(new const char*[size_t(1) << (BlockOf(shifted) + kFirstBlockBits)]);  // left untouched until used
+    Slot(m_size) = m_text.Store(path);
+    ++m_size;
+}
+
 void CPathArray::RemoveAll()
 {
-    std::vector<const char*>().swap(m_index);
+    for (auto& block : m_blocks)
+        block.reset();
+    m_size = 0;
     m_text.Clear();
 }
 

@@ -2,8 +2,11 @@
 
 #include <QString>
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Append-only store of NUL-terminated byte strings in large blocks. A stored
@@ -14,8 +17,23 @@ public:
     CTextArena() = default;
     CTextArena(const CTextArena&) = delete;
     CTextArena& operator=(const CTextArena&) = delete;
-    CTextArena(CTextArena&&) = default;
-    CTextArena& operator=(CTextArena&&) = default;
+    // A moved-from arena is empty and may be used again.
+    CTextArena(CTextArena&& o) noexcept
+        : m_blocks(std::move(o.m_blocks)), m_bigBlocks(std::move(o.m_bigBlocks)),
+          m_blockUsed(std::exchange(o.m_blockUsed, kBlockSize))
+    {
+        o.m_blocks.clear();
+        o.m_bigBlocks.clear();
+    }
+    CTextArena& operator=(CTextArena&& o) noexcept
+    {
+        m_blocks = std::move(o.m_blocks);
+        m_bigBlocks = std::move(o.m_bigBlocks);
+        m_blockUsed = std::exchange(o.m_blockUsed, kBlockSize);
+        o.m_blocks.clear();
+        o.m_bigBlocks.clear();
+        return *this;
+    }
 
     const char* Store(std::string_view text);
     void Clear();
@@ -29,25 +47,50 @@ private:
 };
 
 // Append-only list of native (byte-exact) paths; each entry costs one pointer
-// beyond its text, so a million paths stay compact.
+// beyond its text, so a million paths stay compact. The index grows by blocks
+// that double in size and never move: an entry may be read on another thread
+// while later ones are added, once the count that covers it was handed over
+// (a release store read with acquire).
 class CPathArray {
 public:
     CPathArray() = default;
     CPathArray(const CPathArray&) = delete;
     CPathArray& operator=(const CPathArray&) = delete;
-    CPathArray(CPathArray&&) = default;
-    CPathArray& operator=(CPathArray&&) = default;
+    CPathArray(CPathArray&& o) noexcept
+        : m_text(std::move(o.m_text)), m_blocks(std::move(o.m_blocks)), m_size(std::exchange(o.m_size, 0))
+    {
+    }
+    CPathArray& operator=(CPathArray&& o) noexcept
+    {
+        m_text = std::move(o.m_text);
+        m_blocks = std::move(o.m_blocks);
+        m_size = std::exchange(o.m_size, 0);
+        return *this;
+    }
 
-    void Add(std::string_view path) { m_index.push_back(m_text.Store(path)); }
+    void Add(std::string_view path);
     void RemoveAll();
 
-    int GetSize() const { return static_cast<int>(m_index.size()); }
-    bool IsEmpty() const { return m_index.empty(); }
-    std::string_view At(int i) const { return m_index[static_cast<size_t>(i)]; }
+    int GetSize() const { return m_size; }
+    bool IsEmpty() const { return m_size == 0; }
+    std::string_view At(int i) const { return Slot(i); }
 
 private:
+    static constexpr int kFirstBlockBits = 10;
+    static constexpr int kBlocks = 32 - kFirstBlockBits;  // enough for any int index
+
+    // Block b holds 2^(b + kFirstBlockBits) entries, from index 2^(b + kFirstBlockBits) - 2^kFirstBlockBits on.
+    static int BlockOf(uint64_t shifted) { return 63 - __builtin_clzll(shifted) - kFirstBlockBits; }
+    const char*& Slot(int i) const
+    {
+        const uint64_t shifted = uint64_t(i) + (uint64_t(1) << kFirstBlockBits);
+        const int b = BlockOf(shifted);
+        return m_blocks[size_t(b)][shifted - (uint64_t(1) << (b + kFirstBlockBits))];
+    }
+
     CTextArena m_text;
-    std::vector<const char*> m_index;
+    std::array<std::unique_ptr<const char*[]>, kBlocks> m_blocks;
+    int m_size = 0;
 };
 
 // Display text of native bytes; a name that is not UTF-8 shows replacement characters.

@@ -174,15 +174,21 @@ int FillWorkers(int count, int threads)
     return threads > 0 ? threads : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
 }
 
-std::vector<std::thread> StartChunkWorkers(int count, int workers, const std::atomic<bool>& stop,
+std::vector<std::thread> StartChunkWorkers(int workers, const std::atomic<bool>& stop,
+                                           const std::function<int(int first)>& available,
                                            const std::function<void(int worker, int first, int last)>& examine)
 {
     auto next = std::make_shared<std::atomic<int>>(0);
     std::vector<std::thread> pool;
     for (int w = 0; w < workers; ++w) {
         pool.emplace_back([=, &stop] {
-            for (int first = (*next)++ * kFillChunk; first < count && !Stopped(stop); first = (*next)++ * kFillChunk)
-                examine(w, first, std::min(count, first + kFillChunk));
+            while (!Stopped(stop)) {
+                const int first = (*next)++ * kFillChunk;
+                const int last = available(first);
+                if (last <= first)
+                    return;
+                examine(w, first, last);
+            }
         });
     }
     return pool;
@@ -253,7 +259,8 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     std::mutex lock;
     std::condition_variable readyChanged;
     std::vector<CFolderCache> folders(static_cast<size_t>(workers));
-    std::vector<std::thread> pool = StartChunkWorkers(count, workers, stop, [&](int worker, int first, int last) {
+    const auto available = [count](int first) { return first < count ? std::min(count - first, kFillChunk) + first : first; };
+    std::vector<std::thread> pool = StartChunkWorkers(workers, stop, available, [&](int worker, int first, int last) {
         for (int i = first; i < last && !Stopped(stop); ++i) {
             CResultRow& row = result.rows[size_t(i)];
             if (!MakeResultRow(input.at(i), (*result.arenas)[size_t(worker)], &row, input.stable, folders[size_t(worker)]))

@@ -93,10 +93,13 @@ bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bo
 // How many threads examine count files (threads 0: one per core, at most four).
 int FillWorkers(int count, int threads);
 constexpr int kFillChunk = 1024;
-// Hands the items [0, count) out in chunks of kFillChunk to workers threads,
-// each calling examine(worker, first, last) per chunk until stop is set.
-// The caller joins the threads.
-std::vector<std::thread> StartChunkWorkers(int count, int workers, const std::atomic<bool>& stop,
+// Hands items out in chunks of kFillChunk to workers threads, each calling
+// examine(worker, first, last) per chunk until stop is set. available(first)
+// is the end of the items that may be examined from first on, at most a
+// chunk's worth (it may wait for more to come); at or before first, there
+// are no more. The caller joins the threads.
+std::vector<std::thread> StartChunkWorkers(int workers, const std::atomic<bool>& stop,
+                                           const std::function<int(int first)>& available,
                                            const std::function<void(int worker, int first, int last)>& examine);
 
 // The fill's stages, each ending early (false) once stop is set.

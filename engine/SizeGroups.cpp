@@ -2,7 +2,12 @@
 
 #include <algorithm>
 
+#include <climits>
+#include <iterator>
+#include <new>
+
 #include <malloc.h>
+#include <sys/mman.h>
 
 namespace {
 
@@ -18,59 +23,129 @@ T Lookup(const std::vector<std::pair<uint32_t, T>>& list, uint32_t index)
 
 }  // namespace
 
-bool CSizeGroups::Run(const std::atomic<bool>& stop, int threads)
+CSizeGroups::CChunk::CChunk(int first) : first(first)
 {
-    // What the walk freed goes back to the system first: the entries are
-    // this run's peak, and freed heap pages would otherwise stay counted.
-    malloc_trim(0);
-    const int count = m_paths.GetSize();
-    const int workers = FillWorkers(count, threads);
-    m_entries.assign(size_t(count), CEntry{0, 0, 0, kGone});
-    std::vector<CFolderCache> folders(static_cast<size_t>(workers));
-    std::vector<CAside> asides(static_cast<size_t>(workers));
-    std::vector<std::thread> pool = StartChunkWorkers(count, workers, stop, [&](int worker, int first, int last) {
-        CAside& aside = asides[size_t(worker)];
-        bool devKnown = false;  // each chunk names its first device, so chunks merge in any order
-        for (int i = first; i < last && !stop.load(std::memory_order_relaxed); ++i) {
-            CExamined found;
-            if (!ExamineListedFile(m_paths.At(i), folders[size_t(worker)], &found))
-                continue;
-            CEntry& e = m_entries[size_t(i)];
-            e = CEntry{found.size, found.ino, 0, uint32_t(i)};
-            if (!found.opened)
-                continue;
-            e.word |= kOpened;
-            if (found.modified >= 0 && found.modified < int64_t(kFarTime)) {
-                e.modified = uint32_t(found.modified);
-            } else {
-                e.modified = kFarTime;
-                aside.farTimes.emplace_back(uint32_t(i), found.modified);
-            }
-            if (!devKnown || aside.devices.back().second != found.dev)
-                aside.devices.emplace_back(uint32_t(i), found.dev);
-            devKnown = true;
-        }
+    void* p = mmap(nullptr, sizeof(CEntry) * kFillChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    entries = static_cast<CEntry*>(p);
+}
+
+CSizeGroups::CChunk::~CChunk()
+{
+    if (entries)
+        munmap(entries, sizeof(CEntry) * kFillChunk);
+}
+
+void CSizeGroups::Start(const std::atomic<bool>& stop, int threads)
+{
+    const int workers = threads > 0 ? threads : FillWorkers(INT_MAX, 0);
+    m_stop = &stop;
+    m_folders = std::vector<CFolderCache>(size_t(workers));
+    m_asides.assign(size_t(workers), CAside());
+    m_chunks = std::vector<std::vector<CChunk>>(size_t(workers));
+    m_pool = StartChunkWorkers(workers, stop, [this](int first) { return Available(first); },
+                               [this](int worker, int first, int last) { Examine(worker, first, last); });
+}
+
+void CSizeGroups::Listed(int count)
+{
+    m_listed.store(count, std::memory_order_release);
+    if (count % kFillChunk == 0) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_listedMore.notify_all();
+    }
+}
+
+// Waits until the chunk from first on is listed whole, or the listing is complete.
+int CSizeGroups::Available(int first)
+{
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_listedMore.wait(guard, [&] {
+        return m_complete || m_stop->load(std::memory_order_relaxed)
+            || m_listed.load(std::memory_order_acquire) - first >= kFillChunk;
     });
-    for (std::thread& t : pool)
+    const int listed = m_listed.load(std::memory_order_acquire);
+    return listed > first ? std::min(listed - first, kFillChunk) + first : first;
+}
+
+void CSizeGroups::Examine(int worker, int first, int last)
+{
+    CAside& aside = m_asides[size_t(worker)];
+    m_chunks[size_t(worker)].emplace_back(first);
+    CEntry* entries = m_chunks[size_t(worker)].back().entries;
+    bool devKnown = false;  // each chunk names its first device, so chunks merge in any order
+    for (int i = first; i < last && !m_stop->load(std::memory_order_relaxed); ++i) {
+        CExamined found;
+        CEntry& e = entries[i - first];
+        e = CEntry{0, 0, 0, kGone};
+        if (!ExamineListedFile(m_paths.At(i), m_folders[size_t(worker)], &found))
+            continue;
+        e = CEntry{found.size, found.ino, 0, uint32_t(i)};
+        if (!found.opened)
+            continue;
+        e.word |= kOpened;
+        if (found.modified >= 0 && found.modified < int64_t(kFarTime)) {
+            e.modified = uint32_t(found.modified);
+        } else {
+            e.modified = kFarTime;
+            aside.farTimes.emplace_back(uint32_t(i), found.modified);
+        }
+        if (!devKnown || aside.devices.back().second != found.dev)
+            aside.devices.emplace_back(uint32_t(i), found.dev);
+        devKnown = true;
+    }
+}
+
+void CSizeGroups::Join()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_complete = true;
+        m_listedMore.notify_all();
+    }
+    for (std::thread& t : m_pool)
         t.join();
-    if (stop.load(std::memory_order_relaxed))
+    m_pool.clear();
+}
+
+bool CSizeGroups::Finish()
+{
+    // What the walk freed goes back to the system now: the entries still to
+    // come make this run's peak, and freed heap pages would stay counted.
+    malloc_trim(0);
+    Join();
+    if (!m_stop || m_stop->load(std::memory_order_relaxed))
         return false;
 
     m_aside = CAside();
-    for (const CAside& a : asides) {
-        m_aside.farTimes.insert(m_aside.farTimes.end(), a.farTimes.begin(), a.farTimes.end());
-        m_aside.devices.insert(m_aside.devices.end(), a.devices.begin(), a.devices.end());
+    std::vector<CChunk> chunks;
+    for (size_t w = 0; w < m_asides.size(); ++w) {
+        m_aside.farTimes.insert(m_aside.farTimes.end(), m_asides[w].farTimes.begin(), m_asides[w].farTimes.end());
+        m_aside.devices.insert(m_aside.devices.end(), m_asides[w].devices.begin(), m_asides[w].devices.end());
+        std::move(m_chunks[w].begin(), m_chunks[w].end(), std::back_inserter(chunks));
     }
+    std::vector<CAside>().swap(m_asides);
+    std::vector<std::vector<CChunk>>().swap(m_chunks);
     std::sort(m_aside.farTimes.begin(), m_aside.farTimes.end());
     std::sort(m_aside.devices.begin(), m_aside.devices.end());
 
-    m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(), [](const CEntry& e) { return e.word == kGone; }),
-                    m_entries.end());
+    // Gathered in listing order, each chunk given back once copied.
+    std::sort(chunks.begin(), chunks.end(), [](const CChunk& a, const CChunk& b) { return a.first < b.first; });
+    const int listed = m_listed.load(std::memory_order_acquire);
+    m_entries.clear();
+    m_entries.reserve(size_t(listed));
+    for (CChunk& chunk : chunks) {
+        const int end = std::min(listed - chunk.first, kFillChunk);
+        std::copy_if(chunk.entries, chunk.entries + end, std::back_inserter(m_entries),
+                     [](const CEntry& e) { return e.word != kGone; });
+        CChunk spent(std::move(chunk));  // unmapped here
+    }
     // Largest first, then the listing's order: what a stable sort by size gives.
     std::sort(m_entries.begin(), m_entries.end(), [](const CEntry& a, const CEntry& b) {
         return a.sizeKey != b.sizeKey ? a.sizeKey > b.sizeKey : (a.word & ~kOpened) < (b.word & ~kOpened);
     });
-    return RemoveSingleSizes(m_entries, stop);
+    return RemoveSingleSizes(m_entries, *m_stop);
 }
 
 CResultRow CSizeGroups::Row(const CEntry& e) const

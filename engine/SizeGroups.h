@@ -4,22 +4,34 @@
 #include "SelectionRules.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
 // The size groups of a listing in 24 bytes per file, for a caller that reads
 // them once, group by group (the command line): the same rows and numbers as
-// a results fill without contents, at half its memory. The paths stay in the
-// listing's array, which must outlive this.
+// a results fill without contents, at half its memory. Files are examined
+// while the walk still adds to the listing, so the two overlap. The paths
+// stay in the listing's array, which must outlive this.
 class CSizeGroups {
 public:
     explicit CSizeGroups(const CPathArray& paths) : m_paths(paths) {}
+    CSizeGroups(const CSizeGroups&) = delete;
+    CSizeGroups& operator=(const CSizeGroups&) = delete;
+    ~CSizeGroups() { Join(); }
 
-    // Examines every listed file (threads 0: one per core, at most four);
-    // false when stopped.
-    bool Run(const std::atomic<bool>& stop, int threads = 0);
+    // Starts the examining threads (threads 0: one per core, at most four),
+    // which take files as Listed hands them over, until stop is set.
+    void Start(const std::atomic<bool>& stop, int threads = 0);
+    // On the thread that adds to the listing: its first count paths may be examined.
+    void Listed(int count);
+    // Once the listing is complete: examines what is left, then sorts and
+    // drops the sizes no other file has. False when stopped.
+    bool Finish();
     // Hands the rows over in order, made whole, a bounded slice at a time:
     // firstSr is the row number of rows[0], counted from 1; opens and closes
     // tell whether rows[0] starts its group and the last row ends it.
@@ -44,12 +56,42 @@ private:
         std::vector<std::pair<uint32_t, uint64_t>> devices;  // from this index on, until the next
     };
 
+    // The entries of one chunk of the listing, in a mapping of their own,
+    // so that each chunk's memory goes back as soon as it is gathered.
+    class CChunk {
+    public:
+        explicit CChunk(int first);
+        CChunk(CChunk&& o) noexcept : first(o.first), entries(std::exchange(o.entries, nullptr)) {}
+        CChunk& operator=(CChunk&& o) noexcept
+        {
+            std::swap(first, o.first);
+            std::swap(entries, o.entries);
+            return *this;
+        }
+        ~CChunk();
+        int first;
+        CEntry* entries;
+    };
+
+    int Available(int first);
+    void Examine(int worker, int first, int last);
+    void Join();
     CResultRow Row(const CEntry& e) const;
     uint32_t Index(const CEntry& e) const { return e.word & ~kOpened; }
     // Names of one file count once: entries [first, last) are reordered.
     uint64_t DistinctFiles(size_t first, size_t last);
 
     const CPathArray& m_paths;
+    const std::atomic<bool>* m_stop = nullptr;
+    std::atomic<int> m_listed{0};
+    bool m_complete = false;  // under m_lock
+    std::mutex m_lock;
+    std::condition_variable m_listedMore;
+    std::vector<std::thread> m_pool;
+    std::vector<CFolderCache> m_folders;  // one per thread
+    std::vector<CAside> m_asides;
+    std::vector<std::vector<CChunk>> m_chunks;
+
     std::vector<CEntry> m_entries;
     CAside m_aside;
 };

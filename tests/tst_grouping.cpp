@@ -147,7 +147,7 @@ private slots:
     }
 
     // The command line's compact groups give the fill's rows, numbers and
-    // figures: a group longer than a slice, hard links, a second device,
+    // figures: a listing still growing, a group longer than a slice, hard links, a second device,
     // times outside 32 bits, a link that is not opened and a vanished file.
     void compactGroupsMatchTheFill()
     {
@@ -169,16 +169,19 @@ private slots:
             paths << QFile::encodeName(shm.path()) + "/same-ino";
             MakeFile(paths.last(), 4);
         }
+        // Examined while the listing grows, as the command line does it.
         CPathArray listing;
-        for (const QByteArray& p : paths)
-            listing.Add(std::string_view(p.constData(), size_t(p.size())));
-
         std::atomic<bool> stop{false};
+        CSizeGroups groups(listing);
+        groups.Start(stop, 3);
+        for (const QByteArray& p : paths) {
+            listing.Add(std::string_view(p.constData(), size_t(p.size())));
+            groups.Listed(listing.GetSize());
+        }
+        QVERIFY(groups.Finish());
         CFillResult fill;
         CFillInput input{[&] { return listing.GetSize(); }, [&](int i) { return listing.At(i); }, true};
         QVERIFY(RunResultsFill(input, fill, stop, {}, 3));
-        CSizeGroups groups(listing);
-        QVERIFY(groups.Run(stop, 3));
         std::vector<CResultRow> rows;
         int slices = 0;
         const SelectionRules::CFigures figures = groups.Drain([&](const std::vector<CResultRow>& slice, size_t firstSr, bool opens, bool closes) {
@@ -202,8 +205,12 @@ private slots:
         QCOMPARE(figures.files, expected.files);
         QCOMPARE(figures.reclaimable, expected.reclaimable);
 
+        // A stop while threads wait for more of the listing ends them.
+        CSizeGroups stopped(listing);
+        stopped.Start(stop, 2);
+        stopped.Listed(kFillChunk + 1);
         stop = true;
-        QVERIFY(!CSizeGroups(listing).Run(stop));
+        QVERIFY(!stopped.Finish());
     }
 
     void pathsLongerThanTheSystemLimit()
