@@ -19,6 +19,34 @@ void AppendJsonString(std::string& line, std::string_view bytes)
     line += '"';
 }
 
+// The Last Modified text of recent times. Rows come by size, so their times
+// jump about, yet a tree holds far fewer distinct times than files.
+class CTimeTexts {
+public:
+    const std::string& Of(const CResultRow& row)
+    {
+        if (!row.hasModified)
+            return m_none;
+        CSlot& slot = m_slots[static_cast<uint64_t>(row.modified) % kSlots];
+        if (!slot.used || slot.time != row.modified) {
+            slot.text = row.ModifiedBytes();
+            slot.time = row.modified;
+            slot.used = true;
+        }
+        return slot.text;
+    }
+
+private:
+    static constexpr size_t kSlots = 1024;
+    struct CSlot {
+        int64_t time = 0;
+        bool used = false;
+        std::string text;
+    };
+    CSlot m_slots[kSlots];
+    std::string m_none;
+};
+
 }  // namespace
 
 void CDuplicatesPrinter::Print(const std::vector<CResultRow>& rows, size_t firstSr, EFormat format, COutput& out,
@@ -29,26 +57,17 @@ void CDuplicatesPrinter::Print(const std::vector<CResultRow>& rows, size_t first
         return;
     }
     std::string line;
-    int64_t lastModified = -1;
-    std::string modifiedText;
+    static CTimeTexts times;  // kept from slice to slice; one printer runs at a time
     const bool nuls = format == EFormat::Nuls;
     const char separator = nuls ? '\0' : '\t';
     for (size_t index = 0; index < rows.size(); ++index) {
         const CResultRow& row = rows[index];
-        // Neighbouring rows often share a time: format each distinct one once.
-        if (!row.hasModified) {
-            modifiedText.clear();
-            lastModified = -1;
-        } else if (row.modified != lastModified) {
-            modifiedText = row.ModifiedBytes();
-            lastModified = row.modified;
-        }
         line = std::to_string(firstSr + index);
         ((line += separator) += row.Name()) += separator;
         (line += row.FolderWithSlash()) += separator;
         if (row.opened)
             line += std::to_string(row.sizeKey);
-        (((line += separator) += modifiedText) += separator) += std::to_string(row.group);
+        (((line += separator) += times.Of(row)) += separator) += std::to_string(row.group);
         if (nuls)
             line += separator;
         line += nuls ? '\0' : '\n';

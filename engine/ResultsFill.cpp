@@ -1,6 +1,7 @@
 #include "ResultsFill.h"
 
 #include "ContentCheck.h"
+#include "StopSignals.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -182,6 +183,7 @@ std::vector<std::thread> StartChunkWorkers(int workers, const std::atomic<bool>&
     std::vector<std::thread> pool;
     for (int w = 0; w < workers; ++w) {
         pool.emplace_back([=, &stop] {
+            BlockStopSignals();
             while (!Stopped(stop)) {
                 const int first = (*next)++ * kFillChunk;
                 const int last = available(first);

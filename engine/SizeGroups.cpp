@@ -1,5 +1,7 @@
 #include "SizeGroups.h"
 
+#include "StopSignals.h"
+
 #include <algorithm>
 
 #include <climits>
@@ -189,26 +191,118 @@ uint64_t CSizeGroups::DistinctFiles(size_t first, size_t last)
     return files;
 }
 
+namespace {
+
+// Slices made on one thread and handed over on another, two in flight, in order.
+class CSliceRelay {
+public:
+    // The maker's side: the next slice to fill, once it has been handed over.
+    std::vector<CResultRow>& Free()
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_changed.wait(guard, [&] { return !m_slots[m_fill].full; });
+        return m_slots[m_fill].rows;
+    }
+    void Filled(size_t firstSr, bool opens, bool closes)
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            CSlot& slot = m_slots[m_fill];
+            slot.firstSr = firstSr;
+            slot.opens = opens;
+            slot.closes = closes;
+            slot.full = true;
+        }
+        m_changed.notify_all();
+        m_fill ^= 1;
+    }
+    void Close()
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_closed = true;
+        }
+        m_changed.notify_all();
+    }
+    // The other side: hands each slice to visit until the maker closes.
+    void HandOver(const CSizeGroups::CVisit& visit)
+    {
+        for (int k = 0;; k ^= 1) {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_changed.wait(guard, [&] { return m_slots[k].full || m_closed; });
+            if (!m_slots[k].full)
+                return;
+            CSlot& slot = m_slots[k];
+            guard.unlock();
+            visit(slot.rows, slot.firstSr, slot.opens, slot.closes);
+            guard.lock();
+            slot.full = false;
+            guard.unlock();
+            m_changed.notify_all();
+        }
+    }
+
+private:
+    struct CSlot {
+        std::vector<CResultRow> rows;
+        size_t firstSr = 0;
+        bool opens = false;
+        bool closes = false;
+        bool full = false;
+    };
+
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    CSlot m_slots[2];
+    int m_fill = 0;  // the maker's alone
+    bool m_closed = false;
+};
+
+}  // namespace
+
 SelectionRules::CFigures CSizeGroups::Drain(const CVisit& visit)
+{
+    // Rows are made on a helper thread while this one hands over the slice
+    // before them: visit (the writes, which a stop signal must interrupt)
+    // stays on the calling thread.
+    SelectionRules::CFigures figures;
+    CSliceRelay relay;
+    std::thread maker([&] {
+        BlockStopSignals();
+        figures = MakeSlices(relay);
+        relay.Close();
+    });
+    relay.HandOver(visit);
+    maker.join();
+    std::vector<CEntry>().swap(m_entries);
+    return figures;
+}
+
+template <class Relay>
+SelectionRules::CFigures CSizeGroups::MakeSlices(Relay& relay)
 {
     constexpr size_t kSlice = 4096;
     SelectionRules::CFigures figures;
-    std::vector<CResultRow> rows;
-    rows.reserve(kSlice);
     int32_t group = 0;
     for (size_t first = 0; first < m_entries.size(); ++group) {
         const CEntry head = m_entries[first];
         const bool opened = head.word & kOpened;
         size_t last = first;
-        while (last < m_entries.size() && SameSizeText(m_entries[last].word & kOpened, m_entries[last].sizeKey, opened, head.sizeKey))
+        while (last < m_entries.size()
+               && SameSizeText(m_entries[last].word & kOpened, m_entries[last].sizeKey, opened, head.sizeKey))
             ++last;
         for (size_t from = first; from < last; from += kSlice) {
+            std::vector<CResultRow>& rows = relay.Free();
             rows.clear();
             for (size_t i = from; i < std::min(last, from + kSlice); ++i) {
                 rows.push_back(Row(m_entries[i]));
                 rows.back().group = group;
             }
-            visit(rows, from + 1, from == first, from + rows.size() == last);
+            // The paths lie all over the listing's text: ask for them all at
+            // once rather than waiting on each in turn.
+            for (const CResultRow& row : rows)
+                __builtin_prefetch(row.path);
+            relay.Filled(from + 1, from == first, from + rows.size() == last);
         }
         if (opened) {
             // As the results window counts them: files that could not be opened do not count.
@@ -218,6 +312,5 @@ SelectionRules::CFigures CSizeGroups::Drain(const CVisit& visit)
         }
         first = last;
     }
-    std::vector<CEntry>().swap(m_entries);
     return figures;
 }

@@ -77,6 +77,9 @@ private:
     void Examine(int worker, int first, int last);
     void Join();
     CResultRow Row(const CEntry& e) const;
+    // Fills the relay's slices, group by group, and adds up the figures.
+    template <class Relay>
+    SelectionRules::CFigures MakeSlices(Relay& relay);
     uint32_t Index(const CEntry& e) const { return e.word & ~kOpened; }
     // Names of one file count once: entries [first, last) are reordered.
     uint64_t DistinctFiles(size_t first, size_t last);
