@@ -159,9 +159,14 @@ def run_all(args, cli, tree, counts, walker, walker_note):
         if c.label.startswith(("fd", "fdfind")):
             print("  sorvane-cli --files / %-24s %6.3f   (goal < 1)" % (
                 c.label, files / c.median()))
-    print("  sorvane-cli --duplicates / %-18s %6.3f" % (
+    print("  sorvane-cli --duplicates / %-18s %6.3f   (goal <= 0.55)" % (
         "find -printf | sort", by["sorvane-cli --duplicates"].median()
         / by["find -printf | sort -n -r"].median()))
+
+    def rss(label):
+        return statistics.median(r.rss_kib for r in by[label].results)
+    print("  peak RSS, --duplicates / --files           %6.3f   (goal <= 1.25)"
+          % (rss("sorvane-cli --duplicates") / rss("sorvane-cli --files")))
     return 0
 
 

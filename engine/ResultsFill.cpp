@@ -34,6 +34,25 @@ int CloseKeepingErrno(int fd, int result)
     return result;
 }
 
+// Opens rest (folders separated by slashes, then the item) below the folder
+// dir one step at a time, without following links; flags for the item.
+// -1 with errno.
+int OpenBelow(int dir, std::string_view rest, int flags)
+{
+    dir = fcntl(dir, F_DUPFD_CLOEXEC, 0);
+    for (size_t start = 0; dir >= 0;) {
+        const size_t slash = rest.find('/', start);
+        const std::string name(rest.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+        if (slash == std::string_view::npos)
+            return CloseKeepingErrno(dir, openat(dir, name.c_str(), flags));
+        start = slash + 1;
+        if (name.empty())
+            continue;  // a doubled slash
+        dir = CloseKeepingErrno(dir, openat(dir, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    return -1;
+}
+
 // A path the kernel would refuse as too long: the longest leading part that
 // it takes is opened as a short path would be, the rest one folder at a time
 // without following links, as the walk went down.
@@ -44,18 +63,8 @@ int OpenLongPath(std::string_view path, int flags)
         errno = ENAMETOOLONG;
         return -1;
     }
-    int dir = open(std::string(path.substr(0, cut == 0 ? 1 : cut)).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    for (size_t start = cut + 1; dir >= 0;) {
-        const size_t slash = path.find('/', start);
-        const std::string name(path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
-        if (slash == std::string_view::npos)
-            return CloseKeepingErrno(dir, openat(dir, name.c_str(), flags));
-        start = slash + 1;
-        if (name.empty())
-            continue;  // a doubled slash
-        dir = CloseKeepingErrno(dir, openat(dir, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    }
-    return -1;
+    const int dir = open(std::string(path.substr(0, cut == 0 ? 1 : cut)).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return dir < 0 ? -1 : CloseKeepingErrno(dir, OpenBelow(dir, path.substr(cut + 1), flags));
 }
 
 }  // namespace
@@ -100,14 +109,26 @@ int CFolderCache::FolderOf(std::string_view path)
     // Listed files come folder by folder: the folder is looked up once, then
     // each file by its name alone.
     const size_t slash = path.rfind('/');
-    if (path.size() >= PATH_MAX || slash == std::string_view::npos)
+    if (slash == std::string_view::npos)
         return -1;
     const std::string_view folder = path.substr(0, slash == 0 ? 1 : slash);
     if (m_fd < 0 || folder != m_folder) {
+        constexpr int kFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
+        int fd = -1;
+        if (folder.size() < PATH_MAX) {
+            fd = open(std::string(folder).c_str(), kFolder);
+        } else if (m_fd >= 0 && folder.size() > m_folder.size() && folder[m_folder.size()] == '/'
+                   && folder.substr(0, m_folder.size()) == m_folder) {
+            // A deep tree lists a folder's sub-folder next: one step down
+            // from the last, rather than the whole way from the top.
+            fd = OpenBelow(m_fd, folder.substr(m_folder.size() + 1), kFolder | O_NOFOLLOW);
+        } else {
+            fd = OpenListedFile(folder, kFolder | O_NOFOLLOW);
+        }
         if (m_fd >= 0)
             close(m_fd);
+        m_fd = fd;
         m_folder.assign(folder);
-        m_fd = open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
     m_name.assign(path.substr(slash + 1));
     return m_fd;
