@@ -233,17 +233,22 @@ private slots:
             ::close(f);
         }
         QCOMPARE(symlinkat("same", fd, "link"), 0);
+        QCOMPARE(mkdirat(fd, "sub", 0755), 0);
+        const int sub = openat(fd, "sub/x", O_CREAT | O_WRONLY, 0644);
+        QCOMPARE(ftruncate(sub, 7), 0);
+        ::close(sub);
         ::close(fd);
         QVERIFY(deep.size() > 5000);
 
         QByteArrayList paths = Files({7});
-        paths << deep + "/same" << deep + "/gone" << deep + "/link" << deep + "/other" << deep + "/empty";
+        paths << deep + "/same" << deep + "/gone" << deep + "/link" << deep + "/other" << deep + "/sub/x" << deep + "/empty";
         const CRun run = Fill(paths);
         // The link is there but not opened; the file that is gone leaves no row.
-        QCOMPARE(Describe(run.result.rows), QStringLiteral("1:7:0 2:7:0 3:7:0 4::1 5:0:2"));
+        QCOMPARE(Describe(run.result.rows), QStringLiteral("1:7:0 2:7:0 3:7:0 4:7:0 5::1 6:0:2"));
+        QCOMPARE(QByteArray(run.result.rows[3].path), deep + "/sub/x");  // reached one step down from its parent
         QCOMPARE(QByteArray(run.result.rows[1].path), deep + "/same");
         QVERIFY(run.result.rows[1].hasModified);
-        QCOMPARE(QByteArray(run.result.rows[3].path), deep + "/link");
+        QCOMPARE(QByteArray(run.result.rows[4].path), deep + "/link");
         QVERIFY(QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), TestSupport::TempRoot() + QStringLiteral("/long")}) == 0);
     }
 
