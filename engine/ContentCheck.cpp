@@ -1,6 +1,7 @@
 #include "ContentCheck.h"
 
 #include "FileComparer.h"
+#include "ResultsFill.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -339,7 +340,8 @@ private:
 
 // Groups in order of size, then of their first row; what could not be
 // compared last, unopened; files that match no other dropped. Rows being in
-// size order already, a class's place is that of its first row.
+// size order already, a class's place is that of its first row. Done in
+// place: the rows are never held twice.
 void Arrange(std::vector<CResultRow>& rows, const std::vector<int32_t>& classOf)
 {
     const size_t n = rows.size();
@@ -349,6 +351,7 @@ void Arrange(std::vector<CResultRow>& rows, const std::vector<int32_t>& classOf)
             firstRow.try_emplace(classOf[i], uint32_t(i));
     }
     std::vector<uint32_t> order;
+    order.reserve(n);
     for (size_t i = 0; i < n; ++i) {
         if (classOf[i] != kDropped)
             order.push_back(uint32_t(i));
@@ -357,22 +360,25 @@ void Arrange(std::vector<CResultRow>& rows, const std::vector<int32_t>& classOf)
         return classOf[i] >= 0 ? firstRow[classOf[i]] : uint64_t(n) + i;
     };
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
-    std::vector<CResultRow> out;
-    out.reserve(order.size());
+    const size_t kept = order.size();
     int32_t group = -1;
     int32_t lastClass = kDropped - 10;
-    for (uint32_t i : order) {
-        CResultRow r = rows[i];
-        const int32_t cls = classOf[i] >= 0 ? classOf[i] : kFailed;
+    for (size_t k = 0; k < kept; ++k) {
+        CResultRow& r = rows[order[k]];
+        const int32_t cls = classOf[order[k]] >= 0 ? classOf[order[k]] : kFailed;
         if (cls != lastClass)
             ++group;
         lastClass = cls;
-        if (classOf[i] < 0)
+        if (cls == kFailed)
             r.opened = false;
         r.group = group;
-        out.push_back(r);
     }
-    rows = std::move(out);
+    for (size_t i = 0; i < n; ++i) {
+        if (classOf[i] == kDropped)
+            order.push_back(uint32_t(i));  // to the end, to be cut off
+    }
+    PermuteInPlace(rows, order);
+    rows.resize(kept);
 }
 
 }  // namespace

@@ -220,31 +220,13 @@ std::vector<std::thread> StartChunkWorkers(int workers, const std::atomic<bool>&
 void SortBySize(std::vector<CResultRow>& rows)
 {
     // Stable, so files of one size keep the listing's order. The order is
-    // found on indexes and then applied in place, so a million rows need no
-    // second copy of themselves.
+    // found on indexes and then applied in place.
     std::vector<uint32_t> order(rows.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = static_cast<uint32_t>(i);
     std::stable_sort(order.begin(), order.end(),
                      [&rows](uint32_t a, uint32_t b) { return rows[a].sizeKey > rows[b].sizeKey; });
-    // Position i takes the row at order[i]; each cycle is followed once and marked done.
-    constexpr uint32_t kDone = UINT32_MAX;
-    for (size_t i = 0; i < order.size(); ++i) {
-        if (order[i] == kDone || order[i] == i) {
-            order[i] = kDone;
-            continue;
-        }
-        CResultRow first = rows[i];
-        size_t at = i;
-        while (order[at] != i) {
-            const size_t from = order[at];
-            rows[at] = rows[from];
-            order[at] = kDone;
-            at = from;
-        }
-        rows[at] = first;
-        order[at] = kDone;
-    }
+    PermuteInPlace(rows, order);
 }
 
 bool AssignGroups(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
