@@ -5,7 +5,9 @@
 #include <QFile>
 
 #include <dirent.h>
+#include <chrono>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,8 +86,11 @@ void CAppHelper::ParseFolder(const QByteArray& path)
     const bool ownsReadAhead = !m_readAhead && ReadAheadThreads() > 0;
     if (ownsReadAhead)
         m_readAhead = std::make_unique<CReadAhead>(*this, ReadAheadThreads());
-    // Read results may hold descriptors too; together they stay within the budget.
+    // Read results may hold descriptors too; together they stay within the
+    // budget, which a tight descriptor limit shrinks to leave the rest of the
+    // program (and its other threads) their share.
     m_maxOpenFolders = m_readAhead ? kMaxOpenFolders - kReadAheadDescriptors : kMaxOpenFolders;
+    m_maxOpenFolders = std::clamp(int((DescriptorLimit() - 16) / 2), 1, m_maxOpenFolders);
     struct EndReadAhead {
         CAppHelper& self;
         bool owns;
@@ -141,6 +146,9 @@ int CAppHelper::ReadAheadThreads() const
 {
     if (m_nReadAheadThreads >= 0)
         return m_nReadAheadThreads;
+    // Readers hold descriptors of their own: not where they are scarce.
+    if (DescriptorLimit() < 4 * kMaxOpenFolders)
+        return 0;
     // The walk reads too while it would wait, so one reader fills two cores.
     const unsigned cores = std::thread::hardware_concurrency();
     return cores <= 2 ? 1 : 2;
@@ -158,6 +166,11 @@ void CAppHelper::EnterSubFolder(size_t parentIndex, const char* name)
             ++m_nFoldersIgnored;
             return;
         case CReadAhead::Outcome::Read:
+            if (read->outOfDescriptors) {
+                m_readAhead->DropTaken();
+                m_readAhead->Recycle();
+                break;
+            }
             EnterRead(name, parentEntry, *read);
             m_readAhead->Recycle();
             return;
@@ -220,7 +233,8 @@ void CAppHelper::EnterFolder(int parentFd, const char* name, uint32_t parentEntr
     m_mapFolderFiles.SetMet(folder);
 
     // From here on the folder counts as parsed, whether or not it can be read.
-    const int fd = openat(parentFd, openName, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (first ? 0 : O_NOFOLLOW));
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    const int fd = first ? openat(parentFd, openName, flags) : OpenFolder(parentFd, openName, flags | O_NOFOLLOW, m_depth - 1);
     if (fd < 0)
         return;
     Frame& frame = PushFrame(openName, fd, folder);
@@ -271,7 +285,8 @@ int CAppHelper::FolderFd(size_t index)
     for (size_t i = start; i <= index; ++i) {
         Frame& f = m_frames[i];
         const int parent = i == 0 ? AT_FDCWD : m_frames[i - 1].fd;
-        f.fd = openat(parent, f.name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (i == 0 ? 0 : O_NOFOLLOW));
+        constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+        f.fd = i == 0 ? openat(parent, f.name.c_str(), kFlags) : OpenFolder(parent, f.name.c_str(), kFlags | O_NOFOLLOW, i - 1);
         if (f.fd < 0)
             return -1;
         ++m_openFolders;
@@ -280,6 +295,34 @@ int CAppHelper::FolderFd(size_t index)
         LimitOpenFolders(i);
     }
     return m_frames[index].fd;
+}
+
+// openat; when the process is out of descriptors, again after closing the
+// shallowest ones the walk holds (never the one at keep), so the budget
+// shrinks to what the system leaves instead of folders going unread. With
+// none of its own to close, it waits a little for other threads' to go.
+int CAppHelper::OpenFolder(int parentFd, const char* name, int flags, size_t keep)
+{
+    int fd;
+    for (int waits = 0; (fd = openat(parentFd, name, flags)) < 0 && (errno == EMFILE || errno == ENFILE);) {
+        if (m_lowestOpen < keep && m_openFolders > 1) {
+            m_maxOpenFolders = m_openFolders - 1;
+            LimitOpenFolders(keep);
+        } else if (++waits <= 100) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            break;
+        }
+    }
+    return fd;
+}
+
+long CAppHelper::DescriptorLimit()
+{
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 1L << 20)
+        return 1L << 20;
+    return long(limit.rlim_cur);
 }
 
 void CAppHelper::CloseFolderFd(Frame& frame)

@@ -121,6 +121,7 @@ private:
     struct FolderRead {
         bool ignored = false;  // its attributes could not be read under the hidden rule
         bool opened = false;
+        bool outOfDescriptors = false;  // not opened for want of a descriptor: the walk reads it itself
         bool hasFolders = false;
         int fd = -1;           // kept only while its sub-folders may be read ahead
         uint32_t level = UINT32_MAX;  // its sub-folders in the read-ahead, when it has any
@@ -163,6 +164,8 @@ private:
     static void ReadFolder(int parentFd, const char* name, const ReadRules& rules, FolderRead& read,
                            std::vector<char>& buffer);
     int FolderFd(size_t index);
+    int OpenFolder(int parentFd, const char* name, int flags, size_t keep);
+    static long DescriptorLimit();
     void CloseFolderFd(Frame& frame);
     void LimitOpenFolders(size_t keep);
     void ReleaseWalkState();

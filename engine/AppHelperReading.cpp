@@ -3,6 +3,8 @@
 
 #include "AppHelper.h"
 
+#include <cerrno>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +17,7 @@ void CAppHelper::ReadFolder(int parentFd, const char* name, const ReadRules& rul
 {
     read.ignored = false;
     read.opened = false;
+    read.outOfDescriptors = false;
     read.hasFolders = false;
     read.fd = -1;
     read.names.clear();
@@ -26,8 +29,10 @@ void CAppHelper::ReadFolder(int parentFd, const char* name, const ReadRules& rul
         return;
     }
     const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
+    if (fd < 0) {
+        read.outOfDescriptors = errno == EMFILE || errno == ENFILE;
         return;
+    }
     read.opened = true;
     read.hasFolders = ReadEntries(fd, rules, read.names, read.entries, buffer);
     if (read.hasFolders)

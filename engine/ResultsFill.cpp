@@ -163,6 +163,7 @@ bool ExamineListedFile(std::string_view path, CFolderCache& folders, CExamined* 
     if (result != 0 && (errno == ENOENT || errno == ENOTDIR))
         return false;  // gone since the listing
     *found = CExamined();
+    found->outOfDescriptors = result != 0 && (errno == EMFILE || errno == ENFILE);
     // There but not to be opened, or no longer a file: name and folder only.
     if (result == 0 && readable && S_ISREG(st.st_mode)) {
         found->opened = true;

@@ -77,6 +77,7 @@ private:
 // What examining a listed file found; the rest is set only when opened.
 struct CExamined {
     bool opened = false;  // a regular file that may be read
+    bool outOfDescriptors = false;  // not looked at: the process had no descriptor left
     uint64_t size = 0;
     int64_t modified = 0;
     uint64_t dev = 0;

@@ -81,7 +81,13 @@ void CSizeGroups::Examine(int worker, int first, int last)
         CExamined found;
         CEntry& e = entries[i - first];
         e = CEntry{0, 0, 0, kGone};
-        if (!ExamineListedFile(m_paths.At(i), m_folders[size_t(worker)], &found))
+        bool there = ExamineListedFile(m_paths.At(i), m_folders[size_t(worker)], &found);
+        if (there && found.outOfDescriptors) {
+            // The walk holds its descriptors until it ends: try again then.
+            WaitForListing();
+            there = ExamineListedFile(m_paths.At(i), m_folders[size_t(worker)], &found);
+        }
+        if (!there)
             continue;
         e = CEntry{found.size, found.ino, 0, uint32_t(i)};
         if (!found.opened)
@@ -97,6 +103,12 @@ void CSizeGroups::Examine(int worker, int first, int last)
             aside.devices.emplace_back(uint32_t(i), found.dev);
         devKnown = true;
     }
+}
+
+void CSizeGroups::WaitForListing()
+{
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_listedMore.wait(guard, [&] { return m_complete || m_stop->load(std::memory_order_relaxed); });
 }
 
 void CSizeGroups::Join()

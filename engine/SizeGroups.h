@@ -75,6 +75,7 @@ private:
 
     int Available(int first);
     void Examine(int worker, int first, int last);
+    void WaitForListing();
     void Join();
     CResultRow Row(const CEntry& e) const;
     // Fills the relay's slices, group by group, and adds up the figures.

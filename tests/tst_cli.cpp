@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -328,6 +329,39 @@ private slots:
         QVERIFY(r.out.contains("\"path\":\"" + dir + "/d\\\\\\\\e\\\"f\""));  // a backslash doubled, then JSON-escaped
         QVERIFY2(r.err.endsWith("1 Group(s), 5 File(s), 12 Byte(s) Reclaimable.\n"), r.err.constData());
         QCOMPARE(Run({QStringLiteral("--version")}).out, QByteArray("sorvane-cli " SORVANE_VERSION "\n"));
+    }
+
+    // A tight descriptor limit costs no folder and no file: the walk and the
+    // threads examining files beside it share what there is.
+    void fewDescriptorsLoseNothing()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/fewfds";
+        TestSupport::MakeDir(dir);
+        int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+        for (int level = 0; level < 300; ++level) {
+            for (int k = 0; k < 8; ++k) {
+                const int f = openat(fd, QByteArray::number(k).constData(), O_CREAT | O_WRONLY, 0644);
+                QCOMPARE(ftruncate(f, (level + k) % 5), 0);
+                ::close(f);
+            }
+            QCOMPARE(mkdirat(fd, "d", 0755), 0);
+            const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+        }
+        ::close(fd);
+        const CRun roomy = Run({QStringLiteral("--duplicates"), QFile::decodeName(dir)});
+        QVERIFY(roomy.err.contains("\n2400 File(s) in File List.\n"));
+        QProcess p;
+        p.setChildProcessModifier([] {
+            const rlimit few{12, 12};
+            setrlimit(RLIMIT_NOFILE, &few);
+        });
+        p.start(QStringLiteral(SORVANE_CLI), {QStringLiteral("--duplicates"), QFile::decodeName(dir)});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(p.readAllStandardOutput(), roomy.out);
+        QVERIFY(p.readAllStandardError().endsWith(roomy.err.mid(roomy.err.lastIndexOf("\n", roomy.err.size() - 2))));
     }
 
     // What the command line trashes, it or the window can put back; the trash itself is refused.
