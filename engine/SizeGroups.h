@@ -44,7 +44,7 @@ private:
     struct CEntry {
         uint64_t sizeKey;
         uint64_t ino;
-        uint32_t modified;  // seconds since the epoch; kFarTime: in m_farTimes
+        uint32_t modified;  // seconds since the epoch; kFarTime: in m_aside.farTimes
         uint32_t word;      // the listing index, and kOpened
     };
     static constexpr uint32_t kOpened = 0x80000000u;
