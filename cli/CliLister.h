@@ -52,3 +52,8 @@ private:
 
     int m_foldersWithFiles = 0;
 };
+
+// The folder argument made absolute, without ".", "..", doubled or trailing
+// slashes; false, with what failed in *failed and errno in *error, when it
+// cannot be made.
+bool NormalisePath(const char* arg, std::string* out, const char** failed, int* error);

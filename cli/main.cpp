@@ -152,60 +152,6 @@ void PrintHelp()
     out.Write(text);
 }
 
-// Absolute, without ".", "..", doubled or trailing slashes. ".." leads to the
-// parent of where the path before it really is, as the kernel takes it, so
-// that part is resolved, links and all, first. A path without ".." is not
-// resolved: a link given as FOLDER stays in the printed paths. False, with
-// what failed in *failed and errno in *error, when it cannot be made.
-bool NormalisePath(const char* arg, std::string* out, const char** failed, int* error)
-{
-    std::string in;
-    if (arg[0] != '/') {
-        std::vector<char> cwd(4096);
-        while (!getcwd(cwd.data(), cwd.size())) {
-            if (errno != ERANGE) {
-                *failed = "the working directory cannot be found";
-                *error = errno;
-                return false;
-            }
-            cwd.resize(cwd.size() * 2);
-        }
-        in = cwd.data();
-        in += '/';
-    }
-    in += arg;
-    out->clear();
-    size_t i = 0;
-    while (i < in.size()) {
-        while (i < in.size() && in[i] == '/')
-            ++i;
-        const size_t end = std::min(in.find('/', i), in.size());
-        const std::string_view part(in.data() + i, end - i);
-        i = end;
-        if (part.empty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (!out->empty()) {
-                char* real = realpath(out->c_str(), nullptr);
-                if (!real) {
-                    *failed = nullptr;
-                    *error = errno;
-                    return false;
-                }
-                out->assign(real);
-                std::free(real);
-            }
-            out->resize(std::min(out->size(), out->rfind('/')));  // "/" has no parent but itself
-            continue;
-        }
-        *out += '/';
-        out->append(part);
-    }
-    if (out->empty())
-        *out = "/";
-    return true;
-}
-
 bool ParseSetting(const char* arg, QString* error)
 {
     const char* eq = std::strchr(arg, '=');
@@ -234,7 +180,6 @@ bool ParseSetting(const char* arg, QString* error)
     return true;
 }
 
-// "compared 1.2 GiB of 3.4 GiB" on standard error, ten times a second, until stop.
 // Calls every() ten times a second on a helper thread until stop, polling
 // often enough to end within 10 ms of it.
 void Tick(const std::atomic<bool>& stop, const std::function<void()>& every)

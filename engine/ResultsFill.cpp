@@ -20,6 +20,7 @@ namespace {
 
 // New rows reach the window at this pace while the collection runs.
 constexpr auto kBatchInterval = std::chrono::milliseconds(50);
+constexpr auto kStopPoll = std::chrono::milliseconds(10);
 
 bool Stopped(const std::atomic<bool>& stop)
 {
@@ -292,7 +293,9 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     for (; c < chunks; ++c) {
         {
             std::unique_lock<std::mutex> guard(lock);
-            readyChanged.wait(guard, [&] { return ready[size_t(c)] || Stopped(stop); });
+            // Whoever raises stop cannot wake this wait, so it looks again now and then.
+            while (!readyChanged.wait_for(guard, kStopPoll, [&] { return ready[size_t(c)] || Stopped(stop); })) {
+            }
             if (!ready[size_t(c)])
                 break;
         }

@@ -3,6 +3,7 @@
 #include "StopSignals.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <climits>
 #include <iterator>
@@ -63,10 +64,12 @@ void CSizeGroups::Listed(int count)
 int CSizeGroups::Available(int first)
 {
     std::unique_lock<std::mutex> guard(m_lock);
-    m_listedMore.wait(guard, [&] {
+    // A stop raised by a signal handler wakes no one: look again now and then.
+    while (!m_listedMore.wait_for(guard, std::chrono::milliseconds(10), [&] {
         return m_complete || m_stop->load(std::memory_order_relaxed)
             || m_listed.load(std::memory_order_acquire) - first >= kFillChunk;
-    });
+    })) {
+    }
     const int listed = m_listed.load(std::memory_order_acquire);
     return listed > first ? std::min(listed - first, kFillChunk) + first : first;
 }
@@ -108,7 +111,9 @@ void CSizeGroups::Examine(int worker, int first, int last)
 void CSizeGroups::WaitForListing()
 {
     std::unique_lock<std::mutex> guard(m_lock);
-    m_listedMore.wait(guard, [&] { return m_complete || m_stop->load(std::memory_order_relaxed); });
+    while (!m_listedMore.wait_for(guard, std::chrono::milliseconds(10),
+                                  [&] { return m_complete || m_stop->load(std::memory_order_relaxed); })) {
+    }
 }
 
 void CSizeGroups::Join()
