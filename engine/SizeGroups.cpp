@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-
 #include <climits>
 #include <iterator>
 #include <new>
