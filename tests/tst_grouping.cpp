@@ -213,6 +213,20 @@ private slots:
         QVERIFY(!stopped.Finish());
     }
 
+    // A path array moved from starts afresh; the one moved to keeps every path.
+    void pathArrayMovedFromIsEmpty()
+    {
+        CPathArray from;
+        for (int i = 0; i < 3000; ++i)
+            from.Add(std::to_string(i));
+        CPathArray to(std::move(from));
+        QCOMPARE(from.GetSize(), 0);
+        from.Add("again");
+        QCOMPARE(from.At(0), std::string_view("again"));
+        QCOMPARE(to.GetSize(), 3000);
+        QCOMPARE(to.At(2999), std::string_view("2999"));
+    }
+
     void pathsLongerThanTheSystemLimit()
     {
         // Made one level at a time, as no call takes the whole path.
