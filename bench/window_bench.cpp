@@ -83,8 +83,11 @@ double WindowRun(CSorvaneApp& app)
     QElapsedTimer t;
     t.start();
     app.MainFrame()->Command(Cmd::StartListing)->trigger();
+    // Sleeps until an event comes (the answer timer brings one every 5 ms):
+    // with a time limit processEvents ignores WaitForMoreEvents and would spin,
+    // taking a core from the walk.
     while (app.MainFrame()->View()->IsListing())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return t.nsecsElapsed() / 1e6;
 }
 
