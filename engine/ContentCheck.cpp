@@ -398,7 +398,7 @@ bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress
     CShared shared{rows, stop, progress, std::vector<int32_t>(rows.size(), kDropped), {}, {}, {}};
     for (size_t first = 0; first < rows.size();) {
         size_t last = first + 1;
-        while (last < rows.size() && rows[last].opened == rows[first].opened && rows[last].sizeKey == rows[first].sizeKey)
+        while (last < rows.size() && SameSizeText(rows[last].opened, rows[last].sizeKey, rows[first].opened, rows[first].sizeKey))
             ++last;
         shared.groups.emplace_back(first, last);
         first = last;
@@ -410,7 +410,7 @@ bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress
     }
     // Groups are independent: reading one file while another thread waits
     // on the disk or compares keeps both cores busy.
-    const int workers = threads > 0 ? threads : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    const int workers = CoreWorkers(threads);
     std::atomic<bool> completed{true};
     std::vector<std::thread> pool;
     for (int w = 1; w < workers; ++w)

@@ -20,7 +20,6 @@ namespace {
 
 // New rows reach the window at this pace while the collection runs.
 constexpr auto kBatchInterval = std::chrono::milliseconds(50);
-constexpr auto kStopPoll = std::chrono::milliseconds(10);
 
 bool Stopped(const std::atomic<bool>& stop)
 {
@@ -191,11 +190,14 @@ bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bo
     return true;
 }
 
+int CoreWorkers(int threads)
+{
+    return threads > 0 ? threads : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+}
+
 int FillWorkers(int count, int threads)
 {
-    if (count < 2 * kFillChunk)
-        return 1;
-    return threads > 0 ? threads : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    return count < 2 * kFillChunk ? 1 : CoreWorkers(threads);
 }
 
 std::vector<std::thread> StartChunkWorkers(int workers, const std::atomic<bool>& stop,
@@ -293,9 +295,7 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     for (; c < chunks; ++c) {
         {
             std::unique_lock<std::mutex> guard(lock);
-            // Whoever raises stop cannot wake this wait, so it looks again now and then.
-            while (!readyChanged.wait_for(guard, kStopPoll, [&] { return ready[size_t(c)] || Stopped(stop); })) {
-            }
+            WaitUntil(readyChanged, guard, [&] { return ready[size_t(c)] || Stopped(stop); });
             if (!ready[size_t(c)])
                 break;
         }

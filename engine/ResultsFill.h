@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -91,9 +94,21 @@ bool ExamineListedFile(std::string_view path, CFolderCache& folders, CExamined* 
 // with opened false when the file could not be opened.
 bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders);
 
-// How many threads examine count files (threads 0: one per core, at most four).
+// Threads for work spread over the cores: threads when given, else one per
+// core, at most four.
+int CoreWorkers(int threads);
+// How many threads examine count files: one for a few, else CoreWorkers.
 int FillWorkers(int count, int threads);
 constexpr int kFillChunk = 1024;
+// Waits on changed until ready() holds, looking again every 10 ms: whoever
+// raises a stop flag (a Stop button, a signal handler) wakes no one.
+template <class Ready>
+void WaitUntil(std::condition_variable& changed, std::unique_lock<std::mutex>& guard, Ready ready)
+{
+    while (!changed.wait_for(guard, std::chrono::milliseconds(10), ready)) {
+    }
+}
+
 // Hands items out in chunks of kFillChunk to workers threads, each calling
 // examine(worker, first, last) per chunk until stop is set. available(first)
 // is the end of the items that may be examined from first on, at most a

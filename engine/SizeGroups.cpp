@@ -3,8 +3,6 @@
 #include "StopSignals.h"
 
 #include <algorithm>
-#include <chrono>
-#include <climits>
 #include <iterator>
 #include <new>
 
@@ -41,7 +39,7 @@ CSizeGroups::CChunk::~CChunk()
 
 void CSizeGroups::Start(const std::atomic<bool>& stop, int threads)
 {
-    const int workers = threads > 0 ? threads : FillWorkers(INT_MAX, 0);
+    const int workers = CoreWorkers(threads);
     m_stop = &stop;
     m_folders = std::vector<CFolderCache>(size_t(workers));
     m_asides.assign(size_t(workers), CAside());
@@ -63,12 +61,10 @@ void CSizeGroups::Listed(int count)
 int CSizeGroups::Available(int first)
 {
     std::unique_lock<std::mutex> guard(m_lock);
-    // A stop raised by a signal handler wakes no one: look again now and then.
-    while (!m_listedMore.wait_for(guard, std::chrono::milliseconds(10), [&] {
+    WaitUntil(m_listedMore, guard, [&] {
         return m_complete || m_stop->load(std::memory_order_relaxed)
             || m_listed.load(std::memory_order_acquire) - first >= kFillChunk;
-    })) {
-    }
+    });
     const int listed = m_listed.load(std::memory_order_acquire);
     return listed > first ? std::min(listed - first, kFillChunk) + first : first;
 }
@@ -110,9 +106,7 @@ void CSizeGroups::Examine(int worker, int first, int last)
 void CSizeGroups::WaitForListing()
 {
     std::unique_lock<std::mutex> guard(m_lock);
-    while (!m_listedMore.wait_for(guard, std::chrono::milliseconds(10),
-                                  [&] { return m_complete || m_stop->load(std::memory_order_relaxed); })) {
-    }
+    WaitUntil(m_listedMore, guard, [&] { return m_complete || m_stop->load(std::memory_order_relaxed); });
 }
 
 void CSizeGroups::Join()
@@ -161,14 +155,14 @@ bool CSizeGroups::Finish()
     }
     // Largest first, then the listing's order: what a stable sort by size gives.
     std::sort(m_entries.begin(), m_entries.end(), [](const CEntry& a, const CEntry& b) {
-        return a.sizeKey != b.sizeKey ? a.sizeKey > b.sizeKey : (a.word & ~kOpened) < (b.word & ~kOpened);
+        return a.sizeKey != b.sizeKey ? a.sizeKey > b.sizeKey : Index(a) < Index(b);
     });
     return RemoveSingleSizes(m_entries, *m_stop);
 }
 
 CResultRow CSizeGroups::Row(const CEntry& e) const
 {
-    const uint32_t index = e.word & ~kOpened;
+    const uint32_t index = Index(e);
     CResultRow row;
     row.path = m_paths.At(int(index)).data();
     row.sizeKey = e.sizeKey;

@@ -81,7 +81,7 @@ private:
     // Fills the relay's slices, group by group, and adds up the figures.
     template <class Relay>
     SelectionRules::CFigures MakeSlices(Relay& relay);
-    uint32_t Index(const CEntry& e) const { return e.word & ~kOpened; }
+    static uint32_t Index(const CEntry& e) { return e.word & ~kOpened; }
     // Names of one file count once: entries [first, last) are reordered.
     uint64_t DistinctFiles(size_t first, size_t last);
 
