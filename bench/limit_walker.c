@@ -69,20 +69,15 @@ static unsigned char entry_type(int fd, const struct dirent64* d)
     return S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
 }
 
-/* One thread: depth first, each folder opened relative to its parent. */
-static void walk(int parentFd, const char* openName, char* path, size_t pathLen, size_t pathCap, struct out* o,
-                 char* dents)
+/* Reads the folder open at fd to its end: regular files are printed under
+   path, each sub-folder's name is handed to sub(ctx, name, len). */
+static void read_folder(int fd, char* dents, struct out* o, const char* path, size_t pathLen,
+                        void (*sub)(void* ctx, const char* name, size_t len), void* ctx)
 {
-    int fd = openat(parentFd, openName, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return;
     for (;;) {
         long n = getdents64(fd, dents, kDirentBuffer);
         if (n <= 0)
             break;
-        /* Sub-folders wait until the folder is read, so one buffer serves every level. */
-        char* subs = NULL;
-        size_t subsLen = 0, subsCap = 0;
         for (long pos = 0; pos < n;) {
             const struct dirent64* d = (const struct dirent64*)(dents + pos);
             pos += d->d_reclen;
@@ -90,29 +85,51 @@ static void walk(int parentFd, const char* openName, char* path, size_t pathLen,
                 continue;
             const unsigned char type = entry_type(fd, d);
             const size_t len = strlen(d->d_name);
-            if (type == DT_REG) {
+            if (type == DT_REG)
                 put_path(o, path, pathLen, d->d_name, len);
-            } else if (type == DT_DIR) {
-                if (subsLen + len + 1 > subsCap) {
-                    subsCap = (subsLen + len + 1) * 2;
-                    subs = realloc(subs, subsCap);
-                }
-                memcpy(subs + subsLen, d->d_name, len + 1);
-                subsLen += len + 1;
-            }
+            else if (type == DT_DIR)
+                sub(ctx, d->d_name, len);
         }
-        for (size_t i = 0; i < subsLen;) {
-            const size_t len = strlen(subs + i);
-            if (pathLen + len + 2 <= pathCap) {
-                path[pathLen] = '/';
-                memcpy(path + pathLen + 1, subs + i, len + 1);
-                walk(fd, subs + i, path, pathLen + 1 + len, pathCap, o, dents);
-                path[pathLen] = '\0';
-            }
-            i += len + 1;
-        }
-        free(subs);
     }
+}
+
+/* One thread: depth first, each folder opened relative to its parent. */
+struct names {
+    char* text;
+    size_t len, cap;
+};
+
+static void keep_name(void* ctx, const char* name, size_t len)
+{
+    struct names* subs = ctx;
+    if (subs->len + len + 1 > subs->cap) {
+        subs->cap = (subs->len + len + 1) * 2;
+        subs->text = realloc(subs->text, subs->cap);
+    }
+    memcpy(subs->text + subs->len, name, len + 1);
+    subs->len += len + 1;
+}
+
+static void walk(int parentFd, const char* openName, char* path, size_t pathLen, size_t pathCap, struct out* o,
+                 char* dents)
+{
+    int fd = openat(parentFd, openName, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return;
+    /* Sub-folders wait until the folder is read, so one buffer serves every level. */
+    struct names subs = {NULL, 0, 0};
+    read_folder(fd, dents, o, path, pathLen, keep_name, &subs);
+    for (size_t i = 0; i < subs.len;) {
+        const size_t len = strlen(subs.text + i);
+        if (pathLen + len + 2 <= pathCap) {
+            path[pathLen] = '/';
+            memcpy(path + pathLen + 1, subs.text + i, len + 1);
+            walk(fd, subs.text + i, path, pathLen + 1 + len, pathCap, o, dents);
+            path[pathLen] = '\0';
+        }
+        i += len + 1;
+    }
+    free(subs.text);
     close(fd);
 }
 
@@ -138,6 +155,33 @@ static void push_job(char* path, size_t len)
     ++g_stackLen;
 }
 
+/* A folder's sub-folders as jobs, handed to the shared stack 64 at a time. */
+struct found {
+    const char* parent;
+    size_t parentLen;
+    struct job jobs[64];
+    int n;
+};
+
+static void queue_folder(void* ctx, const char* name, size_t len)
+{
+    struct found* f = ctx;
+    char* p = malloc(f->parentLen + len + 2);
+    memcpy(p, f->parent, f->parentLen);
+    p[f->parentLen] = '/';
+    memcpy(p + f->parentLen + 1, name, len + 1);
+    f->jobs[f->n].path = p;
+    f->jobs[f->n++].len = f->parentLen + 1 + len;
+    if (f->n == 64) {
+        pthread_mutex_lock(&g_lock);
+        for (int i = 0; i < f->n; ++i)
+            push_job(f->jobs[i].path, f->jobs[i].len);
+        pthread_cond_broadcast(&g_cond);
+        pthread_mutex_unlock(&g_lock);
+        f->n = 0;
+    }
+}
+
 static void* worker(void* unused)
 {
     (void)unused;
@@ -157,46 +201,15 @@ static void* worker(void* unused)
         pthread_mutex_unlock(&g_lock);
 
         int fd = open(j.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        struct job found[64];
-        int nFound = 0;
+        struct found found = {j.path, j.len, {{NULL, 0}}, 0};
         if (fd >= 0) {
-            for (;;) {
-                long n = getdents64(fd, dents, kDirentBuffer);
-                if (n <= 0)
-                    break;
-                for (long pos = 0; pos < n;) {
-                    const struct dirent64* d = (const struct dirent64*)(dents + pos);
-                    pos += d->d_reclen;
-                    if (d->d_name[0] == '.')
-                        continue;
-                    const unsigned char type = entry_type(fd, d);
-                    const size_t len = strlen(d->d_name);
-                    if (type == DT_REG) {
-                        put_path(o, j.path, j.len, d->d_name, len);
-                    } else if (type == DT_DIR) {
-                        char* p = malloc(j.len + len + 2);
-                        memcpy(p, j.path, j.len);
-                        p[j.len] = '/';
-                        memcpy(p + j.len + 1, d->d_name, len + 1);
-                        found[nFound].path = p;
-                        found[nFound++].len = j.len + 1 + len;
-                        if (nFound == 64) {
-                            pthread_mutex_lock(&g_lock);
-                            for (int i = 0; i < nFound; ++i)
-                                push_job(found[i].path, found[i].len);
-                            pthread_cond_broadcast(&g_cond);
-                            pthread_mutex_unlock(&g_lock);
-                            nFound = 0;
-                        }
-                    }
-                }
-            }
+            read_folder(fd, dents, o, j.path, j.len, queue_folder, &found);
             close(fd);
         }
         free(j.path);
         pthread_mutex_lock(&g_lock);
-        for (int i = 0; i < nFound; ++i)
-            push_job(found[i].path, found[i].len);
+        for (int i = 0; i < found.n; ++i)
+            push_job(found.jobs[i].path, found.jobs[i].len);
         --g_busy;
         pthread_cond_broadcast(&g_cond);
         pthread_mutex_unlock(&g_lock);
