@@ -269,6 +269,10 @@ int main(int argc, char** argv)
     if (trash || restoreLast) {
         if (trash == restoreLast || printFiles || duplicates || folderArg || (trash && trashPaths.empty()))
             return UsageError(QStringLiteral("--trash PATH... and --restore-last stand alone"));
+        for (const char* path : trashPaths) {
+            if (!*path)
+                return UsageError(QStringLiteral("--trash was given an empty path"));
+        }
         COutput out(STDOUT_FILENO);
         return trash ? TrashCommands::Trash(trashPaths, out) : TrashCommands::RestoreLast(out);
     }

@@ -152,28 +152,27 @@ public:
             return {};
 
         std::vector<QByteArray> moved;
-        std::vector<CTrashedItem> batch;
+        TrashBatch::CRecorder record;
         QStringList failures;
         std::optional<CWaitCursor> wait(std::in_place);
         for (size_t i = 0; i < paths.size(); ++i) {
             QString error;
-            CTrashedItem placed;
-            if (MoveToTrash(paths[i], &error, confirmed[i], &placed)) {
+            if (MoveToTrash(paths[i], &error, confirmed[i], nullptr, &record)) {
                 moved.push_back(paths[i]);
-                batch.push_back(placed);
             } else {
                 failures << QStringLiteral("%1: %2").arg(names[int(i)], error);
             }
         }
         QString recordError;
-        if (!batch.empty() && !TrashBatch::Record(batch, &recordError))
-            failures << QStringLiteral("Restore Last Trashed cannot put these back: %1").arg(recordError);
+        const bool recorded = record.Finish(&recordError);
+        if (!recorded)
+            failures << QStringLiteral("Restore Last Trashed may miss some of these: %1").arg(recordError);
         wait.reset();
         if (!failures.isEmpty()) {
             QMessageBox box(QMessageBox::Warning, Res::AppTitle(),
-                            batch.size() + failures.size() > paths.size()
-                                ? QStringLiteral("The items were moved, but their record was not kept.")
-                                : QStringLiteral("%1 item(s) could not be moved to the Trash.").arg(failures.size()),
+                            moved.size() == paths.size()
+                                ? QStringLiteral("The items were moved, but their record for Undo is incomplete.")
+                                : QStringLiteral("%1 item(s) could not be moved to the Trash.").arg(paths.size() - moved.size()),
                             QMessageBox::Ok, parent);
             box.setInformativeText(failures.mid(0, 10).join(QLatin1Char('\n')));
             if (failures.size() > 10)
@@ -343,13 +342,17 @@ void ReportNotOpened(QWidget* parent, const QString& what, const QStringList& tr
 
 bool RestoreLastTrashed(QWidget* parent)
 {
-    std::vector<TrashBatch::CRestoreOutcome> outcomes;
+    TrashBatch::CRestoreResult result;
     {
         CWaitCursor wait;
-        outcomes = TrashBatch::RestoreLast();
+        result = TrashBatch::RestoreLast();
     }
+    const std::vector<TrashBatch::CRestoreOutcome>& outcomes = result.outcomes;
     if (outcomes.empty()) {
-        QMessageBox::information(parent, Res::AppTitle(), QStringLiteral("There is nothing to restore."));
+        if (result.recordError.isEmpty())
+            QMessageBox::information(parent, Res::AppTitle(), QStringLiteral("There is nothing to restore."));
+        else
+            QMessageBox::warning(parent, Res::AppTitle(), QStringLiteral("Nothing was restored: %1.").arg(result.recordError));
         return false;
     }
     QStringList lines;
@@ -359,6 +362,8 @@ bool RestoreLastTrashed(QWidget* parent)
         restored += o.restored ? 1 : 0;
         lines << (o.restored ? QStringLiteral("Restored: %1").arg(name) : QStringLiteral("Not restored: %1: %2").arg(name, o.reason));
     }
+    if (!result.recordError.isEmpty())
+        lines.prepend(QStringLiteral("Note: %1.").arg(result.recordError));
     QMessageBox box(restored == int(outcomes.size()) ? QMessageBox::Information : QMessageBox::Warning, Res::AppTitle(),
                     QStringLiteral("%1 of %2 item(s) restored from the Trash.").arg(restored).arg(outcomes.size()),
                     QMessageBox::Ok, parent);

@@ -119,22 +119,117 @@ QByteArray DataHome()
     return QByteArray::fromStdString(XdgFolders().data);
 }
 
-// A trash on a shared volume must be our own real folders: a planted link would send files elsewhere.
-int MakeTrashDirs(const QByteArray& dir, bool strict)
-{
-    for (const char* sub : {"", "/files", "/info"}) {
-        const QByteArray path = dir + sub;
-        if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-            return errno;
-        SNode node;
-        if (const int err = Probe(path, !strict, &node))
-            return err;
-        if (!S_ISDIR(node.mode))
-            return ENOTDIR;
-        if (strict && node.uid != getuid())
-            return EPERM;
+struct CFd {
+    int fd = -1;
+    CFd() = default;
+    explicit CFd(int f) : fd(f) {}
+    CFd(const CFd&) = delete;
+    CFd& operator=(const CFd&) = delete;
+    CFd& operator=(CFd&& o) noexcept
+    {
+        std::swap(fd, o.fd);
+        return *this;
     }
+    ~CFd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// A trash folder must be a real folder of ours that no one else can write to: a planted link or
+// a folder another user controls would let them choose where files go or what comes back.
+int OpenOwnedFolder(int parentFd, const char* name, bool create, bool ownLinkAllowed, CFd* out)
+{
+    if (create && mkdirat(parentFd, name, 0700) != 0 && errno != EEXIST)
+        return errno;
+    CFd fd(openat(parentFd, name, kFolderFlags));
+    if (fd.fd < 0 && errno == ENOTDIR && ownLinkAllowed) {
+        // A user may keep the home trash elsewhere through a link of their own.
+        struct stat link {};
+        if (fstatat(parentFd, name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)
+            && link.st_uid == geteuid())
+            fd = CFd(openat(parentFd, name, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (fd.fd < 0)
+        return errno;
+    struct stat st {};
+    if (fstat(fd.fd, &st) != 0)
+        return errno;
+    if (!S_ISDIR(st.st_mode))
+        return ENOTDIR;
+    if (st.st_uid != geteuid() || (st.st_mode & 022))
+        return EPERM;
+    *out = std::move(fd);
     return 0;
+}
+
+struct CTrashDirs {
+    QByteArray path;
+    QByteArray top;  // a volume trash's mount top, which Path= is relative to; empty for the home trash
+    CFd files;
+    CFd info;
+};
+
+int OpenFilesAndInfo(int trashFd, bool create, CTrashDirs* dirs)
+{
+    if (const int err = OpenOwnedFolder(trashFd, "files", create, false, &dirs->files))
+        return err;
+    return OpenOwnedFolder(trashFd, "info", create, false, &dirs->info);
+}
+
+int OpenHomeTrash(bool create, CTrashDirs* dirs)
+{
+    const QByteArray data = DataHome();
+    if (data.isEmpty())
+        return ENOENT;
+    // Creating a missing data folder here keeps any trash from landing in the working directory.
+    if (create)
+        if (const int err = MakeFolders(data))
+            return err;
+    // The data folder is the user's own choice, links and all; the trash inside it is checked.
+    CFd dataFd(open(data.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dataFd.fd < 0)
+        return errno;
+    CFd trash;
+    if (const int err = OpenOwnedFolder(dataFd.fd, "Trash", create, true, &trash))
+        return err;
+    dirs->path = data + "/Trash";
+    dirs->top.clear();
+    return OpenFilesAndInfo(trash.fd, create, dirs);
+}
+
+// $top/.Trash/$uid when the admin made $top/.Trash (a sticky folder of root's or ours, not a link),
+// else $top/.Trash-$uid.
+int OpenVolumeTrash(const QByteArray& top, bool create, bool shared, CTrashDirs* dirs)
+{
+    CFd topFd(OpenFolderNoFollow(top));
+    if (topFd.fd < 0)
+        return errno;
+    const QByteArray base = top == "/" ? QByteArray() : top;
+    const QByteArray uid = QByteArray::number(getuid());
+    CFd trash;
+    if (shared) {
+        CFd sharedFd(openat(topFd.fd, ".Trash", kFolderFlags));
+        struct stat st {};
+        if (sharedFd.fd < 0)
+            return errno;
+        if (fstat(sharedFd.fd, &st) != 0)
+            return errno;
+        if (!(st.st_mode & S_ISVTX) || (st.st_uid != 0 && st.st_uid != geteuid()))
+            return EPERM;
+        if (const int err = OpenOwnedFolder(sharedFd.fd, uid.constData(), create, false, &trash))
+            return err;
+        dirs->path = base + "/.Trash/" + uid;
+    } else {
+        if (const int err = OpenOwnedFolder(topFd.fd, (".Trash-" + uid).constData(), create, false, &trash))
+            return err;
+        dirs->path = base + "/.Trash-" + uid;
+    }
+    dirs->top = top;
+    return OpenFilesAndInfo(trash.fd, create, dirs);
 }
 
 // Walks up while the mount stays the same; the last folder reached is the volume's top.
@@ -151,21 +246,6 @@ int FindTopDir(QByteArray folder, const SNode& item, QByteArray* top)
     }
     *top = folder;
     return 0;
-}
-
-int VolumeTrash(const QByteArray& top, QByteArray* dir)
-{
-    const QByteArray base = top == "/" ? QByteArray() : top;
-    const QByteArray uid = QByteArray::number(getuid());
-    struct stat st {};
-    // The admin's shared .Trash is trusted only as a real folder with the sticky bit.
-    if (lstat((base + "/.Trash").constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
-        *dir = base + "/.Trash/" + uid;
-        if (MakeTrashDirs(*dir, true) == 0)
-            return 0;
-    }
-    *dir = base + "/.Trash-" + uid;
-    return MakeTrashDirs(*dir, true);
 }
 
 QByteArray TrashInfoText(const QByteArray& recorded)
@@ -189,6 +269,75 @@ int WriteAll(int fd, const QByteArray& data)
     return 0;
 }
 
+int WriteAndClose(int fd, const QByteArray& data)
+{
+    int err = WriteAll(fd, data);
+    if (close(fd) != 0 && !err && errno != EINTR)
+        err = errno;
+    return err;
+}
+
+// Renames without replacing what is there; 0 or errno.
+int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to)
+{
+    if (renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // No RENAME_NOREPLACE on this file system: check first, and accept the small race.
+    struct stat st {};
+    if (fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    return renameat(fromDir, from, toDir, to) == 0 ? 0 : errno;
+}
+
+// Creates info/name whole or not at all, failing with EEXIST when the name is taken: a file
+// manager never meets a half-written .trashinfo, even after kill -9.
+int ClaimInfo(int infoFd, const QByteArray& name, const QByteArray& text)
+{
+    const int tmp = openat(infoFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (tmp >= 0) {
+        int err = WriteAll(tmp, text);
+        if (!err) {
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(tmp);
+            err = linkat(AT_FDCWD, self.constData(), infoFd, name.constData(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+        }
+        close(tmp);
+        if (err == 0 || err == EEXIST || err == ENOSPC || err == EDQUOT || err == EIO)
+            return err;
+    }
+    // No unnamed files here (or no /proc): a named temporary renamed into place.
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = ".sorvane-" + QByteArray::number(getpid()) + "-" + QByteArray::number(attempt) + ".tmp";
+        fd = openat(infoFd, temp.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return errno;
+    }
+    if (fd < 0)
+        return EAGAIN;
+    int err = WriteAndClose(fd, text);
+    if (!err && renameat2(infoFd, temp.constData(), infoFd, name.constData(), RENAME_NOREPLACE) != 0) {
+        err = errno;
+        if (err == EINVAL || err == ENOSYS)
+            err = linkat(infoFd, temp.constData(), infoFd, name.constData(), 0) == 0 ? 0 : errno;
+    } else if (!err) {
+        return 0;
+    }
+    unlinkat(infoFd, temp.constData(), 0);
+    if (err != EPERM && err != EOPNOTSUPP)
+        return err;
+    // A file system without links or exclusive renames (FAT): claim the name directly.
+    const int direct = openat(infoFd, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (direct < 0)
+        return errno;
+    err = WriteAndClose(direct, text);
+    if (err)
+        unlinkat(infoFd, name.constData(), 0);
+    return err;
+}
+
 // Keeps "name.N.trashinfo" within the usual 255-byte limit without splitting a UTF-8 sequence.
 QByteArray FitName(const QByteArray& name, const QByteArray& suffix)
 {
@@ -202,35 +351,96 @@ QByteArray FitName(const QByteArray& name, const QByteArray& suffix)
 }
 
 // Claims a free name with an exclusive .trashinfo first, so concurrent trashers never share one.
-bool Place(int folderFd, const QByteArray& recorded, const QByteArray& trash, const QByteArray& name,
-           QString* error, CTrashedItem* placed)
+bool Place(int folderFd, CTrashedItem& item, const CTrashDirs& dirs, QString* error, CTrashJournal* journal)
 {
-    const QByteArray info = TrashInfoText(recorded);
+    const QByteArray recorded =
+        dirs.top.isEmpty() ? item.original : item.original.mid(dirs.top == "/" ? 1 : dirs.top.size() + 1);
+    const QByteArray text = TrashInfoText(recorded);
+    const QByteArray name = item.original.mid(item.original.lastIndexOf('/') + 1);
+    item.trash = dirs.path;
     for (int n = 1;; ++n) {
-        const QByteArray entry = FitName(name, n == 1 ? QByteArray() : "." + QByteArray::number(n));
-        const QByteArray infoPath = trash + "/info/" + entry + ".trashinfo";
-        const int fd = open(infoPath.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0 && errno == EEXIST)
+        item.name = FitName(name, n == 1 ? QByteArray() : "." + QByteArray::number(n));
+        const QByteArray infoName = item.name + ".trashinfo";
+        int err = ClaimInfo(dirs.info.fd, infoName, text);
+        if (err == EEXIST)
             continue;
-        if (fd < 0)
-            return Fail(error, TrashErrorText(errno));
-        int err = WriteAll(fd, info);
-        if (close(fd) != 0 && !err && errno != EINTR)
-            err = errno;
-        if (!err)
-            err = RenameNoReplaceAt(folderFd, name.constData(), (trash + "/files/" + entry).constData());
-        if (!err) {
-            if (placed) {
-                placed->entry = trash + "/files/" + entry;
-                placed->info = infoPath;
-            }
-            return true;
+        if (err)
+            return Fail(error, TrashErrorText(err));
+        if (journal && (err = journal->WillMove(item)) != 0) {
+            unlinkat(dirs.info.fd, infoName.constData(), 0);
+            return Fail(error, QStringLiteral("it cannot be recorded for Undo: ") + TrashErrorText(err));
         }
-        unlink(infoPath.constData());
+        err = RenameNoReplace(folderFd, name.constData(), dirs.files.fd, item.name.constData());
+        if (journal)
+            journal->Done(err == 0);
+        if (!err)
+            return true;
+        unlinkat(dirs.info.fd, infoName.constData(), 0);
         if (err == EEXIST)  // a leftover in files/ without its .trashinfo
             continue;
         return Fail(error, err == EINVAL ? QStringLiteral("a folder cannot be moved into itself") : TrashErrorText(err));
     }
+}
+
+CItemStamp StampOf(const struct stat& st)
+{
+    return {uint64_t(st.st_dev), uint64_t(st.st_ino), uint32_t(st.st_mode & S_IFMT),
+            S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0};
+}
+
+// A place to put something back: absolute, and no empty, "." or ".." step that could lead elsewhere.
+bool IsPlainAbsolute(const QByteArray& path)
+{
+    if (!path.startsWith('/') || path.size() < 2 || path.contains('\0') || path.endsWith('/'))
+        return false;
+    for (const QByteArray& part : path.mid(1).split('/')) {
+        if (part.isEmpty() || part == "." || part == "..")
+            return false;
+    }
+    return true;
+}
+
+// The trash item.trash names, opened, if it is one this program would have used for item.original.
+int OpenRecordedTrash(const CTrashedItem& item, CTrashDirs* dirs)
+{
+    if (item.trash == HomeTrashFolder())
+        return OpenHomeTrash(false, dirs);
+    const QByteArray uid = QByteArray::number(getuid());
+    for (const bool shared : {true, false}) {
+        const QByteArray tail = shared ? "/.Trash/" + uid : "/.Trash-" + uid;
+        if (!item.trash.endsWith(tail))
+            continue;
+        QByteArray top = item.trash.left(item.trash.size() - tail.size());
+        if (!item.original.startsWith(top + "/") || (!top.isEmpty() && !IsPlainAbsolute(top)))
+            return EINVAL;
+        return OpenVolumeTrash(top.isEmpty() ? QByteArray("/") : top, false, shared, dirs);
+    }
+    return EINVAL;
+}
+
+// The original path its .trashinfo names, made absolute; empty when it cannot be read.
+QByteArray InfoPath(const CTrashDirs& dirs, const QByteArray& infoName)
+{
+    CFd fd(openat(dirs.info.fd, infoName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.fd < 0 || fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 65536)
+        return {};
+    QByteArray text(qsizetype(st.st_size), '\0');
+    qsizetype got = 0;
+    for (ssize_t n; got < text.size() && (n = read(fd.fd, text.data() + got, size_t(text.size() - got))) > 0;)
+        got += n;
+    const QByteArrayList lines = text.left(got).split('\n');
+    if (lines.isEmpty() || lines.first() != "[Trash Info]")
+        return {};
+    for (const QByteArray& line : lines) {
+        if (!line.startsWith("Path="))
+            continue;
+        const QByteArray path = QByteArray::fromPercentEncoding(line.mid(5));
+        if (path.startsWith('/') || dirs.top.isEmpty())
+            return path;
+        return (dirs.top == "/" ? QByteArray() : dirs.top) + "/" + path;
+    }
+    return {};
 }
 
 }  // namespace
@@ -257,34 +467,65 @@ int MakeFolders(const QByteArray& path)
     return mkdir(path.constData(), 0700) == 0 || errno == EEXIST ? 0 : errno;
 }
 
-// The item is named relative to fromDir, so a folder on its path cannot be swapped underneath.
-int RenameNoReplaceAt(int fromDir, const char* from, const char* to)
-{
-    if (renameat2(fromDir, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    // No RENAME_NOREPLACE on this file system: check first, and accept the small race.
-    struct stat st {};
-    if (lstat(to, &st) == 0)
-        return EEXIST;
-    return renameat(fromDir, from, AT_FDCWD, to) == 0 ? 0 : errno;
-}
-
 QByteArray HomeTrashFolder()
 {
     return QByteArray::fromStdString(XdgFolders().Trash());
 }
 
+int OpenPrivateFolder(const QByteArray& parent, const char* name, bool create)
+{
+    if (create)
+        if (const int err = MakeFolders(parent)) {
+            errno = err;
+            return -1;
+        }
+    CFd parentFd(open(parent.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    CFd fd;
+    if (parentFd.fd < 0)
+        return -1;
+    if (const int err = OpenOwnedFolder(parentFd.fd, name, create, false, &fd)) {
+        errno = err;
+        return -1;
+    }
+    const int result = fd.fd;
+    fd.fd = -1;
+    return result;
+}
+
+int OpenFolderNoFollow(const QByteArray& path)
+{
+    if (!path.startsWith('/') || path.contains('\0')) {
+        errno = EINVAL;
+        return -1;
+    }
+    CFd fd(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (const QByteArray& part : path.split('/')) {
+        if (fd.fd < 0)
+            return -1;
+        if (part.isEmpty())
+            continue;
+        if (part == "." || part == "..") {
+            errno = EINVAL;
+            return -1;
+        }
+        fd = CFd(openat(fd.fd, part.constData(), kFolderFlags));
+    }
+    const int result = fd.fd;
+    fd.fd = -1;
+    return result;
+}
+
 CFileIdentity ReadIdentity(const QByteArray& path)
 {
+    const std::string trimmed = StripTrailingSlashes(path.toStdString());
     struct stat st {};
-    if (lstat(path.constData(), &st) != 0)
+    if (lstat(trimmed.c_str(), &st) != 0)
         return {};
     return {uint64_t(st.st_dev), uint64_t(st.st_ino), true};
 }
 
-bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected, CTrashedItem* placed)
+bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected, CTrashedItem* placed,
+                 CTrashJournal* journal)
 {
     if (!path.startsWith('/'))
         return Fail(error, QStringLiteral("the path is not absolute"));
@@ -307,48 +548,103 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
     if (!trashPart.isEmpty())
         return Fail(error, trashPart);
 
-    // From here on the folder is held open: the item is looked up and moved inside it.
-    const int folderFd = open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0)
-        return Fail(error, TrashErrorText(errno));
-    struct CCloser {
-        int fd;
-        ~CCloser() { close(fd); }
-    } closer{folderFd};
+    // The resolved folder is opened again without following links, so the path the .trashinfo
+    // records is where the item really was; a link swapped in meanwhile is refused.
+    CFd folderFd(OpenFolderNoFollow(folder));
+    if (folderFd.fd < 0)
+        return Fail(error, errno == ENOTDIR || errno == ELOOP
+                               ? QStringLiteral("a folder on its path was replaced while it was being moved")
+                               : TrashErrorText(errno));
     SNode node, parentNode;
-    if (const int err = ProbeAt(folderFd, name.constData(), false, &node))
+    if (const int err = ProbeAt(folderFd.fd, name.constData(), false, &node))
         return Fail(error, TrashErrorText(err));
     if (expected.known && (uint64_t(node.dev) != expected.dev || uint64_t(node.ino) != expected.ino))
         return Fail(error, QStringLiteral("it was replaced by another item since it was listed"));
-    if (const int err = ProbeAt(folderFd, "", true, &parentNode))
+    if (const int err = ProbeAt(folderFd.fd, "", true, &parentNode))
         return Fail(error, TrashErrorText(err));
     if (!SameMount(node, parentNode))
         return Fail(error, QStringLiteral("a mount point cannot be moved to the trash"));
+    struct stat st {};
+    if (fstatat(folderFd.fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return Fail(error, TrashErrorText(errno));
 
     const QByteArray data = DataHome();
     if (data.isEmpty())
         return Fail(error, QStringLiteral("the home folder cannot be found"));
-    // Creating a missing data folder here keeps any trash from landing in the working directory.
-    QByteArray trash = data + "/Trash";
-    int homeErr = MakeFolders(data);
-    if (!homeErr)
-        homeErr = MakeTrashDirs(trash, false);
+    CTrashDirs dirs;
+    const int homeErr = OpenHomeTrash(true, &dirs);
     SNode homeNode;
-    if (!homeErr)
-        homeErr = Probe(trash + "/files", true, &homeNode);
-
-    QByteArray top;  // set when a volume trash is used; Path= is then relative to it
-    if (homeErr || !SameMount(node, homeNode)) {
+    if (homeErr || ProbeAt(dirs.files.fd, "", true, &homeNode) != 0 || !SameMount(node, homeNode)) {
         SNode dataNode;
         if (homeErr && (Probe(data, true, &dataNode) != 0 || SameMount(node, dataNode)))
-            return Fail(error, QStringLiteral("the home trash cannot be made: ") + TrashErrorText(homeErr));
+            return Fail(error, QStringLiteral("the home trash cannot be used: ") + TrashErrorText(homeErr));
+        QByteArray top;
         if (const int err = FindTopDir(folder, node, &top))
             return Fail(error, TrashErrorText(err));
-        if (const int err = VolumeTrash(top, &trash))
-            return Fail(error, QStringLiteral("no trash on this volume (%1)").arg(TrashErrorText(err)));
+        dirs = CTrashDirs();
+        if (OpenVolumeTrash(top, true, true, &dirs) != 0) {
+            dirs = CTrashDirs();
+            if (const int err = OpenVolumeTrash(top, true, false, &dirs))
+                return Fail(error, QStringLiteral("no trash on this volume (%1)").arg(TrashErrorText(err)));
+        }
     }
-    const QByteArray recorded = top.isEmpty() ? item : item.mid(top == "/" ? 1 : top.size() + 1);
+    CTrashedItem moved;
+    moved.original = item;
+    moved.item = StampOf(st);
+    moved.folder = {uint64_t(parentNode.dev), uint64_t(parentNode.ino), true};
+    if (!Place(folderFd.fd, moved, dirs, error, journal))
+        return false;
     if (placed)
-        placed->original = item;
-    return Place(folderFd, recorded, trash, name, error, placed);
+        *placed = moved;
+    return true;
+}
+
+bool PutBack(const CTrashedItem& item, QString* reason)
+{
+    if (!IsPlainAbsolute(item.original))
+        return Fail(reason, QStringLiteral("the recorded place is not a plain absolute path"));
+    if (item.name.isEmpty() || item.name.contains('/') || item.name == "." || item.name == ".."
+        || item.name.contains('\0'))
+        return Fail(reason, QStringLiteral("the recorded trash entry is not a name"));
+    CTrashDirs dirs;
+    if (const int err = OpenRecordedTrash(item, &dirs))
+        return Fail(reason, err == EINVAL ? QStringLiteral("it is not in a trash this program uses")
+                            : err == EPERM ? QStringLiteral("the trash it is in is not yours alone")
+                                           : QStringLiteral("its trash cannot be opened: ") + TrashErrorText(err));
+    const qsizetype slash = item.original.lastIndexOf('/');
+    const QByteArray parent = slash == 0 ? QByteArray("/") : item.original.left(slash);
+    const QByteArray base = item.original.mid(slash + 1);
+    CFd parentFd(OpenFolderNoFollow(parent));
+    const int parentErr = parentFd.fd < 0 ? errno : 0;
+
+    struct stat st {};
+    if (fstatat(dirs.files.fd, item.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int err = errno;
+        struct stat there {};
+        if (err == ENOENT && parentFd.fd >= 0 && fstatat(parentFd.fd, base.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0
+            && StampOf(there).dev == item.item.dev && StampOf(there).ino == item.item.ino)
+            return Fail(reason, QStringLiteral("it was already put back"));
+        return Fail(reason, err == ENOENT ? QStringLiteral("it is no longer in the trash") : TrashErrorText(err));
+    }
+    if (!(StampOf(st) == item.item))
+        return Fail(reason, QStringLiteral("the item in the trash under its name is not the one moved there"));
+    const QByteArray infoName = item.name + ".trashinfo";
+    if (InfoPath(dirs, infoName) != item.original)
+        return Fail(reason, QStringLiteral("its .trashinfo does not name the place it came from"));
+
+    if (parentErr)
+        return Fail(reason, (parentErr == ENOENT ? QStringLiteral("its folder is gone")
+                             : parentErr == ENOTDIR || parentErr == ELOOP
+                                 ? QStringLiteral("a folder on its path is now a link or a file")
+                                 : TrashErrorText(parentErr))
+                                + QStringLiteral("; it stays in the trash"));
+    struct stat folder {};
+    if (fstat(parentFd.fd, &folder) != 0 || uint64_t(folder.st_dev) != item.folder.dev
+        || uint64_t(folder.st_ino) != item.folder.ino || !item.folder.known)
+        return Fail(reason, QStringLiteral("its folder was replaced since it was trashed; it stays in the trash"));
+    if (const int err = RenameNoReplace(dirs.files.fd, item.name.constData(), parentFd.fd, base.constData()))
+        return Fail(reason, (err == EEXIST ? QStringLiteral("something else is there now") : TrashErrorText(err))
+                                + QStringLiteral("; it stays in the trash"));
+    unlinkat(dirs.info.fd, infoName.constData(), 0);  // only now: until the move, the entry must stay restorable
+    return true;
 }

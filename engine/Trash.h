@@ -15,29 +15,68 @@ struct CFileIdentity {
     bool known = false;
 };
 // The identity of the item at path now; unknown when it cannot be read.
+// Trailing slashes are ignored: a link to a folder names the link.
 CFileIdentity ReadIdentity(const QByteArray& path);
+
+// What an item was when it went into the trash; a restore puts back only that very item.
+struct CItemStamp {
+    uint64_t dev = 0;
+    uint64_t ino = 0;
+    uint32_t type = 0;  // the S_IFMT bits
+    uint64_t size = 0;  // regular files only; 0 otherwise
+    bool operator==(const CItemStamp& o) const
+    {
+        return dev == o.dev && ino == o.ino && type == o.type && size == o.size;
+    }
+};
+
+// Where a trashed item went, enough to put it back and to check it is still the same.
+struct CTrashedItem {
+    QByteArray original;  // the item's path when it was moved, its folder resolved without links
+    QByteArray trash;     // the trash folder holding files/ and info/
+    QByteArray name;      // its name in files/; info/ holds name.trashinfo
+    CItemStamp item;      // the item moved
+    CFileIdentity folder;  // the folder it was moved out of (dev, ino)
+
+    QByteArray Entry() const { return trash + "/files/" + name; }
+    QByteArray Info() const { return trash + "/info/" + name + ".trashinfo"; }
+};
+
+// Told about each move as it happens, so an interrupted batch can still be undone.
+class CTrashJournal {
+public:
+    virtual ~CTrashJournal() = default;
+    // Before the rename: 0, or errno to call the move off.
+    virtual int WillMove(const CTrashedItem& item) = 0;
+    // After it: whether the rename happened.
+    virtual void Done(bool moved) = 0;
+};
 
 // Moves path (native bytes, absolute) to the desktop trash by renaming it; never copies or deletes.
 // A symbolic link is trashed as the link itself. The item is reached through its folder's
 // descriptor and, when expected is known, moved only if it is still that item. A trash's own
 // folders, or anything holding or inside one, are refused. Returns false with a short reason in *error.
-struct CTrashedItem;
 bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected = {},
-                 CTrashedItem* placed = nullptr);
+                 CTrashedItem* placed = nullptr, CTrashJournal* journal = nullptr);
 
-// Where a trashed item went, enough to put it back.
-struct CTrashedItem {
-    QByteArray original;  // the item's path when it was moved, its folder resolved
-    QByteArray entry;     // the item in the trash's files folder
-    QByteArray info;      // its .trashinfo file
-};
+// Puts a trashed item back, treating every field of item as a claim: the entry must lie in a trash
+// this program uses and be the very item moved there, its .trashinfo must name the original, and
+// the original's folder, reached without following links, must be the one it left. Never replaces
+// anything, never deletes anything but the entry's .trashinfo. Returns false with the reason.
+bool PutBack(const CTrashedItem& item, QString* reason);
 
 // The home trash folder ($XDG_DATA_HOME/Trash, or ~/.local/share/Trash) as native bytes;
 // empty if no absolute data folder can be found. Creates nothing.
 QByteArray HomeTrashFolder();
 
-// Renames from (relative to fromDir) to to, never replacing what is there; 0 or errno.
-int RenameNoReplaceAt(int fromDir, const char* from, const char* to);
+// Opens the absolute folder path component by component, following no link: ELOOP or ENOTDIR
+// when one is on the way. Returns the O_PATH descriptor, or -1 with errno set.
+int OpenFolderNoFollow(const QByteArray& path);
+
+// Opens (creating it 0700 when asked) the folder name in parent, which must be a real folder of the
+// effective user's that no one else can write to (else EPERM). Returns the O_PATH descriptor, or -1
+// with errno set.
+int OpenPrivateFolder(const QByteArray& parent, const char* name, bool create);
 
 // Creates path and its missing parents (0700); returns 0 or errno.
 int MakeFolders(const QByteArray& path);

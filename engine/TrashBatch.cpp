@@ -4,131 +4,295 @@
 
 #include <QByteArrayList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace TrashBatch {
 namespace {
 
-constexpr char kHeader[] = "[Sorvane Trash Batch]";
+// Each line starts with its state, rewritten in place as the item moves and comes back.
+constexpr char kHeader[] = "[Sorvane Trash Batch 2]";
+constexpr char kOldHeader[] = "[Sorvane Trash Batch]";  // kept no identities: never restored from
+constexpr char kPending = '-';  // about to move; restored only if its entry is really there
+constexpr char kMoved = '+';
+constexpr char kNotMoved = 'x';
+constexpr char kRestored = 'r';
+constexpr char kFileName[] = "last-trash-batch";
+constexpr long long kMaxRecordSize = 64LL << 20;
 
-bool Exists(const QByteArray& path)
+QByteArray StateFolder()
+{
+    return QByteArray::fromStdString(XdgFolders().state);
+}
+
+int WriteAt(int fd, const QByteArray& data, long long offset)
+{
+    for (qsizetype done = 0; done < data.size();) {
+        const ssize_t n = pwrite(fd, data.constData() + done, size_t(data.size() - done), off_t(offset + done));
+        if (n < 0 && errno != EINTR)
+            return errno;
+        done += n > 0 ? n : 0;
+    }
+    return 0;
+}
+
+QByteArray Line(char state, const CTrashedItem& item)
+{
+    QByteArray line(1, state);
+    for (const QByteArray* text : {&item.original, &item.trash, &item.name})
+        line += "\t" + text->toPercentEncoding("/");
+    for (const uint64_t n : {item.item.dev, item.item.ino, uint64_t(item.item.type), item.item.size, item.folder.dev,
+                             item.folder.ino})
+        line += "\t" + QByteArray::number(qulonglong(n));
+    return line + "\n";
+}
+
+bool ParseLine(const QByteArray& line, char* state, CTrashedItem* item)
+{
+    const QByteArrayList f = line.split('\t');
+    if (f.size() != 10 || f[0].size() != 1)
+        return false;
+    *state = f[0][0];
+    item->original = QByteArray::fromPercentEncoding(f[1]);
+    item->trash = QByteArray::fromPercentEncoding(f[2]);
+    item->name = QByteArray::fromPercentEncoding(f[3]);
+    bool ok[6] = {};
+    item->item = {f[4].toULongLong(&ok[0]), f[5].toULongLong(&ok[1]), uint32_t(f[6].toULongLong(&ok[2])),
+                  f[7].toULongLong(&ok[3])};
+    item->folder = {f[8].toULongLong(&ok[4]), f[9].toULongLong(&ok[5]), true};
+    return std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; });
+}
+
+struct CRecordLine {
+    char state = 0;
+    long long offset = 0;
+    CTrashedItem item;
+};
+
+// The open record, checked: a regular file of the effective user's in a folder of theirs. Anything
+// else (another user's record, as when root runs with a user's HOME) is a claim not to act on.
+struct COpenRecord {
+    int dir = -1;
+    int fd = -1;
+    bool writable = false;
+    bool old = false;
+    std::vector<CRecordLine> lines;
+    ~COpenRecord()
+    {
+        if (fd >= 0)
+            close(fd);
+        if (dir >= 0)
+            close(dir);
+    }
+};
+
+// Reads the record, locked against a second restore; *none when there is none, else empty or why not.
+QString OpenRecord(COpenRecord* record, bool* none)
+{
+    *none = false;
+    const QByteArray state = StateFolder();
+    if (state.isEmpty()) {
+        *none = true;
+        return {};
+    }
+    record->dir = OpenPrivateFolder(state, "sorvane", false);
+    if (record->dir < 0) {
+        *none = errno == ENOENT;
+        return *none ? QString() : QStringLiteral("the folder of the batch record is not yours alone (%1)").arg(TrashErrorText(errno));
+    }
+    record->fd = openat(record->dir, kFileName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    record->writable = record->fd >= 0;
+    if (record->fd < 0 && (errno == EACCES || errno == EROFS))
+        record->fd = openat(record->dir, kFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (record->fd < 0) {
+        *none = errno == ENOENT;
+        return *none ? QString() : QStringLiteral("the batch record cannot be opened (%1)").arg(TrashErrorText(errno));
+    }
+    struct stat st {};
+    if (fstat(record->fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_size > kMaxRecordSize)
+        return QStringLiteral("the batch record is not a file of yours");
+    flock(record->fd, LOCK_EX);
+    QByteArray text;
+    char buffer[65536];
+    for (ssize_t n; (n = pread(record->fd, buffer, sizeof buffer, off_t(text.size()))) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return QStringLiteral("the batch record cannot be read (%1)").arg(TrashErrorText(errno));
+        text.append(buffer, n);
+    }
+    qsizetype at = text.indexOf('\n');
+    const QByteArray header = text.left(at);
+    record->old = header == kOldHeader;
+    if (at < 0 || (header != kHeader && !record->old)) {
+        *none = text.isEmpty();
+        return *none ? QString() : QStringLiteral("the batch record is not one this program wrote");
+    }
+    for (qsizetype start = at + 1; start < text.size(); start = at + 1) {
+        at = text.indexOf('\n', start);
+        if (at < 0)
+            break;  // cut short by a crash mid-line: that item never moved
+        CRecordLine line;
+        line.offset = start;
+        const QByteArray raw = text.mid(start, at - start);
+        if (record->old) {
+            line.state = kMoved;
+            line.item.original = QByteArray::fromPercentEncoding(raw.left(raw.indexOf('\t')));
+            record->lines.push_back(line);
+        } else if (ParseLine(raw, &line.state, &line.item)) {
+            record->lines.push_back(line);
+        }
+    }
+    return {};
+}
+
+bool Waiting(char state)
+{
+    return state == kMoved || state == kPending;
+}
+
+bool EntryThere(const CTrashedItem& item)
 {
     struct stat st {};
-    return lstat(path.constData(), &st) == 0;
+    return lstat(item.Entry().constData(), &st) == 0;
 }
 
 }  // namespace
 
 QByteArray RecordFile()
 {
-    const std::string state = XdgFolders().state;
-    return state.empty() ? QByteArray() : QByteArray::fromStdString(state) + "/sorvane/last-trash-batch";
+    const QByteArray state = StateFolder();
+    return state.isEmpty() ? QByteArray() : state + "/sorvane/" + kFileName;
 }
 
-bool Record(const std::vector<CTrashedItem>& items, QString* error)
+CRecorder::~CRecorder()
 {
-    const QByteArray file = RecordFile();
-    if (file.isEmpty()) {
-        *error = QStringLiteral("the state folder cannot be found");
-        return false;
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+int CRecorder::WillMove(const CTrashedItem& item)
+{
+    if (m_fd < 0) {
+        const QByteArray state = StateFolder();
+        if (state.isEmpty())
+            return ENOENT;
+        const int dir = OpenPrivateFolder(state, "sorvane", true);
+        if (dir < 0)
+            return errno;
+        // A new file renamed over the old record: until this batch moves something, the last one stays.
+        const QByteArray temp = QByteArray(kFileName) + "." + QByteArray::number(getpid()) + ".new";
+        unlinkat(dir, temp.constData(), 0);
+        m_fd = openat(dir, temp.constData(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int err = m_fd < 0 ? errno : 0;
+        if (!err) {
+            flock(m_fd, LOCK_EX);  // a restore waits until this batch is over
+            const QByteArray header = QByteArray(kHeader) + "\n";
+            err = WriteAt(m_fd, header, 0);
+            m_end = header.size();
+            if (!err && renameat(dir, temp.constData(), dir, kFileName) != 0)
+                err = errno;
+            if (err) {
+                unlinkat(dir, temp.constData(), 0);
+                close(m_fd);
+                m_fd = -1;
+            }
+        }
+        close(dir);
+        if (err)
+            return err;
     }
-    if (items.empty()) {
-        unlink(file.constData());
-        return true;
+    const QByteArray line = Line(kPending, item);
+    if (const int err = WriteAt(m_fd, line, m_end))
+        return err;
+    m_line = m_end;
+    m_end += line.size();
+    return 0;
+}
+
+void CRecorder::Done(bool moved)
+{
+    if (m_fd < 0 || m_line < 0)
+        return;
+    if (const int err = WriteAt(m_fd, QByteArray(1, moved ? kMoved : kNotMoved), m_line))
+        m_err = m_err ? m_err : err;
+    m_line = -1;
+}
+
+bool CRecorder::Finish(QString* error)
+{
+    if (m_fd >= 0 && fsync(m_fd) != 0 && !m_err)
+        m_err = errno;
+    if (m_fd >= 0)
+        close(m_fd);
+    m_fd = -1;
+    if (m_err && error)
+        *error = TrashErrorText(m_err);
+    return m_err == 0;
+}
+
+CRestoreResult RestoreLast()
+{
+    CRestoreResult result;
+    COpenRecord record;
+    bool none = false;
+    result.recordError = OpenRecord(&record, &none);
+    if (!result.recordError.isEmpty() || none)
+        return result;
+    int markErr = 0;
+    bool left = false;
+    for (const CRecordLine& line : record.lines) {
+        if (!Waiting(line.state))
+            continue;
+        if (record.old) {
+            result.outcomes.push_back({line.item.original, false,
+                                       QStringLiteral("it was recorded without what a restore checks now; restore it "
+                                                      "from the trash in the file manager")});
+            continue;
+        }
+        if (line.state == kPending && !EntryThere(line.item))
+            continue;  // interrupted before it moved
+        CRestoreOutcome outcome{line.item.original, false, {}};
+        outcome.restored = PutBack(line.item, &outcome.reason);
+        if (outcome.restored) {
+            const int err = record.writable ? WriteAt(record.fd, QByteArray(1, kRestored), line.offset) : EACCES;
+            markErr = markErr ? markErr : err;
+        } else {
+            left = true;
+        }
+        result.outcomes.push_back(outcome);
     }
-    QByteArray text = QByteArray(kHeader) + "\n";
-    for (const CTrashedItem& item : items)
-        text += item.original.toPercentEncoding("/") + "\t" + item.entry.toPercentEncoding("/") + "\t"
-            + item.info.toPercentEncoding("/") + "\n";
-    const QByteArray folder = file.left(file.lastIndexOf('/'));
-    if (const int err = MakeFolders(folder)) {
-        *error = TrashErrorText(err);
-        return false;
-    }
-    // A new file renamed over the old one: a crash leaves one whole record or the other.
-    QByteArray temp = file + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        *error = TrashErrorText(errno);
-        return false;
-    }
-    int err = 0;
-    for (qsizetype done = 0; done < text.size() && !err;) {
-        const ssize_t n = write(fd, text.constData() + done, size_t(text.size() - done));
-        if (n < 0 && errno != EINTR)
-            err = errno;
-        done += n > 0 ? n : 0;
-    }
-    if (!err && fsync(fd) != 0)
-        err = errno;
-    if (close(fd) != 0 && !err)
-        err = errno;
-    if (!err && rename(temp.constData(), file.constData()) != 0)
-        err = errno;
-    if (err) {
-        unlink(temp.constData());
-        *error = TrashErrorText(err);
-        return false;
-    }
-    return true;
+    if (record.old)
+        return result;
+    if (!left && unlinkat(record.dir, kFileName, 0) == 0)
+        return result;
+    if (!left && !markErr)
+        markErr = errno;
+    if (markErr)
+        result.recordError = QStringLiteral("the batch record could not be updated (%1); a later restore will "
+                                            "report the items put back now as already back")
+                                 .arg(TrashErrorText(markErr));
+    return result;
 }
 
 std::vector<CTrashedItem> Last()
 {
     std::vector<CTrashedItem> items;
-    const QByteArray file = RecordFile();
-    // Only a regular file is read: anything else could block or mislead.
-    const int fd = file.isEmpty() ? -1 : open(file.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    COpenRecord record;
+    bool none = false;
+    if (!OpenRecord(&record, &none).isEmpty() || record.old)
         return items;
-    struct stat st {};
-    QByteArray text;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (64 << 20)) {
-        char buffer[65536];
-        for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-            text.append(buffer, n);
-    }
-    close(fd);
-    const QByteArrayList lines = text.split('\n');
-    if (lines.isEmpty() || lines.first() != kHeader)
-        return items;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArrayList fields = lines[i].split('\t');
-        if (fields.size() != 3)
-            continue;
-        items.push_back({QByteArray::fromPercentEncoding(fields[0]), QByteArray::fromPercentEncoding(fields[1]),
-                         QByteArray::fromPercentEncoding(fields[2])});
+    for (const CRecordLine& line : record.lines) {
+        if (line.state == kMoved || (line.state == kPending && EntryThere(line.item)))
+            items.push_back(line.item);
     }
     return items;
-}
-
-std::vector<CRestoreOutcome> RestoreLast()
-{
-    std::vector<CRestoreOutcome> outcomes;
-    std::vector<CTrashedItem> left;
-    for (const CTrashedItem& item : Last()) {
-        CRestoreOutcome outcome{item.original, false, {}};
-        if (!Exists(item.entry)) {
-            outcome.reason = QStringLiteral("it is no longer in the trash");
-        } else if (const int err = RenameNoReplaceAt(AT_FDCWD, item.entry.constData(), item.original.constData())) {
-            outcome.reason = err == EEXIST ? QStringLiteral("something else is there now; it stays in the trash")
-                : err == ENOENT            ? QStringLiteral("its folder is gone; it stays in the trash")
-                                           : TrashErrorText(err) + QStringLiteral("; it stays in the trash");
-            left.push_back(item);
-        } else {
-            outcome.restored = true;
-            unlink(item.info.constData());  // only now: until the move, the entry must stay restorable
-        }
-        outcomes.push_back(outcome);
-    }
-    QString error;
-    Record(left, &error);
-    return outcomes;
 }
 
 }  // namespace TrashBatch

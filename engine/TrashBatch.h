@@ -10,21 +10,43 @@
 // state folder so it can be put back after a restart.
 namespace TrashBatch {
 
-// Replaces the recorded batch with items (written atomically); false with the reason.
-bool Record(const std::vector<CTrashedItem>& items, QString* error);
-// The recorded batch; empty when there is none.
-std::vector<CTrashedItem> Last();
+// Writes the record while the batch is moved: the first item replaces the previous batch, each
+// item is written before its move and marked once it happened, so an interrupted batch (even by
+// kill -9) leaves a record of exactly what moved. A batch that moves nothing keeps the old record.
+class CRecorder : public CTrashJournal {
+public:
+    CRecorder() = default;
+    CRecorder(const CRecorder&) = delete;
+    CRecorder& operator=(const CRecorder&) = delete;
+    ~CRecorder() override;
+    int WillMove(const CTrashedItem& item) override;
+    void Done(bool moved) override;
+    // Flushes the record to disk; false with the reason when any item could not be marked.
+    bool Finish(QString* error);
+
+private:
+    int m_fd = -1;
+    long long m_end = 0;   // where the next line goes
+    long long m_line = -1;  // the line of the item being moved
+    int m_err = 0;
+};
 
 struct CRestoreOutcome {
     QByteArray original;
     bool restored = false;
     QString reason;  // why it was not restored
 };
-// Moves each item of the last batch back by rename, never over anything now
-// at its place (that item stays in the trash), and removes its .trashinfo only
-// after the move. The record then keeps only what is still in the trash, and
-// goes when nothing is.
-std::vector<CRestoreOutcome> RestoreLast();
+struct CRestoreResult {
+    std::vector<CRestoreOutcome> outcomes;
+    QString recordError;  // the record could not be read or updated; empty when all went well
+};
+// Puts back each item of the last batch that is still in the trash (see PutBack: every field of
+// the record is checked first) and marks it done in the record; the record goes once nothing is
+// left. A record that is not a regular file of the user's own, in a folder of theirs, restores nothing.
+CRestoreResult RestoreLast();
+
+// The items of the last batch not yet put back; empty when there is none or it cannot be trusted.
+std::vector<CTrashedItem> Last();
 
 // The record file, for messages and tests.
 QByteArray RecordFile();

@@ -204,6 +204,7 @@ private slots:
         TestSupport::MakeDir(dir);
         const QByteArrayList names = {"odd\xff", "new\nline", QByteArray(255, 'n'), "-x $(y)", "taken"};
         std::vector<CTrashedItem> batch;
+        TrashBatch::CRecorder record;
         for (const QByteArray& name : names) {
             TestSupport::MakeFile(dir + "/" + name, name.size());
             QCOMPARE(::chmod((dir + "/" + name).constData(), 0640), 0);
@@ -211,17 +212,17 @@ private slots:
             QCOMPARE(::utimensat(AT_FDCWD, (dir + "/" + name).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
             CTrashedItem placed;
             QString error;
-            QVERIFY2(MoveToTrash(dir + "/" + name, &error, {}, &placed), qPrintable(error));
+            QVERIFY2(MoveToTrash(dir + "/" + name, &error, {}, &placed, &record), qPrintable(error));
             QCOMPARE(placed.original, dir + "/" + name);
             batch.push_back(placed);
         }
         QString error;
-        QVERIFY2(TrashBatch::Record(batch, &error), qPrintable(error));
+        QVERIFY2(record.Finish(&error), qPrintable(error));
         TestSupport::MakeFile(dir + "/taken", 99);  // something new where one of them was
 
         // Read back from the file, as after a restart.
         QCOMPARE(TrashBatch::Last().size(), batch.size());
-        const auto outcomes = TrashBatch::RestoreLast();
+        const auto outcomes = TrashBatch::RestoreLast().outcomes;
         QCOMPARE(outcomes.size(), names.size());
         for (int i = 0; i < names.size(); ++i) {
             const QByteArray path = dir + "/" + names[i];
@@ -231,7 +232,7 @@ private slots:
                 QVERIFY(!outcomes[size_t(i)].restored);
                 QVERIFY(outcomes[size_t(i)].reason.contains(QStringLiteral("stays in the trash")));
                 QCOMPARE(st.st_size, off_t(99));
-                QVERIFY(Exists(batch[size_t(i)].entry) && Exists(batch[size_t(i)].info));
+                QVERIFY(Exists(batch[size_t(i)].Entry()) && Exists(batch[size_t(i)].Info()));
                 continue;
             }
             QVERIFY(outcomes[size_t(i)].restored);
@@ -239,14 +240,14 @@ private slots:
             QCOMPARE(st.st_mode & 07777, mode_t(0640));
             QCOMPARE(st.st_mtim.tv_sec, time_t(2000000));
             QCOMPARE(st.st_mtim.tv_nsec, 7L);
-            QVERIFY(!Exists(batch[size_t(i)].info));
+            QVERIFY(!Exists(batch[size_t(i)].Info()));
         }
         // Only the one still in the trash is left to restore; once it is gone, nothing is.
         QCOMPARE(TrashBatch::Last().size(), size_t(1));
         QCOMPARE(::unlink((dir + "/taken").constData()), 0);
-        QVERIFY(TrashBatch::RestoreLast().front().restored);
+        QVERIFY(TrashBatch::RestoreLast().outcomes.front().restored);
         QVERIFY(TrashBatch::Last().empty());
-        QVERIFY(TrashBatch::RestoreLast().empty());
+        QVERIFY(TrashBatch::RestoreLast().outcomes.empty());
         QVERIFY(!Exists(TrashBatch::RecordFile()));
     }
 
