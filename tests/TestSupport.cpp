@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <ftw.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,3 +74,16 @@ void WriteFile(const QByteArray& path, const QByteArray& bytes)
 }
 
 }  // namespace TestSupport
+
+bool TestSupport::AsAccomplice(const std::function<bool()>& step)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        // Only system calls from here on: the parent's other threads do not exist in the child.
+        const bool dropped = setgroups(0, nullptr) == 0 && setresgid(kAccomplice, kAccomplice, kAccomplice) == 0
+            && setresuid(kAccomplice, kAccomplice, kAccomplice) == 0;
+        _exit(dropped && step() ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}

@@ -19,6 +19,11 @@ void MakeDir(const QByteArray& path);
 void MakeFile(const QByteArray& path, qint64 size = 0);
 void WriteFile(const QByteArray& path, const QByteArray& bytes);
 
+// The unprivileged user that plays another user's part in tests run as root.
+constexpr unsigned kAccomplice = 65534;
+// Runs step in a child process as kAccomplice (only when root); true when it returned true.
+bool AsAccomplice(const std::function<bool()>& step);
+
 }  // namespace TestSupport
 
 #define SORVANE_TEST_MAIN_WITH(AppType, TestObject) \
