@@ -1,0 +1,118 @@
+#include "Trash.h"
+
+#include "TrashParts.h"
+
+#include <QByteArrayList>
+
+#include <cerrno>
+
+using namespace TrashParts;
+
+namespace {
+
+// A place to put something back: absolute, and no empty, "." or ".." step that could lead elsewhere.
+bool IsPlainAbsolute(const QByteArray& path)
+{
+    if (!path.startsWith('/') || path.size() < 2 || path.contains('\0') || path.endsWith('/'))
+        return false;
+    for (const QByteArray& part : path.mid(1).split('/')) {
+        if (part.isEmpty() || part == "." || part == "..")
+            return false;
+    }
+    return true;
+}
+
+// The trash item.trash names, opened, if it is one this program would have used for item.original.
+int OpenRecordedTrash(const CTrashedItem& item, CTrashDirs* dirs)
+{
+    if (item.trash == HomeTrashFolder())
+        return OpenHomeTrash(false, dirs);
+    const QByteArray uid = QByteArray::number(getuid());
+    for (const bool shared : {true, false}) {
+        const QByteArray tail = shared ? "/.Trash/" + uid : "/.Trash-" + uid;
+        if (!item.trash.endsWith(tail))
+            continue;
+        QByteArray top = item.trash.left(item.trash.size() - tail.size());
+        if (!item.original.startsWith(top + "/") || (!top.isEmpty() && !IsPlainAbsolute(top)))
+            return EINVAL;
+        return OpenVolumeTrash(top.isEmpty() ? QByteArray("/") : top, false, shared, dirs);
+    }
+    return EINVAL;
+}
+
+// The original path its .trashinfo names, made absolute; empty when it cannot be read.
+QByteArray InfoPath(const CTrashDirs& dirs, const QByteArray& infoName)
+{
+    CFd fd(openat(dirs.info.fd, infoName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.fd < 0 || fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 65536)
+        return {};
+    QByteArray text(qsizetype(st.st_size), '\0');
+    qsizetype got = 0;
+    for (ssize_t n; got < text.size() && (n = read(fd.fd, text.data() + got, size_t(text.size() - got))) > 0;)
+        got += n;
+    const QByteArrayList lines = text.left(got).split('\n');
+    if (lines.isEmpty() || lines.first() != "[Trash Info]")
+        return {};
+    for (const QByteArray& line : lines) {
+        if (!line.startsWith("Path="))
+            continue;
+        const QByteArray path = QByteArray::fromPercentEncoding(line.mid(5));
+        if (path.startsWith('/') || dirs.top.isEmpty())
+            return path;
+        return (dirs.top == "/" ? QByteArray() : dirs.top) + "/" + path;
+    }
+    return {};
+}
+
+}  // namespace
+
+bool PutBack(const CTrashedItem& item, QString* reason)
+{
+    if (!IsPlainAbsolute(item.original))
+        return Fail(reason, QStringLiteral("the recorded place is not a plain absolute path"));
+    if (item.name.isEmpty() || item.name.contains('/') || item.name == "." || item.name == ".."
+        || item.name.contains('\0'))
+        return Fail(reason, QStringLiteral("the recorded trash entry is not a name"));
+    CTrashDirs dirs;
+    if (const int err = OpenRecordedTrash(item, &dirs))
+        return Fail(reason, err == EINVAL ? QStringLiteral("it is not in a trash this program uses")
+                            : err == EPERM ? QStringLiteral("the trash it is in is not yours alone")
+                                           : QStringLiteral("its trash cannot be opened: ") + TrashErrorText(err));
+    const qsizetype slash = item.original.lastIndexOf('/');
+    const QByteArray parent = slash == 0 ? QByteArray("/") : item.original.left(slash);
+    const QByteArray base = item.original.mid(slash + 1);
+    CFd parentFd(OpenFolderNoFollow(parent));
+    const int parentErr = parentFd.fd < 0 ? errno : 0;
+
+    struct stat st {};
+    if (fstatat(dirs.files.fd, item.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int err = errno;
+        struct stat there {};
+        if (err == ENOENT && parentFd.fd >= 0 && fstatat(parentFd.fd, base.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0
+            && StampOf(there).dev == item.item.dev && StampOf(there).ino == item.item.ino)
+            return Fail(reason, QStringLiteral("it was already put back"));
+        return Fail(reason, err == ENOENT ? QStringLiteral("it is no longer in the trash") : TrashErrorText(err));
+    }
+    if (!(StampOf(st) == item.item))
+        return Fail(reason, QStringLiteral("the item in the trash under its name is not the one moved there"));
+    const QByteArray infoName = item.name + ".trashinfo";
+    if (InfoPath(dirs, infoName) != item.original)
+        return Fail(reason, QStringLiteral("its .trashinfo does not name the place it came from"));
+
+    if (parentErr)
+        return Fail(reason, (parentErr == ENOENT ? QStringLiteral("its folder is gone")
+                             : parentErr == ENOTDIR || parentErr == ELOOP
+                                 ? QStringLiteral("a folder on its path is now a link or a file")
+                                 : TrashErrorText(parentErr))
+                                + QStringLiteral("; it stays in the trash"));
+    struct stat folder {};
+    if (fstat(parentFd.fd, &folder) != 0 || uint64_t(folder.st_dev) != item.folder.dev
+        || uint64_t(folder.st_ino) != item.folder.ino || !item.folder.known)
+        return Fail(reason, QStringLiteral("its folder was replaced since it was trashed; it stays in the trash"));
+    if (const int err = RenameNoReplace(dirs.files.fd, item.name.constData(), parentFd.fd, base.constData()))
+        return Fail(reason, (err == EEXIST ? QStringLiteral("something else is there now") : TrashErrorText(err))
+                                + QStringLiteral("; it stays in the trash"));
+    unlinkat(dirs.info.fd, infoName.constData(), 0);  // only now: until the move, the entry must stay restorable
+    return true;
+}
