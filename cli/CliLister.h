@@ -36,9 +36,10 @@ private:
 
 // The engine as the command line runs it: files go to the path array and,
 // when asked, straight out as they are found.
-class CCliLister : public CAppHelper {
+class CCliLister : public CWalkSink {
 public:
     void OnFileFound(const CFileFind& finder) override;
+    CAppHelper m_helper{*this};
 
     COutput* m_fileOutput = nullptr;  // null: keep the list only
     CSizeGroups* m_groups = nullptr;  // told of each file as it is listed

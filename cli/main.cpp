@@ -314,21 +314,21 @@ int main(int argc, char** argv)
 
     // Without contents, files are examined while the walk still goes on.
     const bool contents = duplicates && COptionsStore().IsOn(Opt::CompareContents);
-    CSizeGroups groups(lister.m_arrFiles);
+    CSizeGroups groups(lister.m_helper.m_arrFiles);
     if (duplicates && !contents) {
         groups.Start(g_stopFill);
         lister.m_groups = &groups;
     }
 
-    g_listingFlag = &lister.m_bListing;
+    g_listingFlag = &lister.m_helper.m_bListing;
     HandleStopSignals(OnInterrupt, true);
 
     const QString shownFolder = QFile::decodeName(QByteArray::fromStdString(folder));
-    lister.m_bListing.store(1);
-    lister.PrepareListing();
-    status.Write(ListingStatus::StartedText(shownFolder, lister) + QLatin1Char('\n'));
+    lister.m_helper.m_bListing.store(1);
+    lister.m_helper.PrepareListing();
+    status.Write(ListingStatus::StartedText(shownFolder, lister.m_helper) + QLatin1Char('\n'));
     status.Flush();
-    lister.m_strRootFolder = QByteArray::fromStdString(folder);
+    lister.m_helper.m_strRootFolder = QByteArray::fromStdString(folder);
     {
         // Raises the progress flag ten times a second while the walk runs.
         CWorkerThread ticker;
@@ -337,15 +337,19 @@ int main(int argc, char** argv)
                 Tick(stop, [&lister] { lister.m_progressDue.store(true, std::memory_order_relaxed); });
             });
         }
-        lister.StartListing();
+        lister.m_helper.StartListing();
     }
     if (lister.m_showProgress) {
         [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, "\r\x1b[K", 4);
     }
     out.Flush();
 
+    for (const CAppHelper::CUnreadFolder& unread : lister.m_helper.m_arrUnreadFolders)
+        err.Write(QStringLiteral("sorvane-cli: cannot read folder %1: %2\n")
+                      .arg(EscapePath(unread.path.toStdString()), QString::fromLocal8Bit(std::strerror(unread.error))));
+    err.Flush();
     const ListingStatus::CSummary summary = ListingStatus::Finished(
-        lister, lister.m_bViewFilesCount ? lister.FoldersWithFiles() : -1, lister.m_arrFiles.GetSize());
+        lister.m_helper, lister.m_helper.m_bViewFilesCount ? lister.FoldersWithFiles() : -1, lister.m_helper.m_arrFiles.GetSize());
     for (const QString& row : summary.rows)
         status.Write(row + QLatin1Char('\n'));
     status.Flush();
@@ -359,8 +363,8 @@ int main(int argc, char** argv)
         bool done = false;
         if (contents) {
             // The listing's paths outlive the rows, which point at them.
-            CFillInput input{[&lister] { return lister.m_arrFiles.GetSize(); },
-                             [&lister](int i) { return lister.m_arrFiles.At(i); }, true};
+            CFillInput input{[&lister] { return lister.m_helper.m_arrFiles.GetSize(); },
+                             [&lister](int i) { return lister.m_helper.m_arrFiles.At(i); }, true};
             CFillResult result;
             ContentCheck::CProgress progress;
             {

@@ -30,7 +30,7 @@ QString CFileFind::GetFilePath() const { return DecodePath(FilePath()); }
 QString CFileFind::GetFileName() const { return DecodePath(FileName()); }
 QString CFileFind::GetFolder() const { return DecodePath(Folder()); }
 
-CAppHelper::CAppHelper() = default;
+CAppHelper::CAppHelper(CWalkSink& sink) : m_sink(sink) {}
 
 CAppHelper::~CAppHelper()
 {
@@ -53,6 +53,7 @@ void CAppHelper::PrepareListing()
 
     m_systemFolders = ResolveSystemFolders();
     m_nFoldersIgnored = 0;
+    m_arrUnreadFolders.clear();
     m_dtStart = COleDateTime::GetCurrentTime();
     m_dtEnd = m_dtStart - COleDateTimeSpan(1, 0, 0, 0);
     // Raised here, before any walk thread exists, so a Stop that comes before
@@ -138,7 +139,7 @@ void CAppHelper::ParseFolder(const QByteArray& path)
         m_finder.m_folderLen = frame.pathLength;
         m_finder.m_firstInFolder = !frame.listedAny;
         frame.listedAny = true;
-        OnFileFound(m_finder);
+        m_sink.OnFileFound(m_finder);
     }
 }
 
@@ -201,8 +202,10 @@ void CAppHelper::EnterRead(const char* name, uint32_t parentEntry, FolderRead& r
         return;
     }
     m_mapFolderFiles.SetMet(folder);
-    if (!read.opened)
+    if (!read.opened) {
+        NotRead(read.error);
         return;
+    }
     Frame& frame = PushFrame(name, fd, folder);
     frame.names.swap(read.names);
     frame.entries.swap(read.entries);
@@ -235,8 +238,10 @@ void CAppHelper::EnterFolder(int parentFd, const char* name, uint32_t parentEntr
     // From here on the folder counts as parsed, whether or not it can be read.
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     const int fd = first ? openat(parentFd, openName, flags) : OpenFolder(parentFd, openName, flags | O_NOFOLLOW, m_depth - 1);
-    if (fd < 0)
+    if (fd < 0) {
+        NotRead(errno);
         return;
+    }
     Frame& frame = PushFrame(openName, fd, folder);
     ReadEntries(frame);
     if (m_readAhead)
@@ -353,6 +358,13 @@ void CAppHelper::ReleaseWalkState()
     m_depth = 0;
     m_lowestOpen = 0;
     std::vector<char>().swap(m_direntBuffer);
+}
+
+// m_path holds the folder's path. Kept as data: the front ends name every folder the listing misses.
+void CAppHelper::NotRead(int error)
+{
+    m_arrUnreadFolders.push_back({QByteArray(m_path.data(), qsizetype(m_path.size())), error});
+    m_sink.OnFolderNotRead(m_path, error);
 }
 
 void CAppHelper::AddFolderFileCount(const QByteArray& folder)

@@ -41,16 +41,49 @@ private:
     bool m_firstInFolder = false;
 };
 
-// Walks one folder tree and hands every file that passes the skip rules to
-// OnFileFound. Paths are native bytes and absolute; the walk never changes the
-// working directory, follows no symbolic link below the root and reports
-// regular files only.
-class CAppHelper {
+// The rules of one walk. PrepareListing reads them from the options; tests and
+// benchmarks may set them afterwards.
+struct CWalkOptions {
+    bool m_bIgnoreReadOnlyFiles = false;
+    bool m_bIgnoreHiddenFiles = false;
+    bool m_bSearchSubFolders = false;
+    bool m_bIgnoreProgramsFolder = false;
+    bool m_bIgnoreWindowsFolder = false;
+    bool m_bIgnoreRecycleBinFolder = false;
+    bool m_bIgnoreLocalAppDataFolder = false;
+    bool m_bIgnoreHiddenFolders = false;
+    bool m_bViewFilesCount = false;
+    // Decide every entry's kind by fstatat, as on file systems that give no
+    // entry types; for tests of that path.
+    bool m_bStatEveryEntry = false;
+    // Threads that read folders ahead of the walk (-1: chosen from the core
+    // count; 0: every folder is read on the walk's own thread). Files are
+    // reported in the same order either way; a folder may be read up to
+    // kReadAheadFolders folders before the walk reaches it, so a change made
+    // meanwhile may not be seen.
+    int m_nReadAheadThreads = -1;
+};
+
+// What a walk reports. Called on the walk's own thread, so an implementation
+// touches no widget: the window hands rows over to its UI thread.
+class CWalkSink {
 public:
-    CAppHelper();
+    virtual ~CWalkSink() = default;
+    virtual void OnFileFound(const CFileFind& finder) = 0;
+    // A folder that could not be opened (error is errno); nothing below it is listed.
+    virtual void OnFolderNotRead(std::string_view path, int error) { (void)path, (void)error; }
+};
+
+// Walks one folder tree and hands every file that passes the skip rules to its
+// sink's OnFileFound. Paths are native bytes and absolute; the walk never
+// changes the working directory, follows no symbolic link below the root and
+// reports regular files only. Owned by a front end, which is also the sink.
+class CAppHelper : public CWalkOptions {
+public:
+    explicit CAppHelper(CWalkSink& sink);
     CAppHelper(const CAppHelper&) = delete;
     CAppHelper& operator=(const CAppHelper&) = delete;
-    virtual ~CAppHelper();
+    ~CAppHelper();
 
     // Loads the options, resolves the special folders, resets the ignored
     // count and stamps the start (with the end one day before it).
@@ -63,44 +96,29 @@ public:
     bool IsRecycleBinFolder(std::string_view path) const;
     void AddFolderFileCount(const QByteArray& folder);
     int GetFolderFileCount(const QByteArray& folder) const;
+    // During OnFileFound: the walk's count for the folder of the file being reported.
+    int CurrentFolderFileCount() const { return m_depth ? m_mapFolderFiles.Count(m_frames[m_depth - 1].folder) : 0; }
 
-    virtual void OnFileFound(const CFileFind& finder) = 0;
+    static constexpr int kReadAheadFolders = 256;
+    // Of the 64 folder descriptors the walk may hold, what folders read ahead may keep.
+    static constexpr int kReadAheadDescriptors = 16;
 
     int m_nFoldersParsed = 0;
     int m_nFoldersIgnored = 0;
-    bool m_bIgnoreReadOnlyFiles = false;
-    bool m_bIgnoreHiddenFiles = false;
-    bool m_bSearchSubFolders = false;
-    bool m_bIgnoreProgramsFolder = false;
-    bool m_bIgnoreWindowsFolder = false;
-    bool m_bIgnoreRecycleBinFolder = false;
-    bool m_bIgnoreLocalAppDataFolder = false;
-    bool m_bIgnoreHiddenFolders = false;
     CSystemFolders m_systemFolders;
     QByteArray m_strRootFolder;  // native path, set by the owner before StartListing
     CPathArray m_arrFiles;       // filled only by the owner's OnFileFound
     COleDateTime m_dtStart;
     COleDateTime m_dtEnd;
-    bool m_bViewFilesCount = false;
     COptionsStore m_options;
     std::atomic<int> m_bListing{0};  // 1 while the walk may go on; any thread may clear it
     CFolderFileCounts m_mapFolderFiles;  // folder -> files seen, paths exact
-    // Decide every entry's kind by fstatat, as on file systems that give no
-    // entry types; for tests of that path.
-    bool m_bStatEveryEntry = false;
-    // Threads that read folders ahead of the walk (-1: chosen from the core
-    // count; 0: every folder is read on the walk's own thread). Files are
-    // reported in the same order either way; a folder may be read up to
-    // kReadAheadFolders folders before the walk reaches it, so a change made
-    // meanwhile may not be seen.
-    int m_nReadAheadThreads = -1;
-    static constexpr int kReadAheadFolders = 256;
-    // Of the 64 folder descriptors the walk may hold, what folders read ahead may keep.
-    static constexpr int kReadAheadDescriptors = 16;
-
-protected:
-    // During OnFileFound: the walk's count for the folder of the file being reported.
-    int CurrentFolderFileCount() const { return m_depth ? m_mapFolderFiles.Count(m_frames[m_depth - 1].folder) : 0; }
+    // The folders of the last walk that could not be read, with errno; counted among those parsed.
+    struct CUnreadFolder {
+        QByteArray path;
+        int error = 0;
+    };
+    std::vector<CUnreadFolder> m_arrUnreadFolders;
 
 private:
     class CReadAhead;
@@ -122,6 +140,7 @@ private:
         bool ignored = false;  // its attributes could not be read under the hidden rule
         bool opened = false;
         bool outOfDescriptors = false;  // not opened for want of a descriptor: the walk reads it itself
+        int error = 0;                  // why it was not opened
         bool hasFolders = false;
         int fd = -1;           // kept only while its sub-folders may be read ahead
         uint32_t level = UINT32_MAX;  // its sub-folders in the read-ahead, when it has any
@@ -169,7 +188,9 @@ private:
     void CloseFolderFd(Frame& frame);
     void LimitOpenFolders(size_t keep);
     void ReleaseWalkState();
+    void NotRead(int error);
 
+    CWalkSink& m_sink;
     std::vector<Frame> m_frames;  // reused across folders; m_depth of them are in use
     size_t m_depth = 0;
     size_t m_lowestOpen = 0;  // no frame below this index holds an open descriptor

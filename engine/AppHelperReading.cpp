@@ -18,6 +18,7 @@ void CAppHelper::ReadFolder(int parentFd, const char* name, const ReadRules& rul
     read.ignored = false;
     read.opened = false;
     read.outOfDescriptors = false;
+    read.error = 0;
     read.hasFolders = false;
     read.fd = -1;
     read.names.clear();
@@ -30,6 +31,7 @@ void CAppHelper::ReadFolder(int parentFd, const char* name, const ReadRules& rul
     }
     const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
+        read.error = errno;
         read.outOfDescriptors = errno == EMFILE || errno == ENFILE;
         return;
     }

@@ -25,8 +25,11 @@ CSummary Finished(const CAppHelper& engine, int foldersWithFiles, int fileCount)
     };
     if (engine.m_nFoldersIgnored > 0)
         both(QStringLiteral("%1 Folder(s) Ignored. ").arg(engine.m_nFoldersIgnored));
+    const int unread = int(engine.m_arrUnreadFolders.size());
+    if (unread > 0)
+        both(QStringLiteral("%1 Folder(s) Could Not Be Read. ").arg(unread));
     if (foldersWithFiles >= 0) {
-        const int empty = engine.m_nFoldersParsed - foldersWithFiles;
+        const int empty = engine.m_nFoldersParsed - unread - foldersWithFiles;
         if (empty > 0)
             both(QStringLiteral("%1 Folder(s) Do Not Contain Files. ").arg(empty));
     }

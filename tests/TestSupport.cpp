@@ -6,6 +6,9 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <grp.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,4 +89,39 @@ bool TestSupport::AsAccomplice(const std::function<bool()>& step)
     }
     int status = 0;
     return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+namespace {
+constexpr unsigned kOverrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+}
+
+TestSupport::CFileModesObeyed::CFileModesObeyed()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0 || !(data[0].effective & kOverrides))
+        return;
+    m_effective[0] = data[0].effective;
+    m_effective[1] = data[1].effective;
+    data[0].effective &= ~kOverrides;
+    m_changed = syscall(SYS_capset, &header, data) == 0;
+}
+
+TestSupport::CFileModesObeyed::~CFileModesObeyed()
+{
+    if (!m_changed)
+        return;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    syscall(SYS_capget, &header, data);
+    data[0].effective = m_effective[0];
+    data[1].effective = m_effective[1];
+    syscall(SYS_capset, &header, data);
+}
+
+void TestSupport::CFileModesObeyed::RestrictChild()
+{
+    // Root regains its capabilities at exec unless they leave the bounding set.
+    prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+    prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
 }

@@ -21,8 +21,10 @@ using TestSupport::MakeFile;
 
 namespace WalkTest {
 
-class CRecorder : public CAppHelper {
+// A sink that is its own walker, so tests reach the walk's members directly.
+class CRecorder : public CWalkSink, public CAppHelper {
 public:
+    CRecorder() : CAppHelper(static_cast<CWalkSink&>(*this)) {}
     void OnFileFound(const CFileFind& f) override
     {
         paths << QByteArray(f.FilePath().data(), int(f.FilePath().size()));

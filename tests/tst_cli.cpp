@@ -455,6 +455,31 @@ private slots:
         QVERIFY(!QFileInfo(QFile::decodeName(dir + "/dirlink")).isSymLink());
         QVERIFY(QFile::exists(QFile::decodeName(dir + "/target/kept")));
     }
+    // Folders that cannot be read are named and counted, not passed off as parsed and empty.
+    void unreadableFoldersAreNamed()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/unreadable";
+        for (const char* sub : {"", "/none", "/writeonly", "/ok"})
+            TestSupport::MakeDir(dir + sub);
+        for (const char* file : {"/a", "/none/b", "/writeonly/c", "/ok/d"})
+            TestSupport::MakeFile(dir + file, 1);
+        QCOMPARE(chmod((dir + "/none").constData(), 0), 0);
+        QCOMPARE(chmod((dir + "/writeonly").constData(), 0300), 0);
+        QProcess p;
+        p.setChildProcessModifier(TestSupport::CFileModesObeyed::RestrictChild);
+        p.start(QStringLiteral(SORVANE_CLI), {QStringLiteral("--files"), QFile::decodeName(dir)});
+        QVERIFY(p.waitForFinished(60000));
+        const QByteArray err = p.readAllStandardError();
+        chmod((dir + "/none").constData(), 0755);
+        chmod((dir + "/writeonly").constData(), 0755);
+        QByteArrayList out = p.readAllStandardOutput().split('\n');
+        std::sort(out.begin(), out.end());
+        QCOMPARE(out, QByteArrayList({"", dir + "/a", dir + "/ok/d"}));
+        QVERIFY2(err.contains("cannot read folder " + dir + "/none: Permission denied\n"), err.constData());
+        QVERIFY2(err.contains("cannot read folder " + dir + "/writeonly: Permission denied\n"), err.constData());
+        QVERIFY2(err.contains("\n2 Folder(s) Could Not Be Read. \n"), err.constData());
+        QCOMPARE(p.exitCode(), 0);
+    }
 };
 
 SORVANE_TEST_MAIN(TestCli)

@@ -10,8 +10,9 @@
 #include <vector>
 
 // The engine alone: every listed path in listing order.
-class CEngineList : public CAppHelper {
+class CEngineList : public CWalkSink, public CAppHelper {
 public:
+    CEngineList() : CAppHelper(static_cast<CWalkSink&>(*this)) {}
     void OnFileFound(const CFileFind& finder) override { paths.emplace_back(finder.FilePath()); }
     std::vector<std::string> paths;
 };

@@ -10,6 +10,8 @@
 #include "SorvaneDoc.h"
 #include "SorvaneView.h"
 
+#include <sys/stat.h>
+
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -165,7 +167,7 @@ private slots:
         QCOMPARE(Cell(3, 1), QStringLiteral("1 Folder(s) Ignored. "));
         QCOMPARE(Cell(4, 1), QStringLiteral("2 Folder(s) Do Not Contain Files. "));
         QCOMPARE(Cell(5, 1), QStringLiteral("3 File(s) in File List."));
-        QCOMPARE(View()->m_arrFiles.GetSize(), 3);
+        QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 3);
         QCOMPARE(View()->FileModel()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Status"));
         QCOMPARE(View()->FileModel()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QString());
         QTRY_COMPARE(Frame()->FileCountPane()->text(), QStringLiteral("3 File(s) in File List."));
@@ -218,7 +220,7 @@ private slots:
         Frame()->Command(Cmd::StopListing)->trigger();
         QVERIFY(View()->IsListing() && !Frame()->Command(Cmd::StartListing)->isEnabled());
         QTRY_VERIFY(!View()->IsListing());
-        QVERIFY(View()->m_arrFiles.GetSize() < 10000);
+        QVERIFY(View()->m_helper.m_arrFiles.GetSize() < 10000);
         // The summary is there; a run that crossed a second ends with how long it took.
         const int rows = View()->FileModel()->rowCount();
         QVERIFY(Cell(rows - 1, 1).contains(QStringLiteral("File(s) in File List."))
@@ -278,9 +280,9 @@ private slots:
         QVERIFY(m_app->InitInstance({QStringLiteral("-x"), DecodeNativeExact(odd.toStdString())}));
         QTRY_VERIFY(View()->IsListing());
         QTRY_VERIFY_WITH_TIMEOUT(!View()->IsListing(), 20000);
-        QCOMPARE(View()->m_strRootFolder, odd);
-        QCOMPARE(View()->m_arrFiles.GetSize(), 1);
-        QCOMPARE(View()->m_arrFiles.At(0), std::string_view((odd + "/a.txt").constData()));
+        QCOMPARE(View()->m_helper.m_strRootFolder, odd);
+        QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 1);
+        QCOMPARE(View()->m_helper.m_arrFiles.At(0), std::string_view((odd + "/a.txt").constData()));
         m_app.reset();
 
         QProcess version;
@@ -309,12 +311,38 @@ private slots:
         Frame()->SelectFolder(exact);
         Frame()->Command(Cmd::StartListing)->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!View()->IsListing(), 20000);
-        QCOMPARE(View()->m_arrFiles.GetSize(), 1);
-        QCOMPARE(View()->m_arrFiles.At(0), std::string_view((base + "/one\xff/f.txt").constData()));
+        QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 1);
+        QCOMPARE(View()->m_helper.m_arrFiles.At(0), std::string_view((base + "/one\xff/f.txt").constData()));
 
         TestSupport::MakeDir(base + "/two\xfe");
         TestSupport::MakeDir(base + "/two\xfd");
         QCOMPARE(CFolderTree::ExactPath(QFile::decodeName(base + "/two\xfe")), QString());
+    }
+
+    // A folder that cannot be read is named in the list and counted in the summary.
+    void unreadableFolderIsShown()
+    {
+        const QByteArray base = QFile::encodeName(TestSupport::TempRoot()) + "/locked";
+        TestSupport::MakeDir(base);
+        TestSupport::MakeDir(base + "/shut");
+        TestSupport::MakeFile(base + "/a", 1);
+        TestSupport::MakeFile(base + "/shut/b", 1);
+        QCOMPARE(chmod((base + "/shut").constData(), 0), 0);
+        Launch();
+        SelectFolder(QFile::decodeName(base));
+        {
+            TestSupport::CFileModesObeyed obeyed;
+            RunListing();
+        }
+        chmod((base + "/shut").constData(), 0755);
+        QStringList rows;
+        for (int i = 0; i < View()->FileModel()->rowCount(); ++i)
+            rows << Cell(i, 1);
+        QVERIFY2(rows.contains(QStringLiteral("1 Folder(s) Could Not Be Read. ")), qPrintable(rows.join('|')));
+        QVERIFY2(rows.contains(QStringLiteral("Could Not Read Folder %1/shut: Permission denied").arg(QFile::decodeName(base))),
+                 qPrintable(rows.join('|')));
+        QVERIFY(Frame()->InfoBar()->Text().contains(QStringLiteral("1 Folder(s) Could Not Be Read. ")));
+        QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 1);
     }
 
     void layoutAndWidthsPersist()

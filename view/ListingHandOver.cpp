@@ -8,6 +8,28 @@ void CListingHandOver::Reset()
     m_wanted.store(true, std::memory_order_relaxed);
 }
 
+void CListingHandOver::Attach(CAppHelper* walker, bool displayRows)
+{
+    m_walker = walker;
+    m_displayRows = displayRows;
+}
+
+void CListingHandOver::OnFileFound(const CFileFind& finder)
+{
+    const std::string_view path = finder.FilePath();
+    if (m_displayRows)
+        AddFile(path, path.size() - finder.FileName().size());
+    else
+        m_walker->m_arrFiles.Add(path);
+    if (m_walker->m_bViewFilesCount)
+        SetFolderCount(finder.Folder(), m_walker->CurrentFolderFileCount());
+    if (Due()) {
+        if (!m_displayRows)
+            SetCurrentFile(path);
+        HandOver();
+    }
+}
+
 void CListingHandOver::AddFile(std::string_view path, size_t nameStart)
 {
     m_local.paths.Add(path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppHelper.h"
 #include "PathArray.h"
 
 #include <atomic>
@@ -15,7 +16,10 @@
 // The worker fills a local batch and hands it over when the UI asked for the
 // next one or it grew large; a hand-over the UI has not yet taken is merged
 // into, never replaced, so rows keep their order and none is lost.
-class CListingHandOver {
+//
+// It is also the walk's sink: what it is told on the walk thread becomes rows
+// (or, when no rows are displayed, entries in the walker's path array).
+class CListingHandOver : public CWalkSink {
 public:
     // Rows beyond which the worker hands over without waiting to be asked.
     static constexpr int kMaxBatchRows = 8192;
@@ -31,6 +35,11 @@ public:
 
     // UI side, before the walk starts: drops everything of an earlier run.
     void Reset();
+    // UI side, before the walk starts: the walker it serves and whether its files become rows.
+    void Attach(CAppHelper* walker, bool displayRows);
+
+    // Walk side.
+    void OnFileFound(const CFileFind& finder) override;
 
     // Worker side.
     void AddFile(std::string_view path, size_t nameStart);
@@ -46,6 +55,8 @@ public:
 private:
     static void Merge(CBatch& into, CBatch& from);
 
+    CAppHelper* m_walker = nullptr;
+    bool m_displayRows = false;
     std::atomic<bool> m_wanted{false};
     CBatch m_local;  // worker only
     std::mutex m_lock;

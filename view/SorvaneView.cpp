@@ -13,6 +13,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstring>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
@@ -57,7 +58,7 @@ CSorvaneView::CSorvaneView(FolderSource selectedFolder, QWidget* parent)
     : QWidget(parent)
     , m_selectedFolder(std::move(selectedFolder))
 {
-    m_bListing = 0;
+    m_helper.m_bListing = 0;
     m_fileModel = new CFileListModel(this);
     m_folderModel = new CFolderListModel(this);
     m_split = new QSplitter(Qt::Vertical, this);
@@ -143,7 +144,7 @@ void CSorvaneView::OnAutoListToggle()
 void CSorvaneView::OnStopListing()
 {
     // The walk finishes the folder it reads and enters no other.
-    m_bListing = 0;
+    m_helper.m_bListing = 0;
     if (m_runState == ERunState::Walking)
         m_runState = ERunState::Stopping;
 }
@@ -167,41 +168,25 @@ void CSorvaneView::OnStartListing()
     // second run can start and a Stop from now on is always seen by the walk.
     m_runState = ERunState::Walking;
     m_bDisplayFileList = m_options.IsOn(Opt::DisplayFileList);
-    PrepareListing();
+    m_helper.PrepareListing();
     SetListingStatus(QString::fromUtf8(Txt::LoadingFileList));
-    m_strStatus = ListingStatus::StartedText(folder, *this);
+    m_strStatus = ListingStatus::StartedText(folder, m_helper);
     if (!m_bDisplayFileList)
         AddStatusRow(m_strStatus);
     m_options.SetInfoBarText(m_strStatus);
     emit ListingStatusChanged();
     SetHeaderTitles();
 
-    m_strRootFolder = EncodeNativeExact(folder);
+    m_helper.m_strRootFolder = EncodeNativeExact(folder);
     m_handOver.Reset();
+    m_handOver.Attach(&m_helper, m_bDisplayFileList);
     m_drainTimer.start();
     m_walker.Start([this](const std::atomic<bool>&) {
-        StartListing();
+        m_helper.StartListing();
         m_handOver.HandOver();
         QMetaObject::invokeMethod(this, &CSorvaneView::OnWalkFinished, Qt::QueuedConnection);
     });
     emit CommandStateChanged();
-}
-
-void CSorvaneView::OnFileFound(const CFileFind& finder)
-{
-    // Worker side: everything here runs on the walk thread.
-    const std::string_view path = finder.FilePath();
-    if (m_bDisplayFileList)
-        m_handOver.AddFile(path, path.size() - finder.FileName().size());
-    else
-        m_arrFiles.Add(path);
-    if (m_bViewFilesCount)
-        m_handOver.SetFolderCount(finder.Folder(), CurrentFolderFileCount());
-    if (m_handOver.Due()) {
-        if (!m_bDisplayFileList)
-            m_handOver.SetCurrentFile(path);
-        m_handOver.HandOver();
-    }
 }
 
 void CSorvaneView::DrainPending()
@@ -237,21 +222,30 @@ void CSorvaneView::OnWalkFinished()
     m_walker.Join();
     m_drainTimer.stop();
     DrainPending();
-    m_bListing = 0;
+    m_helper.m_bListing = 0;
     if (m_closing) {
         m_runState = ERunState::Idle;
         return;
     }
     m_runState = ERunState::Summarising;
 
-    const int files = m_bDisplayFileList ? m_fileModel->rowCount() : m_arrFiles.GetSize();
+    const int files = m_bDisplayFileList ? m_fileModel->rowCount() : m_helper.m_arrFiles.GetSize();
     const ListingStatus::CSummary summary =
-        ListingStatus::Finished(*this, m_bViewFilesCount ? m_folderModel->rowCount() : -1, files);
+        ListingStatus::Finished(m_helper, m_helper.m_bViewFilesCount ? m_folderModel->rowCount() : -1, files);
     m_strStatus = summary.infoBarText;
     if (!m_bDisplayFileList) {
         for (const QString& row : summary.rows)
             AddStatusRow(row);
     }
+    // Every folder the listing missed is named, whichever rows are shown.
+    const auto& unread = m_helper.m_arrUnreadFolders;
+    constexpr size_t kNamed = 100;
+    for (size_t i = 0; i < std::min(unread.size(), kNamed); ++i)
+        AddStatusRow(QStringLiteral("Could Not Read Folder %1: %2")
+                         .arg(EscapePath(std::string_view(unread[i].path.constData(), size_t(unread[i].path.size()))),
+                              QString::fromLocal8Bit(strerror(unread[i].error))));
+    if (unread.size() > kNamed)
+        AddStatusRow(QStringLiteral("… and %1 more folder(s) that could not be read.").arg(unread.size() - kNamed));
     SetListingStatus(summary.filesLine);
 
     if (files > 1) {
@@ -283,7 +277,7 @@ QByteArray CSorvaneView::WriteExportFile(QString* error) const
 {
     if (m_bDisplayFileList)
         return ::WriteExportFile(m_fileModel->rowCount(), [this](int i) { return m_fileModel->NativePath(i); }, error);
-    return ::WriteExportFile(m_arrFiles.GetSize(), [this](int i) { return m_arrFiles.At(i); }, error);
+    return ::WriteExportFile(m_helper.m_arrFiles.GetSize(), [this](int i) { return m_helper.m_arrFiles.At(i); }, error);
 }
 
 void CSorvaneView::OnExportFileList()
@@ -317,8 +311,8 @@ void CSorvaneView::OpenDuplicateResults()
         input.count = [paths] { return int(paths->size()); };
         input.at = [paths](int i) { return std::string_view((*paths)[size_t(i)]); };
     } else {
-        input.count = [this] { return m_arrFiles.GetSize(); };
-        input.at = [this](int i) { return m_arrFiles.At(i); };
+        input.count = [this] { return m_helper.m_arrFiles.GetSize(); };
+        input.at = [this](int i) { return m_helper.m_arrFiles.At(i); };
     }
     // The rows point into the listing, which stays as it is while the modal window is open.
     input.stable = true;
@@ -329,7 +323,7 @@ void CSorvaneView::OpenDuplicateResults()
 void CSorvaneView::StopAndJoin()
 {
     m_closing = true;
-    m_bListing = 0;
+    m_helper.m_bListing = 0;
     if (m_question)
         m_question->reject();
     m_walker.StopAndJoin();

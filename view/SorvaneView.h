@@ -24,7 +24,7 @@ void SetListingStatus(const QString& text);
 // The main view: the top file list, the folder list below it, and the
 // listing run. The walk runs on its own thread and hands rows to the UI
 // thread in batches; no widget is touched off the UI thread.
-class CSorvaneView : public QWidget, public CAppHelper {
+class CSorvaneView : public QWidget {
     Q_OBJECT
 public:
     using FolderSource = std::function<QString()>;
@@ -58,7 +58,7 @@ public:
     ERunState RunState() const { return m_runState; }
     // From Start until the run is Idle again.
     bool IsListing() const { return m_runState != ERunState::Idle; }
-    bool CanStop() const { return m_bListing.load(std::memory_order_relaxed) != 0; }
+    bool CanStop() const { return m_helper.m_bListing.load(std::memory_order_relaxed) != 0; }
     bool IsWalking() const { return m_walker.IsRunning(); }
 
     QTableView* FileList() const { return m_listFiles; }
@@ -67,6 +67,10 @@ public:
     CFolderListModel* FolderModel() const { return m_folderModel; }
 
     bool m_bDisplayFileList = false;
+    // The hand-over is the walk's sink: nothing of this widget runs on the walk thread.
+    CListingHandOver m_handOver;
+    CAppHelper m_helper{m_handOver};
+    COptionsStore m_options;
     QString m_strStatus;
 
 signals:
@@ -80,7 +84,6 @@ signals:
     void InitialUpdated();
 
 protected:
-    void OnFileFound(const CFileFind& finder) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -107,7 +110,6 @@ private:
 
     CWorkerThread m_walker;  // the walk reads m_bListing, not the guard's flag
     QTimer m_drainTimer;
-    CListingHandOver m_handOver;
 
     QPointer<QMessageBox> m_question;
     QMenu* m_menuFileList = nullptr;
