@@ -91,6 +91,9 @@ private slots:
         QCOMPARE(::link((m_dir + "/copy").constData(), (m_dir + "/link").constData()), 0);
         Make(m_dir + "/third", 50);
         Make(m_dir + "/alone", 77);
+        // Differing only at a compare chunk's last byte, outside both end blocks.
+        Make(m_dir + "/chunk1", 200000);
+        Make(m_dir + "/chunk2", 200000, false, 131071);
         std::atomic<bool> stop{false};
         ContentCheck::CProgress progress;
         const CFillResult result = Fill(&progress, stop);

@@ -10,6 +10,7 @@ struct CSpec {
     const char* path;
     int64_t modified;
     uint64_t ino;
+    uint64_t dev = 1;
 };
 
 std::vector<CResultRow> Rows(std::initializer_list<CSpec> specs)
@@ -22,7 +23,7 @@ std::vector<CResultRow> Rows(std::initializer_list<CSpec> specs)
         r.modified = s.modified;
         r.hasModified = r.opened = true;
         r.sizeKey = 100 - uint64_t(s.group);
-        r.dev = 1;
+        r.dev = s.dev;
         r.ino = s.ino;
         rows.push_back(r);
     }
@@ -90,6 +91,13 @@ private slots:
         QCOMPARE(SelectionRules::FullyCheckedGroups(rows), std::vector<int32_t>());
         rows[2].checked = rows[4].checked = true;
         QCOMPARE(SelectionRules::FullyCheckedGroups(rows), std::vector<int32_t>({0}));
+
+        // One inode number on two devices is two files.
+        rows = Rows({{0, "/a", 0, 7, 1}, {0, "/b", 0, 7, 2}, {0, "/c", 0, 7, 1}});
+        QCOMPARE(SelectionRules::SameFiles(rows), std::vector<int32_t>({-1, -1, 0}));
+        QCOMPARE(SelectionRules::Figures(rows).reclaimable, uint64_t(100));
+        rows[1].checked = true;
+        QCOMPARE(SelectionRules::Figures(rows).checkedReclaimable, uint64_t(100));
     }
 };
 
