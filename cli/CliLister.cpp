@@ -1,5 +1,7 @@
 #include "CliLister.h"
 
+#include "WriteAll.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -20,18 +22,8 @@ void COutput::Write(std::string_view bytes)
 
 bool COutput::Flush()
 {
-    const char* p = m_buffer.data();
-    size_t left = m_buffer.size();
-    while (left > 0 && m_error == 0 && !GivenUp()) {
-        const ssize_t n = ::write(m_fd, p, left);
-        if (n < 0) {
-            if (errno != EINTR)
-                m_error = errno;
-            continue;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    if (m_error == 0)
+        m_error = WriteAll(m_fd, m_buffer.data(), m_buffer.size(), -1, m_giveUp);
     m_buffer.clear();
     return m_error == 0 && !GivenUp();
 }

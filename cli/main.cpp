@@ -199,8 +199,8 @@ void ShowCompareProgress(const ContentCheck::CProgress& progress)
     if (total == 0)
         return;
     const QByteArray line = "\r\x1b[Kcomparing contents: "
-        + QLocale::c().formattedDataSize(qint64(done), 1, QLocale::DataSizeIecFormat).toUtf8() + " of "
-        + QLocale::c().formattedDataSize(qint64(total), 1, QLocale::DataSizeIecFormat).toUtf8() + " ("
+        + ListingStatus::SizeText(done, QLocale::c()).toUtf8() + " of "
+        + ListingStatus::SizeText(total, QLocale::c()).toUtf8() + " ("
         + QByteArray::number(int(done * 100 / total)) + "%)";
     [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, line.constData(), size_t(line.size()));
 }

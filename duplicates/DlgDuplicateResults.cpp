@@ -1,5 +1,7 @@
 #include "DlgDuplicateResults.h"
 
+#include "ListingStatus.h"
+
 #include "AppTexts.h"
 #include "ColorListCtrl.h"
 #include "ContentCheck.h"
@@ -75,8 +77,8 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
         const uint64_t total = m_progress->total, done = std::min<uint64_t>(m_progress->done, total);
         m_progressBar->setValue(total ? int(done * 1000 / total) : 0);
         m_progressBar->setToolTip(QStringLiteral("%1 of %2 compared")
-                                      .arg(QLocale().formattedDataSize(qint64(done), 1, QLocale::DataSizeIecFormat),
-                                           QLocale().formattedDataSize(qint64(total), 1, QLocale::DataSizeIecFormat)));
+                                      .arg(ListingStatus::SizeText(done),
+                                           ListingStatus::SizeText(total)));
     });
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("resultsSummary"));
@@ -367,11 +369,11 @@ QString CDlgDuplicateResults::SummaryText(const SelectionRules::CFigures& f) con
                                                 "to %3 if the files are identical."))
                        .arg(f.groups)
                        .arg(f.files)
-                       .arg(QLocale().formattedDataSize(qint64(f.reclaimable), 1, QLocale::DataSizeIecFormat));
+                       .arg(ListingStatus::SizeText(f.reclaimable));
     if (f.checkedFiles > 0)
         text += QStringLiteral(" The %1 checked file(s) would free %2.")
                     .arg(f.checkedFiles)
-                    .arg(QLocale().formattedDataSize(qint64(f.checkedReclaimable), 1, QLocale::DataSizeIecFormat));
+                    .arg(ListingStatus::SizeText(f.checkedReclaimable));
     return text;
 }
 

@@ -15,17 +15,6 @@ std::string_view LastComponent(std::string_view path)
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-bool AllDigits(std::string_view s)
-{
-    if (s.empty())
-        return false;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
 bool EqualsIgnoringCase(std::string_view a, const std::string& b)
 {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
@@ -58,12 +47,6 @@ bool AnyBelow(std::string_view path, const std::vector<std::string>& folders, bo
     return false;
 }
 
-// Per-volume trash folders: ".Trash-<uid>", or "<uid>" inside ".Trash".
-bool IsTrashName(std::string_view parentName, std::string_view name)
-{
-    return (name.substr(0, 7) == ".Trash-" && AllDigits(name.substr(7))) ||
-           (AllDigits(name) && parentName == ".Trash");
-}
 
 // The name of the folder holding path's last component; empty when there is none.
 std::string_view ParentName(std::string_view path, std::string_view last)
@@ -110,7 +93,7 @@ bool CAppHelper::IsFolderIgnoredByPath(std::string_view path) const
 
 bool CAppHelper::IsFolderIgnoredByName(std::string_view parentName, std::string_view name) const
 {
-    if (m_bIgnoreRecycleBinFolder && IsTrashName(parentName, name))
+    if (m_bIgnoreRecycleBinFolder && IsVolumeTrashFolder(parentName, name))
         return true;
     // "." and ".." name a folder by where it is, not a hidden one.
     return m_bIgnoreHiddenFolders && name.substr(0, 1) == "." && name != "." && name != "..";
@@ -130,5 +113,5 @@ bool CAppHelper::IsRecycleBinFolder(std::string_view path) const
     if (!m_systemFolders.homeTrash.empty() && path == m_systemFolders.homeTrash)
         return true;
     const std::string_view last = LastComponent(path);
-    return IsTrashName(ParentName(path, last), last);
+    return IsVolumeTrashFolder(ParentName(path, last), last);
 }

@@ -1,5 +1,7 @@
 #include "ExportWriter.h"
 
+#include "WriteAll.h"
+
 #include "AppTexts.h"
 #include "PathArray.h"
 
@@ -34,13 +36,8 @@ QByteArray WriteExportFile(int count, const std::function<std::string_view(int)>
     std::string buffer;
     int writeError = 0;
     auto flush = [&] {
-        for (size_t done = 0; done < buffer.size() && !writeError;) {
-            const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
-            if (n < 0 && errno != EINTR)
-                writeError = errno;
-            else if (n > 0)
-                done += size_t(n);
-        }
+        if (!writeError)
+            writeError = WriteAll(fd, buffer.data(), buffer.size());
         buffer.clear();
     };
     auto append = [&](const QString& text) {

@@ -41,4 +41,9 @@ CSummary Finished(const CAppHelper& engine, int foldersWithFiles, int fileCount)
     return s;
 }
 
+QString SizeText(quint64 bytes, const QLocale& locale)
+{
+    return locale.formattedDataSize(qint64(bytes), 1, QLocale::DataSizeIecFormat);
+}
+
 }  // namespace ListingStatus

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
@@ -20,5 +21,8 @@ struct CSummary {
 // foldersWithFiles: folders that had at least one listed file, or -1 when the
 // run kept no per-folder counts.
 CSummary Finished(const CAppHelper& engine, int foldersWithFiles, int fileCount);
+
+// A byte count as every figure shows it: binary units, one decimal ("1.5 MiB").
+QString SizeText(quint64 bytes, const QLocale& locale = QLocale());
 
 }  // namespace ListingStatus

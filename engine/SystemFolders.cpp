@@ -1,5 +1,7 @@
 #include "SystemFolders.h"
 
+#include <algorithm>
+
 #include <QMutex>
 
 #include <cstdlib>
@@ -94,4 +96,12 @@ SystemFoldersResolver SetSystemFoldersResolver(SystemFoldersResolver resolver)
     SystemFoldersResolver previous = std::move(Resolver());
     Resolver() = std::move(resolver);
     return previous;
+}
+
+bool IsVolumeTrashFolder(std::string_view parentName, std::string_view name)
+{
+    auto allDigits = [](std::string_view s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return (name.substr(0, 7) == ".Trash-" && allDigits(name.substr(7))) || (parentName == ".Trash" && allDigits(name));
 }

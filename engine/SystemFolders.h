@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Folders the listing can be told to skip, as native paths without a trailing
@@ -34,6 +35,10 @@ CSystemFolders DefaultSystemFolders();
 CSystemFolders ResolveSystemFolders();
 // Installs a replacement (an empty function restores the system's); returns the previous one.
 SystemFoldersResolver SetSystemFoldersResolver(SystemFoldersResolver resolver);
+
+// A volume's own trash folder by its name: ".Trash-$uid", or "$uid" inside the admin's ".Trash".
+// The listing skips them and the trash refuses to move them.
+bool IsVolumeTrashFolder(std::string_view parentName, std::string_view name);
 
 // "/a/b/" -> "/a/b"; "/" stays "/".
 std::string StripTrailingSlashes(std::string path);

@@ -14,19 +14,6 @@ using namespace TrashParts;
 
 namespace {
 
-// A trash's own folders: the home trash, and $topdir/.Trash or $topdir/.Trash-$uid of a volume.
-bool IsVolumeTrashName(const QByteArray& component)
-{
-    if (component == ".Trash")
-        return true;
-    if (!component.startsWith(".Trash-") || component.size() == 7)
-        return false;
-    for (qsizetype i = 7; i < component.size(); ++i) {
-        if (component[i] < '0' || component[i] > '9')
-            return false;
-    }
-    return true;
-}
 
 bool Within(const QByteArray& path, const QByteArray& folder)
 {
@@ -47,8 +34,12 @@ QString TrashPartReason(const QByteArray& item)
         if (Within(home, item))
             return QStringLiteral("it holds the trash");
     }
-    for (const QByteArray& component : item.split('/')) {
-        if (IsVolumeTrashName(component))
+    // A volume's trash, or the admin's .Trash that holds its users' trashes.
+    const QByteArrayList components = item.split('/');
+    for (qsizetype i = 1; i < components.size(); ++i) {
+        const QByteArray& name = components[i];
+        const QByteArray& parent = components[i - 1];
+        if (name == ".Trash" || IsVolumeTrashFolder({parent.constData(), size_t(parent.size())}, {name.constData(), size_t(name.size())}))
             return QStringLiteral("it is part of a trash");
     }
     return {};

@@ -1,6 +1,7 @@
 #include "TrashBatch.h"
 
 #include "SystemFolders.h"
+#include "WriteAll.h"
 
 #include <QByteArrayList>
 
@@ -33,13 +34,7 @@ QByteArray StateFolder()
 
 int WriteAt(int fd, const QByteArray& data, long long offset)
 {
-    for (qsizetype done = 0; done < data.size();) {
-        const ssize_t n = pwrite(fd, data.constData() + done, size_t(data.size() - done), off_t(offset + done));
-        if (n < 0 && errno != EINTR)
-            return errno;
-        done += n > 0 ? n : 0;
-    }
-    return 0;
+    return WriteAll(fd, data.constData(), size_t(data.size()), offset);
 }
 
 QByteArray Line(char state, const CTrashedItem& item)

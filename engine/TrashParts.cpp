@@ -164,16 +164,6 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to)
 }
 
 // Creates info/name whole or not at all, failing with EEXIST when the name is taken: a file
-int WriteAll(int fd, const QByteArray& data)
-{
-    for (qsizetype done = 0; done < data.size();) {
-        const ssize_t n = write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno != EINTR)
-            return errno;
-        done += std::max<ssize_t>(n, 0);
-    }
-    return 0;
-}
 
 CItemStamp StampOf(const struct stat& st)
 {

@@ -4,6 +4,7 @@
 // without following links, checked to be the user's own. Internal to the trash.
 
 #include "Trash.h"
+#include "WriteAll.h"
 
 #include <QByteArray>
 #include <QString>
@@ -71,7 +72,10 @@ int OpenVolumeTrash(const QByteArray& top, bool create, bool shared, CTrashDirs*
 // Renames without replacing what is there; 0 or errno.
 int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to);
 // Writes all of data, again after an interruption; 0 or errno.
-int WriteAll(int fd, const QByteArray& data);
+inline int WriteAll(int fd, const QByteArray& data)
+{
+    return ::WriteAll(fd, data.constData(), size_t(data.size()));
+}
 CItemStamp StampOf(const struct stat& st);
 
 }  // namespace TrashParts
