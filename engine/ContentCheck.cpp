@@ -17,7 +17,8 @@ namespace ContentCheck {
 namespace {
 
 constexpr size_t kBlock = 4096;
-// Files open at once while one candidate group is read in lockstep.
+// Files open at once while one candidate group is read in lockstep, fewer
+// once the process has run out of descriptors.
 constexpr size_t kMaxOpen = 64;
 
 bool Stopped(const std::atomic<bool>& stop)
@@ -118,12 +119,16 @@ private:
         }
     }
 
-    bool Open(size_t row, COpen* out, EFailure* why)
+    // False with the verdict in why, or with kNone when out of descriptors: a
+    // file is never judged by what the process has left. wait: until one is
+    // released (or stop is raised).
+    bool Open(size_t row, COpen* out, EFailure* why, bool wait)
     {
         const CResultRow& r = m_rows[row];
-        const int fd = OpenListedFile(r.Path(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        const int fd = wait ? OpenListedFileWaiting(r.Path(), kFlags, m_stop) : OpenListedFile(r.Path(), kFlags);
         if (fd < 0) {
-            *why = errno == ENOENT ? kChanged : kOpenFailed;
+            *why = OutOfDescriptors(errno) ? kNone : errno == ENOENT ? kChanged : kOpenFailed;
             return false;
         }
         struct stat st;
@@ -164,7 +169,9 @@ private:
                 return false;
             COpen f;
             EFailure why = kNone;
-            if (!Open(rep, &f, &why)) {
+            if (!Open(rep, &f, &why, true)) {
+                if (why == kNone)
+                    return false;
                 Fail(first, last, rep, why);
                 AddDone(size);
                 continue;
@@ -202,10 +209,13 @@ private:
 
     bool Refine(size_t first, size_t last, std::vector<size_t> members)
     {
-        if (members.size() <= kMaxOpen) {
+        while (members.size() <= m_maxOpen) {
             std::vector<std::vector<size_t>> classes;
-            if (!Lockstep(first, last, members, &classes))
+            const ERead read = Lockstep(first, last, members, &classes);
+            if (read == ERead::kStopped)
                 return false;
+            if (read == ERead::kShort)
+                continue;
             for (const auto& c : classes) {
                 if (c.size() > 1) {
                     const int32_t cls = m_nextClass++;
@@ -227,13 +237,17 @@ private:
             while (!part.empty()) {
                 const size_t rep = part.front();
                 std::vector<size_t> same{rep}, other;
-                for (size_t k = 1; k < part.size(); k += kMaxOpen - 1) {
+                for (size_t k = 1; k < part.size();) {
+                    const size_t end = std::min(part.size(), k + m_maxOpen - 1);
                     std::vector<size_t> batch{rep};
-                    batch.insert(batch.end(), part.begin() + std::ptrdiff_t(k),
-                                 part.begin() + std::ptrdiff_t(std::min(part.size(), k + kMaxOpen - 1)));
+                    batch.insert(batch.end(), part.begin() + std::ptrdiff_t(k), part.begin() + std::ptrdiff_t(end));
                     std::vector<std::vector<size_t>> classes;
-                    if (!Lockstep(first, last, batch, &classes))
+                    const ERead read = Lockstep(first, last, batch, &classes);
+                    if (read == ERead::kStopped)
                         return false;
+                    if (read == ERead::kShort)
+                        continue;
+                    k = end;
                     for (const auto& c : classes) {
                         const bool withRep = std::find(c.begin(), c.end(), rep) != c.end();
                         for (size_t m : c) {
@@ -264,7 +278,9 @@ private:
         for (size_t rep : members) {
             COpen f;
             EFailure why = kNone;
-            if (!Open(rep, &f, &why)) {
+            if (!Open(rep, &f, &why, true)) {
+                if (why == kNone)
+                    return false;
                 Fail(first, last, rep, why);
                 continue;
             }
@@ -283,34 +299,52 @@ private:
         return true;
     }
 
+    enum class ERead { kDone, kStopped, kShort };
+
     // Reads the members side by side; classes gets the rows of equal content.
-    bool Lockstep(size_t first, size_t last, const std::vector<size_t>& members,
-                  std::vector<std::vector<size_t>>* classes)
+    // kShort, with nothing decided, when descriptors ran out before all were
+    // open: m_maxOpen is then what could be opened, or, with too few of them
+    // to compare, the others' descriptors were waited for. Waiting holding
+    // none means two threads never wait on each other's.
+    ERead Lockstep(size_t first, size_t last, const std::vector<size_t>& members,
+                   std::vector<std::vector<size_t>>* classes)
     {
         std::vector<COpen> open;
-        for (size_t rep : members) {
-            COpen f;
-            EFailure why = kNone;
-            if (Open(rep, &f, &why))
-                open.push_back(f);
-            else
-                Fail(first, last, rep, why);
-        }
         struct CClose {
             std::vector<COpen>& files;
-            ~CClose()
+            ~CClose() { CloseAll(); }
+            void CloseAll()
             {
                 for (const COpen& f : files)
                     close(f.fd);
+                files.clear();
             }
         } closer{open};
+        std::vector<std::pair<size_t, EFailure>> failed;
+        for (size_t rep : members) {
+            COpen f;
+            EFailure why = kNone;
+            if (Open(rep, &f, &why, false)) {
+                open.push_back(f);
+            } else if (why != kNone) {
+                failed.emplace_back(rep, why);
+            } else {
+                const bool enough = open.size() >= 2;
+                if (enough)
+                    m_maxOpen = open.size();
+                closer.CloseAll();
+                return enough || WaitForDescriptor(m_stop) ? ERead::kShort : ERead::kStopped;
+            }
+        }
+        for (const auto& [rep, why] : failed)
+            Fail(first, last, rep, why);
         std::vector<int> fds;
         for (const COpen& f : open)
             fds.push_back(f.fd);
         std::vector<std::vector<size_t>> found;
         std::vector<size_t> unreadable;
         if (!m_comparer.Lockstep(fds, m_rows[first].sizeKey, &found, &unreadable))
-            return false;
+            return ERead::kStopped;
         for (size_t i : unreadable)
             Fail(first, last, open[i].row, kReadFailed);
         for (const auto& c : found) {
@@ -325,7 +359,7 @@ private:
             if (!kept.empty())
                 classes->push_back(std::move(kept));
         }
-        return true;
+        return ERead::kDone;
     }
 
     std::vector<CResultRow>& m_rows;
@@ -335,6 +369,7 @@ private:
     std::vector<int32_t>& m_classOf;
     std::atomic<int32_t>& m_nextClass;
     CShared& m_shared;
+    size_t m_maxOpen = kMaxOpen;
     std::unordered_map<size_t, std::vector<size_t>> m_names;  // of the group being checked
 };
 

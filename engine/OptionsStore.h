@@ -63,10 +63,11 @@ bool NumericDefault(const QString& name, int* defaultValue);
 bool IsTextValue(const QString& name);
 }  // namespace Opt
 
-// The user's settings file, of which "Settings" is one group. Only a regular
-// file of at most kMaxSettingsFileSize bytes is used: anything else (a FIFO
-// would block the reader, a huge file costs seconds and hundreds of MB per
-// parse) reads as empty and keeps nothing written to it.
+// The user's settings file, of which "Settings" is one group; for reading
+// only: writes go through COptionsStore. Only a regular file of at most
+// kMaxSettingsFileSize bytes is used: anything else (a FIFO would block the
+// reader, a huge file costs seconds and hundreds of MB per parse) reads as
+// empty and is never written.
 QSettings AppSettingsFile();
 // Where that file is, as QSettings names it.
 QString AppSettingsPath();
@@ -121,7 +122,11 @@ public:
     static int FileParses();
 
     // Called with the setting's name whenever a write does not reach the file,
-    // so the window can say so in one place; any thread may write.
+    // so the window can say so in one place; any thread may write. A write is
+    // refused, leaving the file as it was, when the file is not the effective
+    // user's own to write (see COwnFile), has no owner write bit, or cannot be
+    // parsed; a failed write leaves the file byte for byte and the next read
+    // shows what the file holds.
     using WriteFailureHandler = std::function<void(const QString& name)>;
     static void SetWriteFailureHandler(WriteFailureHandler handler);
 

@@ -96,6 +96,30 @@ int OpenListedFile(std::string_view path, int flags)
     return path.size() < PATH_MAX ? open(std::string(path).c_str(), flags) : OpenLongPath(path, flags);
 }
 
+bool OutOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
+
+bool WaitForDescriptor(const std::atomic<bool>& stop)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return !Stopped(stop);
+}
+
+int OpenListedFileWaiting(std::string_view path, int flags, const std::atomic<bool>& stop)
+{
+    for (;;) {
+        const int fd = OpenListedFile(path, flags);
+        if (fd >= 0 || !OutOfDescriptors(errno))
+            return fd;
+        if (!WaitForDescriptor(stop)) {
+            errno = EMFILE;
+            return -1;
+        }
+    }
+}
+
 CFolderCache::~CFolderCache()
 {
     if (m_fd >= 0)
@@ -163,7 +187,7 @@ bool ExamineListedFile(std::string_view path, CFolderCache& folders, CExamined* 
     if (result != 0 && (errno == ENOENT || errno == ENOTDIR))
         return false;  // gone since the listing
     *found = CExamined();
-    found->outOfDescriptors = result != 0 && (errno == EMFILE || errno == ENFILE);
+    found->outOfDescriptors = result != 0 && OutOfDescriptors(errno);
     // There but not to be opened, or no longer a file: name and folder only.
     if (result == 0 && readable && S_ISREG(st.st_mode)) {
         found->opened = true;
@@ -175,10 +199,18 @@ bool ExamineListedFile(std::string_view path, CFolderCache& folders, CExamined* 
     return true;
 }
 
-bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders)
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders,
+                   const std::atomic<bool>& stop)
 {
     CExamined found;
-    if (path.rfind('/') == std::string_view::npos || !ExamineListedFile(path, folders, &found))
+    if (path.rfind('/') == std::string_view::npos)
+        return false;
+    bool there = ExamineListedFile(path, folders, &found);
+    for (; there && found.outOfDescriptors; there = ExamineListedFile(path, folders, &found)) {
+        if (!WaitForDescriptor(stop))
+            return false;  // not looked at, so not listed as unopened
+    }
+    if (!there)
         return false;
     *row = CResultRow();
     row->path = stable ? path.data() : arena.Store(path);
@@ -272,7 +304,7 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     std::vector<std::thread> pool = StartChunkWorkers(workers, stop, available, [&](int worker, int first, int last) {
         for (int i = first; i < last && !Stopped(stop); ++i) {
             CResultRow& row = result.rows[size_t(i)];
-            if (!MakeResultRow(input.at(i), (*result.arenas)[size_t(worker)], &row, input.stable, folders[size_t(worker)]))
+            if (!MakeResultRow(input.at(i), (*result.arenas)[size_t(worker)], &row, input.stable, folders[size_t(worker)], stop))
                 row = CResultRow();  // no path: nothing to list
         }
         {
@@ -309,6 +341,7 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     }
     for (std::thread& t : pool)
         t.join();
+    folders.clear();  // their descriptors are the content check's to use
     if (Stopped(stop)) {
         // What was examined before the stop is kept, in input order, however
         // the threads happened to be scheduled.

@@ -56,6 +56,14 @@ struct CFillInput {
 // Opens a listed file by its path however long it is (folders below the
 // kernel's path limit one at a time, links not followed); -1 with errno.
 int OpenListedFile(std::string_view path, int flags);
+// An error that says nothing of the file: the process or the system had no
+// descriptor left, and another thread's close may soon give one back.
+bool OutOfDescriptors(int error);
+// A short pause for descriptors to be released; false when stop was raised.
+bool WaitForDescriptor(const std::atomic<bool>& stop);
+// OpenListedFile, waiting while out of descriptors until one is released;
+// -1 with EMFILE only once stop is raised.
+int OpenListedFileWaiting(std::string_view path, int flags, const std::atomic<bool>& stop);
 
 // The folder of the last file examined, kept open so the next file of the
 // same folder is looked up by its name alone. One per thread.
@@ -91,8 +99,10 @@ struct CExamined {
 bool ExamineListedFile(std::string_view path, CFolderCache& folders, CExamined* found);
 
 // Examines one path: false when it names nothing (no row); otherwise a row,
-// with opened false when the file could not be opened.
-bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders);
+// with opened false when the file could not be opened. Out of descriptors,
+// it waits for one; false when stopped before the file was looked at.
+bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders,
+                   const std::atomic<bool>& stop);
 
 // Threads for work spread over the cores: threads when given, else one per
 // core, at most four.

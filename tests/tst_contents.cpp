@@ -7,6 +7,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -32,6 +34,36 @@ void Make(const QByteArray& path, qint64 size, bool sparse = false, qint64 offse
         WriteAt(path, offset, QByteArray(1, patch));
 }
 
+// Lowers the process's descriptor limit, and can take every descriptor left
+// under it, as another part of the program could.
+struct CFewDescriptors {
+    rlimit saved = {};
+    std::vector<int> held;
+    explicit CFewDescriptors(rlim_t limit)
+    {
+        getrlimit(RLIMIT_NOFILE, &saved);
+        rlimit lowered = saved;
+        lowered.rlim_cur = limit;
+        setrlimit(RLIMIT_NOFILE, &lowered);
+    }
+    ~CFewDescriptors()
+    {
+        Release();
+        setrlimit(RLIMIT_NOFILE, &saved);
+    }
+    void TakeAll()
+    {
+        for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            held.push_back(fd);
+    }
+    void Release()
+    {
+        for (int fd : held)
+            close(fd);
+        held.clear();
+    }
+};
+
 }  // namespace
 
 class TestContents : public QObject {
@@ -40,6 +72,10 @@ class TestContents : public QObject {
     QByteArray m_dir;
 
     CFillResult Fill(ContentCheck::CProgress* progress, const std::atomic<bool>& stop)
+    {
+        return Fill(Paths(), progress, stop);
+    }
+    QByteArrayList Paths() const
     {
         QByteArrayList paths;  // by bytes: QDir cannot name files that are not UTF-8
         if (DIR* d = opendir(m_dir.constData())) {
@@ -50,6 +86,10 @@ class TestContents : public QObject {
             closedir(d);
         }
         std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+    static CFillResult Fill(const QByteArrayList& paths, ContentCheck::CProgress* progress, const std::atomic<bool>& stop)
+    {
         auto input = CFillInput{[paths] { return int(paths.size()); },
                                 [paths](int i) { return std::string_view(paths[i].constData(), size_t(paths[i].size())); }};
         CFillResult result;
@@ -144,6 +184,47 @@ private slots:
         QCOMPARE(Groups(sized.rows), QStringLiteral("0:b"));  // a alone is no duplicate; b is named with why
         QVERIFY(!sized.rows[0].opened);
         QCOMPARE(sized.rows[0].failure, uint8_t(ContentCheck::kChanged));
+    }
+
+    // A file met while the process has no descriptor left is waited for, not
+    // judged: a group far larger than the limit comes out whole. Stop still
+    // ends the wait.
+    void outOfDescriptorsDecidesNothing()
+    {
+        for (int i = 0; i < 300; ++i)
+            Make(m_dir + "/same" + QByteArray::number(i), 1000);
+        Make(m_dir + "/other", 1000, false, 500);
+        const QByteArrayList paths = Paths();
+        std::atomic<bool> stop{false};
+        CFewDescriptors few(40);
+
+        few.TakeAll();
+        CFillResult result;
+        ContentCheck::CProgress progress;
+        std::thread fill([&] { result = Fill(paths, &progress, stop); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        few.Release();
+        fill.join();
+        QCOMPARE(result.rows.size(), size_t(300));
+        for (const CResultRow& r : result.rows) {
+            QVERIFY2(r.opened && r.group == 0 && r.failure == ContentCheck::kNone, r.path);
+        }
+
+        CFillResult sized = Fill(paths, nullptr, stop);
+        few.TakeAll();
+        bool completed = true;
+        std::thread check([&] { completed = ContentCheck::Run(sized.rows, stop); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        QElapsedTimer sinceStop;
+        sinceStop.start();
+        stop = true;
+        check.join();
+        few.Release();
+        QVERIFY(!completed);
+        QVERIFY(sinceStop.elapsed() < 1000);
+        QCOMPARE(sized.rows.size(), size_t(301));
+        for (const CResultRow& r : sized.rows)
+            QVERIFY(r.opened && r.failure == ContentCheck::kNone);
     }
 };
 
