@@ -1,5 +1,7 @@
 #include "OwnFile.h"
 
+#include "WriteAll.h"
+
 #include <QDir>
 #include <QFile>
 #include <QList>
@@ -88,15 +90,7 @@ qint64 Milliseconds(const timespec& t)
 
 bool WriteAll(int fd, const QByteArray& bytes)
 {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
+    return ::WriteAll(fd, bytes.constData(), size_t(bytes.size())) == 0;
 }
 
 // From where fd stands to its end; false, with bytes empty, on an error or
