@@ -9,12 +9,14 @@ case "${1:-}" in
   "")
     bash scripts/build.sh
     exec ctest --test-dir build --output-on-failure ;;
-  --asan) dir=build-asan; flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer" ;;
+  # No vptr check: it probes memory through a pipe, so while a test holds every descriptor it
+  # reports sound objects as bad.
+  --asan) dir=build-asan; flags="-fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=undefined -fno-omit-frame-pointer" ;;
   --tsan) dir=build-tsan; flags="-fsanitize=thread" ;;
   *) echo "usage: scripts/test.sh [--asan | --tsan]" >&2; exit 2 ;;
 esac
 bash scripts/deps.sh
-if [ ! -f "$dir/CMakeCache.txt" ]; then
+if ! grep -qF -- "CMAKE_CXX_FLAGS:STRING=$flags" "$dir/CMakeCache.txt" 2>/dev/null; then
   cmake -S . -B "$dir" -G Ninja -DSORVANE_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     "-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=$flags"
 fi
