@@ -265,10 +265,9 @@ CRestoreResult RestoreLast()
     }
     if (record.old)
         return result;
+    // All back: the record goes. Where it cannot, its marks say so, unless they could not be written.
     if (!left && unlinkat(record.dir, kFileName, 0) == 0)
         return result;
-    if (!left && !markErr)
-        markErr = errno;
     if (markErr)
         result.recordError = QStringLiteral("the batch record could not be updated (%1); a later restore will "
                                             "report the items put back now as already back")
