@@ -260,9 +260,11 @@ QStringList KnownNames()
     QStringList names = {QLatin1String(Opt::LastFolderSelected), QLatin1String(Opt::InfoBarText)};
     for (const COptionDef* def : Opt::kFlags)
         names << QLatin1String(def->name);
-    for (int i = 0; i < 3; ++i)
-        names << Opt::ColumnWidthName(0, i) << Opt::ColumnWidthName(1, i);
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < int(std::size(Opt::kFileListWidths)); ++i)
+        names << Opt::ColumnWidthName(0, i);
+    for (int i = 0; i < int(std::size(Opt::kFolderListWidths)); ++i)
+        names << Opt::ColumnWidthName(1, i);
+    for (int i = 0; i < int(std::size(Opt::kResultsWidths)); ++i)
         names << Opt::ResultsColumnWidthName(i);
     return names;
 }
