@@ -371,7 +371,8 @@ int main(int argc, char** argv)
                 CWorkerThread meter;  // the bytes compared, on a terminal
                 if (lister.m_showProgress)
                     meter.Start([&progress](const std::atomic<bool>& stop) { Tick(stop, [&progress] { ShowCompareProgress(progress); }); });
-                done = RunResultsFill(input, result, g_stopFill, {}, 0, &progress);
+                // Size groups, then the content check over what survives them.
+                done = RunResultsFill(input, result, g_stopFill) && ContentCheck::Run(result.rows, g_stopFill, &progress);
             }
             if (lister.m_showProgress) {
                 [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, "\r\x1b[K", 4);

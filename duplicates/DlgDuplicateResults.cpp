@@ -192,11 +192,14 @@ void CDlgDuplicateResults::StartFill()
         m_progressTimer.start();
     m_worker.Start([this, generation, progress = m_progress](const std::atomic<bool>& stop) {
         CFillResult result;
-        const bool completed = RunResultsFill(m_input, result, stop, [this, generation, &result](const std::vector<CResultRow>& batch) {
+        bool completed = RunResultsFill(m_input, result, stop, [this, generation, &result](const std::vector<CResultRow>& batch) {
             std::shared_ptr<const void> arenas = result.arenas;
             QMetaObject::invokeMethod(this, [this, generation, batch, arenas] { OnFillBatch(generation, batch, arenas); },
                                       Qt::QueuedConnection);
-        }, 0, progress.get());
+        });
+        // The next stage, over the size groups that survived the fill.
+        if (completed && progress)
+            completed = ContentCheck::Run(result.rows, stop, progress.get());
         // Worked out here, so the window takes the finished rows without a pause.
         std::vector<int32_t> sameAs = completed ? SelectionRules::SameFiles(result.rows) : std::vector<int32_t>();
         QMetaObject::invokeMethod(this, [this, generation, completed, r = std::move(result), s = std::move(sameAs)]() mutable {

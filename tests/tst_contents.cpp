@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "ContentCheck.h"
+#include "ResultsFill.h"
 #include "SelectionRules.h"
 
 #include <QDir>
@@ -93,7 +94,7 @@ class TestContents : public QObject {
         auto input = CFillInput{[paths] { return int(paths.size()); },
                                 [paths](int i) { return std::string_view(paths[i].constData(), size_t(paths[i].size())); }};
         CFillResult result;
-        [[maybe_unused]] const bool done = RunResultsFill(input, result, stop, {}, 1, progress);
+        [[maybe_unused]] const bool done = RunResultsFill(input, result, stop, {}, 1) && (!progress || ContentCheck::Run(result.rows, stop, progress));
         return result;
     }
     static QString Groups(const std::vector<CResultRow>& rows)

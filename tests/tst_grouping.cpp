@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "ResultsFill.h"
+#include "WorkerPool.h"
 #include "SizeGroups.h"
 
 #include <QJsonArray>

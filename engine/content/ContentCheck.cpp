@@ -1,7 +1,9 @@
 #include "ContentCheck.h"
 
 #include "FileComparer.h"
-#include "ResultsFill.h"
+#include "FileOpening.h"
+#include "PermuteInPlace.h"
+#include "WorkerPool.h"
 
 #include <algorithm>
 #include <cerrno>

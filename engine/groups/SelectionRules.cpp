@@ -1,5 +1,7 @@
 #include "SelectionRules.h"
 
+#include "PathArray.h"
+
 #include <QRegularExpression>
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ResultsFill.h"
+#include "ResultRow.h"
 
 #include <atomic>
 #include <functional>

@@ -1,6 +1,8 @@
 #include "SizeGroups.h"
 
+#include "PermuteInPlace.h"
 #include "StopSignals.h"
+#include "WorkerPool.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <string_view>
+
+#include <sys/stat.h>
+
+// Opens a listed file by its path however long it is (folders below the
+// kernel's path limit one at a time, links not followed); -1 with errno.
+int OpenListedFile(std::string_view path, int flags);
+// An error that says nothing of the file: the process or the system had no
+// descriptor left, and another thread's close may soon give one back.
+bool OutOfDescriptors(int error);
+// A short pause for descriptors to be released; false when stop was raised.
+bool WaitForDescriptor(const std::atomic<bool>& stop);
+// OpenListedFile, waiting while out of descriptors until one is released;
+// -1 with EMFILE only once stop is raised.
+int OpenListedFileWaiting(std::string_view path, int flags, const std::atomic<bool>& stop);
+
+// The folder of the last file examined, kept open so the next file of the
+// same folder is looked up by its name alone. One per thread.
+class CFolderCache {
+public:
+    CFolderCache() = default;
+    CFolderCache(const CFolderCache&) = delete;
+    CFolderCache& operator=(const CFolderCache&) = delete;
+    ~CFolderCache();
+    // 0 with the item's own stat, and whether a regular file may be read; -1 with errno.
+    int StatReadable(std::string_view path, struct stat* st, bool* readable);
+
+private:
+    // The descriptor of path's folder (its name then in m_name), or -1.
+    int FolderOf(std::string_view path);
+
+    std::string m_folder;
+    std::string m_name;
+    int m_fd = -1;
+};
