@@ -1,8 +1,8 @@
 #include "ContentCheck.h"
 
 #include "FileComparer.h"
+#include "ContentArrange.h"
 #include "FileOpening.h"
-#include "PermuteInPlace.h"
 #include "WorkerPool.h"
 
 #include <algorithm>
@@ -28,8 +28,6 @@ bool Stopped(const std::atomic<bool>& stop)
     return stop.load(std::memory_order_relaxed);
 }
 
-constexpr int32_t kDropped = -1;
-constexpr int32_t kFailed = -2;
 constexpr int32_t kUnopened = -3;
 
 // What the checking threads share. Each group of rows is checked by one
@@ -144,6 +142,21 @@ private:
         return true;
     }
 
+    // Opens rep of the group first..last, waiting for a descriptor; a file that cannot be opened
+    // leaves the group with why. *stopped when Stop came first.
+    bool OpenMember(size_t first, size_t last, size_t rep, COpen* f, bool* stopped)
+    {
+        EFailure why = kNone;
+        *stopped = false;
+        if (Open(rep, f, &why, true))
+            return true;
+        if (why == kNone)
+            *stopped = true;
+        else
+            Fail(first, last, rep, why);
+        return false;
+    }
+
     bool CheckGroup(size_t first, size_t last)
     {
         if (!m_rows[first].opened) {
@@ -170,11 +183,10 @@ private:
             if (Stopped(m_stop))
                 return false;
             COpen f;
-            EFailure why = kNone;
-            if (!Open(rep, &f, &why, true)) {
-                if (why == kNone)
+            bool stopped = false;
+            if (!OpenMember(first, last, rep, &f, &stopped)) {
+                if (stopped)
                     return false;
-                Fail(first, last, rep, why);
                 AddDone(size);
                 continue;
             }
@@ -279,11 +291,10 @@ private:
     {
         for (size_t rep : members) {
             COpen f;
-            EFailure why = kNone;
-            if (!Open(rep, &f, &why, true)) {
-                if (why == kNone)
+            bool stopped = false;
+            if (!OpenMember(first, last, rep, &f, &stopped)) {
+                if (stopped)
                     return false;
-                Fail(first, last, rep, why);
                 continue;
             }
             uint64_t hash = 0;
@@ -374,49 +385,6 @@ private:
     size_t m_maxOpen = kMaxOpen;
     std::unordered_map<size_t, std::vector<size_t>> m_names;  // of the group being checked
 };
-
-// Groups in order of size, then of their first row; what could not be
-// compared last, unopened; files that match no other dropped. Rows being in
-// size order already, a class's place is that of its first row. Done in
-// place: the rows are never held twice.
-void Arrange(std::vector<CResultRow>& rows, const std::vector<int32_t>& classOf)
-{
-    const size_t n = rows.size();
-    std::unordered_map<int32_t, uint32_t> firstRow;
-    for (size_t i = 0; i < n; ++i) {
-        if (classOf[i] >= 0)
-            firstRow.try_emplace(classOf[i], uint32_t(i));
-    }
-    std::vector<uint32_t> order;
-    order.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        if (classOf[i] != kDropped)
-            order.push_back(uint32_t(i));
-    }
-    auto key = [&](uint32_t i) -> uint64_t {
-        return classOf[i] >= 0 ? firstRow[classOf[i]] : uint64_t(n) + i;
-    };
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
-    const size_t kept = order.size();
-    int32_t group = -1;
-    int32_t lastClass = kDropped - 10;
-    for (size_t k = 0; k < kept; ++k) {
-        CResultRow& r = rows[order[k]];
-        const int32_t cls = classOf[order[k]] >= 0 ? classOf[order[k]] : kFailed;
-        if (cls != lastClass)
-            ++group;
-        lastClass = cls;
-        if (cls == kFailed)
-            r.opened = false;
-        r.group = group;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        if (classOf[i] == kDropped)
-            order.push_back(uint32_t(i));  // to the end, to be cut off
-    }
-    PermuteInPlace(rows, order);
-    rows.resize(kept);
-}
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 #include "OptionsStore.h"
 
 #include "AppTexts.h"
-#include "OwnFile.h"
+#include "SettingsWrite.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +9,6 @@
 #include <QHash>
 #include <QMutex>
 #include <QSettings>
-#include <QTemporaryDir>
 
 #include <atomic>
 #include <ctime>
@@ -138,86 +137,6 @@ QSettings SettingsFor(const CFileStamp& stamp)
         return QSettings(QString(), QSettings::IniFormat);  // no file: reads nothing
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(Res::kOrganisation),
                      Res::AppTitle());
-}
-
-// The settings text in a private folder, for QSettings to change; on a tmpfs
-// where there is one, as QSettings syncs what it writes to the disk.
-class CPrivateCopy {
-public:
-    explicit CPrivateCopy(const QByteArray& bytes)
-        : m_dir(Template())
-    {
-        QFile file(Path());
-        m_ok = m_dir.isValid() && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-        file.close();
-        m_ok = m_ok && file.error() == QFileDevice::NoError;
-    }
-    bool ok() const { return m_ok; }
-    QString Path() const { return m_dir.filePath(QStringLiteral("settings.conf")); }
-    bool Read(QByteArray* bytes) const
-    {
-        QFile file(Path());
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        *bytes = file.readAll();
-        return file.error() == QFileDevice::NoError;
-    }
-
-private:
-    static QString Template()
-    {
-        QString folder = QDir::tempPath();
-        for (const QString& memory : {qEnvironmentVariable("XDG_RUNTIME_DIR"), QStringLiteral("/dev/shm")}) {
-            if (memory.startsWith(QLatin1Char('/')) && QFileInfo(memory).isDir() && QFileInfo(memory).isWritable()) {
-                folder = memory;
-                break;
-            }
-        }
-        return folder + QStringLiteral("/sorvane-settings-XXXXXX");
-    }
-
-    QTemporaryDir m_dir;
-    bool m_ok = false;
-};
-
-QString ConfigHome()
-{
-    // As QSettings places NativeFormat, UserScope files on Linux.
-    const QByteArray env = qgetenv("XDG_CONFIG_HOME");
-    return env.isEmpty()       ? QDir::homePath() + QStringLiteral("/.config")
-           : env.startsWith('/') ? QFile::decodeName(env)
-                                 : QDir::homePath() + QLatin1Char('/') + QFile::decodeName(env);
-}
-
-QString PathInConfigHome()
-{
-    return QString::fromUtf8(Res::kOrganisation) + QLatin1Char('/') + Res::AppTitle() + QStringLiteral(".conf");
-}
-
-// The file is read, changed by QSettings in a private copy and put back
-// whole; nothing is written unless every step succeeds.
-bool WriteToFile(const QString& group, const QString& name, const QVariant& value)
-{
-    COwnFile file;
-    if (!file.Open(QFile::encodeName(ConfigHome()), QFile::encodeName(PathInConfigHome()), kMaxSettingsFileSize))
-        return false;
-    const CPrivateCopy copy(file.Bytes());
-    if (!copy.ok())
-        return false;
-    {
-        QSettings settings(copy.Path(), QSettings::IniFormat);
-        // A file QSettings cannot parse would be rewritten as the little it made of it.
-        if (settings.status() != QSettings::NoError)
-            return false;
-        if (!group.isEmpty())
-            settings.beginGroup(group);
-        settings.setValue(name, value);
-        settings.sync();
-        if (settings.status() != QSettings::NoError)
-            return false;
-    }
-    QByteArray bytes;
-    return copy.Read(&bytes) && file.Replace(bytes);
 }
 
 }  // namespace
@@ -381,7 +300,7 @@ bool COptionsStore::WriteOutsideSection(const QString& name, const QVariant& val
 bool COptionsStore::WriteIn(const QString& group, const QString& name, const QVariant& value)
 {
     ForgetSnapshot();
-    const bool written = WriteToFile(group, name, value);
+    const bool written = WriteSettingsValue(group, name, value);
     ForgetSnapshot();
     if (!written)
         ReportWriteFailure(name);

@@ -1,0 +1,105 @@
+#include "CliTestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+// The command line's trash and Undo: what it moves it records as it goes, and puts back exactly.
+class TestCliTrash : public QObject {
+    Q_OBJECT
+
+private slots:
+    // What the command line trashes, it or the window can put back; the trash itself is refused.
+    void trashAndRestore()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/trashcli";
+        TestSupport::MakeDir(dir);
+        const QByteArrayList names = {"new\nline", QByteArray(255, 'x'), "-dash"};
+        for (const QByteArray& n : names)
+            TestSupport::MakeFile(dir + "/" + n, 3);
+        CRun r = Run({QStringLiteral("--trash"), QFile::decodeName(names[0]), QFile::decodeName(names[1]),
+                      QStringLiteral("--"), QStringLiteral("missing")},
+                     QFile::decodeName(dir));
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.out.startsWith("trashed: " + dir + "/new\\nline\ntrashed: "), r.out.constData());
+        QVERIFY(r.out.contains("not trashed: missing: "));
+        QVERIFY(!QFile::exists(QFile::decodeName(dir + "/" + names[1])));
+        r = Run({QStringLiteral("--restore-last")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out.count("restored: "), 2);
+        for (const QByteArray& n : names)
+            QVERIFY(QFile::exists(QFile::decodeName(dir + "/" + n)));
+        QCOMPARE(Run({QStringLiteral("--restore-last")}).out, QByteArray("nothing to restore\n"));
+        r = Run({QStringLiteral("--trash"), TestSupport::TempRoot() + QStringLiteral("/xdg_data_home/Trash")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.out.contains("it is part of the trash"));
+    }
+    // kill -9 in the middle of a batch: Undo puts back exactly what moved, the previous batch stays in
+    // the trash, every line was printed as it happened and no .trashinfo is left empty.
+    void interruptedBatchIsUndoneExactly()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/interrupted";
+        TestSupport::MakeDir(dir);
+        TestSupport::MakeFile(dir + "/previous", 1);
+        QCOMPARE(Run({QStringLiteral("--trash"), QFile::decodeName(dir + "/previous")}).exitCode, 0);
+        QStringList args = {QStringLiteral("--trash")};
+        const int count = 2000;
+        // Long names fill the pipe we stop reading, so the batch is still under way when it is killed.
+        const auto name = [&](int i) { return dir + "/f" + QByteArray::number(i) + QByteArray(200, 'x'); };
+        for (int i = 0; i < count; ++i) {
+            TestSupport::MakeFile(name(i), 1);
+            args << QFile::decodeName(name(i));
+        }
+        int fds[2];
+        QCOMPARE(pipe(fds), 0);
+        const pid_t pid = Spawn(args, fds[1], dir + ".err");
+        close(fds[1]);
+        QByteArray printed;
+        char buffer[4096];
+        while (printed.count('\n') < 100) {
+            const ssize_t n = read(fds[0], buffer, sizeof buffer);
+            QVERIFY(n > 0);
+            printed.append(buffer, n);
+        }
+        QTest::qWait(200);
+        kill(pid, SIGKILL);
+        QCOMPARE(Wait(pid), 1000 + SIGKILL);
+        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+            printed.append(buffer, n);
+        close(fds[0]);
+        int moved = 0;
+        for (int i = 0; i < count; ++i)
+            moved += QFile::exists(QFile::decodeName(name(i))) ? 0 : 1;
+        QVERIFY(moved >= printed.count("trashed: "));
+        QVERIFY(moved < count);
+
+        const QDir info(TestSupport::TempRoot() + QStringLiteral("/xdg_data_home/Trash/info"));
+        for (const QFileInfo& f : info.entryInfoList(QDir::Files | QDir::Hidden))
+            QVERIFY2(f.size() > 0 && f.fileName().endsWith(QLatin1String(".trashinfo")), qPrintable(f.fileName()));
+        const CRun r = Run({QStringLiteral("--restore-last")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(int(r.out.count("restored: ")), moved);
+        for (int i = 0; i < count; ++i)
+            QVERIFY(QFile::exists(QFile::decodeName(name(i))));
+        QVERIFY(!QFile::exists(QFile::decodeName(dir + "/previous")));
+    }
+
+    // An empty path is a mistake, not the working folder; a link to a folder with a slash is the link.
+    void trashArgumentsMeanWhatTheySay()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/trashargs";
+        TestSupport::MakeDir(dir);
+        TestSupport::MakeDir(dir + "/target");
+        TestSupport::MakeFile(dir + "/target/kept", 1);
+        QCOMPARE(symlink("target", (dir + "/dirlink").constData()), 0);
+        CRun r = Run({QStringLiteral("--trash"), QString()}, QFile::decodeName(dir));
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(QFile::exists(QFile::decodeName(dir + "/target/kept")));
+        r = Run({QStringLiteral("--trash"), QStringLiteral("dirlink/")}, QFile::decodeName(dir));
+        QVERIFY2(r.exitCode == 0, r.out.constData());
+        QVERIFY(!QFileInfo(QFile::decodeName(dir + "/dirlink")).isSymLink());
+        QVERIFY(QFile::exists(QFile::decodeName(dir + "/target/kept")));
+    }
+};
+
+SORVANE_TEST_MAIN(TestCliTrash)
+#include "tst_cli_trash.moc"
