@@ -343,7 +343,7 @@ private slots:
         QVERIFY2(rows.contains(QStringLiteral("1 Folder(s) Could Not Be Read. ")), qPrintable(rows.join('|')));
         QVERIFY2(rows.contains(QStringLiteral("Could Not Read Folder %1/shut: Permission denied").arg(QFile::decodeName(base))),
                  qPrintable(rows.join('|')));
-        QVERIFY(Frame()->InfoBar()->Text().contains(QStringLiteral("1 Folder(s) Could Not Be Read. ")));
+        QTRY_VERIFY(Frame()->InfoBar()->Text().contains(QStringLiteral("1 Folder(s) Could Not Be Read. ")));
         QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 1);
     }
 
