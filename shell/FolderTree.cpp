@@ -1,26 +1,22 @@
 #include "FolderTree.h"
 
+#include "FolderModel.h"
 #include "PathArray.h"
 
-#include <QFileSystemModel>
+#include <QFile>
 #include <QHeaderView>
-#include <QTimer>
 
 #include <dirent.h>
 
 CFolderTree::CFolderTree(QWidget* parent)
     : QTreeView(parent)
-    , m_model(new QFileSystemModel(this))
+    , m_model(new CFolderModel(this))
 {
     setObjectName(QStringLiteral("folderTree"));
-    m_model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-    m_model->setReadOnly(true);
-    m_model->setRootPath(QStringLiteral("/"));
     setModel(m_model);
-    for (int c = 1; c < m_model->columnCount(); ++c)
-        hideColumn(c);
     header()->hide();
     setUniformRowHeights(true);
+    expand(m_model->index(0, 0));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
@@ -33,23 +29,21 @@ bool CFolderTree::SelectPath(const QString& path)
 {
     if (path.isEmpty())
         return false;
-    const QModelIndex index = m_model->index(path);
-    if (!index.isValid() || !m_model->isDir(index))
+    const QModelIndex index = m_model->IndexOf(EncodeNativeExact(path));
+    if (!index.isValid())
         return false;
     setCurrentIndex(index);
-    // The parents load in the background; scroll once they are laid out.
-    QTimer::singleShot(200, this, [this, index = QPersistentModelIndex(index)] {
-        if (index.isValid())
-            scrollTo(index, QAbstractItemView::PositionAtCenter);
-    });
-    scrollTo(index);
+    scrollTo(index, QAbstractItemView::PositionAtCenter);
     return true;
 }
 
 QString CFolderTree::SelectedPath() const
 {
     const QModelIndex index = currentIndex();
-    return index.isValid() ? ExactPath(m_model->filePath(index)) : QString();
+    if (!index.isValid())
+        return {};
+    const QByteArray path = m_model->NativePath(index);
+    return DecodeNativeExact(std::string_view(path.constData(), size_t(path.size())));
 }
 
 QString CFolderTree::ExactPath(const QString& shown)
@@ -84,13 +78,16 @@ QString CFolderTree::ExactPath(const QString& shown)
 
 void CFolderTree::Refresh()
 {
-    // Dropping and setting the root path makes the model read the tree again.
     const QString selected = SelectedPath();
-    m_model->setRootPath(QString());
-    m_model->setRootPath(QStringLiteral("/"));
-    if (!selected.isEmpty() && QFileInfo(selected).isDir()) {
+    m_model->Reload();
+    expand(m_model->index(0, 0));
+    if (!selected.isEmpty()) {
         const QSignalBlocker block(selectionModel());
-        setCurrentIndex(m_model->index(selected));
+        const QModelIndex index = m_model->IndexOf(EncodeNativeExact(selected));
+        if (index.isValid()) {
+            setCurrentIndex(index);
+            scrollTo(index);
+        }
     }
 }
 

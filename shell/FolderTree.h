@@ -2,10 +2,10 @@
 
 #include <QTreeView>
 
-class QFileSystemModel;
+class CFolderModel;
 
-// A folders-only tree of the file system, hidden folders left out as a file
-// manager does. Every selection is announced after the tree has finished
+// A folders-only tree of the file system by the folders' bytes, hidden
+// folders left out as a file manager does. Every selection is announced after the tree has finished
 // handling it (queued), like a posted notice.
 class CFolderTree : public QTreeView {
     Q_OBJECT
@@ -28,5 +28,5 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
 
 private:
-    QFileSystemModel* m_model;
+    CFolderModel* m_model;
 };

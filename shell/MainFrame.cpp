@@ -316,8 +316,9 @@ void CMainFrame::ShowSelectedFolder(const QString& path)
         m_folderPane->setText(QString::fromUtf8(Txt::FolderPaneNone));
         m_folderPane->setToolTip(QString::fromUtf8(Txt::FolderPaneNoneTip));
     } else {
-        m_folderPane->setText(path);
-        m_folderPane->setToolTip(QString::fromUtf8(Txt::FolderPaneTip).arg(path));
+        const QString shown = ShownPath(path);
+        m_folderPane->setText(shown);
+        m_folderPane->setToolTip(QString::fromUtf8(Txt::FolderPaneTip).arg(shown));
     }
 }
 
@@ -348,7 +349,7 @@ void CMainFrame::SelectFolder(const QString& path)
     m_options.SetLastFolderSelected(path);
     ShowSelectedFolder(path);
     m_doc->SetSelectedFolder(path);
-    m_options.SetInfoBarText(QString::fromUtf8(Txt::StartPrompt).arg(path));
+    m_options.SetInfoBarText(QString::fromUtf8(Txt::StartPrompt).arg(ShownPath(path)));
     ShowStoredInfoText();
 }
 

@@ -277,6 +277,8 @@ private slots:
         const QByteArray odd = QFile::encodeName(TestSupport::TempRoot()) + "/cmd \xff line";
         TestSupport::MakeDir(odd);
         TestSupport::MakeFile(odd + "/a.txt", 5);
+        // With another folder stored, the one on the command line still wins, and is stored by its bytes.
+        m_store.SetLastFolderSelected(m_tree);
         CBoxAnswerer no(QMessageBox::No);
         m_app = std::make_unique<CSorvaneApp>();
         QVERIFY(m_app->InitInstance({QStringLiteral("-x"), DecodeNativeExact(odd.toStdString())}));
@@ -285,6 +287,16 @@ private slots:
         QCOMPARE(View()->m_helper.m_strRootFolder, odd);
         QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 1);
         QCOMPARE(View()->m_helper.m_arrFiles.At(0), std::string_view((odd + "/a.txt").constData()));
+        const QString shown = QString::fromUtf8(QFile::encodeName(TestSupport::TempRoot())) + QStringLiteral("/cmd \\xFF line");
+        QCOMPARE(Frame()->FolderPane()->text(), shown);
+        QVERIFY(Cell(0, 1).startsWith(QStringLiteral("File Listing for Folder %1,").arg(shown)));
+        QCOMPARE(EncodeNativeExact(Frame()->FolderTree()->SelectedPath()), odd);
+        m_app.reset();
+        QString stored;
+        m_store.GetLastFolderSelected(stored);
+        QCOMPARE(EncodeNativeExact(stored), odd);
+        Launch();
+        QCOMPARE(Frame()->FolderPane()->text(), shown);
         m_app.reset();
 
         QProcess version;
@@ -315,6 +327,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!View()->IsListing(), 20000);
         QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 1);
         QCOMPARE(View()->m_helper.m_arrFiles.At(0), std::string_view((base + "/one\xff/f.txt").constData()));
+        // The tree shows it among its siblings, escaped, and picks it by its bytes.
+        QVERIFY(Frame()->FolderTree()->SelectPath(DecodeNativeExact(base.toStdString())));
+        const QModelIndex parent = Frame()->FolderTree()->currentIndex();
+        Frame()->FolderTree()->expand(parent);
+        const QAbstractItemModel* model = Frame()->FolderTree()->model();
+        QStringList names;
+        for (int r = 0; r < model->rowCount(parent); ++r)
+            names << model->index(r, 0, parent).data().toString();
+        QVERIFY2(names.contains(QStringLiteral("one\\xFF")), qPrintable(names.join('|')));
+        Frame()->FolderTree()->setCurrentIndex(model->index(int(names.indexOf(QStringLiteral("one\\xFF"))), 0, parent));
+        QTRY_COMPARE(EncodeNativeExact(m_app->Document()->SelectedFolder()), base + "/one\xff");
 
         TestSupport::MakeDir(base + "/two\xfe");
         TestSupport::MakeDir(base + "/two\xfd");

@@ -170,7 +170,7 @@ void CSorvaneView::OnStartListing()
     m_bDisplayFileList = m_options.IsOn(Opt::DisplayFileList);
     m_helper.PrepareListing();
     SetListingStatus(QString::fromUtf8(Txt::LoadingFileList));
-    m_strStatus = ListingStatus::StartedText(folder, m_helper);
+    m_strStatus = ListingStatus::StartedText(ShownPath(folder), m_helper);
     if (!m_bDisplayFileList)
         AddStatusRow(m_strStatus);
     m_options.SetInfoBarText(m_strStatus);

@@ -176,3 +176,9 @@ QByteArray EncodeNativeExact(const QString& text)
     }
     return out;
 }
+
+QString ShownPath(const QString& exact)
+{
+    const QByteArray bytes = EncodeNativeExact(exact);
+    return EscapePath(std::string_view(bytes.constData(), size_t(bytes.size())));
+}

@@ -110,3 +110,5 @@ QByteArray UnescapePath(const QString& text);
 QString DecodeNativeExact(std::string_view bytes);
 // The bytes DecodeNativeExact was given; other text as UTF-8.
 QByteArray EncodeNativeExact(const QString& text);
+// Exact text (DecodeNativeExact) as users see it: bytes that are not UTF-8 escaped, as elsewhere.
+QString ShownPath(const QString& exact);

@@ -1,6 +1,7 @@
 #include "OptionsStore.h"
 
 #include "AppTexts.h"
+#include "PathArray.h"
 #include "SettingsWrite.h"
 
 #include <QDir>
@@ -336,12 +337,23 @@ bool COptionsStore::Toggle(const COptionDef& def)
 
 void COptionsStore::GetLastFolderSelected(QString& out) const
 {
+    const QVariant value = Values().Value(QLatin1String(Opt::LastFolderSelected));
+    if (value.userType() == QMetaType::QByteArray) {
+        const QByteArray bytes = value.toByteArray();
+        out = DecodeNativeExact(std::string_view(bytes.constData(), size_t(bytes.size())));
+        return;
+    }
     ReadString(QLatin1String(Opt::LastFolderSelected), QString(), out);
 }
 
 void COptionsStore::SetLastFolderSelected(const QString& folder)
 {
-    WriteString(QLatin1String(Opt::LastFolderSelected), folder);
+    // Text while the name is UTF-8, as ever; its bytes when not, since text would lose them.
+    const QByteArray bytes = EncodeNativeExact(folder);
+    if (QString::fromUtf8(bytes) == folder)
+        WriteString(QLatin1String(Opt::LastFolderSelected), folder);
+    else
+        WriteBytes(QLatin1String(Opt::LastFolderSelected), bytes);
 }
 
 void COptionsStore::GetInfoBarText(QString& out) const
