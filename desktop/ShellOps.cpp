@@ -127,7 +127,8 @@ public:
     }
 
     std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths,
-                                             const std::vector<CFileIdentity>& identities, const QString& caution) override
+                                             const std::vector<CFileIdentity>& identities, const QString& caution,
+                                             bool noByDefault) override
     {
         if (paths.empty())
             return {};
@@ -141,6 +142,8 @@ public:
                             (caution.isEmpty() ? QString() : caution + QStringLiteral("\n\n"))
                                 + QStringLiteral("Move %1 item(s) to the Trash?").arg(paths.size()),
                             QMessageBox::Yes | QMessageBox::No, parent);
+        confirm.setDefaultButton(noByDefault ? QMessageBox::No : QMessageBox::Yes);
+        confirm.setEscapeButton(QMessageBox::No);
         QStringList names;
         for (const QByteArray& p : paths)
             names << EscapePath(std::string_view(p.constData(), size_t(p.size())));

@@ -29,11 +29,12 @@ public:
     // shown with the item and the reason. Nothing is ever deleted. An item is
     // moved only if it is still the one listed (identities, when given) or,
     // else, the one that was there when the user was asked. caution, when
-    // given, is what the question says first. What moved is recorded as the
+    // given, is what the question says first; with noByDefault, Enter answers
+    // No (every copy of something would go). What moved is recorded as the
     // last trash batch.
     virtual std::vector<QByteArray> SendToRecycleBin(QWidget* parent, const std::vector<QByteArray>& paths,
                                                      const std::vector<CFileIdentity>& identities = {},
-                                                     const QString& caution = {}) = 0;
+                                                     const QString& caution = {}, bool noByDefault = false) = 0;
     // The file manager on the trash.
     virtual bool OpenTrash(QStringList* tried) = 0;
     // A terminal whose working folder is folder.

@@ -19,7 +19,9 @@
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
-#include <QToolButton>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QToolBar>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
@@ -35,6 +37,10 @@ const char kCaution[] =
     "This Window Displays Possibly Duplicate Files Grouped by File Size.\n\nFiles of Same Size Might be Duplicate or "
     "Different.\n\nHave a Close Look before Deleting Any File(s).\n\nRight Click to View Available Commands.\n\nIn "
     "case the List of Files is Scrolling, Please Wait untill it Stops Scrolling.";
+// With Compare Contents the groups are exact, and the caution says so.
+const char kCautionContents[] =
+    "This Window Displays Groups of Identical Files: every byte of the files in a group was compared.\n\nHave a "
+    "Close Look before Deleting Any File(s).\n\nRight Click to View Available Commands.";
 const char kNothingChecked[] = "Check the Files which you wish to Send to Recyle Bin and then try again.";
 
 
@@ -55,6 +61,7 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     m_list = new CColorListCtrl(this);
     m_list->setObjectName(QStringLiteral("resultsList"));
     m_list->setModel(m_model);
+    m_list->installEventFilter(this);
     RestoreColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName, Opt::kResultsWidths);
     // Room for a check box, a six-digit number and the same-file mark.
     const int srWidth = m_list->fontMetrics().horizontalAdvance(QStringLiteral("000000 ") + QChar(CResultsModel::kSameFileMark)) + 34;
@@ -68,8 +75,24 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     m_progressBar->setObjectName(QStringLiteral("contentProgress"));
     m_progressBar->setRange(0, 1000);
     m_progressBar->setFormat(QStringLiteral("Comparing contents: %p%"));
-    m_progressBar->hide();
-    layout->addWidget(m_progressBar);
+    m_progressRow = new QWidget(this);
+    auto* progressLayout = new QHBoxLayout(m_progressRow);
+    progressLayout->setContentsMargins(6, 0, 6, 0);
+    progressLayout->addWidget(m_progressBar, 1);
+    auto* stop = new QPushButton(QStringLiteral("Stop"), m_progressRow);
+    stop->setObjectName(QStringLiteral("stopComparing"));
+    stop->setToolTip(QStringLiteral("Stop comparing contents and keep the groups by size"));
+    stop->setAutoDefault(false);
+    connect(stop, &QPushButton::clicked, this, &CDlgDuplicateResults::OnStopComparing);
+    progressLayout->addWidget(stop);
+    m_progressRow->hide();
+    layout->addWidget(m_progressRow);
+    m_notice = new QLabel(this);
+    m_notice->setObjectName(QStringLiteral("resultsNotice"));
+    m_notice->setWordWrap(true);
+    m_notice->setContentsMargins(6, 2, 6, 0);
+    m_notice->hide();
+    layout->addWidget(m_notice);
     m_progressTimer.setInterval(100);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] {
         if (!m_progress)
@@ -102,7 +125,8 @@ void CDlgDuplicateResults::BuildCommands()
     };
     add(Cmd::DisplayInExplorer, &CDlgDuplicateResults::OnDisplayInExplorer);
     m_menu->addSeparator();
-    add(Cmd::SendCheckedToRecycleBin, &CDlgDuplicateResults::OnSendToRecycleBin);
+    m_trashAction = add(Cmd::SendCheckedToRecycleBin, &CDlgDuplicateResults::OnSendToRecycleBin);
+    m_trashAction->setToolTip(QStringLiteral("Move the checked files to the trash, after you confirm (Delete)"));
     QAction* restore = add(Cmd::RestoreLastTrashed, &CDlgDuplicateResults::OnRestoreLastTrashed);
     restore->setShortcut(QKeySequence::Undo);
     restore->setShortcutContext(Qt::WindowShortcut);
@@ -112,49 +136,56 @@ void CDlgDuplicateResults::BuildCommands()
     add(Cmd::UnCheckAll, &CDlgDuplicateResults::OnUnCheckAll);
     m_menu->addSeparator();
     const QList<QAction*> helpers = {
-        add(Cmd::CheckAllButNewest, &CDlgDuplicateResults::OnCheckAllButNewest),
-        add(Cmd::CheckAllButOldest, &CDlgDuplicateResults::OnCheckAllButOldest),
+        add(Cmd::CheckAllButNewest, [this] { OnCheckAllButNewest(); }),
+        add(Cmd::CheckAllButOldest, [this] { OnCheckAllButOldest(); }),
         add(Cmd::CheckInThisFolder, [this] { OnCheckInFolderOf(m_rowUnderMenu); }),
-        add(Cmd::CheckMatching, [this] {
-            bool ok = false;
-            const QString wildcard = QInputDialog::getText(this, Res::AppTitle(),
-                                                           QStringLiteral("Check the files whose name or path matches (* ? [...]):"),
-                                                           QLineEdit::Normal, QStringLiteral("*"), &ok);
-            if (ok && !wildcard.isEmpty())
-                OnCheckMatching(wildcard);
-        }),
-        add(Cmd::InvertChecks, &CDlgDuplicateResults::OnInvertChecks),
+        add(Cmd::CheckMatching, [this] { AskForWildcard(false); }),
+        add(Cmd::InvertChecks, [this] { OnInvertChecks(); }),
     };
+    // The same helpers limited to the groups of the selected rows, under names that say so.
+    QMenu* selected = m_menu->addMenu(QStringLiteral("In the Selected Groups Only"));
+    selected->setObjectName(QStringLiteral("selectedGroupsMenu"));
+    selected->addAction(QStringLiteral("Check All But the Newest in the Selected Groups"), this, [this] { OnCheckAllButNewest(true); });
+    selected->addAction(QStringLiteral("Check All But the Oldest in the Selected Groups"), this, [this] { OnCheckAllButOldest(true); });
+    QAction* folderInSelected = selected->addAction(QStringLiteral("Check Files in This Folder in the Selected Groups"), this,
+                                                    [this] { OnCheckInFolderOf(m_rowUnderMenu, true); });
+    folderInSelected->setData(Cmd::CheckInThisFolder);
+    selected->addAction(QStringLiteral("Check Files Matching… in the Selected Groups"), this, [this] { AskForWildcard(true); });
+    selected->addAction(QStringLiteral("Invert Checks in the Selected Groups"), this, [this] { OnInvertChecks(true); });
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         m_rowUnderMenu = m_list->indexAt(pos).row();
-        for (QAction* a : m_menu->actions()) {
+        QList<QAction*> actions = m_menu->actions();
+        for (QAction* a : m_menu->findChild<QMenu*>(QStringLiteral("selectedGroupsMenu"))->actions())
+            actions << a;
+        for (QAction* a : actions) {
             if (a->data().toInt() == Cmd::CheckInThisFolder)
                 a->setEnabled(m_rowUnderMenu >= 0);
         }
+        m_menu->findChild<QMenu*>(QStringLiteral("selectedGroupsMenu"))->setEnabled(m_list->selectionModel()->hasSelection());
         m_menu->popup(m_list->viewport()->mapToGlobal(pos));
     });
 
-    // The same helpers as buttons above the list; "in this folder" follows the current row there.
-    auto* bar = new QHBoxLayout;
-    bar->setContentsMargins(6, 4, 6, 2);
+    // The same helpers as buttons above the list, with the trash and Undo; "in this folder" follows
+    // the current row there. A tool bar folds what does not fit behind its extension button.
+    auto* bar = new QToolBar(this);
+    bar->setObjectName(QStringLiteral("resultsCommands"));
+    bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    bar->setContentsMargins(6, 2, 6, 0);
     for (QAction* a : helpers) {
-        auto* button = new QToolButton(this);
         if (a->data().toInt() == Cmd::CheckInThisFolder) {
-            auto* current = new QAction(a->text(), button);
-            current->setToolTip(a->toolTip());
+            auto* current = new QAction(a->text(), bar);
+            current->setToolTip(QStringLiteral("Check every file in the folder of the current row and below it, in every group"));
             connect(current, &QAction::triggered, this, [this] { OnCheckInFolderOf(m_list->currentIndex().row()); });
-            button->setDefaultAction(current);
+            bar->addAction(current);
         } else {
-            button->setDefaultAction(a);
+            bar->addAction(a);
         }
-        bar->addWidget(button);
     }
-    bar->addStretch();
-    auto* undo = new QToolButton(this);
-    undo->setDefaultAction(restore);
-    bar->addWidget(undo);
-    static_cast<QVBoxLayout*>(layout())->insertLayout(0, bar);
+    bar->addSeparator();
+    bar->addAction(m_trashAction);
+    bar->addAction(restore);
+    static_cast<QVBoxLayout*>(layout())->insertWidget(0, bar);
 }
 
 CDlgDuplicateResults::~CDlgDuplicateResults()
@@ -170,10 +201,18 @@ void CDlgDuplicateResults::showEvent(QShowEvent* event)
     m_started = true;
     StartFill();
     // The caution is read while the list fills behind it.
-    m_caution = new QMessageBox(QMessageBox::Information, Res::AppTitle(), QString::fromUtf8(kCaution), QMessageBox::Ok, this);
+    m_caution = new QMessageBox(QMessageBox::Information, Res::AppTitle(), QString::fromUtf8(m_contents ? kCautionContents : kCaution),
+                                QMessageBox::Ok, this);
     m_caution->setAttribute(Qt::WA_DeleteOnClose);
     m_caution->setWindowModality(Qt::WindowModal);
     m_caution->open();
+    // The box, not the list behind it, takes the keys: Escape meant for it must not reach the list.
+    QTimer::singleShot(0, m_caution, [caution = m_caution] {
+        if (caution) {
+            caution->activateWindow();
+            caution->raise();
+        }
+    });
 }
 
 void CDlgDuplicateResults::StartFill()
@@ -186,24 +225,25 @@ void CDlgDuplicateResults::StartFill()
     // Read at every fill, so a refill after the trash follows the option as it is now.
     m_contents = COptionsStore().IsOn(Opt::CompareContents);
     m_progress = m_contents ? std::make_shared<ContentCheck::CProgress>() : nullptr;
-    m_progressBar->setVisible(m_contents);
+    m_progressRow->setVisible(m_contents);
+    m_stopAsked = false;
+    m_notice->hide();
     m_progressBar->setValue(0);
     if (m_contents)
         m_progressTimer.start();
     m_worker.Start([this, generation, progress = m_progress](const std::atomic<bool>& stop) {
         CFillResult result;
-        bool completed = RunResultsFill(m_input, result, stop, [this, generation, &result](const std::vector<CResultRow>& batch) {
+        const bool sized = RunResultsFill(m_input, result, stop, [this, generation, &result](const std::vector<CResultRow>& batch) {
             std::shared_ptr<const void> arenas = result.arenas;
             QMetaObject::invokeMethod(this, [this, generation, batch, arenas] { OnFillBatch(generation, batch, arenas); },
                                       Qt::QueuedConnection);
         });
-        // The next stage, over the size groups that survived the fill.
-        if (completed && progress)
-            completed = ContentCheck::Run(result.rows, stop, progress.get());
+        // The next stage, over the size groups that survived the fill; stopped, it leaves them as they were.
+        const bool completed = sized && (!progress || ContentCheck::Run(result.rows, stop, progress.get()));
         // Worked out here, so the window takes the finished rows without a pause.
-        std::vector<int32_t> sameAs = completed ? SelectionRules::SameFiles(result.rows) : std::vector<int32_t>();
-        QMetaObject::invokeMethod(this, [this, generation, completed, r = std::move(result), s = std::move(sameAs)]() mutable {
-            OnFillFinished(generation, completed, std::move(r), std::move(s));
+        std::vector<int32_t> sameAs = sized ? SelectionRules::SameFiles(result.rows) : std::vector<int32_t>();
+        QMetaObject::invokeMethod(this, [this, generation, completed, sized, r = std::move(result), s = std::move(sameAs)]() mutable {
+            OnFillFinished(generation, completed, sized, std::move(r), std::move(s));
         }, Qt::QueuedConnection);
     });
 }
@@ -222,16 +262,25 @@ void CDlgDuplicateResults::OnFillBatch(unsigned generation, const std::vector<CR
     m_list->scrollToBottom();
 }
 
-void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, CFillResult result, std::vector<int32_t> sameAs)
+void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, bool sized, CFillResult result,
+                                          std::vector<int32_t> sameAs)
 {
     if (generation != m_generation)
         return;
     m_worker.Join();
     m_fillDone = true;
     m_progressTimer.stop();
-    m_progressBar->hide();
-    if (!completed)
+    m_progressRow->hide();
+    if (!completed && m_stopAsked) {
+        m_notice->setText(sized ? QStringLiteral("The content check was stopped: these groups are by size only, and files of "
+                                                 "equal size may differ.")
+                                : QStringLiteral("The search was stopped before its groups were complete."));
+        m_notice->show();
+    }
+    if (!completed && !(sized && m_stopAsked))
         return;  // stopped: the list stays disabled with what it had
+    if (!completed)
+        m_contents = false;  // what is shown was grouped by size alone
     m_model->Replace(std::move(result.rows), std::move(result.arenas), std::move(sameAs));
 #ifdef __GLIBC__
     // The rows shown while they were collected are gone: give their pages back.
@@ -241,6 +290,53 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, C
     UpdateSummary();
     if (m_model->rowCount() > 0)
         m_list->scrollToTop();
+}
+
+void CDlgDuplicateResults::OnStopComparing()
+{
+    if (!IsFilling())
+        return;
+    m_stopAsked = true;
+    m_worker.RequestStop();  // the fill's end comes back queued, with what it has
+}
+
+void CDlgDuplicateResults::keyPressEvent(QKeyEvent* event)
+{
+    // Escape while contents are compared stops the comparison; closing stays a separate act.
+    if (event->key() == Qt::Key_Escape && m_contents && IsFilling()) {
+        OnStopComparing();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool CDlgDuplicateResults::eventFilter(QObject* watched, QEvent* event)
+{
+    // Space toggles the current row's check from any of its cells; Delete trashes the checked rows, asking first.
+    if (watched == m_list && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Space) {
+            ToggleCurrentCheck();
+            return true;
+        }
+        if (key == Qt::Key_Delete && m_list->isEnabled()) {
+            OnSendToRecycleBin();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CDlgDuplicateResults::ToggleCurrentCheck()
+{
+    const int row = m_list->currentIndex().row();
+    if (row < 0 || !m_list->isEnabled())
+        return;
+    const QModelIndex check = m_model->index(row, 0);
+    const bool on = check.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    m_model->setData(check, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
 }
 
 void CDlgDuplicateResults::done(int result)
@@ -305,50 +401,65 @@ void CDlgDuplicateResults::OnSendToRecycleBin()
     }
     if (!m_contents)
         caution += QStringLiteral("Files of equal size may differ: their contents were not compared.");
-    const std::vector<QByteArray> moved = Shell().SendToRecycleBin(this, checked, m_model->CheckedIdentities(), caution);
+    const std::vector<QByteArray> moved =
+        Shell().SendToRecycleBin(this, checked, m_model->CheckedIdentities(), caution, !whole.empty());
     // What moved drops out with a new fill; after a refusal or a total failure nothing changes.
     if (!moved.empty())
         StartFill();
 }
 
-SelectionRules::GroupSet CDlgDuplicateResults::SelectedGroups() const
+SelectionRules::GroupSet CDlgDuplicateResults::Scope(bool selectedOnly) const
 {
-    SelectionRules::GroupSet groups;
-    for (const QModelIndex& index : m_list->selectionModel()->selectedRows())
-        groups.insert(m_model->Row(index.row()).group);
+    SelectionRules::GroupSet groups;  // empty: every group
+    if (selectedOnly) {
+        for (const QModelIndex& index : m_list->selectionModel()->selectedRows())
+            groups.insert(m_model->Row(index.row()).group);
+        if (groups.empty())
+            groups.insert(-1);  // nothing selected: no group
+    }
     return groups;
 }
 
-void CDlgDuplicateResults::OnCheckAllButNewest()
+void CDlgDuplicateResults::OnCheckAllButNewest(bool selectedOnly)
 {
-    const auto scope = SelectedGroups();
+    const auto scope = Scope(selectedOnly);
     m_model->ApplyRule([&scope](std::vector<CResultRow>& rows) { SelectionRules::CheckAllButNewest(rows, scope); });
 }
 
-void CDlgDuplicateResults::OnCheckAllButOldest()
+void CDlgDuplicateResults::OnCheckAllButOldest(bool selectedOnly)
 {
-    const auto scope = SelectedGroups();
+    const auto scope = Scope(selectedOnly);
     m_model->ApplyRule([&scope](std::vector<CResultRow>& rows) { SelectionRules::CheckAllButOldest(rows, scope); });
 }
 
-void CDlgDuplicateResults::OnCheckInFolderOf(int row)
+void CDlgDuplicateResults::OnCheckInFolderOf(int row, bool selectedOnly)
 {
     if (row < 0 || row >= m_model->rowCount())
         return;
     const std::string folder(m_model->Row(row).FolderWithSlash());
-    const auto scope = SelectedGroups();
+    const auto scope = Scope(selectedOnly);
     m_model->ApplyRule([&](std::vector<CResultRow>& rows) { SelectionRules::CheckInFolder(rows, folder, scope); });
 }
 
-void CDlgDuplicateResults::OnCheckMatching(const QString& wildcard)
+void CDlgDuplicateResults::OnCheckMatching(const QString& wildcard, bool selectedOnly)
 {
-    const auto scope = SelectedGroups();
+    const auto scope = Scope(selectedOnly);
     m_model->ApplyRule([&](std::vector<CResultRow>& rows) { SelectionRules::CheckMatching(rows, wildcard, scope); });
 }
 
-void CDlgDuplicateResults::OnInvertChecks()
+void CDlgDuplicateResults::AskForWildcard(bool selectedOnly)
 {
-    const auto scope = SelectedGroups();
+    bool ok = false;
+    const QString wildcard = QInputDialog::getText(this, Res::AppTitle(),
+                                                   QStringLiteral("Check the files whose name or path matches (* ? [...]):"),
+                                                   QLineEdit::Normal, QStringLiteral("*"), &ok);
+    if (ok && !wildcard.isEmpty())
+        OnCheckMatching(wildcard, selectedOnly);
+}
+
+void CDlgDuplicateResults::OnInvertChecks(bool selectedOnly)
+{
+    const auto scope = Scope(selectedOnly);
     m_model->ApplyRule([&scope](std::vector<CResultRow>& rows) { SelectionRules::InvertChecks(rows, scope); });
 }
 

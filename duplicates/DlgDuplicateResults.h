@@ -39,13 +39,15 @@ public:
     void OnUnCheckAll();
     void OnDisplayInExplorer();
     void OnSendToRecycleBin();
-    // The selection helpers act on the selected rows' groups, or on every group.
-    void OnCheckAllButNewest();
-    void OnCheckAllButOldest();
+    // The selection helpers act on every group, or with selectedOnly on the selected rows' groups.
+    void OnCheckAllButNewest(bool selectedOnly = false);
+    void OnCheckAllButOldest(bool selectedOnly = false);
     // The folder of row (the one under the cursor when the menu opened) and below.
-    void OnCheckInFolderOf(int row);
-    void OnCheckMatching(const QString& wildcard);
-    void OnInvertChecks();
+    void OnCheckInFolderOf(int row, bool selectedOnly = false);
+    void OnCheckMatching(const QString& wildcard, bool selectedOnly = false);
+    void OnInvertChecks(bool selectedOnly = false);
+    // Stops a content check under way; the size groups stay, said to be by size only.
+    void OnStopComparing();
     void OnRestoreLastTrashed();
     // "N Group(s), ... " under the list.
     QString SummaryText() const;
@@ -55,15 +57,20 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void StartFill();
     void StopFill();
     void OnFillBatch(unsigned generation, const std::vector<CResultRow>& batch, const std::shared_ptr<const void>& arenas);
-    void OnFillFinished(unsigned generation, bool completed, CFillResult result, std::vector<int32_t> sameAs);
+    // sized: the size groups were complete (the content check may still have been stopped).
+    void OnFillFinished(unsigned generation, bool completed, bool sized, CFillResult result, std::vector<int32_t> sameAs);
     void SaveColumnWidths();
     void BuildCommands();
-    SelectionRules::GroupSet SelectedGroups() const;
+    SelectionRules::GroupSet Scope(bool selectedOnly) const;
+    void AskForWildcard(bool selectedOnly);
+    void ToggleCurrentCheck();
     QString SummaryText(const SelectionRules::CFigures& figures) const;
     void UpdateSummary();
 
@@ -71,8 +78,12 @@ private:
     CColorListCtrl* m_list;
     CResultsModel* m_model;
     QMenu* m_menu;
+    QAction* m_trashAction = nullptr;
     QLabel* m_summary = nullptr;
     QProgressBar* m_progressBar = nullptr;
+    QWidget* m_progressRow = nullptr;  // the bar and its Stop button
+    QLabel* m_notice = nullptr;        // why the groups are not what was asked for
+    bool m_stopAsked = false;
     QTimer m_progressTimer;
     bool m_contents = false;  // this fill compares contents
     std::shared_ptr<ContentCheck::CProgress> m_progress;

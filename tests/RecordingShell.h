@@ -13,9 +13,11 @@ public:
     void ShowShellProperties(QWidget*, const QByteArray& path) override { calls << "properties " + path; }
     bool SelectInExplorer(const QByteArray& path, QStringList* tried) override { return Record("reveal " + path, tried); }
     std::vector<QByteArray> SendToRecycleBin(QWidget*, const std::vector<QByteArray>& paths,
-                                             const std::vector<CFileIdentity>& = {}, const QString& caution = {}) override
+                                             const std::vector<CFileIdentity>& = {}, const QString& caution = {},
+                                             bool noByDefault = false) override
     {
         lastCaution = caution;
+        lastNoByDefault = noByDefault;
         std::vector<QByteArray> moved;
         for (const QByteArray& p : paths) {
             calls << "trash " + p;
@@ -43,6 +45,7 @@ public:
 
     QByteArrayList calls;
     QString lastCaution;
+    bool lastNoByDefault = false;
     bool opens = true;  // false: no handler takes an open request
     bool accept = true;
     bool terminalStarts = true;

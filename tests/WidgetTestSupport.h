@@ -23,7 +23,10 @@ public:
             texts << box->text();
             if (m_whileOpen)
                 m_whileOpen();
-            box->button(m_button) ? box->button(m_button)->click() : box->reject();
+            if (m_button == QMessageBox::NoButton)  // Enter: whatever the box makes its default
+                QTest::keyClick(box, Qt::Key_Return);
+            else
+                box->button(m_button) ? box->button(m_button)->click() : box->reject();
         });
         m_timer.start(10);
     }

@@ -16,6 +16,8 @@
 #include <QTableView>
 
 #include <QProgressBar>
+#include <QLabel>
+#include <QPushButton>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -198,11 +200,13 @@ private slots:
         };
         QVERIFY(dialog.SummaryText().startsWith(QStringLiteral("2 group(s), 5 file(s): trashing all but one copy of "
                                                                "each would free up to 17 bytes")));
-        dialog.ResultsList()->selectRow(0);  // only the first group
-        dialog.OnCheckAllButNewest();
+        dialog.ResultsList()->selectRow(0);
+        dialog.OnCheckAllButNewest();  // every group, whatever is selected
+        QCOMPARE(checks(), QStringLiteral(".x.xx"));
+        dialog.OnUnCheckAll();
+        dialog.OnCheckAllButNewest(true);  // only the first group's
         QCOMPARE(checks(), QStringLiteral(".x..."));
-        dialog.ResultsList()->clearSelection();
-        dialog.OnCheckInFolderOf(1);  // b/ across groups
+        dialog.OnCheckInFolderOf(1);  // b/ across groups, though a row is selected
         QCOMPARE(checks(), QStringLiteral(".x.xx"));
         QVERIFY(dialog.SummaryText().endsWith(QStringLiteral("The 3 checked file(s) would free 17 bytes.")));
         dialog.OnInvertChecks();
@@ -210,6 +214,24 @@ private slots:
         dialog.OnCheckMatching(QStringLiteral("*/b/*"));
         QCOMPARE(checks(), QStringLiteral("xxxxx"));
 
+        // Space toggles a row's check from any cell; Delete asks to trash the checked files, No by default
+        // when every copy of a group would go.
+        m_fake.accept = false;
+        dialog.ResultsList()->setFocus();
+        for (const int row : {0, 4}) {
+            dialog.ResultsList()->setCurrentIndex(dialog.Model()->index(row, 2));
+            QTest::keyClick(dialog.ResultsList(), Qt::Key_Space);
+        }
+        QCOMPARE(checks(), QStringLiteral(".xxx."));
+        m_fake.calls.clear();
+        QTest::keyClick(dialog.ResultsList(), Qt::Key_Delete);
+        QCOMPARE(m_fake.calls.size(), 3);
+        QVERIFY(!m_fake.lastNoByDefault);
+        QTest::keyClick(dialog.ResultsList(), Qt::Key_Space);
+        QTest::keyClick(dialog.ResultsList(), Qt::Key_Delete);
+        QVERIFY(m_fake.lastNoByDefault);
+        dialog.ResultsList()->setCurrentIndex(dialog.Model()->index(0, 2));
+        QTest::keyClick(dialog.ResultsList(), Qt::Key_Space);
         dialog.OnSendToRecycleBin();
         QVERIFY(m_fake.lastCaution.startsWith(QStringLiteral("All copies of 2 group(s) are checked: nothing of them would remain.\ngroup 1: ")));
         QVERIFY(m_fake.lastCaution.contains(QStringLiteral("group 2: ") + QFile::decodeName(m_dir) + QStringLiteral("/b/z")));
@@ -253,6 +275,25 @@ private slots:
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(!dialog.isVisible());
         QVERIFY(!dialog.IsFilling());
+
+        // Comparing contents, Escape and the Stop button stop the work but keep the window, saying so.
+        COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 1);
+        for (const bool button : {false, true}) {
+            CDlgDuplicateResults comparing(Input(paths), nullptr);
+            comparing.show();
+            QTRY_COMPARE(ok.texts.size(), button ? 3 : 2);
+            QVERIFY(comparing.IsFilling());
+            if (button)
+                comparing.findChild<QPushButton*>(QStringLiteral("stopComparing"))->click();
+            else
+                QTest::keyClick(&comparing, Qt::Key_Escape);
+            QTRY_VERIFY(!comparing.IsFilling());
+            QVERIFY(comparing.isVisible());
+            QVERIFY(comparing.findChild<QLabel*>(QStringLiteral("resultsNotice"))->text().contains(QStringLiteral("stopped")));
+            QVERIFY(ok.texts.last().contains(QStringLiteral("Identical Files")));
+            comparing.reject();
+        }
+        COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 0);
     }
 
     void rowCommandsReachTheExactPaths()

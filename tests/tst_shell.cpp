@@ -11,6 +11,7 @@
 #include "RibbonBar.h"
 #include "SorvaneApp.h"
 #include "SorvaneView.h"
+#include "TrashBatch.h"
 
 #include <QDir>
 #include <QScreen>
@@ -62,6 +63,23 @@ private slots:
         m_app.reset();
         SetShell(nullptr);
         QFile::remove(TestSupport::TempRoot() + QStringLiteral("/xdg_config_home/Trellane/Sorvane by Trellane.conf"));
+    }
+
+    // Enter at the question trashes only when nothing warns that every copy would go.
+    void enterAtTheTrashQuestionIsSafe()
+    {
+        SetShell(nullptr);
+        const QByteArray file = QFile::encodeName(TestSupport::TempRoot()) + "/last-copy";
+        TestSupport::MakeFile(file, 3);
+        QWidget parent;
+        for (const bool warned : {true, false}) {
+            CBoxAnswerer enter(QMessageBox::NoButton);
+            enter.remaining = 1;
+            const std::vector<QByteArray> moved = Shell().SendToRecycleBin(&parent, {file}, {}, QStringLiteral("All copies…"), warned);
+            QCOMPARE(moved.size(), warned ? size_t(0) : size_t(1));
+            QCOMPARE(QFile::exists(QFile::decodeName(file)), warned);
+        }
+        QVERIFY(TrashBatch::RestoreLast().outcomes.front().restored);
     }
 
     // With no handler, an open says what failed and what was tried; a settings

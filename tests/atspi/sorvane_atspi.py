@@ -173,7 +173,7 @@ def checked_rows(table):
 
 
 # X keysyms: the registry daemon presses them through XTest.
-KEYS = {"Escape": 0xFF1B, "Return": 0xFF0D, "Delete": 0xFFFF, "space": 0x20, "Tab": 0xFF09,
+KEYS = {"Escape": 0xFF1B, "Return": 0xFF0D, "Delete": 0xFFFF, "space": 0x20, "Tab": 0xFF09, "Right": 0xFF53, "Left": 0xFF51,
         "Down": 0xFF54, "Up": 0xFF52, "Home": 0xFF50, "z": 0x7A}
 CONTROL_MASK = 1 << 2
 

@@ -80,17 +80,9 @@ def check_by_mouse(table, row):
     wait_for("row %d to change its check" % row, lambda: (row in checked_rows(table)) != before, 5)
 
 
-def send_checked_to_trash(app, results, table):
-    """The window's own button when it has one, else the list's right-click menu."""
-    buttons = find_all(results, pyatspi.ROLE_PUSH_BUTTON, "Send Checked File(s) to Recycle Bin", showing=True)
-    if buttons:
-        press(buttons[0])
-        return
-    click(cell(table, 0, 1), button=3)
-    item = wait_for("the list's menu", lambda: next(iter(
-        i for w in app.windows() for i in find_all(w, pyatspi.ROLE_MENU_ITEM, "Send Checked File(s) to Recycle Bin",
-                                                   showing=True)), None))
-    do_action(item, "Click", "Press", "Toggle")
+def send_checked_to_trash(results):
+    """The window's button; it may sit in the tool bar's overflow, where Press still reaches it."""
+    press(find(results, pyatspi.ROLE_PUSH_BUTTON, "Send Checked File(s) to Recycle Bin", showing=False))
 
 
 # --- the tests ---------------------------------------------------------------
@@ -107,7 +99,7 @@ def test_folder_argument_with_non_utf8_name(sandbox):
     app = sandbox.start([cafe])
     app.answer("No", ASK_GROUPS, timeout=30)
     shown = status_rows(app)
-    assert any("File Listing for Folder %s" % CAFE_SHOWN in r for r in shown), shown
+    assert any(r.startswith("File Listing for Folder ") and CAFE_SHOWN + ", Started" in r for r in shown), shown
     assert "2 File(s) in File List." in shown, shown
     pane = folder_pane(app)
     assert CAFE_SHOWN in pane and "\ufffd" not in pane, pane
@@ -153,8 +145,9 @@ def test_check_all_but_newest_acts_on_every_group(sandbox):
     checked = wait_for("checks", lambda: checked_rows(table))
     time.sleep(0.5)
     checked = checked_rows(table)
+    mtime = lambda r: os.stat(os.path.join(folder, rows(table)[r][1])).st_mtime
     for group in groups(table):
-        newest = max(group, key=lambda r: rows(table)[r][4])
+        newest = max(group, key=mtime)
         assert [r for r in group if r in checked] == [r for r in group if r != newest], \
             "group %s: checked %s, newest %d; rows %s" % (group, checked, newest, rows(table))
 
@@ -167,7 +160,7 @@ def test_trashing_every_copy_defaults_to_no(sandbox):
     wait_rows(table, 2)
     for r in range(2):
         check_by_mouse(table, r)
-    send_checked_to_trash(app, results, table)
+    send_checked_to_trash(results)
     box, text = app.message_box(containing="Trash")
     assert "all copies" in text.lower(), text
     key("Return")
