@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolBar>
 #include <QHeaderView>
 #include <QMenu>
@@ -55,7 +56,8 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     setWindowIcon(QApplication::windowIcon());
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
     setSizeGripEnabled(true);
-    resize(840, 430);
+    const QRect screenRect = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+    resize(QSize(840, 430).boundedTo(screenRect.size() - QSize(24, 64)));
 
     m_model = new CResultsModel(this);
     m_list = new CColorListCtrl(this);
@@ -63,6 +65,8 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     m_list->setModel(m_model);
     m_list->installEventFilter(this);
     RestoreColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName, Opt::kResultsWidths);
+    // Spare width goes to Last Modified, so its time is never cut while room is left over.
+    m_list->horizontalHeader()->setStretchLastSection(true);
     // Room for a check box, a six-digit number and the same-file mark.
     const int srWidth = m_list->fontMetrics().horizontalAdvance(QStringLiteral("000000 ") + QChar(CResultsModel::kSameFileMark)) + 34;
     if (m_list->horizontalHeader()->sectionSize(0) < srWidth && m_list->horizontalHeader()->sectionSize(0) > 0)

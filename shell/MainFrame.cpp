@@ -28,6 +28,7 @@
 #include <QPointer>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
@@ -115,7 +116,9 @@ CMainFrame::CMainFrame(CSorvaneDoc* doc, QWidget* parent)
     UpdateCommandUI();
     // Small enough for a narrow screen, large enough that every panel keeps a label.
     setMinimumSize(720, 420);
-    resize(1280, 800);
+    // The first size fits the screen, leaving room for the window's own frame.
+    const QRect screenRect = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 800);
+    resize(QSize(1280, 800).boundedTo(screenRect.size() - QSize(24, 64)).expandedTo(minimumSize()));
     restoreGeometry(m_options.ReadBytes(QLatin1String(Opt::WindowGeometry)));
     restoreState(m_options.ReadBytes(QLatin1String(Opt::WindowState)));
 }

@@ -49,6 +49,8 @@ CInfoBar::CInfoBar(QWidget* parent)
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::ToolTipBase);
     setForegroundRole(QPalette::ToolTipText);
+    // Its own height always: a short window squeezes the list, not this line.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 3, 6, 3);
     auto* icon = new QLabel(this);

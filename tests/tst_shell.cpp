@@ -2,6 +2,7 @@
 
 #include "AppLook.h"
 #include "ColorListCtrl.h"
+#include "DlgDuplicateResults.h"
 #include "CommandIds.h"
 #include "DlgSplash.h"
 #include "FolderTree.h"
@@ -14,6 +15,7 @@
 #include "TrashBatch.h"
 
 #include <QDir>
+#include <QHeaderView>
 #include <QScreen>
 #include <QLabel>
 #include <QMenu>
@@ -104,6 +106,28 @@ private slots:
         Frame()->Command(Cmd::IgnoreHiddenFiles)->trigger();
         QTRY_VERIFY(Frame()->statusBar()->currentMessage().contains(QStringLiteral("IgnoreHiddenFiles could not be saved")));
         QVERIFY(QFile::remove(folder));
+    }
+
+    // On a 1024×768 screen both windows fit as first shown and can be made that small; a short window
+    // keeps the information bar whole.
+    void windowsFitASmallScreen()
+    {
+        Launch();
+        Frame()->show();
+        const QRect screen = Frame()->screen()->availableGeometry();
+        QVERIFY2(Frame()->width() <= screen.width() && Frame()->height() <= screen.height(),
+                 qPrintable(QStringLiteral("%1x%2 on %3x%4").arg(Frame()->width()).arg(Frame()->height())
+                                .arg(screen.width()).arg(screen.height())));
+        QVERIFY(Frame()->minimumSize().width() <= 1024 && Frame()->minimumSize().height() <= 768);
+        Frame()->resize(1000, 420);
+        QApplication::processEvents();
+        QWidget* info = Frame()->findChild<QWidget*>(QStringLiteral("infoBar"));
+        QVERIFY2(info->height() >= info->sizeHint().height(), qPrintable(QString::number(info->height())));
+
+        CDlgDuplicateResults results(CFillInput{[] { return 0; }, [](int) { return std::string_view(); }}, Frame());
+        QVERIFY2(results.minimumSizeHint().width() <= 1024, qPrintable(QString::number(results.minimumSizeHint().width())));
+        QVERIFY(results.width() <= screen.width() && results.height() <= screen.height());
+        QVERIFY(results.ResultsList()->horizontalHeader()->stretchLastSection());
     }
 
     // However narrow the window, every ribbon command stays reachable with its whole name.

@@ -52,6 +52,9 @@ void CFileListModel::RemoveFileRow(int row)
 
 QVariant CFileListModel::data(const QModelIndex& index, int role) const
 {
+    // A status cell's whole text, for when the column cuts it.
+    if (role == Qt::ToolTipRole && index.isValid() && !HoldsFiles() && index.column() > 0)
+        return data(index, Qt::DisplayRole);
     if (role != Qt::DisplayRole || !index.isValid())
         return {};
     const int row = index.row();

@@ -247,6 +247,9 @@ void CSorvaneView::OnWalkFinished()
     if (unread.size() > kNamed)
         AddStatusRow(QStringLiteral("… and %1 more folder(s) that could not be read.").arg(unread.size() - kNamed));
     SetListingStatus(summary.filesLine);
+    // Said now: the question and the results window come before the run is over.
+    m_options.SetInfoBarText(m_strStatus);
+    emit ListingStatusChanged();
 
     if (files > 1) {
         QMessageBox box(QMessageBox::Question, Res::AppTitle(), QString::fromUtf8(Txt::AskDuplicateSearch),

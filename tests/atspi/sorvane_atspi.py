@@ -10,6 +10,7 @@ import tempfile
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 DEFAULT_TIMEOUT = 15.0
 
@@ -124,7 +125,13 @@ def do_action(acc, *names):
     offered = [action.getName(i) for i in range(action.nActions)]
     for wanted in names:
         if wanted in offered:
-            return action.doAction(offered.index(wanted))
+            try:
+                return action.doAction(offered.index(wanted))
+            except GLib.Error as error:
+                # A tool button answers only when the modal box it opened closes.
+                if "Did not receive a reply" not in str(error):
+                    raise
+                return True
     raise AssertionError("%s %r offers %s, not %s" % (acc.getRoleName(), acc.name, offered, names))
 
 
