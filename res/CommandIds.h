@@ -32,6 +32,7 @@ enum : int {
     DuplicatesBySize = 327,
     RestoreLastTrashed = 328,
     CompareContents = 329,
+    SaveFileListAs = 330,
 
     // Row commands of the main window's two lists.
     ViewSelectedFile = 32777,

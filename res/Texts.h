@@ -36,9 +36,10 @@ struct CCommandTip {
 };
 
 inline constexpr CCommandTip kCommandTips[] = {
-    {Cmd::IgnoreWindowsFolder, "Do Not List Files of Windows Folder", "Ignore Windows Folder ( e.g C:\\Windows ) While Listing Files."},
+    {Cmd::IgnoreWindowsFolder, "Do Not List Files of Windows Folder",
+     "Ignore the System's Own Folders ( /usr, /etc, /boot, /proc, /sys and the like ) While Listing Files."},
     {Cmd::IgnoreProgramsFolder, "Do Not List Files of Program Files Folder",
-     "Ignore Programs Folder ( e.g C:\\Program Files ) While Listing Files."},
+     "Ignore Program Folders ( /opt, /usr/local, /snap and Flatpak's ) While Listing Files."},
     {Cmd::IgnoreHiddenFiles, "Skip Hidden Files in File Listing", "When Listing Files, Ignore all Hidden Files."},
     {Cmd::IgnoreReadOnlyFiles, "Skip Read Only Files in List", "When Listing Files, Ignore all Read Only Files."},
     {Cmd::StartListing, "Start Listing of Files",
@@ -53,6 +54,8 @@ inline constexpr CCommandTip kCommandTips[] = {
     {Cmd::OpenRecycleBin, "Open Recycle Bin", "Open Recycle Bin"},
     {Cmd::ExportFileList, "Export List of Files to a Temporary File",
      "Export List of Files Visible in Top List Control to a Temporary file and Open It."},
+    {Cmd::SaveFileListAs, "Save List of Files As",
+     "Save the List of Files to a File you Choose: plain UTF-8 lines, or CSV with each file's size and modification time."},
     {Cmd::IgnoreRecycleBinFolder, "Do Not List Files in Recycle Bin", "Ignore Recycle Bin Folder(s) When Listing Files."},
     {Cmd::AutoListLastFolder, "AutoList Files at Startup",
      "Automatically List the Contents of the Last Folder Selected at Application Startup."},

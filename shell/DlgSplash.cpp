@@ -1,5 +1,10 @@
 #include "DlgSplash.h"
 
+#include "OptionsStore.h"
+#include "PathArray.h"
+#include "Trash.h"
+#include "TrashBatch.h"
+
 #include "AppTexts.h"
 
 #include <QGuiApplication>
@@ -84,12 +89,22 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     auto* icon = new QLabel(this);
     icon->setPixmap(AppIcon().pixmap(48, 48));
     grid->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
-    auto* text = new QLabel(QStringLiteral("Sorvane, Version %1").arg(QLatin1String(Res::kAppVersion)), this);
+    // What a user may need to know: the version, where their settings and the Undo record live, the licence.
+    const QByteArray record = TrashBatch::RecordFile();
+    auto* text = new QLabel(QStringLiteral("Sorvane, Version %1\n\nSettings: %2\nUndo record of the last batch sent to "
+                                           "the trash: %3\nTrash: %4\n\nLicence: proprietary; all rights reserved by "
+                                           "Trellane.")
+                                .arg(QLatin1String(Res::kAppVersion), AppSettingsPath(),
+                                     EscapePath(std::string_view(record.constData(), size_t(record.size()))),
+                                     EscapePath(HomeTrashFolder().toStdString())),
+                            this);
     text->setTextFormat(Qt::PlainText);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    text->setObjectName(QStringLiteral("aboutText"));
     grid->addWidget(text, 0, 1, Qt::AlignTop);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     grid->addWidget(buttons, 1, 1, Qt::AlignRight | Qt::AlignBottom);
     grid->setColumnStretch(1, 1);
-    resize(420, 160);
+    resize(560, 220);
 }

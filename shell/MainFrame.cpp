@@ -194,6 +194,9 @@ void CMainFrame::BuildCommands()
     });
     connect(AddCommand(Cmd::ExportFileList, QStringLiteral("Export File List")), &QAction::triggered, this,
             [this] { m_view->OnExportFileList(); });
+    QAction* saveList = AddCommand(Cmd::SaveFileListAs, QStringLiteral("Save File List As…"));
+    saveList->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
+    connect(saveList, &QAction::triggered, this, [this] { m_view->OnSaveFileListAs(); });
     connect(AddCommand(Cmd::DuplicatesBySize, QStringLiteral("File Size")), &QAction::triggered, this,
             [this] { m_view->OnDuplicateSearch(); });
 
@@ -411,6 +414,7 @@ void CMainFrame::UpdateCommandUI()
     m_actions[Cmd::StopListing]->setEnabled(m_view->CanStop());
     m_actions[Cmd::DuplicatesBySize]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::ExportFileList]->setEnabled(!m_view->IsListing());
+    m_actions[Cmd::SaveFileListAs]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::RestoreLastTrashed]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::ViewStatusBar]->setChecked(!statusBar()->isHidden());
     m_actions[Cmd::ToggleInfoBar]->setChecked(!m_infoBar->isHidden());

@@ -26,6 +26,7 @@ void CMainFrame::BuildApplicationMenu()
     m_appMenu->setObjectName(QStringLiteral("applicationMenu"));
     for (int id : {int(Cmd::FileNew), int(Cmd::FileOpen), int(Cmd::FileSave), int(Cmd::FileSaveAs)})
         m_appMenu->addAction(m_actions[id]);
+    m_appMenu->addAction(m_actions[Cmd::SaveFileListAs]);
     QMenu* print = m_appMenu->addMenu(QStringLiteral("Print"));
     print->setEnabled(false);
     print->addSection(QStringLiteral("Preview and print the document"));

@@ -1,6 +1,7 @@
 #include "WidgetTestSupport.h"
 
 #include "CommandIds.h"
+#include "DlgSplash.h"
 #include "FolderTree.h"
 #include "MainFrame.h"
 #include "PathArray.h"
@@ -16,6 +17,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QTableView>
 #include <QToolButton>
@@ -368,6 +370,32 @@ private slots:
                  qPrintable(rows.join('|')));
         QTRY_VERIFY(Frame()->InfoBar()->Text().contains(QStringLiteral("1 Folder(s) Could Not Be Read. ")));
         QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 1);
+    }
+
+    // A first start offers places to pick, says what a skip rule skips here, and the About box where things live.
+    void firstStartOffersPlaces()
+    {
+        TestSupport::MakeDir(QFile::encodeName(TestSupport::TempRoot()) + "/Documents");
+        Launch();
+        QListWidget* shortcuts = Frame()->findChild<QListWidget*>(QStringLiteral("shortcuts"));
+        QVERIFY(shortcuts && shortcuts->count() >= 1);
+        QCOMPARE(shortcuts->item(0)->text(), QStringLiteral("Home"));
+        QListWidgetItem* documents = nullptr;
+        for (int i = 0; i < shortcuts->count(); ++i)
+            documents = shortcuts->item(i)->text() == QStringLiteral("Documents") ? shortcuts->item(i) : documents;
+        QVERIFY(documents);
+        emit shortcuts->itemClicked(documents);
+        QTRY_COMPARE(m_app->Document()->SelectedFolder(), TestSupport::TempRoot() + QStringLiteral("/Documents"));
+
+        for (int id : {int(Cmd::IgnoreWindowsFolder), int(Cmd::IgnoreProgramsFolder)}) {
+            QVERIFY(!Frame()->Command(id)->toolTip().contains(QStringLiteral("C:")));
+            QVERIFY(Frame()->Command(id)->toolTip().contains(QStringLiteral("/")));
+        }
+        CAboutDlg about(Frame());
+        const QString text = about.findChild<QLabel*>(QStringLiteral("aboutText"))->text();
+        QVERIFY2(text.contains(AppSettingsPath()) && text.contains(QStringLiteral("last-trash-batch"))
+                     && text.contains(QStringLiteral("Licence")),
+                 qPrintable(text));
     }
 
     void layoutAndWidthsPersist()

@@ -5,6 +5,7 @@
 #include "DlgDuplicateResults.h"
 #include "CommandIds.h"
 #include "DlgSplash.h"
+#include "ExportWriter.h"
 #include "FolderTree.h"
 #include "MainFrame.h"
 #include "RecordingShell.h"
@@ -203,6 +204,43 @@ private slots:
         QCOMPARE(DesktopExecArguments("gedit --new-window %U", "/tmp/a b"),
                  QByteArrayList({"gedit", "--new-window", "file:///tmp/a%20b"}));
         QCOMPARE(DesktopExecArguments("\"/opt/my editor/ed\" %f %i", "/t"), QByteArrayList({"/opt/my editor/ed", "/t"}));
+    }
+
+    // Save File List As: UTF-8 lines that read back as the exact bytes, or CSV with each file's size and time;
+    // a target that cannot be written stays as it was.
+    void savedListsAsTextAndCsv()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/saved";
+        TestSupport::MakeDir(dir);
+        const QByteArrayList paths = {dir + "/plain", dir + "/odd\xff", dir + "/a,\"quoted\"\nname"};
+        for (const QByteArray& p : paths)
+            TestSupport::MakeFile(p, 7);
+        const auto at = [&](int i) { return std::string_view(paths[i].constData(), size_t(paths[i].size())); };
+        QString error;
+        const QString text = TestSupport::TempRoot() + QStringLiteral("/list.txt");
+        QVERIFY2(SaveFileList(text, int(paths.size()), at, EListFormat::Text, &error), qPrintable(error));
+        QFile file(text);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArrayList lines = file.readAll().split('\n');
+        file.close();
+        QCOMPARE(lines.size(), paths.size() + 1);
+        for (int i = 0; i < paths.size(); ++i) {
+            QVERIFY(QString::fromUtf8(lines[i]).toUtf8() == lines[i]);  // valid UTF-8
+            QCOMPARE(UnescapePath(QString::fromUtf8(lines[i])), paths[i]);
+        }
+
+        const QString csv = TestSupport::TempRoot() + QStringLiteral("/list.csv");
+        QVERIFY2(SaveFileList(csv, int(paths.size()), at, EListFormat::Csv, &error), qPrintable(error));
+        file.setFileName(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        file.close();
+        QVERIFY(bytes.startsWith("path,size,modified\n" + dir + "/plain,7,"));
+        QVERIFY2(bytes.contains("\"" + dir + "/a,\"\"quoted\"\"\\nname\",7,"), bytes.constData());
+
+        QVERIFY(!SaveFileList(TestSupport::TempRoot() + QStringLiteral("/no/such/folder/list.txt"), 1, at, EListFormat::Text,
+                              &error));
+        QVERIFY(!error.isEmpty());
     }
 
     void exportWritesUtf16LinesToANewFile()

@@ -10,7 +10,9 @@
 #include "Texts.h"
 #include "WaitCursor.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 
 #include <algorithm>
 #include <cstring>
@@ -301,6 +303,35 @@ void CSorvaneView::OnExportFileList()
     QStringList tried;
     if (!Shell().OpenAsText(file, &tried))
         ReportNotOpened(this, QStringLiteral("The list of files written to %1").arg(EscapePath(file.toStdString())), tried);
+}
+
+void CSorvaneView::OnSaveFileListAs()
+{
+    if (IsListing())
+        return;
+    QString filter;
+    const QString text = QStringLiteral("Text, one path a line (*.txt)");
+    const QString csv = QStringLiteral("CSV with size and modification time (*.csv)");
+    const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Save List of Files As"),
+                                                      QDir::homePath() + QStringLiteral("/file-list.txt"),
+                                                      text + QStringLiteral(";;") + csv, &filter);
+    if (file.isEmpty())
+        return;
+    const EListFormat format = filter == csv || file.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive) ? EListFormat::Csv
+                                                                                                            : EListFormat::Text;
+    if (!SaveFileList(file, format)) {
+        QMessageBox::warning(this, Res::AppTitle(), QStringLiteral("The list of files could not be saved: %1.").arg(m_lastSaveError));
+    }
+}
+
+bool CSorvaneView::SaveFileList(const QString& file, EListFormat format)
+{
+    CWaitCursor wait;
+    if (m_bDisplayFileList)
+        return ::SaveFileList(file, m_fileModel->rowCount(), [this](int i) { return m_fileModel->NativePath(i); }, format,
+                              &m_lastSaveError);
+    return ::SaveFileList(file, m_helper.m_arrFiles.GetSize(), [this](int i) { return m_helper.m_arrFiles.At(i); }, format,
+                          &m_lastSaveError);
 }
 
 void CSorvaneView::OpenDuplicateResults()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppHelper.h"
+#include "ExportWriter.h"
 #include "ListModels.h"
 #include "ListingHandOver.h"
 #include "WorkerThread.h"
@@ -43,6 +44,9 @@ public:
     void OnExportFileList();
     // Writes the export file; its name, or empty with the reason in *error.
     QByteArray WriteExportFile(QString* error) const;
+    // Command 330: the listed files' paths into a file the user picks, as UTF-8 lines or CSV.
+    void OnSaveFileListAs();
+    bool SaveFileList(const QString& file, EListFormat format);
 
     // A row command of the two lists (Cmd::ViewSelectedFile ... Cmd::LocateFileInExplorer).
     void OnRowCommand(int command);
@@ -72,6 +76,7 @@ public:
     CAppHelper m_helper{m_handOver};
     COptionsStore m_options;
     QString m_strStatus;
+    QString m_lastSaveError;
 
 signals:
     // The stored information text and the listing status changed.

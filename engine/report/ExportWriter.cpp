@@ -8,10 +8,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 
@@ -63,4 +65,54 @@ QByteArray WriteExportFile(int count, const std::function<std::string_view(int)>
         return {};
     }
     return name;
+}
+
+namespace {
+
+QByteArray CsvField(const QString& text)
+{
+    QByteArray field = text.toUtf8();
+    if (!field.contains(',') && !field.contains('"') && !field.contains('\n') && !field.contains('\r'))
+        return field;
+    return '"' + field.replace('"', "\"\"") + '"';
+}
+
+}  // namespace
+
+bool SaveFileList(const QString& file, int count, const std::function<std::string_view(int)>& pathAt, EListFormat format,
+                  QString* error)
+{
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly)) {
+        *error = out.errorString();
+        return false;
+    }
+    QByteArray buffer;
+    if (format == EListFormat::Csv)
+        buffer = "path,size,modified\n";
+    for (int i = 0; i < count; ++i) {
+        const std::string_view path = pathAt(i);
+        const QString shown = EscapePath(path, true);
+        if (format == EListFormat::Text) {
+            buffer += shown.toUtf8() + '\n';
+        } else {
+            struct stat st {};
+            const bool known = lstat(std::string(path).c_str(), &st) == 0;
+            buffer += CsvField(shown) + ',' + (known ? QByteArray::number(qlonglong(st.st_size)) : QByteArray()) + ','
+                + (known ? QDateTime::fromSecsSinceEpoch(st.st_mtime).toString(Qt::ISODate).toUtf8() : QByteArray()) + '\n';
+        }
+        if (buffer.size() >= (1 << 20) || i + 1 == count) {
+            if (out.write(buffer) != buffer.size())
+                break;
+            buffer.clear();
+        }
+    }
+    if (!buffer.isEmpty())
+        out.write(buffer);
+    if (out.error() != QFileDevice::NoError || !out.commit()) {
+        *error = out.errorString();
+        out.cancelWriting();
+        return false;
+    }
+    return true;
 }

@@ -25,6 +25,8 @@ def wait_for(what, probe, timeout=DEFAULT_TIMEOUT, interval=0.2):
     while True:
         try:
             value = probe()
+        except AssertionError:
+            raise
         except Exception:  # a widget vanished between two reads: look again
             value = None
         if value:
@@ -50,8 +52,12 @@ class Sandbox:
         os.makedirs(self.data)
 
     def start(self, args=()):
+        # A binary being relinked by a build may not start: wait until it has settled.
+        wait_for("%s to stay unchanged for 5 s" % self.binary,
+                 lambda: time.time() - os.stat(self.binary).st_mtime > 5, timeout=120, interval=1)
         app = App(self.binary, self, args)
-        self.apps.append(app)
+        self.apps.append(app)  # stopped at cleanup, even when it never shows
+        app.wait_shown()
         return app
 
     def cleanup(self):
@@ -201,12 +207,19 @@ def key(name, ctrl=False):
 class App:
     """One run of the real program, found on the accessibility bus by its process id."""
 
-    def __init__(self, binary, sandbox, args=(), timeout=30.0):
+    def __init__(self, binary, sandbox, args=()):
         self.log = open(os.path.join(sandbox.root, "app.log"), "ab")
         argv = [binary] + list(args)  # bytes or str: folder names pass through unchanged
         self.process = subprocess.Popen(argv, env=sandbox.env, stdout=self.log, stderr=subprocess.STDOUT)
-        self.root = wait_for("the application on the accessibility bus", self._find_app, timeout)
-        self.frame = find(self.root, pyatspi.ROLE_FRAME, "Sorvane by Trellane", timeout)
+        self.log_path = self.log.name
+
+    def wait_shown(self, timeout=30.0):
+        try:
+            self.root = wait_for("the application on the accessibility bus", self._find_app, timeout)
+            self.frame = find(self.root, pyatspi.ROLE_FRAME, "Sorvane by Trellane", timeout)
+        except AssertionError as error:
+            with open(self.log_path, "rb") as log:
+                raise AssertionError("%s; its output: %r" % (error, log.read()[-2000:])) from None
 
     def _find_app(self):
         if self.process.poll() is not None:
