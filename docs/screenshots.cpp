@@ -93,7 +93,7 @@ int main(int argc, char** argv)
     CSorvaneApp sorvane;
     sorvane.InitInstance({});
     CMainFrame* frame = sorvane.MainFrame();
-    frame->resize(1280, 760);
+    frame->resize(1000, 700);  // as first shown on a 1024x768 screen
     frame->FolderTree()->SelectPath(demo);
     Wait([&] { return sorvane.Document()->SelectedFolder() == demo; });
 
@@ -115,7 +115,7 @@ int main(int argc, char** argv)
             auto* results = frame->findChild<CDlgDuplicateResults*>();
             auto* bar = results ? results->findChild<QProgressBar*>(QStringLiteral("contentProgress")) : nullptr;
             if (bar && bar->isVisible() && bar->value() > 50) {
-                results->resize(980, 380);
+                results->resize(900, 420);
                 results->grab().save(out + QStringLiteral("/screenshot-progress.png"));
                 progress->stop();
             }
@@ -125,7 +125,7 @@ int main(int argc, char** argv)
             auto* results = frame->findChild<CDlgDuplicateResults*>();
             Wait([results] { return !results || !results->IsFilling(); });
             if (results) {
-                results->resize(980, 380);
+                results->resize(900, 420);
                 results->OnCheckAllButNewest();
                 results->ResultsList()->selectRow(1);
                 QTimer::singleShot(300, [results, frame, out] {

@@ -9,5 +9,5 @@ if ! command -v xvfb-run >/dev/null; then
   "${sudo[@]}" apt-get install -y -q --no-install-recommends xvfb xauth
 fi
 cmake --build build --target sorvane_screenshots
-xvfb-run -a -s "-screen 0 1400x900x24" build/docs/sorvane_screenshots docs
+xvfb-run -a -s "-screen 0 1024x768x24" build/docs/sorvane_screenshots docs
 echo "docs/screenshot-*.png remade." >&2

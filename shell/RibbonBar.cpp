@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QApplication>
+#include <QIconEngine>
 #include <QCheckBox>
 #include <QEvent>
 #include <QFrame>
@@ -44,6 +46,31 @@ protected:
         p.setFont(QFont(font().family(), 16, QFont::Bold));
         p.drawText(r, Qt::AlignCenter, QStringLiteral("S"));
     }
+};
+
+// A ribbon icon drawn as a glyph in the look's text colour, read when it is painted, so every look
+// shows enabled commands clearly (and brighter than disabled ones) on its own background.
+class CTintedIconEngine : public QIconEngine {
+public:
+    explicit CTintedIconEngine(QIcon base) : m_base(std::move(base)) {}
+    QIconEngine* clone() const override { return new CTintedIconEngine(m_base); }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        painter->drawPixmap(rect, pixmap(rect.size() * painter->device()->devicePixelRatioF(), mode, state));
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QPixmap glyph = m_base.pixmap(size, QIcon::Normal, state);
+        const QPalette palette = QApplication::palette();
+        const QColor colour = palette.color(mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active, QPalette::WindowText);
+        QPainter p(&glyph);
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(glyph.rect(), colour);
+        return glyph;
+    }
+
+private:
+    QIcon m_base;
 };
 
 // A check box that mirrors its action: a click triggers the command, and the
@@ -147,8 +174,8 @@ void CRibbonBar::AddPanel(const QString& label)
     grid->setVerticalSpacing(0);
     v->addLayout(grid, 1);
     auto* caption = new QLabel(label, panel);
+    caption->setObjectName(QStringLiteral("caption"));
     caption->setAlignment(Qt::AlignHCenter);
-    caption->setEnabled(false);
     v->addWidget(caption);
     m_panels->insertWidget(m_panels->count() - 1, panel);
     if (m_currentPanel) {
@@ -228,7 +255,7 @@ QGridLayout* CRibbonBar::PanelGrid() const
 void CRibbonBar::AddButton(QAction* action, const QIcon& icon)
 {
     auto* button = new QToolButton(m_currentPanel);
-    action->setIcon(icon);
+    action->setIcon(QIcon(new CTintedIconEngine(icon)));
     button->setDefaultAction(action);
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setIconSize(QSize(32, 32));

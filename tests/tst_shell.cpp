@@ -337,6 +337,38 @@ private slots:
                          qPrintable(QStringLiteral("look %1 group colour %2").arg(id).arg(group)));
         }
 
+        // What is drawn, not only the palette: panel captions 4.5:1 and command icons 3:1 against the
+        // ribbon's own pixels.
+        Frame()->show();
+        for (int id = 210; id <= 218; ++id) {
+            Frame()->Command(id)->trigger();
+            QApplication::processEvents();
+            auto strongest = [&](QWidget* w, const QRect& area) {
+                const QImage image = w->grab().toImage();
+                const QColor background = image.pixelColor(area.topLeft().isNull() ? QPoint(1, 1) : area.topLeft());
+                double best = 1;
+                for (int y = area.top(); y <= area.bottom(); ++y)
+                    for (int x = area.left(); x <= area.right(); ++x)
+                        best = std::max(best, contrast(image.pixelColor(x, y), background));
+                return best;
+            };
+            for (QLabel* caption : Frame()->Ribbon()->findChildren<QLabel*>(QStringLiteral("caption"))) {
+                if (!caption->isVisible())
+                    continue;
+                const double c = strongest(caption, caption->rect().adjusted(0, 0, -1, -1));
+                QVERIFY2(c >= 4.5, qPrintable(QStringLiteral("look %1 caption %2: %3").arg(id).arg(caption->text()).arg(c)));
+            }
+            for (int command : {int(Cmd::StartListing), int(Cmd::StopListing), int(Cmd::ExportFileList)}) {
+                auto* button = qobject_cast<QToolButton*>(Frame()->Ribbon()->ElementFor(command));
+                if (!button || !button->isVisible())
+                    continue;
+                const QRect icon((button->width() - 32) / 2, 3, 32, 32);
+                const double c = strongest(button, icon);
+                QVERIFY2(c >= (button->isEnabled() ? 3.0 : 1.0),
+                         qPrintable(QStringLiteral("look %1 icon of %2: %3").arg(id).arg(button->text()).arg(c)));
+            }
+        }
+
         // An unknown stored look stays as it is, in the default style, with no mark.
         m_app.reset();
         AppLook::Store(100);
