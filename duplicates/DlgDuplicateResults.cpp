@@ -111,8 +111,14 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     m_summary->setObjectName(QStringLiteral("resultsSummary"));
     m_summary->setTextFormat(Qt::PlainText);
     m_summary->setContentsMargins(6, 2, 6, 4);
+    m_summary->setWordWrap(true);
     BuildCommands();
-    layout->addWidget(m_summary);
+    // The figures, with the trash and Undo beside them as a dialog's own buttons.
+    auto* bottom = new QHBoxLayout;
+    bottom->setContentsMargins(0, 0, 6, 0);
+    bottom->addWidget(m_summary, 1);
+    bottom->addWidget(m_actionsBar, 0, Qt::AlignBottom);
+    layout->addLayout(bottom);
     connect(m_model, &QAbstractItemModel::dataChanged, this, &CDlgDuplicateResults::UpdateSummary);
     connect(m_model, &QAbstractItemModel::modelReset, this, &CDlgDuplicateResults::UpdateSummary);
 }
@@ -186,10 +192,14 @@ void CDlgDuplicateResults::BuildCommands()
             bar->addAction(a);
         }
     }
-    bar->addSeparator();
-    bar->addAction(m_trashAction);
-    bar->addAction(restore);
+    // The trash and Undo in a bar of their own that never folds.
+    auto* actions = new QToolBar(this);
+    actions->setObjectName(QStringLiteral("resultsActions"));
+    actions->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    actions->addAction(m_trashAction);
+    actions->addAction(restore);
     static_cast<QVBoxLayout*>(layout())->insertWidget(0, bar);
+    m_actionsBar = actions;
 }
 
 CDlgDuplicateResults::~CDlgDuplicateResults()

@@ -79,6 +79,7 @@ private:
     CResultsModel* m_model;
     QMenu* m_menu;
     QAction* m_trashAction = nullptr;
+    QWidget* m_actionsBar = nullptr;  // the trash and Undo, never folded
     QLabel* m_summary = nullptr;
     QProgressBar* m_progressBar = nullptr;
     QWidget* m_progressRow = nullptr;  // the bar and its Stop button

@@ -33,6 +33,8 @@ COutlookBar::COutlookBar(QWidget* parent)
     m_shortcuts->setObjectName(QStringLiteral("shortcuts"));
     m_shortcuts->setAccessibleName(QStringLiteral("Shortcuts"));
     m_shortcuts->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_shortcuts->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_shortcuts->setTextElideMode(Qt::ElideMiddle);
     layout->addWidget(m_shortcuts);
     m_tree = new CFolderTree(content);
     layout->addWidget(m_tree, 1);

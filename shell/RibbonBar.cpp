@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTabBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -48,25 +50,36 @@ protected:
     }
 };
 
-// A ribbon icon drawn as a glyph in the look's text colour, read when it is painted, so every look
-// shows enabled commands clearly (and brighter than disabled ones) on its own background.
-class CTintedIconEngine : public QIconEngine {
+// A ribbon icon that stays visible in every look: on a dark look its lightness is turned round, so dark
+// outlines become light ones and the picture keeps its detail; read when painted, so it follows the look.
+class CLookIconEngine : public QIconEngine {
 public:
-    explicit CTintedIconEngine(QIcon base) : m_base(std::move(base)) {}
-    QIconEngine* clone() const override { return new CTintedIconEngine(m_base); }
+    explicit CLookIconEngine(QIcon base) : m_base(std::move(base)) {}
+    QIconEngine* clone() const override { return new CLookIconEngine(m_base); }
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
     {
         painter->drawPixmap(rect, pixmap(rect.size() * painter->device()->devicePixelRatioF(), mode, state));
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
     {
-        QPixmap glyph = m_base.pixmap(size, QIcon::Normal, state);
-        const QPalette palette = QApplication::palette();
-        const QColor colour = palette.color(mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active, QPalette::WindowText);
-        QPainter p(&glyph);
-        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        p.fillRect(glyph.rect(), colour);
-        return glyph;
+        QPixmap picture = m_base.pixmap(size, QIcon::Normal, state);
+        if (QApplication::palette().color(QPalette::Window).lightness() < 128) {
+            QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    image.setPixelColor(x, y, QColor::fromHslF(std::max(c.hslHueF(), 0.0f), c.hslSaturationF(),
+                                                               1.0f - c.lightnessF(), c.alphaF()));
+                }
+            }
+            picture = QPixmap::fromImage(image);
+        }
+        if (mode == QIcon::Disabled) {
+            QStyleOption option;
+            option.palette = QApplication::palette();
+            picture = QApplication::style()->generatedIconPixmap(QIcon::Disabled, picture, &option);
+        }
+        return picture;
     }
 
 private:
@@ -255,7 +268,7 @@ QGridLayout* CRibbonBar::PanelGrid() const
 void CRibbonBar::AddButton(QAction* action, const QIcon& icon)
 {
     auto* button = new QToolButton(m_currentPanel);
-    action->setIcon(QIcon(new CTintedIconEngine(icon)));
+    action->setIcon(QIcon(new CLookIconEngine(icon)));
     button->setDefaultAction(action);
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setIconSize(QSize(32, 32));
