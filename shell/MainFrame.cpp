@@ -282,6 +282,8 @@ void CMainFrame::BuildRibbon()
     about->setDefaultAction(m_actions[Cmd::AppAbout]);
     about->setIcon(st->standardIcon(QStyle::SP_MessageBoxQuestion));
     about->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    about->setAccessibleName(QStringLiteral("About"));
+    about->setAccessibleDescription(QStringLiteral("The version, where the settings and the Undo record are kept, the licence"));
     m_ribbon->AddTabRowButton(about);
 }
 

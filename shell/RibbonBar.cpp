@@ -133,6 +133,9 @@ CRibbonBar::CRibbonBar(QWidget* parent)
     m_appButton->setObjectName(QStringLiteral("applicationButton"));
     m_appButton->setFixedSize(kAppButtonSize, kAppButtonSize);
     m_appButton->setToolTip(QString::fromUtf8(Txt::AppButtonTip));
+    // Drawn, not labelled: a screen reader gets its name and what it does.
+    m_appButton->setAccessibleName(QString::fromUtf8(Txt::AppButtonTip));
+    m_appButton->setAccessibleDescription(QStringLiteral("Steps to the next application look; Alt+F opens the application menu"));
     m_appButton->installEventFilter(this);
     m_tabRow->addWidget(m_appButton);
     outer->addLayout(m_tabRow);

@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include <QAbstractButton>
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -396,6 +397,21 @@ private slots:
         QVERIFY2(text.contains(AppSettingsPath()) && text.contains(QStringLiteral("last-trash-batch"))
                      && text.contains(QStringLiteral("Licence")),
                  qPrintable(text));
+    }
+
+    // Whatever can be pressed has a name a screen reader can say; an icon alone also says what it does.
+    void everyControlHasAName()
+    {
+        Launch();
+        for (QAbstractButton* button : Frame()->findChildren<QAbstractButton*>()) {
+            QString name = button->accessibleName().isEmpty() ? button->text() : button->accessibleName();
+            if (!button->isVisible() || button->objectName() == QLatin1String("qt_dockwidget_floatbutton")
+                || button->objectName() == QLatin1String("qt_dockwidget_closebutton"))
+                continue;
+            QVERIFY2(!name.remove(QLatin1Char('&')).trimmed().isEmpty(), qPrintable(button->objectName() + button->toolTip()));
+            if (button->text().isEmpty())
+                QVERIFY2(!button->accessibleDescription().isEmpty() || !button->toolTip().isEmpty(), qPrintable(name));
+        }
     }
 
     void layoutAndWidthsPersist()
