@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QToolBar>
+#include <QToolButton>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
@@ -62,6 +63,7 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
     m_model = new CResultsModel(this);
     m_list = new CColorListCtrl(this);
     m_list->setObjectName(QStringLiteral("resultsList"));
+    m_list->setAccessibleName(QStringLiteral("Duplicate Files"));
     m_list->setModel(m_model);
     m_list->installEventFilter(this);
     RestoreColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName, Opt::kResultsWidths);
@@ -200,6 +202,13 @@ void CDlgDuplicateResults::BuildCommands()
     actions->addAction(restore);
     static_cast<QVBoxLayout*>(layout())->insertWidget(0, bar);
     m_actionsBar = actions;
+    // The folding bar's own overflow button says what it holds.
+    for (QToolBar* b : {bar, actions}) {
+        if (auto* more = b->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"))) {
+            more->setAccessibleName(QStringLiteral("More Commands"));
+            more->setToolTip(QStringLiteral("More Commands"));
+        }
+    }
 }
 
 CDlgDuplicateResults::~CDlgDuplicateResults()

@@ -13,6 +13,7 @@ CFolderTree::CFolderTree(QWidget* parent)
     , m_model(new CFolderModel(this))
 {
     setObjectName(QStringLiteral("folderTree"));
+    setAccessibleName(QStringLiteral("Folders"));
     setModel(m_model);
     header()->hide();
     setUniformRowHeights(true);

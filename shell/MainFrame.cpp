@@ -327,6 +327,7 @@ void CMainFrame::ShowSelectedFolder(const QString& path)
         const QString shown = ShownPath(path);
         m_folderPane->setText(shown);
         m_folderPane->setToolTip(QString::fromUtf8(Txt::FolderPaneTip).arg(shown));
+        m_folderPane->setAccessibleDescription(shown);
     }
 }
 
@@ -365,6 +366,7 @@ void CMainFrame::OnListingStatusChanged()
 {
     ShowStoredInfoText();
     m_fileCountPane->setText(GetListingStatus());
+    m_fileCountPane->setAccessibleDescription(GetListingStatus());  // the name says what the pane is
 }
 
 void CMainFrame::OnStepLook()

@@ -99,9 +99,12 @@ public:
         };
         sync();
         connect(action, &QAction::changed, this, sync);
-        connect(this, &QCheckBox::clicked, this, [action, sync] {
-            action->trigger();
-            sync();
+        // toggled, not clicked: a screen reader's Toggle changes the box without a click.
+        connect(this, &QCheckBox::toggled, this, [this, action, sync](bool on) {
+            if (on != action->isChecked())
+                action->trigger();
+            if (isChecked() != action->isChecked())
+                sync();
         });
     }
 };

@@ -1,7 +1,7 @@
 """Drives the real sorvane window through the accessibility bus (AT-SPI).
 
-Every wait has a deadline; every app runs in its own temporary HOME and XDG
-folders, so a test never sees the user's settings or trash.
+Every wait has a deadline. Every run of the app gets its own temporary HOME and
+XDG folders, so no test sees the user's settings or trash.
 """
 import os
 import shutil
@@ -12,22 +12,22 @@ import time
 import pyatspi
 from gi.repository import GLib
 
-DEFAULT_TIMEOUT = 15.0
+TIMEOUT = 15.0
 
 
 class Timeout(AssertionError):
     pass
 
 
-def wait_for(what, probe, timeout=DEFAULT_TIMEOUT, interval=0.2):
-    """Polls probe() until it returns something true; raises Timeout naming what."""
+def wait_for(what, probe, timeout=TIMEOUT, interval=0.2):
+    """Polls probe() until it returns something true, and returns that; Timeout names what."""
     deadline = time.monotonic() + timeout
     while True:
         try:
             value = probe()
         except AssertionError:
             raise
-        except Exception:  # a widget vanished between two reads: look again
+        except Exception:  # a widget went away between two reads: look again
             value = None
         if value:
             return value
@@ -37,7 +37,7 @@ def wait_for(what, probe, timeout=DEFAULT_TIMEOUT, interval=0.2):
 
 
 class Sandbox:
-    """A temporary HOME with the XDG folders inside it, kept across restarts of the app."""
+    """A temporary HOME holding the XDG folders and the test's data; kept across restarts of the app."""
 
     def __init__(self, binary):
         self.binary = binary
@@ -52,11 +52,12 @@ class Sandbox:
         os.makedirs(self.data)
 
     def start(self, args=()):
-        # A binary being relinked by a build may not start: wait until it has settled.
+        """Starts the app with args (str or bytes, never through a shell) and waits for its window."""
+        # A binary that a build is relinking may not start: wait until it has settled.
         wait_for("%s to stay unchanged for 5 s" % self.binary,
                  lambda: time.time() - os.stat(self.binary).st_mtime > 5, timeout=120, interval=1)
-        app = App(self.binary, self, args)
-        self.apps.append(app)  # stopped at cleanup, even when it never shows
+        app = App(self.binary, self.env, os.path.join(self.root, "app.log"), args)
+        self.apps.append(app)  # stopped at cleanup even when it never shows
         app.wait_shown()
         return app
 
@@ -64,21 +65,6 @@ class Sandbox:
         for app in self.apps:
             app.quit()
         shutil.rmtree(self.root, ignore_errors=True)
-
-
-def dump(acc, depth=0, out=print, limit=40):
-    """Prints the tree under acc: role, name, states that matter, actions."""
-    try:
-        states = acc.getState()
-        flags = [n for n, s in (("checked", pyatspi.STATE_CHECKED), ("showing", pyatspi.STATE_SHOWING),
-                                ("focused", pyatspi.STATE_FOCUSED)) if states.contains(s)]
-        text = text_of(acc)
-        out("%s%s %r %s %s%s" % ("  " * depth, acc.getRoleName(), acc.name, actions(acc), " ".join(flags),
-                                 " text=%r" % text if text != (acc.name or "") else ""))
-        for i in range(min(acc.childCount, limit)):
-            dump(acc.getChildAtIndex(i), depth + 1, out, limit)
-    except Exception as error:
-        out("%s<gone: %s>" % ("  " * depth, error))
 
 
 def actions(acc):
@@ -89,12 +75,34 @@ def actions(acc):
         return []
 
 
+def text_of(acc):
+    """A widget's text: its Text interface when it has one, else its name."""
+    try:
+        text = acc.queryText()
+        return text.getText(0, text.characterCount)
+    except NotImplementedError:
+        return acc.name or ""
+
+
+def dump(acc, depth=0, limit=40):
+    """Prints the tree under acc, to learn names and roles."""
+    try:
+        flags = [n for n, s in (("checked", pyatspi.STATE_CHECKED), ("showing", pyatspi.STATE_SHOWING),
+                                ("focused", pyatspi.STATE_FOCUSED)) if acc.getState().contains(s)]
+        print("%s%s %r %s %s %r" % ("  " * depth, acc.getRoleName(), acc.name, actions(acc), " ".join(flags),
+                                    acc.description))
+        for i in range(min(acc.childCount, limit)):
+            dump(acc.getChildAtIndex(i), depth + 1, limit)
+    except Exception as error:
+        print("%s<gone: %s>" % ("  " * depth, error))
+
+
 def descendants(acc, limit=4000):
-    """Breadth first; big tables are walked by their first rows only."""
-    queue, seen = [acc], 0
-    while queue and seen < limit:
+    """Breadth first; of a big table only its first rows."""
+    queue = [acc]
+    while queue and limit > 0:
         node = queue.pop(0)
-        seen += 1
+        limit -= 1
         yield node
         try:
             count = node.childCount
@@ -105,36 +113,25 @@ def descendants(acc, limit=4000):
             continue
 
 
-def matches(acc, role, name, showing):
-    if acc.getRole() != role:
-        return False
-    if name is not None and (acc.name or "") != name:
-        return False
-    return not showing or acc.getState().contains(pyatspi.STATE_SHOWING)
-
-
 def find_all(root, role, name=None, showing=False):
-    return [a for a in descendants(root) if matches(a, role, name, showing)]
+    return [a for a in descendants(root) if a.getRole() == role and (name is None or (a.name or "") == name)
+            and (not showing or a.getState().contains(pyatspi.STATE_SHOWING))]
 
 
-def find(root, role, name=None, timeout=DEFAULT_TIMEOUT, showing=True):
-    """The first widget of that role (and exact name), waited for."""
-    def probe():
-        found = find_all(root, role, name, showing)
-        return found[0] if found else None
-    return wait_for("%s %r" % (role, name), probe, timeout)
+def find(root, role, name=None, timeout=TIMEOUT, showing=True):
+    """The first widget of that role (and that exact name), waited for."""
+    return wait_for("%s %r" % (role, name), lambda: next(iter(find_all(root, role, name, showing)), None), timeout)
 
 
 def do_action(acc, *names):
     """Runs the first of names that acc offers (Press, Toggle, SetFocus...)."""
-    action = acc.queryAction()
-    offered = [action.getName(i) for i in range(action.nActions)]
+    offered = actions(acc)
     for wanted in names:
         if wanted in offered:
             try:
-                return action.doAction(offered.index(wanted))
+                return acc.queryAction().doAction(offered.index(wanted))
             except GLib.Error as error:
-                # A tool button answers only when the modal box it opened closes.
+                # A tool button answers only once the modal box it opened is closed.
                 if "Did not receive a reply" not in str(error):
                     raise
                 return True
@@ -142,20 +139,11 @@ def do_action(acc, *names):
 
 
 def press(acc):
-    return do_action(acc, "Press", "Toggle", "SetFocus")
+    return do_action(acc, "Press")
 
 
 def is_checked(acc):
     return acc.getState().contains(pyatspi.STATE_CHECKED)
-
-
-def text_of(acc):
-    """A widget's text: its Text interface when it has one, its name otherwise."""
-    try:
-        text = acc.queryText()
-        return text.getText(0, text.characterCount)
-    except NotImplementedError:
-        return acc.name or ""
 
 
 def extents(acc):
@@ -164,14 +152,14 @@ def extents(acc):
 
 
 def click(acc, button=1, dx=None):
-    """A real mouse click, dx pixels from the left edge (the middle when None)."""
+    """A real mouse click, dx pixels in from the left edge (the middle when None)."""
     x, y, w, h = extents(acc)
     pyatspi.Registry.generateMouseEvent(x + (w // 2 if dx is None else dx), y + h // 2, "b%dc" % button)
     time.sleep(0.3)
 
 
 def rows(table):
-    """The table's cells by row, as their shown texts."""
+    """A table's cells by row, as the texts shown."""
     t = table.queryTable()
     return [[t.getAccessibleAt(r, c).name for c in range(t.nColumns)] for r in range(t.nRows)]
 
@@ -186,13 +174,12 @@ def checked_rows(table):
 
 
 # X keysyms: the registry daemon presses them through XTest.
-KEYS = {"Escape": 0xFF1B, "Return": 0xFF0D, "Delete": 0xFFFF, "space": 0x20, "Right": 0xFF53, "F9": 0xFFC6,
-        "z": 0x7A}
+KEYS = {"Escape": 0xFF1B, "Return": 0xFF0D, "Delete": 0xFFFF, "space": 0x20, "Right": 0xFF53, "F9": 0xFFC6, "z": 0x7A}
 CONTROL_MASK = 1 << 2
 
 
 def key(name, ctrl=False):
-    """Presses and releases a key (with Ctrl held when asked) in the focused window."""
+    """Presses and releases a key, with Ctrl held when asked, in the window that has the keyboard."""
     registry = pyatspi.Registry
     if ctrl:
         registry.generateKeyboardEvent(CONTROL_MASK, None, pyatspi.KEY_LOCKMODIFIERS)
@@ -204,14 +191,20 @@ def key(name, ctrl=False):
     time.sleep(0.3)
 
 
+def showing(acc):
+    try:
+        return acc.getState().contains(pyatspi.STATE_SHOWING)
+    except Exception:
+        return False
+
+
 class App:
     """One run of the real program, found on the accessibility bus by its process id."""
 
-    def __init__(self, binary, sandbox, args=()):
-        self.log = open(os.path.join(sandbox.root, "app.log"), "ab")
-        argv = [binary] + list(args)  # bytes or str: folder names pass through unchanged
-        self.process = subprocess.Popen(argv, env=sandbox.env, stdout=self.log, stderr=subprocess.STDOUT)
-        self.log_path = self.log.name
+    def __init__(self, binary, env, log_path, args=()):
+        self.log_path = log_path
+        with open(log_path, "ab") as log:
+            self.process = subprocess.Popen([binary] + list(args), env=env, stdout=log, stderr=subprocess.STDOUT)
 
     def wait_shown(self, timeout=30.0):
         try:
@@ -225,62 +218,48 @@ class App:
         if self.process.poll() is not None:
             raise AssertionError("sorvane exited with %s before showing" % self.process.returncode)
         desktop = pyatspi.Registry.getDesktop(0)
-        for i in range(desktop.childCount):
-            app = desktop.getChildAtIndex(i)
+        for app in (desktop.getChildAtIndex(i) for i in range(desktop.childCount)):
             if app is not None and app.get_process_id() == self.process.pid:
-                app.set_cache_mask(0)  # no stale names or states between polls
+                app.set_cache_mask(0)  # no stale names or states between two polls
                 return app
         return None
 
     def windows(self):
-        return [self.root.getChildAtIndex(i) for i in range(self.root.childCount)]
+        return [w for w in (self.root.getChildAtIndex(i) for i in range(self.root.childCount)) if w is not None]
 
-    def window(self, role, name=None, timeout=DEFAULT_TIMEOUT):
-        """A top-level window of the app (frame, dialog, alert) by role and optional exact name."""
-        def probe():
-            for w in self.windows():
-                if w is not None and w.getRole() == role and (name is None or w.name == name):
-                    return w
-            return None
-        return wait_for("window %s %r" % (role, name), probe, timeout)
+    def window(self, role, name, timeout=TIMEOUT):
+        """A showing top-level window of the app by role and exact name."""
+        return wait_for("window %r" % name, lambda: next(
+            (w for w in self.windows() if w.getRole() == role and w.name == name and showing(w)), None), timeout)
 
-    def message_box(self, timeout=DEFAULT_TIMEOUT, containing=""):
-        """A showing message box with a label holding containing; returns (box, its texts)."""
+    def message_box(self, timeout=TIMEOUT, containing=""):
+        """A showing message box with a text holding containing; returns it and its texts."""
         def probe():
-            for w in self.windows():
-                if w is None or w.getRole() != pyatspi.ROLE_ALERT or not self._alive(w):
-                    continue
-                texts = [text_of(l) for l in find_all(w, pyatspi.ROLE_LABEL)]
-                if any(containing in t for t in texts) and find_all(w, pyatspi.ROLE_PUSH_BUTTON):
-                    return w, "\n".join(texts)
+            for box in (w for w in self.windows() if w.getRole() == pyatspi.ROLE_ALERT and showing(w)):
+                texts = [text_of(label) for label in find_all(box, pyatspi.ROLE_LABEL)]
+                if any(containing in t for t in texts):
+                    return box, "\n".join(texts)
             return None
         return wait_for("a message box saying %r" % containing, probe, timeout)
 
-    def answer(self, button, containing="", timeout=DEFAULT_TIMEOUT):
-        """Presses the named button of the message box; returns the box's text."""
+    def answer(self, button, containing="", timeout=TIMEOUT):
+        """Presses the named button of the message box; returns the box's texts."""
         box, text = self.message_box(timeout, containing)
         press(find(box, pyatspi.ROLE_PUSH_BUTTON, button, timeout))
-        wait_for("the message box to close", lambda: box not in self.windows() or not self._alive(box), timeout)
+        wait_for("the message box to close", lambda: not showing(box), timeout)
         return text
 
     @staticmethod
     def activate(window):
-        """Makes window take the keyboard. With no window manager nothing gives it back after a
-        message box closes, so this clicks inside its bottom-right corner, as a user would."""
+        """Gives window the keyboard. With no window manager nothing hands it back when a message
+        box closes, so this clicks inside the window's bottom-right corner, as a user would."""
         if not window.getState().contains(pyatspi.STATE_ACTIVE):
             x, y, w, h = extents(window)
             pyatspi.Registry.generateMouseEvent(x + w - 4, y + h - 4, "b1c")
             wait_for("%r to become active" % window.name, lambda: window.getState().contains(pyatspi.STATE_ACTIVE), 5)
 
-    @staticmethod
-    def _alive(acc):
-        try:
-            return acc.getState().contains(pyatspi.STATE_SHOWING)
-        except Exception:
-            return False
-
     def quit(self, timeout=15.0):
-        """Closes the window as a user would (SIGTERM closes it); kills it when it hangs."""
+        """Closes the window through SIGTERM, which the app takes as a close; kills it when it hangs."""
         if self.process.poll() is None:
             self.process.terminate()
             try:
@@ -288,5 +267,4 @@ class App:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait(5)
-        self.log.close()
         return self.process.returncode

@@ -10,10 +10,9 @@ import traceback
 
 import pyatspi
 
-from sorvane_atspi import (Sandbox, actions, cell, checked_rows, click, do_action, dump, extents, find, find_all, is_checked,
-                           key, press, rows, text_of, wait_for)
+from sorvane_atspi import (Sandbox, actions, cell, checked_rows, click, do_action, dump, extents, find, find_all,
+                           is_checked, key, press, rows, text_of, wait_for)
 
-FRAME = "Sorvane by Trellane"
 RESULTS = "Duplicate Search Results - Sorvane by Trellane"
 ASK_GROUPS = "Do you Want to Search for Duplicate Files"
 CAUTION = "This Window Displays "  # either caution: groups by size, or identical contents
@@ -99,12 +98,13 @@ def test_folder_argument_with_non_utf8_name(sandbox):
     app.quit()
     # docs is now the stored last folder: the argument must still win.
     app = sandbox.start([cafe])
-    app.answer("No", ASK_GROUPS, timeout=30)
-    shown = status_rows(app)
+    shown = wait_for("the listing's file count", lambda: [r for r in status_rows(app) if "File(s) in File List" in r]
+                     and status_rows(app), 30)
     assert any(r.startswith("File Listing for Folder ") and "/" + CAFE_SHOWN + ", Started" in r for r in shown), shown
     assert "2 File(s) in File List." in shown, shown
     pane = folder_pane(app)
     assert CAFE_SHOWN in pane and "\ufffd" not in pane, pane
+    app.answer("No", ASK_GROUPS)
     app.quit()
     app = sandbox.start()
     wait_for("the stored folder in the folder pane", lambda: "/" + CAFE_SHOWN in folder_pane(app), 10)
@@ -254,10 +254,12 @@ def test_windows_fit_1024x768(sandbox):
 
 def test_buttons_and_check_boxes_are_named(sandbox):
     app, folder, results, table = listed(sandbox, [(300, [1e9, 1e9 + 60])], 2)
+    # Those a user can reach: shown, or offering an action (as one in a tool bar's overflow does).
     unnamed = ["%s in %r at %s, offering %s" % (w.getRoleName(), window.name, extents(w), actions(w))
                for window in (app.frame, results)
                for role in (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_TOGGLE_BUTTON)
-               for w in find_all(window, role) if not (w.name or "").strip()]
+               for w in find_all(window, role)
+               if not (w.name or "").strip() and (w.getState().contains(pyatspi.STATE_SHOWING) or actions(w))]
     assert not unnamed, unnamed
 
 
@@ -271,26 +273,41 @@ def test_ribbon_check_box_toggled_by_assistive_tools_is_stored(sandbox):
     assert is_checked(find(app.frame, pyatspi.ROLE_CHECK_BOX, "Compare Contents")), "not stored"
 
 
+def run_one(binary, name, test):
+    """True when the test passed; a failure is printed whole."""
+    sandbox = Sandbox(binary)
+    try:
+        test(sandbox)
+        return True
+    except Exception as error:
+        print("FAIL %s: %s" % (name, error if isinstance(error, AssertionError) else traceback.format_exc()), flush=True)
+        if os.environ.get("SORVANE_ATSPI_DUMP"):
+            for app in sandbox.apps:
+                for window in app.windows() if app.process.poll() is None else []:
+                    dump(window)
+        return False
+    finally:
+        sandbox.cleanup()
+
+
 def main(binary, wanted):
     tests = [(n, f) for n, f in globals().items() if n.startswith("test_") and (not wanted or any(w in n for w in wanted))]
-    failed = []
+    failed, flaky = [], []
     for name, test in tests:
         print("RUN  %s" % name, flush=True)
-        sandbox = Sandbox(binary)
-        try:
-            test(sandbox)
+        if run_one(binary, name, test):
             print("PASS %s" % name, flush=True)
-        except Exception as error:
+            continue
+        # A real window on a virtual display meets timing it does not control: a second run tells a
+        # fault (fails again) from a hiccup, which is named, not hidden.
+        print("RETRY %s" % name, flush=True)
+        if run_one(binary, name, test):
+            print("PASS %s (on the second run)" % name, flush=True)
+            flaky.append(name)
+        else:
             failed.append(name)
-            print("FAIL %s: %s" % (name, error if isinstance(error, AssertionError) else traceback.format_exc()),
-                  flush=True)
-            if os.environ.get("SORVANE_ATSPI_DUMP"):
-                for app in sandbox.apps:
-                    for window in app.windows() if app.process.poll() is None else []:
-                        dump(window)
-        finally:
-            sandbox.cleanup()
-    print("%d passed, %d failed%s" % (len(tests) - len(failed), len(failed), ": " + ", ".join(failed) if failed else ""))
+    print("%d passed, %d failed%s%s" % (len(tests) - len(failed), len(failed), ": " + ", ".join(failed) if failed else "",
+                                        "; passed only on a second run: " + ", ".join(flaky) if flaky else ""))
     return 1 if failed else 0
 
 
