@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,6 +110,37 @@ private slots:
         const CRun run = Fill(paths);
         QCOMPARE(Describe(run.result.rows), QStringLiteral("1:5:0 2:5:0 3:0:1 4::2"));
         QVERIFY(!run.result.rows[3].opened && run.result.rows[3].ModifiedText().isEmpty());
+    }
+
+    // Read off the stat where it is certain, asked of the kernel where not: the verdict is what open gives,
+    // for the owner with and without the read bit and for another user's files through other and group.
+    void readableAsOpenWouldSay()
+    {
+        const QByteArrayList paths = Files({7, 7, 7, 7, 7});
+        const struct {
+            mode_t mode;
+            bool mine;
+        } cases[] = {{0400, true}, {0000, true}, {0004, false}, {0040, false}, {0600, false}};
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(::chmod(paths[i].constData(), cases[i].mode), 0);
+            if (!cases[i].mine && geteuid() == 0)
+                QCOMPARE(::chown(paths[i].constData(), TestSupport::kAccomplice, TestSupport::kAccomplice), 0);
+        }
+        for (const bool obeyModes : {false, true}) {
+            std::unique_ptr<TestSupport::CFileModesObeyed> obeyed;
+            if (obeyModes)
+                obeyed = std::make_unique<TestSupport::CFileModesObeyed>();
+            const CRun run = Fill(paths, 1);
+            QCOMPARE(run.result.rows.size(), size_t(5));
+            for (const CResultRow& r : run.result.rows) {
+                const int fd = ::open(r.path, O_RDONLY | O_CLOEXEC);
+                QVERIFY2(r.opened == (fd >= 0), r.path);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        }
+        for (const QByteArray& p : paths)
+            ::chmod(p.constData(), 0644);
     }
 
     void stopDuringCollectionKeepsTheRowsUnsorted()

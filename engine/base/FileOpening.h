@@ -22,7 +22,7 @@ int OpenListedFileWaiting(std::string_view path, int flags, const std::atomic<bo
 // same folder is looked up by its name alone. One per thread.
 class CFolderCache {
 public:
-    CFolderCache() = default;
+    CFolderCache();
     CFolderCache(const CFolderCache&) = delete;
     CFolderCache& operator=(const CFolderCache&) = delete;
     ~CFolderCache();
@@ -36,4 +36,5 @@ private:
     std::string m_folder;
     std::string m_name;
     int m_fd = -1;
+    bool m_readAny = false;  // this thread may read any file, whatever its mode
 };
