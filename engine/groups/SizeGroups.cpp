@@ -295,6 +295,18 @@ SelectionRules::CFigures CSizeGroups::MakeSlices(Relay& relay)
 {
     constexpr size_t kSlice = 4096;
     SelectionRules::CFigures figures;
+    // Slices of about kSlice rows hold as many whole groups as fit, a large group split over several:
+    // a hand-over per group would make a million small groups a million waits.
+    std::vector<CResultRow>* rows = nullptr;
+    size_t sliceFirst = 0;
+    bool sliceOpens = false;
+    auto flush = [&](bool closes) {
+        // The paths lie all over the listing's text: ask for them all at once rather than waiting on each in turn.
+        for (const CResultRow& row : *rows)
+            __builtin_prefetch(row.path);
+        relay.Filled(sliceFirst + 1, sliceOpens, closes);
+        rows = nullptr;
+    };
     int32_t group = 0;
     for (size_t first = 0; first < m_entries.size(); ++group) {
         const CEntry head = m_entries[first];
@@ -303,18 +315,17 @@ SelectionRules::CFigures CSizeGroups::MakeSlices(Relay& relay)
         while (last < m_entries.size()
                && SameSizeText(m_entries[last].word & kOpened, m_entries[last].sizeKey, opened, head.sizeKey))
             ++last;
-        for (size_t from = first; from < last; from += kSlice) {
-            std::vector<CResultRow>& rows = relay.Free();
-            rows.clear();
-            for (size_t i = from; i < std::min(last, from + kSlice); ++i) {
-                rows.push_back(Row(m_entries[i]));
-                rows.back().group = group;
+        for (size_t i = first; i < last; ++i) {
+            if (!rows) {
+                rows = &relay.Free();
+                rows->clear();
+                sliceFirst = i;
+                sliceOpens = i == first;
             }
-            // The paths lie all over the listing's text: ask for them all at
-            // once rather than waiting on each in turn.
-            for (const CResultRow& row : rows)
-                __builtin_prefetch(row.path);
-            relay.Filled(from + 1, from == first, from + rows.size() == last);
+            rows->push_back(Row(m_entries[i]));
+            rows->back().group = group;
+            if (rows->size() == kSlice)
+                flush(i + 1 == last);
         }
         if (opened) {
             // As the results window counts them: files that could not be opened do not count.
@@ -324,5 +335,7 @@ SelectionRules::CFigures CSizeGroups::MakeSlices(Relay& relay)
         }
         first = last;
     }
+    if (rows)
+        flush(true);
     return figures;
 }
