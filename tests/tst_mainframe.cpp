@@ -155,9 +155,13 @@ private slots:
         QAbstractItemModelTester folderTester(View()->FolderModel());
         SelectFolder(m_tree);
         bool startWasDisabled = false;
+        QString countWhileAsked;
         const QStringList asked = RunListing(QMessageBox::No, [&] {
             startWasDisabled = !Frame()->Command(Cmd::StartListing)->isEnabled() && View()->IsListing();
+            QApplication::processEvents();
+            countWhileAsked = Frame()->FileCountPane()->text();
         });
+        QCOMPARE(countWhileAsked, QStringLiteral("3 File(s) in File List."));  // not "Loading File List" any more
         QCOMPARE(asked, QStringList(QStringLiteral("Do you Want to Search for Duplicate Files Grouped by File Size Now ?")));
         QVERIFY(startWasDisabled);
         QVERIFY(Frame()->Command(Cmd::StartListing)->isEnabled());
@@ -170,6 +174,8 @@ private slots:
         QCOMPARE(Cell(3, 1), QStringLiteral("1 Folder(s) Ignored. "));
         QCOMPARE(Cell(4, 1), QStringLiteral("2 Folder(s) Do Not Contain Files. "));
         QCOMPARE(Cell(5, 1), QStringLiteral("3 File(s) in File List."));
+        // A status cell cut by its column still shows whole as a tooltip.
+        QCOMPARE(View()->FileModel()->index(0, 1).data(Qt::ToolTipRole).toString(), Cell(0, 1));
         QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 3);
         QCOMPARE(View()->FileModel()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Status"));
         QCOMPARE(View()->FileModel()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QString());
