@@ -32,11 +32,13 @@ export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1 QT_QPA_PLATFORM=xcb
 
 # The server picks a free display itself (-displayfd): "xvfb-run -a" races other
 # tests started at the same moment onto one display and one cookie between them.
+# -noreset: by default the server starts over when its last client leaves, and a
+# window that connects in that moment is turned away.
 export XAUTHORITY="$work/Xauthority"
 cookie="$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')"
 touch "$XAUTHORITY"
 xauth -q -f "$XAUTHORITY" add :0 MIT-MAGIC-COOKIE-1 "$cookie"  # the server takes every cookie in the file
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -auth "$XAUTHORITY" 3>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset -auth "$XAUTHORITY" 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 display="$(tr -dc 0-9 <"$work/display")"
