@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -59,6 +60,14 @@ int OpenLongPath(std::string_view path, int flags)
 int OpenListedFile(std::string_view path, int flags)
 {
     return path.size() < PATH_MAX ? open(std::string(path).c_str(), flags) : OpenLongPath(path, flags);
+}
+
+long DescriptorLimit()
+{
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 1L << 20)
+        return 1L << 20;
+    return long(limit.rlim_cur);
 }
 
 bool OutOfDescriptors(int error)

@@ -12,6 +12,8 @@ int OpenListedFile(std::string_view path, int flags);
 // An error that says nothing of the file: the process or the system had no
 // descriptor left, and another thread's close may soon give one back.
 bool OutOfDescriptors(int error);
+// The descriptors this process may hold (its soft limit), at most 2^20 when there is none.
+long DescriptorLimit();
 // A short pause for descriptors to be released; false when stop was raised.
 bool WaitForDescriptor(const std::atomic<bool>& stop);
 // OpenListedFile, waiting while out of descriptors until one is released;

@@ -2,6 +2,7 @@
 
 #include "FileComparer.h"
 #include "ContentArrange.h"
+#include "ContentReaders.h"
 #include "FileOpening.h"
 #include "WorkerPool.h"
 
@@ -14,11 +15,6 @@
 #include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <sys/resource.h>
-#include <sys/sysmacros.h>
-
-#include <QByteArray>
-#include <QFile>
 
 namespace ContentCheck {
 namespace {
@@ -394,46 +390,6 @@ private:
 
 }  // namespace
 
-namespace {
-
-size_t DescriptorBudget()
-{
-    struct rlimit limit {};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > (1u << 20))
-        return 1u << 20;
-    return size_t(limit.rlim_cur);
-}
-
-// Whether the block device holding dev says it spins; unknown (a network, overlay or memory file
-// system, no sysfs) counts as not.
-bool Rotational(uint64_t dev)
-{
-    const QByteArray base = "/sys/dev/block/" + QByteArray::number(major(dev)) + ":" + QByteArray::number(minor(dev));
-    for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {  // a partition's disk holds the queue
-        QFile file(QString::fromLatin1(base + queue));
-        if (file.open(QIODevice::ReadOnly))
-            return file.readAll().trimmed() == "1";
-    }
-    return false;
-}
-
-// How many groups are read at once. The check waits on the disk far more than it computes, so a
-// solid-state device gets many reads in flight (measured cold on /usr, 16,000 files in 4,900 groups:
-// 2 readers 9.9 s, 8 readers 6.1 s, 16 readers 5.3 s, 32 readers 5.0 s). A device that says it spins
-// gets fewer, so the heads are not pulled across the disk by sixteen files at once.
-int Readers(const std::vector<CResultRow>& rows)
-{
-    constexpr int kSolidState = 16;
-    constexpr int kSpinning = 4;
-    for (const CResultRow& r : rows) {
-        if (r.opened)
-            return Rotational(r.dev) ? kSpinning : kSolidState;
-    }
-    return 1;
-}
-
-}  // namespace
-
 const char* FailureText(uint8_t failure)
 {
     switch (failure) {
@@ -461,11 +417,9 @@ bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress
     }
     // Groups are independent: reading one file while another thread waits
     // on the disk or compares keeps both cores busy.
-    const int workers = threads > 0 ? threads : Readers(rows);
-    // The readers share what two readers of 64 files each used to hold, in descriptors and in
-    // chunk buffers, so more readers cost no more memory: a group larger than a batch is read in turns.
-    const size_t share = std::min<size_t>(2 * kMaxOpen, DescriptorBudget() > 128 ? DescriptorBudget() - 64 : 64);
-    const size_t maxOpen = std::clamp<size_t>(share / size_t(workers), 4, kMaxOpen);
+    const CReaders readers = PlanReaders(rows, threads, kMaxOpen);
+    const int workers = readers.count;
+    const size_t maxOpen = readers.maxOpen;
     std::atomic<bool> completed{true};
     std::vector<std::thread> pool;
     for (int w = 1; w < workers; ++w)

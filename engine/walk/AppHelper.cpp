@@ -1,5 +1,6 @@
 #include "AppHelper.h"
 
+#include "FileOpening.h"
 #include "ReadAhead.h"
 
 #include <QFile>
@@ -7,7 +8,6 @@
 #include <dirent.h>
 #include <chrono>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -320,14 +320,6 @@ int CAppHelper::OpenFolder(int parentFd, const char* name, int flags, size_t kee
         }
     }
     return fd;
-}
-
-long CAppHelper::DescriptorLimit()
-{
-    struct rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 1L << 20)
-        return 1L << 20;
-    return long(limit.rlim_cur);
 }
 
 void CAppHelper::CloseFolderFd(Frame& frame)

@@ -184,7 +184,6 @@ private:
                            std::vector<char>& buffer);
     int FolderFd(size_t index);
     int OpenFolder(int parentFd, const char* name, int flags, size_t keep);
-    static long DescriptorLimit();
     void CloseFolderFd(Frame& frame);
     void LimitOpenFolders(size_t keep);
     void ReleaseWalkState();
