@@ -280,9 +280,17 @@ void CSorvaneView::OnDuplicateSearch()
 
 QByteArray CSorvaneView::WriteExportFile(QString* error) const
 {
-    if (m_bDisplayFileList)
-        return ::WriteExportFile(m_fileModel->rowCount(), [this](int i) { return m_fileModel->NativePath(i); }, error);
-    return ::WriteExportFile(m_helper.m_arrFiles.GetSize(), [this](int i) { return m_helper.m_arrFiles.At(i); }, error);
+    return ::WriteExportFile(ListedCount(), [this](int i) { return ListedPath(i); }, error);
+}
+
+int CSorvaneView::ListedCount() const
+{
+    return m_bDisplayFileList ? m_fileModel->rowCount() : m_helper.m_arrFiles.GetSize();
+}
+
+std::string_view CSorvaneView::ListedPath(int i) const
+{
+    return m_bDisplayFileList ? m_fileModel->NativePath(i) : m_helper.m_arrFiles.At(i);
 }
 
 void CSorvaneView::OnExportFileList()
@@ -319,19 +327,14 @@ void CSorvaneView::OnSaveFileListAs()
         return;
     const EListFormat format = filter == csv || file.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive) ? EListFormat::Csv
                                                                                                             : EListFormat::Text;
-    if (!SaveFileList(file, format)) {
-        QMessageBox::warning(this, Res::AppTitle(), QStringLiteral("The list of files could not be saved: %1.").arg(m_lastSaveError));
+    QString error;
+    bool saved = false;
+    {
+        CWaitCursor wait;
+        saved = SaveFileList(file, ListedCount(), [this](int i) { return ListedPath(i); }, format, &error);
     }
-}
-
-bool CSorvaneView::SaveFileList(const QString& file, EListFormat format)
-{
-    CWaitCursor wait;
-    if (m_bDisplayFileList)
-        return ::SaveFileList(file, m_fileModel->rowCount(), [this](int i) { return m_fileModel->NativePath(i); }, format,
-                              &m_lastSaveError);
-    return ::SaveFileList(file, m_helper.m_arrFiles.GetSize(), [this](int i) { return m_helper.m_arrFiles.At(i); }, format,
-                          &m_lastSaveError);
+    if (!saved)
+        QMessageBox::warning(this, Res::AppTitle(), QStringLiteral("The list of files could not be saved: %1.").arg(error));
 }
 
 void CSorvaneView::OpenDuplicateResults()

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "AppHelper.h"
-#include "ExportWriter.h"
 #include "ListModels.h"
 #include "ListingHandOver.h"
 #include "WorkerThread.h"
@@ -46,7 +45,6 @@ public:
     QByteArray WriteExportFile(QString* error) const;
     // Command 330: the listed files' paths into a file the user picks, as UTF-8 lines or CSV.
     void OnSaveFileListAs();
-    bool SaveFileList(const QString& file, EListFormat format);
 
     // A row command of the two lists (Cmd::ViewSelectedFile ... Cmd::LocateFileInExplorer).
     void OnRowCommand(int command);
@@ -76,7 +74,6 @@ public:
     CAppHelper m_helper{m_handOver};
     COptionsStore m_options;
     QString m_strStatus;
-    QString m_lastSaveError;
 
 signals:
     // The stored information text and the listing status changed.
@@ -93,6 +90,9 @@ protected:
 
 private:
     void LayoutLists();
+    // The listed files, as rows when they are displayed, else as the walk kept them.
+    int ListedCount() const;
+    std::string_view ListedPath(int i) const;
     void ApplyFolderListVisibility();
     void SaveListSplit();
     void DrainPending();
