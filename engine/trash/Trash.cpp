@@ -79,6 +79,7 @@ int WriteAndClose(int fd, const QByteArray& data)
     return err;
 }
 
+// Creates info/name whole or not at all, failing with EEXIST when the name is taken: a file
 // manager never meets a half-written .trashinfo, even after kill -9.
 int ClaimInfo(int infoFd, const QByteArray& name, const QByteArray& text)
 {
@@ -220,9 +221,6 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
         return Fail(error, TrashErrorText(err));
     if (!SameMount(node, parentNode))
         return Fail(error, QStringLiteral("a mount point cannot be moved to the trash"));
-    struct stat st {};
-    if (fstatat(folderFd.fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return Fail(error, TrashErrorText(errno));
 
     const QByteArray data = DataHome();
     if (data.isEmpty())
@@ -246,7 +244,7 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
     }
     CTrashedItem moved;
     moved.original = item;
-    moved.item = StampOf(st);
+    moved.item = StampOf(node);
     moved.folder = {uint64_t(parentNode.dev), uint64_t(parentNode.ino), true};
     if (!Place(folderFd.fd, moved, dirs, error, journal))
         return false;

@@ -36,7 +36,7 @@ bool Fail(QString* error, const QString& reason)
 int ProbeAt(int dirFd, const char* path, bool follow, SNode* node)
 {
     struct statx sx {};
-    const unsigned mask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_INO | STATX_MNT_ID;
+    const unsigned mask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_INO | STATX_SIZE | STATX_MNT_ID;
     // An empty path stands for dirFd itself.
     const int flags = (follow ? 0 : AT_SYMLINK_NOFOLLOW) | (*path ? 0 : AT_EMPTY_PATH);
     if (statx(dirFd, path, flags, mask, &sx) == 0) {
@@ -46,6 +46,7 @@ int ProbeAt(int dirFd, const char* path, bool follow, SNode* node)
         node->mountId = sx.stx_mnt_id;
         node->mode = sx.stx_mode;
         node->uid = sx.stx_uid;
+        node->size = sx.stx_size;
         return 0;
     }
     if (errno != ENOSYS && errno != EPERM)  // EPERM: statx blocked by some sandboxes
@@ -53,7 +54,7 @@ int ProbeAt(int dirFd, const char* path, bool follow, SNode* node)
     struct stat st {};
     if (fstatat(dirFd, path, &st, flags) != 0)
         return errno;
-    *node = SNode{st.st_dev, st.st_ino, 0, false, st.st_mode, st.st_uid};
+    *node = SNode{st.st_dev, st.st_ino, 0, false, st.st_mode, st.st_uid, uint64_t(st.st_size)};
     return 0;
 }
 
@@ -163,12 +164,15 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to)
     return renameat(fromDir, from, toDir, to) == 0 ? 0 : errno;
 }
 
-// Creates info/name whole or not at all, failing with EEXIST when the name is taken: a file
-
 CItemStamp StampOf(const struct stat& st)
 {
     return {uint64_t(st.st_dev), uint64_t(st.st_ino), uint32_t(st.st_mode & S_IFMT),
             S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0};
+}
+
+CItemStamp StampOf(const SNode& node)
+{
+    return {uint64_t(node.dev), uint64_t(node.ino), uint32_t(node.mode & S_IFMT), S_ISREG(node.mode) ? node.size : 0};
 }
 
 }  // namespace TrashParts

@@ -27,6 +27,7 @@ struct SNode {
     bool hasMountId = false;
     mode_t mode = 0;
     uid_t uid = 0;
+    uint64_t size = 0;
 };
 int ProbeAt(int dirFd, const char* path, bool follow, SNode* node);
 int Probe(const QByteArray& path, bool follow, SNode* node);
@@ -77,5 +78,6 @@ inline int WriteAll(int fd, const QByteArray& data)
     return ::WriteAll(fd, data.constData(), size_t(data.size()));
 }
 CItemStamp StampOf(const struct stat& st);
+CItemStamp StampOf(const SNode& node);
 
 }  // namespace TrashParts
