@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <map>
 #include <thread>
 #include <unistd.h>
 
@@ -185,6 +186,30 @@ private slots:
         QCOMPARE(Groups(sized.rows), QStringLiteral("0:b"));  // a alone is no duplicate; b is named with why
         QVERIFY(!sized.rows[0].opened);
         QCOMPARE(sized.rows[0].failure, uint8_t(ContentCheck::kChanged));
+    }
+
+    // Sixteen readers share one budget of open files: groups larger than a reader's fair share,
+    // and one larger than any may hold open, still come out exact, with every byte counted once.
+    void readersShareTheirBudget()
+    {
+        for (int g = 0; g < 12; ++g) {
+            const int members = g == 0 ? 90 : 20 + g;
+            for (int i = 0; i < members; ++i)
+                Make(m_dir + "/g" + QByteArray::number(g) + "-" + QByteArray::number(i), 5000 + g, false, i == 7 ? 2600 : -1);
+        }
+        std::atomic<bool> stop{false};
+        CFillResult sized = Fill(nullptr, stop);
+        ContentCheck::CProgress progress;
+        QVERIFY(ContentCheck::Run(sized.rows, stop, &progress, 16));
+        std::map<int, int> sizes;
+        for (const CResultRow& r : sized.rows) {
+            QVERIFY2(r.opened && r.failure == ContentCheck::kNone && !QByteArray(r.Name().data(), int(r.Name().size())).endsWith("-7"), r.path);
+            ++sizes[r.group];
+        }
+        QCOMPARE(int(sizes.size()), 12);
+        for (const auto& [group, count] : sizes)
+            QVERIFY(count == 89 || (count >= 20 && count <= 31));
+        QCOMPARE(progress.done.load(), progress.total.load());
     }
 
     // A file met while the process has no descriptor left is waited for, not

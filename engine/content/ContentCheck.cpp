@@ -23,6 +23,8 @@ constexpr size_t kBlock = 4096;
 // Files open at once while one candidate group is read in lockstep, fewer
 // once the process has run out of descriptors.
 constexpr size_t kMaxOpen = 64;
+// Chunk buffers a reader keeps between groups; most candidate groups are pairs.
+constexpr size_t kKeptBuffers = 4;
 
 bool Stopped(const std::atomic<bool>& stop)
 {
@@ -41,6 +43,7 @@ struct CShared {
     std::atomic<int32_t> nextClass{0};
     std::vector<std::pair<size_t, size_t>> groups;
     std::atomic<size_t> nextGroup{0};
+    CBudget* budget = nullptr;  // files held open side by side, by all readers together
 };
 
 class CChecker {
@@ -48,6 +51,7 @@ public:
     CChecker(CShared& shared, size_t maxOpen) : CChecker(shared) { m_maxOpen = maxOpen; }
     explicit CChecker(CShared& shared)
         : m_rows(shared.rows), m_stop(shared.stop), m_progress(shared.progress), m_comparer(shared.stop, shared.progress),
+          m_confirmer(shared.stop, nullptr),
           m_classOf(shared.classOf), m_nextClass(shared.nextClass), m_shared(shared)
     {
     }
@@ -258,7 +262,7 @@ private:
                     std::vector<size_t> batch{rep};
                     batch.insert(batch.end(), part.begin() + std::ptrdiff_t(k), part.begin() + std::ptrdiff_t(end));
                     std::vector<std::vector<size_t>> classes;
-                    const ERead read = Lockstep(first, last, batch, &classes);
+                    const ERead read = Lockstep(first, last, batch, &classes, true);
                     if (read == ERead::kStopped)
                         return false;
                     if (read == ERead::kShort)
@@ -322,8 +326,22 @@ private:
     // to compare, the others' descriptors were waited for. Waiting holding
     // none means two threads never wait on each other's.
     ERead Lockstep(size_t first, size_t last, const std::vector<size_t>& members,
-                   std::vector<std::vector<size_t>>* classes)
+                   std::vector<std::vector<size_t>>* classes, bool confirming = false)
     {
+        CFileComparer& comparer = confirming ? m_confirmer : m_comparer;
+        if (m_shared.budget && !m_shared.budget->Take(members.size(), m_stop))
+            return ERead::kStopped;
+        struct CGiveBack {
+            CBudget* budget;
+            size_t n;
+            CFileComparer& comparer;
+            ~CGiveBack()
+            {
+                comparer.Trim(kKeptBuffers);  // a large group's buffers go back with its descriptors
+                if (budget)
+                    budget->Give(n);
+            }
+        } giveBack{m_shared.budget, members.size(), comparer};
         std::vector<COpen> open;
         struct CClose {
             std::vector<COpen>& files;
@@ -358,7 +376,7 @@ private:
             fds.push_back(f.fd);
         std::vector<std::vector<size_t>> found;
         std::vector<size_t> unreadable;
-        if (!m_comparer.Lockstep(fds, m_rows[first].sizeKey, &found, &unreadable))
+        if (!comparer.Lockstep(fds, m_rows[first].sizeKey, &found, &unreadable))
             return ERead::kStopped;
         for (size_t i : unreadable)
             Fail(first, last, open[i].row, kReadFailed);
@@ -381,6 +399,7 @@ private:
     const std::atomic<bool>& m_stop;
     CProgress* m_progress;
     CFileComparer m_comparer;
+    CFileComparer m_confirmer;  // reads again what was hashed whole: counted once already
     std::vector<int32_t>& m_classOf;
     std::atomic<int32_t>& m_nextClass;
     CShared& m_shared;
@@ -420,6 +439,8 @@ bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress
     const CReaders readers = PlanReaders(rows, threads, kMaxOpen);
     const int workers = readers.count;
     const size_t maxOpen = readers.maxOpen;
+    CBudget budget(readers.budget);
+    shared.budget = &budget;
     std::atomic<bool> completed{true};
     std::vector<std::thread> pool;
     for (int w = 1; w < workers; ++w)

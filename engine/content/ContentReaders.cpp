@@ -6,21 +6,38 @@
 #include <QFile>
 
 #include <algorithm>
+#include <chrono>
+
+#include <climits>
 
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace ContentCheck {
 namespace {
 
+// A virtual machine's disk says it spins unless the host was told otherwise (QEMU's virtio and Xen's
+// front end do by default), whatever the storage behind it; most such storage takes many reads at
+// once (measured cold on /usr on a virtio disk saying 1: 4 readers 7.6 s, 16 readers 5.1 s).
+bool VirtualDisk(const QByteArray& block)
+{
+    char target[PATH_MAX];
+    const ssize_t n = readlink(block + "/device/driver", target, sizeof target - 1);
+    if (n <= 0)
+        return false;
+    const QByteArray driver = QByteArray(target, int(n)).mid(QByteArray(target, int(n)).lastIndexOf('/') + 1);
+    return driver == "virtio_blk" || driver == "vbd";
+}
+
 // Whether the block device holding dev says it spins; unknown (a network, overlay or memory file
-// system, no sysfs) counts as not.
+// system, no sysfs) and a virtual disk count as not.
 bool Rotational(uint64_t dev)
 {
     const QByteArray base = "/sys/dev/block/" + QByteArray::number(major(dev)) + ":" + QByteArray::number(minor(dev));
-    for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {  // a partition's disk holds the queue
-        QFile file(QString::fromLatin1(base + queue));
+    for (const char* disk : {"", "/.."}) {  // a partition's disk holds the queue
+        QFile file(QString::fromLatin1(base + disk + "/queue/rotational"));
         if (file.open(QIODevice::ReadOnly))
-            return file.readAll().trimmed() == "1";
+            return file.readAll().trimmed() == "1" && !VirtualDisk(base + disk);
     }
     return false;
 }
@@ -49,8 +66,47 @@ CReaders PlanReaders(const std::vector<CResultRow>& rows, int threads, size_t ma
     // More readers cost no more memory: a group larger than a reader's batch is read in turns.
     const size_t limit = size_t(DescriptorLimit());
     const size_t share = std::min<size_t>(2 * maxOpenEach, limit > 128 ? limit - 64 : 64);
-    readers.maxOpen = std::clamp<size_t>(share / size_t(readers.count), 4, maxOpenEach);
+    readers.budget = std::max<size_t>(share, 4);
+    readers.maxOpen = std::min(maxOpenEach, readers.budget);
     return readers;
+}
+
+bool CBudget::Take(size_t n, const std::atomic<bool>& stop)
+{
+    n = std::min(n, m_total);
+    // Most takes are a pair from a budget with room: no lock, no waking of others.
+    if (!m_waiting.load()) {
+        for (size_t f = m_free.load(); f >= n;) {
+            if (m_free.compare_exchange_weak(f, f - n))
+                return true;
+        }
+    }
+    // One waiter at a time, and none passing it, so a large group is not starved by small ones.
+    std::lock_guard<std::mutex> turn(m_turn);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_waiting = true;
+    for (;;) {
+        for (size_t f = m_free.load(); f >= n;) {
+            if (m_free.compare_exchange_weak(f, f - n)) {
+                m_waiting = false;
+                return true;
+            }
+        }
+        if (stop.load(std::memory_order_relaxed)) {
+            m_waiting = false;
+            return false;
+        }
+        m_freed.wait_for(lock, std::chrono::milliseconds(50));
+    }
+}
+
+void CBudget::Give(size_t n)
+{
+    m_free += std::min(n, m_total);
+    if (m_waiting.load()) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_freed.notify_one();
+    }
 }
 
 }  // namespace ContentCheck

@@ -26,6 +26,12 @@ public:
                   std::vector<size_t>* unreadable);
     // False when stopped; *readable false when the file could not be read to the end.
     bool HashWhole(int fd, uint64_t size, uint64_t* hash, bool* readable);
+    // Frees the chunk buffers beyond the first keep.
+    void Trim(size_t keep)
+    {
+        if (m_buffers.size() > keep)
+            m_buffers.resize(keep);
+    }
 
     // A fast bucket hash: it only ever separates files, never joins them.
     static uint64_t Hash(const char* data, size_t size, uint64_t seed = 1469598103934665603ULL);
