@@ -76,6 +76,7 @@ void PrintHelp()
         "Usage: sorvane-cli [--set NAME=VALUE]... [--files [-0] | --duplicates [--contents]\n"
         "                   [-0 | --format=json]] FOLDER\n"
         "       sorvane-cli --trash PATH...\n"
+        "       sorvane-cli --link [--link-kind=clone|hard] KEEP PATH...\n"
         "       sorvane-cli --restore-last\n"
         "       sorvane-cli --version\n"
         "\n"
@@ -113,6 +114,16 @@ void PrintHelp()
         "  --trash PATH...   move each PATH to the desktop trash (what the window\n"
         "                    refuses is refused here too), one line per item; the\n"
         "                    batch can be put back with --restore-last or the window\n"
+        "  --link KEEP PATH...\n"
+        "                    replace each PATH by a link to KEEP, one line per PATH;\n"
+        "                    refused unless PATH is a regular file on KEEP's file\n"
+        "                    system, not already the same file, with the same bytes\n"
+        "  --link-kind=clone the default: the file system compares the bytes and\n"
+        "                    shares their blocks in place (XFS with reflink, Btrfs);\n"
+        "                    PATH keeps its inode, owner, mode, times and attributes\n"
+        "  --link-kind=hard  PATH becomes a hard link to KEEP (sharing its owner,\n"
+        "                    permissions and times); the copy goes to the trash as a\n"
+        "                    batch, so --restore-last puts the copy itself back\n"
         "  --restore-last    put back the last batch sent to the trash by either\n"
         "                    program, never over anything now in its place\n"
         "  --version         print the version and exit\n"
@@ -141,8 +152,8 @@ void PrintHelp()
         "Exit status: 0 listed; 1 output could not be written (a full disk, a file\n"
         "size limit, or a reader that went away, as with '| head'); 2 usage error or\n"
         "FOLDER is not a folder; 130 stopped by Ctrl-C (SIGINT); 143 stopped by\n"
-        "SIGTERM (the summary is printed in both cases). --trash and --restore-last\n"
-        "exit 1 when any item could not be moved.\n"
+        "SIGTERM (the summary is printed in both cases). --trash, --link and\n"
+        "--restore-last exit 1 when any item could not be moved or linked.\n"
         "\n"
         "--duplicates ends its status lines with 'G Group(s), F File(s), B Byte(s)\n"
         "Reclaimable.': B is what trashing all but one copy of each group frees, each\n"
@@ -218,6 +229,9 @@ int main(int argc, char** argv)
     bool json = false;
     bool trash = false;
     bool restoreLast = false;
+    bool link = false;
+    bool hardLinks = false;
+    bool linkKindGiven = false;
     std::vector<const char*> trashPaths;
     const char* folderArg = nullptr;
     bool optionsEnded = false;
@@ -237,6 +251,13 @@ int main(int argc, char** argv)
                 trash = true;
             } else if (!std::strcmp(a, "--restore-last")) {
                 restoreLast = true;
+            } else if (!std::strcmp(a, "--link")) {
+                link = true;
+            } else if (!std::strncmp(a, "--link-kind=", 12)) {
+                if (std::strcmp(a + 12, "clone") && std::strcmp(a + 12, "hard"))
+                    return UsageError(QStringLiteral("--link-kind takes clone or hard"));
+                hardLinks = !std::strcmp(a + 12, "hard");
+                linkKindGiven = true;
             } else if (!std::strcmp(a, "--contents")) {
                 COptionsStore::SetOverride(QLatin1String(Opt::CompareContents.name), 1);
             } else if (!std::strcmp(a, "--format=json")) {
@@ -258,7 +279,7 @@ int main(int argc, char** argv)
             }
             continue;
         }
-        if (trash) {
+        if (trash || link) {
             trashPaths.push_back(a);
             continue;
         }
@@ -266,14 +287,21 @@ int main(int argc, char** argv)
             return UsageError(QStringLiteral("only one FOLDER may be given"));
         folderArg = a;
     }
-    if (trash || restoreLast) {
-        if (trash == restoreLast || printFiles || duplicates || folderArg || (trash && trashPaths.empty()))
-            return UsageError(QStringLiteral("--trash PATH... and --restore-last stand alone"));
+    if (linkKindGiven && !link)
+        return UsageError(QStringLiteral("--link-kind only applies with --link"));
+    if (trash || restoreLast || link) {
+        if (int(trash) + int(restoreLast) + int(link) != 1 || printFiles || duplicates || folderArg
+            || (trash && trashPaths.empty()))
+            return UsageError(QStringLiteral("--trash PATH..., --link KEEP PATH... and --restore-last stand alone"));
+        if (link && trashPaths.size() < 2)
+            return UsageError(QStringLiteral("--link needs KEEP and at least one PATH"));
         for (const char* path : trashPaths) {
             if (!*path)
-                return UsageError(QStringLiteral("--trash was given an empty path"));
+                return UsageError(QStringLiteral("%1 was given an empty path").arg(link ? "--link" : "--trash"));
         }
         COutput out(STDOUT_FILENO);
+        if (link)
+            return TrashCommands::Link(hardLinks, trashPaths, out);
         return trash ? TrashCommands::Trash(trashPaths, out) : TrashCommands::RestoreLast(out);
     }
     if (!folderArg)

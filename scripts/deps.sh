@@ -3,10 +3,12 @@
 # this machine lacks. Safe to run again: it does nothing when all is there.
 set -euo pipefail
 
-# The last line: a real file manager, compositor and display for the desktop integration tests,
-# and the accessibility bus that drives the real window.
+# The last lines: a real file manager, compositor and display for the desktop integration tests,
+# and the accessibility bus that drives the real window; then mkfs.xfs, for the link tests' loop-mounted
+# file system that shares blocks.
 packages=(cmake g++ ninja-build pkg-config qt6-base-dev qt6-base-dev-tools fonts-dejavu-core
-          thunar weston qt6-wayland xvfb xauth dbus python3-pyatspi at-spi2-core)
+          thunar weston qt6-wayland xvfb xauth dbus python3-pyatspi at-spi2-core
+          xfsprogs)
 
 missing=()
 for p in "${packages[@]}"; do

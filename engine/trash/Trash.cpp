@@ -139,7 +139,8 @@ QByteArray FitName(const QByteArray& name, const QByteArray& suffix)
 }
 
 // Claims a free name with an exclusive .trashinfo first, so concurrent trashers never share one.
-bool Place(int folderFd, CTrashedItem& item, const CTrashDirs& dirs, QString* error, CTrashJournal* journal)
+bool Place(int folderFd, const QByteArray& source, CTrashedItem& item, const CTrashDirs& dirs, QString* error,
+           CTrashJournal* journal)
 {
     const QByteArray recorded =
         dirs.top.isEmpty() ? item.original : item.original.mid(dirs.top == "/" ? 1 : dirs.top.size() + 1);
@@ -158,7 +159,7 @@ bool Place(int folderFd, CTrashedItem& item, const CTrashDirs& dirs, QString* er
             unlinkat(dirs.info.fd, infoName.constData(), 0);
             return Fail(error, QStringLiteral("it cannot be recorded for Undo: ") + TrashErrorText(err));
         }
-        err = RenameNoReplace(folderFd, name.constData(), dirs.files.fd, item.name.constData());
+        err = RenameNoReplace(folderFd, source.constData(), dirs.files.fd, item.name.constData());
         if (journal)
             journal->Done(err == 0);
         if (!err)
@@ -184,6 +185,12 @@ CFileIdentity ReadIdentity(const QByteArray& path)
 bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected, CTrashedItem* placed,
                  CTrashJournal* journal)
 {
+    return MoveReplacedToTrash(path, {}, error, expected, placed, journal);
+}
+
+bool MoveReplacedToTrash(const QByteArray& path, const CReplacedCopy& replaced, QString* error,
+                         const CFileIdentity& expected, CTrashedItem* placed, CTrashJournal* journal)
+{
     if (!path.startsWith('/'))
         return Fail(error, QStringLiteral("the path is not absolute"));
     if (path.contains('\0'))
@@ -193,6 +200,9 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
     const QByteArray name = trimmed.mid(slash + 1);
     if (name.isEmpty() || name == "." || name == "..")
         return Fail(error, QStringLiteral("this folder cannot be moved to the trash"));
+    const QByteArray source = replaced.heldAs.isEmpty() ? name : replaced.heldAs;
+    if (source.contains('/'))
+        return Fail(error, QStringLiteral("the copy is not held in the same folder"));
 
     // Only the parent is resolved: the item itself, even a link, is what gets moved.
     char* real = realpath(slash == 0 ? "/" : trimmed.left(slash).constData(), nullptr);
@@ -213,7 +223,7 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
                                ? QStringLiteral("a folder on its path was replaced while it was being moved")
                                : TrashErrorText(errno));
     SNode node, parentNode;
-    if (const int err = ProbeAt(folderFd.fd, name.constData(), false, &node))
+    if (const int err = ProbeAt(folderFd.fd, source.constData(), false, &node))
         return Fail(error, TrashErrorText(err));
     if (expected.known && (uint64_t(node.dev) != expected.dev || uint64_t(node.ino) != expected.ino))
         return Fail(error, QStringLiteral("it was replaced by another item since it was listed"));
@@ -246,7 +256,8 @@ bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& ex
     moved.original = item;
     moved.item = StampOf(node);
     moved.folder = {uint64_t(parentNode.dev), uint64_t(parentNode.ino), true};
-    if (!Place(folderFd.fd, moved, dirs, error, journal))
+    moved.linkedBy = replaced.link;
+    if (!Place(folderFd.fd, source, moved, dirs, error, journal))
         return false;
     if (placed)
         *placed = moved;

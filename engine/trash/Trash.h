@@ -37,6 +37,8 @@ struct CTrashedItem {
     QByteArray name;      // its name in files/; info/ holds name.trashinfo
     CItemStamp item;      // the item moved
     CFileIdentity folder;  // the folder it was moved out of (dev, ino)
+    CFileIdentity linkedBy;  // known when a link to this file took the item's name as it went
+
 
     QByteArray Entry() const { return trash + "/files/" + name; }
     QByteArray Info() const { return trash + "/info/" + name + ".trashinfo"; }
@@ -59,10 +61,22 @@ public:
 bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected = {},
                  CTrashedItem* placed = nullptr, CTrashJournal* journal = nullptr);
 
+// A copy whose name a link has just taken: the copy now stands under heldAs in the same folder,
+// and the link is to the file link. It goes to the trash recorded under its own name, so putting
+// it back swaps it for the link again.
+struct CReplacedCopy {
+    QByteArray heldAs;
+    CFileIdentity link;
+};
+bool MoveReplacedToTrash(const QByteArray& path, const CReplacedCopy& replaced, QString* error,
+                         const CFileIdentity& expected, CTrashedItem* placed, CTrashJournal* journal);
+
 // Puts a trashed item back, treating every field of item as a claim: the entry must lie in a trash
 // this program uses and be the very item moved there, its .trashinfo must name the original, and
 // the original's folder, reached without following links, must be the one it left. Never replaces
-// anything, never deletes anything but the entry's .trashinfo. Returns false with the reason.
+// anything, never deletes anything but the entry's .trashinfo. An item a link replaced is swapped
+// back for that link, only if the name still holds it; the link's name is then removed when the
+// file has another name, else it goes to the trash. Returns false with the reason.
 bool PutBack(const CTrashedItem& item, QString* reason);
 
 // The home trash folder ($XDG_DATA_HOME/Trash, or ~/.local/share/Trash) as native bytes;

@@ -45,13 +45,16 @@ QByteArray Line(char state, const CTrashedItem& item)
     for (const uint64_t n : {item.item.dev, item.item.ino, uint64_t(item.item.type), item.item.size, item.folder.dev,
                              item.folder.ino})
         line += "\t" + QByteArray::number(qulonglong(n));
+    // A copy a link replaced: readers that predate links see a line they skip, never a plain item.
+    if (item.linkedBy.known)
+        line += "\t" + QByteArray::number(qulonglong(item.linkedBy.dev)) + "\t" + QByteArray::number(qulonglong(item.linkedBy.ino));
     return line + "\n";
 }
 
 bool ParseLine(const QByteArray& line, char* state, CTrashedItem* item)
 {
     const QByteArrayList f = line.split('\t');
-    if (f.size() != 10 || f[0].size() != 1)
+    if ((f.size() != 10 && f.size() != 12) || f[0].size() != 1)
         return false;
     *state = f[0][0];
     item->original = QByteArray::fromPercentEncoding(f[1]);
@@ -61,6 +64,12 @@ bool ParseLine(const QByteArray& line, char* state, CTrashedItem* item)
     item->item = {f[4].toULongLong(&ok[0]), f[5].toULongLong(&ok[1]), uint32_t(f[6].toULongLong(&ok[2])),
                   f[7].toULongLong(&ok[3])};
     item->folder = {f[8].toULongLong(&ok[4]), f[9].toULongLong(&ok[5]), true};
+    if (f.size() == 12) {
+        bool linkOk[2] = {};
+        item->linkedBy = {f[10].toULongLong(&linkOk[0]), f[11].toULongLong(&linkOk[1]), true};
+        if (!linkOk[0] || !linkOk[1])
+            return false;
+    }
     return std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; });
 }
 

@@ -65,6 +65,44 @@ QByteArray InfoPath(const CTrashDirs& dirs, const QByteArray& infoName)
     return {};
 }
 
+bool SameFile(const struct stat& st, const CFileIdentity& id)
+{
+    return S_ISREG(st.st_mode) && uint64_t(st.st_dev) == id.dev && uint64_t(st.st_ino) == id.ino;
+}
+
+// The copy comes back under a temporary name, is swapped with the link in one step, and is
+// checked to have displaced that very link; anything else is swapped back and returned to the trash.
+bool SwapBack(const CTrashDirs& dirs, const CTrashedItem& item, int parentFd, const QByteArray& parent,
+              const QByteArray& base, QString* reason)
+{
+    QByteArray temp;
+    int err = EEXIST;
+    for (int n = 0; err == EEXIST && n < 100; ++n) {
+        temp = ".sorvane-undo-" + QByteArray::number(getpid()) + "-" + QByteArray::number(n);
+        err = RenameNoReplace(dirs.files.fd, item.name.constData(), parentFd, temp.constData());
+    }
+    if (err)
+        return Fail(reason, TrashErrorText(err) + QStringLiteral("; it stays in the trash"));
+    if (renameat2(parentFd, temp.constData(), parentFd, base.constData(), RENAME_EXCHANGE) != 0) {
+        err = errno;
+        RenameNoReplace(parentFd, temp.constData(), dirs.files.fd, item.name.constData());
+        return Fail(reason, TrashErrorText(err) + QStringLiteral("; it stays in the trash"));
+    }
+    struct stat swapped {};
+    if (fstatat(parentFd, temp.constData(), &swapped, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(swapped, item.linkedBy)) {
+        renameat2(parentFd, temp.constData(), parentFd, base.constData(), RENAME_EXCHANGE);
+        RenameNoReplace(parentFd, temp.constData(), dirs.files.fd, item.name.constData());
+        return Fail(reason, QStringLiteral("the link that took its place was replaced; it stays in the trash"));
+    }
+    unlinkat(dirs.info.fd, (item.name + ".trashinfo").constData(), 0);
+    // Removing the link's name loses nothing while the file keeps another; a last name goes to the trash.
+    if (swapped.st_nlink > 1 && unlinkat(parentFd, temp.constData(), 0) == 0)
+        return true;
+    QString ignored;
+    MoveToTrash((parent == "/" ? QByteArray() : parent) + "/" + temp, &ignored, {item.linkedBy.dev, item.linkedBy.ino, true});
+    return true;
+}
+
 }  // namespace
 
 bool PutBack(const CTrashedItem& item, QString* reason)
@@ -110,6 +148,17 @@ bool PutBack(const CTrashedItem& item, QString* reason)
     if (fstat(parentFd.fd, &folder) != 0 || uint64_t(folder.st_dev) != item.folder.dev
         || uint64_t(folder.st_ino) != item.folder.ino || !item.folder.known)
         return Fail(reason, QStringLiteral("its folder was replaced since it was trashed; it stays in the trash"));
+    if (item.linkedBy.known) {
+        struct stat there {};
+        if (fstatat(parentFd.fd, base.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (!SameFile(there, item.linkedBy))
+                return Fail(reason, QStringLiteral("the link that took its place was replaced; it stays in the trash"));
+            return SwapBack(dirs, item, parentFd.fd, parent, base, reason);
+        }
+        if (errno != ENOENT)
+            return Fail(reason, TrashErrorText(errno) + QStringLiteral("; it stays in the trash"));
+        // The link is gone: the copy simply goes back.
+    }
     if (const int err = RenameNoReplace(dirs.files.fd, item.name.constData(), parentFd.fd, base.constData()))
         return Fail(reason, (err == EEXIST ? QStringLiteral("something else is there now") : TrashErrorText(err))
                                 + QStringLiteral("; it stays in the trash"));

@@ -4,13 +4,13 @@
 // without following links, checked to be the user's own. Internal to the trash.
 
 #include "Trash.h"
+#include "UniqueFd.h"
 #include "WriteAll.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
-#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,26 +33,6 @@ int ProbeAt(int dirFd, const char* path, bool follow, SNode* node);
 int Probe(const QByteArray& path, bool follow, SNode* node);
 bool SameMount(const SNode& a, const SNode& b);
 QByteArray DataHome();
-
-// A descriptor closed when it goes out of scope.
-struct CFd {
-    int fd = -1;
-    CFd() = default;
-    explicit CFd(int f) : fd(f) {}
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    CFd& operator=(CFd&& o) noexcept
-    {
-        std::swap(fd, o.fd);
-        return *this;
-    }
-    ~CFd()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    int Release() { return std::exchange(fd, -1); }
-};
 
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Trash.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+
+// Replacing a copy by a link to the file it equals, so its space comes back and its path stays.
+namespace Link {
+
+enum class EKind {
+    kClone,  // the kernel compares and shares the blocks; inode, owner, mode, times and xattrs stay
+    kHard,   // the name becomes a hard link to the kept file; the copy goes to the trash, for Undo
+};
+
+struct CRequest {
+    QByteArray keep;  // absolute native paths
+    QByteArray copy;
+    CFileIdentity keepId;  // what each was when listed or confirmed; unknown: whatever is there now
+    CFileIdentity copyId;
+};
+
+enum class ERefusal {
+    kNone,
+    kNotRegular,
+    kSameFile,
+    kOtherFileSystem,
+    kDiffers,
+    kChanged,
+    kCannotClone,  // the file system cannot share blocks: a hard link could still be made
+    kStopped,
+    kOther,
+};
+
+struct COutcome {
+    ERefusal refusal = ERefusal::kOther;
+    QString reason;     // why not, when refused
+    uint64_t size = 0;  // of the copy
+    CTrashedItem trashed;  // the hard kind: where the replaced copy went
+    bool Linked() const { return refusal == ERefusal::kNone; }
+};
+
+// Makes request.copy share request.keep's data. Both must be regular files (links not followed) on
+// one file system, still the identities given, of equal bytes, not already one file. The clone
+// kind changes nothing a program can see but free space. The hard kind compares the bytes itself,
+// makes the link under a temporary name in the copy's folder, swaps it with the copy in one step
+// (the path never goes missing) and trashes the copy through journal, so Undo puts it back.
+COutcome Replace(const CRequest& request, EKind kind, const std::atomic<bool>& stop, CTrashJournal* journal);
+
+}  // namespace Link
