@@ -1,5 +1,6 @@
 #include "DlgDuplicateResults.h"
 
+#include "LinkOps.h"
 #include "ListingStatus.h"
 
 #include "AppTexts.h"
@@ -42,7 +43,6 @@ const char kCaution[] =
 const char kCautionContents[] =
     "This Window Displays Groups of Identical Files: every byte of the files in a group was compared.\n\nHave a "
     "Close Look before Deleting Any File(s).\n\nRight Click to View Available Commands.";
-const char kNothingChecked[] = "Check the Files which you wish to Send to Recyle Bin and then try again.";
 
 
 }  // namespace
@@ -138,6 +138,7 @@ void CDlgDuplicateResults::BuildCommands()
     m_menu->addSeparator();
     m_trashAction = add(Cmd::SendCheckedToRecycleBin, &CDlgDuplicateResults::OnSendToRecycleBin);
     m_trashAction->setToolTip(QStringLiteral("Move the checked files to the trash, after you confirm (Delete)"));
+    m_linkAction = add(Cmd::ReplaceCheckedWithLinks, &CDlgDuplicateResults::OnReplaceWithLinks);
     QAction* restore = add(Cmd::RestoreLastTrashed, &CDlgDuplicateResults::OnRestoreLastTrashed);
     restore->setShortcut(QKeySequence::Undo);
     restore->setShortcutContext(Qt::WindowShortcut);
@@ -153,6 +154,8 @@ void CDlgDuplicateResults::BuildCommands()
         add(Cmd::CheckMatching, [this] { AskForWildcard(false); }),
         add(Cmd::InvertChecks, [this] { OnInvertChecks(); }),
     };
+    QAction* protect = add(Cmd::ProtectFolder, [this] { OnProtectFolderOf(m_rowUnderMenu); });
+    protect->setCheckable(true);
     // The same helpers limited to the groups of the selected rows, under names that say so.
     QMenu* selected = m_menu->addMenu(QStringLiteral("In the Selected Groups Only"));
     selected->setObjectName(QStringLiteral("selectedGroupsMenu"));
@@ -170,8 +173,10 @@ void CDlgDuplicateResults::BuildCommands()
         for (QAction* a : m_menu->findChild<QMenu*>(QStringLiteral("selectedGroupsMenu"))->actions())
             actions << a;
         for (QAction* a : actions) {
-            if (a->data().toInt() == Cmd::CheckInThisFolder)
+            if (a->data().toInt() == Cmd::CheckInThisFolder || a->data().toInt() == Cmd::ProtectFolder)
                 a->setEnabled(m_rowUnderMenu >= 0);
+            if (a->data().toInt() == Cmd::ProtectFolder)
+                a->setChecked(m_rowUnderMenu >= 0 && m_model->Protected().Contains(m_model->Row(m_rowUnderMenu).FolderWithSlash()));
         }
         m_menu->findChild<QMenu*>(QStringLiteral("selectedGroupsMenu"))->setEnabled(m_list->selectionModel()->hasSelection());
         m_menu->popup(m_list->viewport()->mapToGlobal(pos));
@@ -198,6 +203,7 @@ void CDlgDuplicateResults::BuildCommands()
     actions->setObjectName(QStringLiteral("resultsActions"));
     actions->setToolButtonStyle(Qt::ToolButtonTextOnly);
     actions->addAction(m_trashAction);
+    actions->addAction(m_linkAction);
     actions->addAction(restore);
     static_cast<QVBoxLayout*>(layout())->insertWidget(0, bar);
     m_actionsBar = actions;
@@ -246,6 +252,8 @@ void CDlgDuplicateResults::StartFill()
     m_list->setEnabled(false);
     // Read at every fill, so a refill after the trash follows the option as it is now.
     m_contents = COptionsStore().IsOn(Opt::CompareContents);
+    m_model->SetProtected(LinkOps::ReadProtected());
+    m_linkAction->setEnabled(false);  // until the contents of finished groups were compared
     m_progress = m_contents ? std::make_shared<ContentCheck::CProgress>() : nullptr;
     m_progressRow->setVisible(m_contents);
     m_stopAsked = false;
@@ -303,6 +311,7 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, b
         return;  // stopped: the list stays disabled with what it had
     if (!completed)
         m_contents = false;  // what is shown was grouped by size alone
+    m_linkAction->setEnabled(m_contents);  // a size-only group is never linked
     m_model->Replace(std::move(result.rows), std::move(result.arenas), std::move(sameAs));
 #ifdef __GLIBC__
     // The rows shown while they were collected are gone: give their pages back.
@@ -363,61 +372,9 @@ void CDlgDuplicateResults::OnDisplayInExplorer()
     }
 }
 
-void CDlgDuplicateResults::OnSendToRecycleBin()
-{
-    const std::vector<QByteArray> checked = m_model->CheckedPaths();
-    if (checked.empty()) {
-        QMessageBox::information(this, Res::AppTitle(), QString::fromUtf8(kNothingChecked));
-        return;
-    }
-    // Said first: groups of which no copy would be left.
-    QString caution;
-    const std::vector<int32_t> whole = SelectionRules::FullyCheckedGroups(m_model->Rows());
-    if (!whole.empty()) {
-        QStringList named;
-        for (const CResultRow& r : m_model->Rows()) {
-            if (std::find(whole.begin(), whole.end(), r.group) != whole.end())
-                named << QStringLiteral("group %1: %2").arg(r.group + 1).arg(EscapePath(r.Path()));
-        }
-        caution = QStringLiteral("All copies of %1 group(s) are checked: nothing of them would remain.\n%2\n\n")
-                      .arg(whole.size())
-                      .arg(named.mid(0, 12).join(QLatin1Char('\n')) + (named.size() > 12 ? QStringLiteral("\n…") : QString()));
-    }
-    if (!m_contents)
-        caution += QStringLiteral("Files of equal size may differ: their contents were not compared.");
-    const std::vector<QByteArray> moved =
-        Shell().SendToRecycleBin(this, checked, m_model->CheckedIdentities(), caution, !whole.empty());
-    // What moved drops out with a new fill; after a refusal or a total failure nothing changes.
-    if (!moved.empty())
-        StartFill();
-}
-
-void CDlgDuplicateResults::OnRestoreLastTrashed()
-{
-    // Restored files are listed again by a new fill, as long as they were in this listing.
-    if (RestoreLastTrashed(this))
-        StartFill();
-}
-
 QString CDlgDuplicateResults::SummaryText() const
 {
     return SummaryText(SelectionRules::Figures(m_model->Rows(), m_model->SameFiles()));
-}
-
-QString CDlgDuplicateResults::SummaryText(const SelectionRules::CFigures& f) const
-{
-    QString text = (m_contents ? QStringLiteral("%1 group(s) of identical files, %2 file(s): trashing all but one copy "
-                                                "of each would free %3.")
-                               : QStringLiteral("%1 group(s), %2 file(s): trashing all but one copy of each would free up "
-                                                "to %3 if the files are identical."))
-                       .arg(f.groups)
-                       .arg(f.files)
-                       .arg(ListingStatus::SizeText(f.reclaimable));
-    if (f.checkedFiles > 0)
-        text += QStringLiteral(" The %1 checked file(s) would free %2.")
-                    .arg(f.checkedFiles)
-                    .arg(ListingStatus::SizeText(f.checkedReclaimable));
-    return text;
 }
 
 void CDlgDuplicateResults::UpdateSummary()

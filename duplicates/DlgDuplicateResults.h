@@ -39,6 +39,11 @@ public:
     void OnUnCheckAll();
     void OnDisplayInExplorer();
     void OnSendToRecycleBin();
+    // Each checked row becomes a link to the copy its group keeps (an unchecked row, one in a
+    // protected folder first); only after a content check.
+    void OnReplaceWithLinks();
+    // Protects the folder of row, or stops protecting it.
+    void OnProtectFolderOf(int row);
     // The selection helpers act on every group, or with selectedOnly on the selected rows' groups.
     void OnCheckAllButNewest(bool selectedOnly = false);
     void OnCheckAllButOldest(bool selectedOnly = false);
@@ -73,12 +78,15 @@ private:
     void ToggleCurrentCheck();
     QString SummaryText(const SelectionRules::CFigures& figures) const;
     void UpdateSummary();
+    // The warning for checked rows in protected folders, or empty.
+    QString ProtectedCaution() const;
 
     CFillInput m_input;
     CColorListCtrl* m_list;
     CResultsModel* m_model;
     QMenu* m_menu;
     QAction* m_trashAction = nullptr;
+    QAction* m_linkAction = nullptr;
     QWidget* m_actionsBar = nullptr;  // the trash and Undo, never folded
     QLabel* m_summary = nullptr;
     QProgressBar* m_progressBar = nullptr;

@@ -64,13 +64,15 @@ SelectionRules::GroupSet CDlgDuplicateResults::Scope(bool selectedOnly) const
 void CDlgDuplicateResults::OnCheckAllButNewest(bool selectedOnly)
 {
     const auto scope = Scope(selectedOnly);
-    m_model->ApplyRule([&scope](std::vector<CResultRow>& rows) { SelectionRules::CheckAllButNewest(rows, scope); });
+    const CProtectedFolders& prefer = m_model->Protected();
+    m_model->ApplyRule([&](std::vector<CResultRow>& rows) { SelectionRules::CheckAllButNewest(rows, scope, &prefer); });
 }
 
 void CDlgDuplicateResults::OnCheckAllButOldest(bool selectedOnly)
 {
     const auto scope = Scope(selectedOnly);
-    m_model->ApplyRule([&scope](std::vector<CResultRow>& rows) { SelectionRules::CheckAllButOldest(rows, scope); });
+    const CProtectedFolders& prefer = m_model->Protected();
+    m_model->ApplyRule([&](std::vector<CResultRow>& rows) { SelectionRules::CheckAllButOldest(rows, scope, &prefer); });
 }
 
 void CDlgDuplicateResults::OnCheckInFolderOf(int row, bool selectedOnly)

@@ -1,8 +1,9 @@
 #include "ResultsModel.h"
 
 #include "ContentCheck.h"
-
 #include "SelectionRules.h"
+
+#include <QFont>
 
 int CResultsModel::rowCount(const QModelIndex& parent) const
 {
@@ -23,6 +24,14 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const
         return r.group;
     if (role == Qt::CheckStateRole && index.column() == 0)
         return r.checked ? Qt::Checked : Qt::Unchecked;
+    const bool isProtected = !m_protected.Empty() && m_protected.Covers(r.Path());
+    if (role == Qt::FontRole && isProtected) {
+        QFont font;
+        font.setItalic(true);
+        return font;
+    }
+    if (role == Qt::ToolTipRole && isProtected && index.column() == 0)
+        return QStringLiteral("In a protected folder: the helpers leave it unchecked");
     const int sameAs = SameFileAs(index.row());
     if (role == Qt::ToolTipRole && sameAs >= 0)
         return QStringLiteral("Same file as row %1 (a hard link: trashing one copy frees nothing)").arg(sameAs + 1);
@@ -100,9 +109,16 @@ void CResultsModel::Replace(std::vector<CResultRow> rows, std::shared_ptr<const 
 void CResultsModel::SetAllChecked(bool checked)
 {
     for (CResultRow& r : m_rows)
-        r.checked = checked;
+        r.checked = checked && (m_protected.Empty() || !m_protected.Covers(r.Path()));
     if (!m_rows.empty())
         emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, 0), {Qt::CheckStateRole});
+}
+
+void CResultsModel::SetProtected(CProtectedFolders folders)
+{
+    m_protected = std::move(folders);
+    if (!m_rows.empty())
+        emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, columnCount() - 1), {Qt::FontRole, Qt::ToolTipRole});
 }
 
 std::vector<QByteArray> CResultsModel::CheckedPaths() const
@@ -127,7 +143,17 @@ std::vector<CFileIdentity> CResultsModel::CheckedIdentities() const
 
 void CResultsModel::ApplyRule(const std::function<void(std::vector<CResultRow>&)>& rule)
 {
+    // A rule never changes a protected row: what the user checked by hand there stays.
+    std::vector<std::pair<size_t, bool>> kept;
+    if (!m_protected.Empty()) {
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            if (m_protected.Covers(m_rows[i].Path()))
+                kept.emplace_back(i, m_rows[i].checked);
+        }
+    }
     rule(m_rows);
+    for (const auto& [i, checked] : kept)
+        m_rows[i].checked = checked;
     if (!m_rows.empty())
         emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, 0), {Qt::CheckStateRole});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ProtectedFolders.h"
 #include "ResultsFill.h"
 #include "Trash.h"
 
@@ -31,12 +32,16 @@ public:
     // sameAs: SelectionRules::SameFiles of rows when already known (worked out off the UI thread).
     void Replace(std::vector<CResultRow> rows, std::shared_ptr<const void> keepAlive, std::vector<int32_t> sameAs = {});
     const std::vector<int32_t>& SameFiles() const { return m_sameAs; }
+    // Checks every row (but those in protected folders), or clears every check.
     void SetAllChecked(bool checked);
-    // Changes the check marks of many rows at once (a selection rule).
+    // Changes the check marks of many rows at once (a selection rule); rows in protected folders keep theirs.
     void ApplyRule(const std::function<void(std::vector<CResultRow>&)>& rule);
     const std::vector<CResultRow>& Rows() const { return m_rows; }
     // The first row (0-based) that is the same file as row, or -1.
     int SameFileAs(int row) const { return m_sameAs.empty() ? -1 : m_sameAs[size_t(row)]; }
+
+    void SetProtected(CProtectedFolders folders);
+    const CProtectedFolders& Protected() const { return m_protected; }
 
     const CResultRow& Row(int row) const { return m_rows[size_t(row)]; }
     std::vector<QByteArray> CheckedPaths() const;
@@ -46,5 +51,6 @@ public:
 private:
     std::vector<CResultRow> m_rows;
     std::vector<int32_t> m_sameAs;  // per row, once the rows are final
+    CProtectedFolders m_protected;
     std::vector<std::shared_ptr<const void>> m_keepAlive;
 };

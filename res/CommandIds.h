@@ -55,6 +55,8 @@ enum : int {
     CheckInThisFolder = 32809,
     CheckMatching = 32810,
     InvertChecks = 32811,
+    ReplaceCheckedWithLinks = 32812,
+    ProtectFolder = 32813,
 
     FileNew = 57600,
     FileOpen = 57601,

@@ -100,6 +100,10 @@ inline constexpr CMenuText kMenuTexts[] = {
     {Cmd::CheckMatching, "Check Files Matching…", "Check the files whose name or path matches a wildcard"},
     {Cmd::InvertChecks, "Invert Checks", nullptr},
     {Cmd::RestoreLastTrashed, "Restore Last Trashed", "Put the items last sent to the trash back where they were"},
+    {Cmd::ReplaceCheckedWithLinks, "Replace Checked with Links",
+     "Replace each checked file by a link to the copy its group keeps, after you confirm: its path stays, its space comes back"},
+    {Cmd::ProtectFolder, "Protect This Folder",
+     "The helpers never check files in a protected folder, and trashing or linking one asks first"},
 };
 
 // The entry of a list or results command; every such id has one.

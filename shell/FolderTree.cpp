@@ -1,10 +1,14 @@
 #include "FolderTree.h"
 
+#include "CommandIds.h"
 #include "FolderModel.h"
+#include "LinkOps.h"
 #include "PathArray.h"
+#include "Texts.h"
 
 #include <QFile>
 #include <QHeaderView>
+#include <QMenu>
 
 #include <dirent.h>
 
@@ -23,6 +27,25 @@ CFolderTree::CFolderTree(QWidget* parent)
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
         if (current.isValid())
             QMetaObject::invokeMethod(this, &CFolderTree::FolderSelected, Qt::QueuedConnection);
+    });
+    // A folder's own menu: protect it (and all below) from the selection helpers, or stop.
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const QModelIndex index = indexAt(pos);
+        if (!index.isValid())
+            return;
+        const QByteArray folder = m_model->NativePath(index);
+        const std::string_view bytes(folder.constData(), size_t(folder.size()));
+        QMenu menu(this);
+        QAction* protect = menu.addAction(QString::fromUtf8(MenuText(Cmd::ProtectFolder).text));
+        protect->setToolTip(QString::fromUtf8(MenuText(Cmd::ProtectFolder).tip));
+        protect->setCheckable(true);
+        protect->setChecked(LinkOps::ReadProtected().Contains(bytes));
+        if (menu.exec(viewport()->mapToGlobal(pos)) != protect)
+            return;
+        CProtectedFolders folders = LinkOps::ReadProtected();
+        folders.Toggle(bytes);
+        LinkOps::WriteProtected(folders);
     });
 }
 

@@ -76,6 +76,25 @@ private slots:
         QCOMPARE(Checks(rows), QStringLiteral("x.x."));
     }
 
+    // A protected folder's copy is the one kept, whatever its time; stored folders keep every byte
+    // of their names and protect what lies below them, not a sibling sharing their prefix.
+    void protectedFoldersKeepTheirCopy()
+    {
+        CProtectedFolders folders;
+        folders.Toggle("/keep\xff\nme/");
+        folders.Toggle("/other");
+        folders.Toggle("/other/");  // toggled off again
+        folders = CProtectedFolders::FromStored(folders.Stored() + "\nrelative\n%00/x\n");
+        QCOMPARE(folders.Folders(), std::vector<std::string>({"/keep\xff\nme"}));
+        auto rows = Rows({{0, "/new", 9, 1}, {0, "/keep\xff\nme/old", 1, 2}, {0, "/keep\xff\nmeX/older", 0, 3},
+                          {1, "/z", 2, 4}, {1, "/y", 1, 5}});
+        SelectionRules::CheckAllButNewest(rows, {}, &folders);
+        QCOMPARE(Checks(rows), QStringLiteral("x.x.x"));
+        SelectionRules::CheckAllButOldest(rows, {}, &folders);
+        QCOMPARE(Checks(rows), QStringLiteral("x.xx."));
+        QVERIFY(CProtectedFolders::FromStored("/").Covers("/any/file"));
+    }
+
     // Reclaimable bytes count each inode once; a checked hard link frees nothing while a copy is kept.
     void figuresCountInodesOnce()
     {
@@ -91,6 +110,10 @@ private slots:
         QCOMPARE(SelectionRules::FullyCheckedGroups(rows), std::vector<int32_t>());
         rows[2].checked = rows[4].checked = true;
         QCOMPARE(SelectionRules::FullyCheckedGroups(rows), std::vector<int32_t>({0}));
+        // A link needs a copy kept: the fully checked group frees nothing by links.
+        f = SelectionRules::Figures(rows);
+        QCOMPARE(f.checkedReclaimable, uint64_t(100 + 100 + 99));
+        QCOMPARE(f.linkReclaimable, uint64_t(99));
 
         // One inode number on two devices is two files.
         rows = Rows({{0, "/a", 0, 7, 1}, {0, "/b", 0, 7, 2}, {0, "/c", 0, 7, 1}});

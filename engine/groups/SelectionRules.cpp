@@ -32,14 +32,17 @@ void ForEachGroup(Rows& rows, const GroupSet& scope, Body body)
 
 // prefer(a, b): a row of time a is kept rather than one of time b.
 template <typename Prefer>
-void CheckAllButOne(std::vector<CResultRow>& rows, const GroupSet& scope, Prefer prefer)
+void CheckAllButOne(std::vector<CResultRow>& rows, const GroupSet& scope, Prefer prefer, const CProtectedFolders* folders)
 {
     ForEachGroup(rows, scope, [&](size_t first, size_t last) {
+        const auto favoured = [&](size_t i) { return folders && folders->Covers(rows[i].Path()); };
         size_t keep = first;
         for (size_t i = first + 1; i < last; ++i) {
             const CResultRow& a = rows[i];
             const CResultRow& b = rows[keep];
-            if (a.modified != b.modified ? prefer(a.modified, b.modified) : a.Path() < b.Path())
+            if (favoured(i) != favoured(keep) ? favoured(i)
+                : a.modified != b.modified    ? prefer(a.modified, b.modified)
+                                              : a.Path() < b.Path())
                 keep = i;
         }
         for (size_t i = first; i < last; ++i)
@@ -49,14 +52,14 @@ void CheckAllButOne(std::vector<CResultRow>& rows, const GroupSet& scope, Prefer
 
 }  // namespace
 
-void CheckAllButNewest(std::vector<CResultRow>& rows, const GroupSet& scope)
+void CheckAllButNewest(std::vector<CResultRow>& rows, const GroupSet& scope, const CProtectedFolders* prefer)
 {
-    CheckAllButOne(rows, scope, [](int64_t a, int64_t b) { return a > b; });
+    CheckAllButOne(rows, scope, [](int64_t a, int64_t b) { return a > b; }, prefer);
 }
 
-void CheckAllButOldest(std::vector<CResultRow>& rows, const GroupSet& scope)
+void CheckAllButOldest(std::vector<CResultRow>& rows, const GroupSet& scope, const CProtectedFolders* prefer)
 {
-    CheckAllButOne(rows, scope, [](int64_t a, int64_t b) { return a < b; });
+    CheckAllButOne(rows, scope, [](int64_t a, int64_t b) { return a < b; }, prefer);
 }
 
 void CheckInFolder(std::vector<CResultRow>& rows, std::string_view folder, const GroupSet& scope)
@@ -137,12 +140,18 @@ CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>
             allChecked[size_t(sameAs[i])] &= char(rows[i].checked);
     }
     int32_t group = -1;
+    bool keepsACopy = false;  // the group has an unchecked row a link could point to
     for (size_t i = 0; i < rows.size(); ++i) {
         const CResultRow& r = rows[i];
         if (!r.opened)
             continue;
         const bool firstOfGroup = r.group != group;
         group = r.group;
+        if (firstOfGroup) {
+            keepsACopy = false;
+            for (size_t k = i; k < rows.size() && rows[k].group == group && !keepsACopy; ++k)
+                keepsACopy = rows[k].opened && !rows[k].checked;
+        }
         f.groups += firstOfGroup ? 1 : 0;
         f.files += 1;
         f.checkedFiles += r.checked ? 1 : 0;
@@ -152,6 +161,8 @@ CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>
             f.reclaimable += r.sizeKey;
         if (allChecked[i])
             f.checkedReclaimable += r.sizeKey;
+        if (allChecked[i] && keepsACopy)
+            f.linkReclaimable += r.sizeKey;
     }
     return f;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ProtectedFolders.h"
 #include "ResultRow.h"
 
 #include <set>
@@ -14,9 +15,10 @@ namespace SelectionRules {
 using GroupSet = std::set<int32_t>;
 
 // In each group, checks every row but the newest (or oldest) one; among rows
-// of equal time the one with the smallest path stays unchecked.
-void CheckAllButNewest(std::vector<CResultRow>& rows, const GroupSet& scope);
-void CheckAllButOldest(std::vector<CResultRow>& rows, const GroupSet& scope);
+// of equal time the one with the smallest path stays unchecked. With prefer, the
+// row kept is taken from those under its folders when the group has any.
+void CheckAllButNewest(std::vector<CResultRow>& rows, const GroupSet& scope, const CProtectedFolders* prefer = nullptr);
+void CheckAllButOldest(std::vector<CResultRow>& rows, const GroupSet& scope, const CProtectedFolders* prefer = nullptr);
 // Checks the rows whose file lies in folder or below it.
 void CheckInFolder(std::vector<CResultRow>& rows, std::string_view folder, const GroupSet& scope);
 // Checks the rows whose name or whole path matches the wildcard (* ? [..]).
@@ -35,6 +37,8 @@ struct CFigures {
     int64_t checkedFiles = 0;
     // Trashing the checked rows: each checked inode once, unless an unchecked row keeps it.
     uint64_t checkedReclaimable = 0;
+    // Replacing the checked rows by links to an unchecked copy: the same, in groups that keep one.
+    uint64_t linkReclaimable = 0;
 };
 // sameAs as SameFiles gives it for these rows.
 CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs);

@@ -47,6 +47,8 @@ inline constexpr COptionDef ListSplit{"ListSplit", 500};
 inline constexpr char LastFolderSelected[] = "LastFolderSelected";
 inline constexpr char InfoBarText[] = "InfoBarText";
 inline constexpr char InfoBarTextDefault[] = "Information Bar";
+// Folders whose files the helpers never check: one percent-encoded path per line.
+inline constexpr char ProtectedFolders[] = "ProtectedFolders";
 
 // Every option flag of the section.
 inline constexpr const COptionDef* kFlags[] = {

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "ProtectedFolders.h"
+#include "Trash.h"
+
+#include <QStringList>
+
+#include <vector>
+
+class QWidget;
+
+// Replacing copies by links from a window, and the protected folders both windows keep.
+namespace LinkOps {
+
+struct CItem {
+    QByteArray copy;
+    CFileIdentity copyId;  // as listed
+    QByteArray keep;
+    CFileIdentity keepId;
+};
+
+struct CReport {
+    int linked = 0;
+    int hardLinked = 0;
+    uint64_t freed = 0;     // the copies' sizes
+    QStringList refused;    // "path: reason", escaped
+    bool stopped = false;
+    QString recordError;    // the Undo record of the hard links is incomplete
+};
+
+// Shares each copy's blocks with its kept file; with allowHard, where the file system cannot, a
+// hard link takes the copy's name and the copy goes to the trash as one batch (Undo puts it back).
+// Runs off the UI thread behind a progress dialog whose Cancel stops between files and inside a compare.
+CReport Run(QWidget* parent, const std::vector<CItem>& items, bool allowHard);
+
+// The stored protected folders; a write that fails is said by the settings' own failure notice.
+CProtectedFolders ReadProtected();
+bool WriteProtected(const CProtectedFolders& folders);
+
+}  // namespace LinkOps

@@ -1,0 +1,61 @@
+#include "ProtectedFolders.h"
+
+#include <QByteArrayList>
+
+#include <algorithm>
+
+namespace {
+
+std::string_view Trimmed(std::string_view folder)
+{
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.remove_suffix(1);
+    return folder;
+}
+
+}  // namespace
+
+CProtectedFolders CProtectedFolders::FromStored(const QByteArray& stored)
+{
+    CProtectedFolders folders;
+    for (const QByteArray& line : stored.split('\n')) {
+        const QByteArray path = QByteArray::fromPercentEncoding(line);
+        // Only absolute paths without a null byte: anything else in the file protects nothing.
+        if (path.startsWith('/') && !path.contains('\0') && !folders.Contains(Trimmed(path.toStdString())))
+            folders.m_folders.emplace_back(Trimmed(path.toStdString()));
+    }
+    return folders;
+}
+
+QByteArray CProtectedFolders::Stored() const
+{
+    QByteArrayList lines;
+    for (const std::string& f : m_folders)
+        lines << QByteArray::fromStdString(f).toPercentEncoding("/");
+    return lines.join('\n');
+}
+
+bool CProtectedFolders::Covers(std::string_view path) const
+{
+    return std::any_of(m_folders.begin(), m_folders.end(), [path](const std::string& f) {
+        return f == "/" ? path.size() > 1
+                        : path.size() > f.size() && path.substr(0, f.size()) == f && path[f.size()] == '/';
+    });
+}
+
+std::vector<std::string>::const_iterator CProtectedFolders::Find(std::string_view folder) const
+{
+    folder = Trimmed(folder);
+    return std::find(m_folders.begin(), m_folders.end(), folder);
+}
+
+void CProtectedFolders::Toggle(std::string_view folder)
+{
+    if (folder.empty() || folder.front() != '/')
+        return;
+    const auto at = Find(folder);
+    if (at != m_folders.end())
+        m_folders.erase(at);
+    else
+        m_folders.emplace_back(Trimmed(folder));
+}

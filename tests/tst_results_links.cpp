@@ -1,0 +1,140 @@
+// The results window's links and protected folders, on real files with the real trash of the test's
+// temporary data home: this folder's file system cannot share blocks, so links are hard links.
+#include "WidgetTestSupport.h"
+
+#include "ColorListCtrl.h"
+#include "DlgDuplicateResults.h"
+#include "LinkOps.h"
+#include "OptionsStore.h"
+#include "ResultsModel.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using TestSupport::CBoxAnswerer;
+
+namespace {
+
+ino_t Inode(const QByteArray& path)
+{
+    struct stat st {};
+    lstat(path.constData(), &st);
+    return st.st_ino;
+}
+
+CFillInput Input(const QByteArrayList& paths)
+{
+    auto copy = std::make_shared<QByteArrayList>(paths);
+    return {[copy] { return int(copy->size()); },
+            [copy](int i) { const QByteArray& p = copy->at(i); return std::string_view(p.constData(), size_t(p.size())); }};
+}
+
+QString Checks(const CResultsModel& model)
+{
+    QString marks;
+    for (const CResultRow& r : model.Rows())
+        marks += r.checked ? QLatin1Char('x') : QLatin1Char('.');
+    return marks;
+}
+
+}  // namespace
+
+class TestResultsLinks : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The protected copy is the one kept; the checked copies become links to it after the confirmation
+    // names it, and Restore Last Trashed puts the copies themselves back. A protected file checked by
+    // hand is trashed only after its own warning, which answers No to Enter.
+    void checkedCopiesBecomeLinksToTheProtectedOne()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/links";
+        TestSupport::MakeDir(dir);
+        TestSupport::MakeDir(dir + "/p");
+        const QByteArray bytes(5000, 'z');
+        QByteArrayList paths;
+        for (const char* name : {"a", "b", "c", "p/e"}) {
+            TestSupport::WriteFile(dir + "/" + name, bytes);
+            paths << dir + "/" + name;
+        }
+        const ino_t copyInode = Inode(dir + "/b");
+        CProtectedFolders folders;
+        folders.Toggle((dir + "/p").toStdString());
+        QVERIFY(LinkOps::WriteProtected(folders));
+        COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 1);
+
+        CBoxAnswerer caution(QMessageBox::Ok);
+        caution.remaining = 1;
+        CDlgDuplicateResults dialog(Input(paths), nullptr);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled(), 20000);
+        CResultsModel& model = *dialog.Model();
+        QCOMPARE(model.rowCount(), 4);
+        dialog.OnCheckAll();
+        QCOMPARE(Checks(model), QStringLiteral("xxx."));
+        dialog.OnCheckAllButNewest();  // the protected copy is the newest of none: it is kept for being protected
+        QCOMPARE(Checks(model), QStringLiteral("xxx."));
+        QVERIFY2(dialog.SummaryText().contains(QStringLiteral("Replacing them with links would free 14.6 KiB")),
+                 qPrintable(dialog.SummaryText()));
+
+        QString kept;
+        CBoxAnswerer yes(QMessageBox::Yes, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            kept = box->informativeText();
+            box->checkBox()->setChecked(true);  // this file system makes hard links only
+        });
+        yes.remaining = 1;
+        dialog.OnReplaceWithLinks();
+        QVERIFY2(yes.texts.value(0).startsWith(QStringLiteral("Replace 3 checked file(s) with links")), qPrintable(yes.texts.value(0)));
+        QVERIFY2(kept.contains(QStringLiteral("/p/e")), qPrintable(kept));
+        for (const char* name : {"a", "b", "c"})
+            QCOMPARE(Inode(dir + "/" + name), Inode(dir + "/p/e"));
+
+        CBoxAnswerer ok(QMessageBox::Ok);
+        ok.remaining = 1;
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled(), 20000);
+        dialog.OnRestoreLastTrashed();
+        QVERIFY2(ok.texts.value(0).startsWith(QStringLiteral("3 of 3 item(s) restored")), qPrintable(ok.texts.value(0)));
+        QCOMPARE(Inode(dir + "/b"), copyInode);
+        QVERIFY(Inode(dir + "/a") != Inode(dir + "/p/e"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled(), 20000);
+        dialog.OnUnCheckAll();
+        model.setData(model.index(3, 0), Qt::Checked, Qt::CheckStateRole);
+        CBoxAnswerer enter(QMessageBox::NoButton);
+        enter.remaining = 1;
+        dialog.OnSendToRecycleBin();
+        QVERIFY2(enter.texts.value(0).contains(QStringLiteral("lie in protected folders")), qPrintable(enter.texts.value(0)));
+        QVERIFY(QFile::exists(QFile::decodeName(dir + "/p/e")));
+        dialog.reject();
+    }
+
+    // Without a content check there is nothing to link: the command is off.
+    void sizeOnlyGroupsAreNeverLinked()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/sizes";
+        TestSupport::MakeDir(dir);
+        TestSupport::WriteFile(dir + "/a", "same size 1");
+        TestSupport::WriteFile(dir + "/b", "same size 2");
+        COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 0);
+        CBoxAnswerer caution(QMessageBox::Ok);
+        caution.remaining = 1;
+        CDlgDuplicateResults dialog(Input({dir + "/a", dir + "/b"}), nullptr);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled(), 20000);
+        QAction* link = nullptr;
+        for (QAction* a : dialog.ContextMenu()->actions())
+            link = a->text() == QStringLiteral("Replace Checked with Links") ? a : link;
+        QVERIFY(link && !link->isEnabled());
+        QVERIFY(!dialog.SummaryText().contains(QStringLiteral("links")));
+        dialog.reject();
+    }
+};
+
+SORVANE_WIDGET_TEST_MAIN(TestResultsLinks)
+#include "tst_results_links.moc"
