@@ -214,6 +214,37 @@ def test_stop_button_stops_comparing(sandbox):
     assert_stopped_but_open(app, results, progress)
 
 
+def test_replace_checked_with_links_and_undo(sandbox):
+    folder = os.path.join(sandbox.data, "files")
+    make_files(folder, [(300, [1e9, 1e9 + 60])])
+    app = sandbox.start()
+    option = find(app.frame, pyatspi.ROLE_CHECK_BOX, "Compare Contents")
+    click(option, dx=8)
+    wait_for("Compare Contents to be checked", lambda: is_checked(option), 5)
+    app.quit()
+    app = sandbox.start([folder])
+    results, table = open_results(app)
+    wait_for("2 result rows", lambda: len(rows(table)) == 2, 30)
+    name = rows(table)[1][1]
+    copy = os.path.join(folder, name)
+    own_inode = os.stat(copy).st_ino
+    check_by_mouse(table, 1)
+    press(find(results, pyatspi.ROLE_PUSH_BUTTON, "Replace Checked with Links", showing=False))
+    box, text = app.message_box(containing="links to the copy kept")
+    assert "Replace 1 checked file(s)" in text and rows(table)[0][1] in text, text
+    # This data folder cannot share blocks: the box asks for hard links instead.
+    hard = find(box, pyatspi.ROLE_CHECK_BOX)
+    click(hard, dx=8)
+    wait_for("hard links to be allowed", lambda: is_checked(hard), 5)
+    press(find(box, pyatspi.ROLE_PUSH_BUTTON, "Yes"))
+    kept = os.path.join(folder, rows(table)[0][1])
+    wait_for("the copy to become a link", lambda: os.stat(copy).st_ino == os.stat(kept).st_ino, 10)
+    app.activate(results)
+    key("z", ctrl=True)
+    app.answer("OK", "restored")
+    assert os.stat(copy).st_ino == own_inode, "Undo did not put the copy itself back"
+
+
 # --- the keyboard ---------------------------------------------------------------
 
 def test_space_toggles_current_row(sandbox):
