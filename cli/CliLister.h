@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppHelper.h"
+#include "FolderGroups.h"
 #include "SizeGroups.h"
 
 #include <atomic>
@@ -39,7 +40,13 @@ private:
 class CCliLister : public CWalkSink {
 public:
     void OnFileFound(const CFileFind& finder) override;
+    void OnFolderEntered(std::string_view path) override
+    {
+        if (m_tree)
+            m_tree->folders.emplace_back(path);
+    }
     CAppHelper m_helper{*this};
+    FolderGroups::CTree* m_tree = nullptr;  // the folders entered, when folders are compared
 
     COutput* m_fileOutput = nullptr;  // null: keep the list only
     CSizeGroups* m_groups = nullptr;  // told of each file as it is listed

@@ -112,3 +112,42 @@ QString CDuplicatesPrinter::ReclaimableLine(const SelectionRules::CFigures& f)
 {
     return QStringLiteral("%1 Group(s), %2 File(s), %3 Byte(s) Reclaimable.").arg(f.groups).arg(f.files).arg(f.reclaimable);
 }
+
+void CDuplicatesPrinter::PrintFolders(const std::vector<FolderGroups::CFolderRow>& rows, EFormat format, COutput& out)
+{
+    std::string line;
+    if (format == EFormat::Json) {
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const FolderGroups::CFolderRow& r = rows[i];
+            const bool opens = i == 0 || rows[i - 1].group != r.group;
+            const bool closes = i + 1 == rows.size() || rows[i + 1].group != r.group;
+            line = opens ? "{\"group\":" + std::to_string(r.group) + ",\"size\":" + std::to_string(r.bytes) + ",\"files\":"
+                               + std::to_string(r.files) + ",\"folders\":["
+                         : std::string(",");
+            AppendJsonString(line, r.path);
+            if (closes)
+                line += "]}\n";
+            out.Write(line);
+        }
+        return;
+    }
+    const bool nuls = format == EFormat::Nuls;
+    const char separator = nuls ? '\0' : '\t';
+    for (const FolderGroups::CFolderRow& r : rows) {
+        line = std::to_string(r.group);
+        (((line += separator) += std::to_string(r.bytes)) += separator) += std::to_string(r.files);
+        (line += separator) += r.path;
+        if (nuls)
+            line += separator;
+        line += nuls ? '\0' : '\n';
+        out.Write(line);
+    }
+}
+
+QString CDuplicatesPrinter::FoldersLine(const std::vector<FolderGroups::CFolderRow>& rows)
+{
+    int32_t groups = 0;
+    for (size_t i = 0; i < rows.size(); ++i)
+        groups += i == 0 || rows[i - 1].group != rows[i].group ? 1 : 0;
+    return QStringLiteral("%1 Group(s) of Copied Folders, %2 Folder(s).").arg(groups).arg(rows.size());
+}

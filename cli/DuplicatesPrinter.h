@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliLister.h"
+#include "FolderGroups.h"
 #include "ResultsFill.h"
 #include "SelectionRules.h"
 
@@ -22,6 +23,11 @@ public:
     // "G Group(s), F File(s), B Byte(s) Reclaimable.": B counts each file
     // (device and inode) of a group once, less one copy per group.
     static QString ReclaimableLine(const SelectionRules::CFigures& figures);
+
+    // Copied folders: one line per folder (group, bytes, files, path), or one JSON object per group.
+    static void PrintFolders(const std::vector<FolderGroups::CFolderRow>& rows, EFormat format, COutput& out);
+    // "G Group(s) of Copied Folders, F Folder(s).": no byte figure, for a group may lie inside another.
+    static QString FoldersLine(const std::vector<FolderGroups::CFolderRow>& rows);
 
 private:
     static void PrintJson(const std::vector<CResultRow>& rows, size_t firstSr, COutput& out, bool opens, bool closes);

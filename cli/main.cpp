@@ -1,6 +1,7 @@
 // sorvane-cli: lists a folder tree exactly as the Sorvane window does.
 
 #include "AppTexts.h"
+#include "CliHelp.h"
 #include "CliLister.h"
 #include "ContentCheck.h"
 #include "DuplicatesPrinter.h"
@@ -67,102 +68,6 @@ int UsageError(const QString& text)
     return kExitUsage;
 }
 
-void PrintHelp()
-{
-    QString names;
-    for (const COptionDef* def : Opt::kFlags)
-        names += QStringLiteral("  %1 (default %2)\n").arg(QLatin1String(def->name)).arg(def->defaultValue);
-    const QString text = QStringLiteral(
-        "Usage: sorvane-cli [--set NAME=VALUE]... [--files [-0] | --duplicates [--contents]\n"
-        "                   [-0 | --format=json]] FOLDER\n"
-        "       sorvane-cli --trash PATH...\n"
-        "       sorvane-cli --link [--link-kind=clone|hard] KEEP PATH...\n"
-        "       sorvane-cli --restore-last\n"
-        "       sorvane-cli --version\n"
-        "\n"
-        "Lists every file beneath FOLDER with the same skip rules and options as the\n"
-        "%1 window, and prints the listing's status lines.\n"
-        "\n"
-        "Options:\n"
-        "  --set NAME=VALUE  use VALUE for the setting NAME for this run only (never\n"
-        "                    stored); may be given many times\n"
-        "  --files           print the full path of every listed file to standard\n"
-        "                    output, one per line, in listing order, byte for byte;\n"
-        "                    the status lines then go to standard error\n"
-        "  -0                with --files, end each path with a NUL byte instead of a\n"
-        "                    newline; with --duplicates, end each field with a NUL\n"
-        "                    byte instead of a tab and each row with one more NUL\n"
-        "                    byte instead of the newline, so a row is six\n"
-        "                    NUL-terminated fields (size and last modified may be\n"
-        "                    empty) followed by an empty one\n"
-        "  --duplicates      after the listing, group the listed files by size as the\n"
-        "                    results window does and print one line per file in a\n"
-        "                    group, largest size first, tab-separated: Sr, file name,\n"
-        "                    folder (ending in '/'), size in bytes (empty when the file\n"
-        "                    could not be opened), last modified, group index; names\n"
-        "                    byte for byte. The status lines then go to standard error\n"
-        "  --contents        with --duplicates, split each size group into groups of\n"
-        "                    byte-identical files (the same as --set CompareContents=1):\n"
-        "                    every candidate file is read and compared byte for byte;\n"
-        "                    a file that matches no other is left out, one that could\n"
-        "                    not be read is listed last without a size\n"
-        "  --format=json     with --duplicates, one JSON object per group and line:\n"
-        "                    {\"group\":N,\"size\":BYTES,\"files\":[{\"path\":...,\"sr\":N,\n"
-        "                    \"modified\":SECONDS},...]}; paths are written as in an\n"
-        "                    export: \\xNN for a byte that is not UTF-8, \\n, \\t, \\r,\n"
-        "                    and \\\\ for a backslash\n"
-        "  --trash PATH...   move each PATH to the desktop trash (what the window\n"
-        "                    refuses is refused here too), one line per item; the\n"
-        "                    batch can be put back with --restore-last or the window\n"
-        "  --link KEEP PATH...\n"
-        "                    replace each PATH by a link to KEEP, one line per PATH;\n"
-        "                    refused unless PATH is a regular file on KEEP's file\n"
-        "                    system, not already the same file, with the same bytes\n"
-        "  --link-kind=clone the default: the file system compares the bytes and\n"
-        "                    shares their blocks in place (XFS with reflink, Btrfs);\n"
-        "                    PATH keeps its inode, owner, mode, times and attributes\n"
-        "  --link-kind=hard  PATH becomes a hard link to KEEP (sharing its owner,\n"
-        "                    permissions and times); the copy goes to the trash as a\n"
-        "                    batch, so --restore-last puts the copy itself back\n"
-        "  --restore-last    put back the last batch sent to the trash by either\n"
-        "                    program, never over anything now in its place\n"
-        "  --version         print the version and exit\n"
-        "  --help            show this help and exit\n"
-        "  --                end of options (for a FOLDER starting with '-')\n"
-        "\n"
-        "Options are read from the same settings as the window\n"
-        "(~/.config/%2/%1.conf, group [Settings]). Settings for --set:\n"
-        "%3"
-        "  the column widths (\"0 Column 0\" ... \"Results Column 4\") take numbers,\n"
-        "  LastFolderSelected and InfoBarText take any text.\n"
-        "A value other than 0 turns an option on.\n"
-        "\n"
-        "Only regular files are listed. Symbolic links are neither listed nor\n"
-        "followed (FOLDER itself may be one); hidden means a name starting with '.',\n"
-        "read-only means the owner's write permission is off.\n"
-        "\n"
-        "While it runs with standard error on a terminal, a progress line shows the\n"
-        "files found so far and the current folder. Ctrl-C stops the listing as the\n"
-        "window's Stop does (the folder being read is finished, no new folder is\n"
-        "entered) and prints the summary; a second Ctrl-C quits at once. Ctrl-C during\n"
-        "the grouping stops it and prints no groups. SIGTERM stops the same way but\n"
-        "also drops the paths or rows not yet written, even when a write is waiting\n"
-        "for a reader, and still prints the summary.\n"
-        "\n"
-        "Exit status: 0 listed; 1 output could not be written (a full disk, a file\n"
-        "size limit, or a reader that went away, as with '| head'); 2 usage error or\n"
-        "FOLDER is not a folder; 130 stopped by Ctrl-C (SIGINT); 143 stopped by\n"
-        "SIGTERM (the summary is printed in both cases). --trash, --link and\n"
-        "--restore-last exit 1 when any item could not be moved or linked.\n"
-        "\n"
-        "--duplicates ends its status lines with 'G Group(s), F File(s), B Byte(s)\n"
-        "Reclaimable.': B is what trashing all but one copy of each group frees, each\n"
-        "file counted once however many hard links name it.\n")
-        .arg(Res::AppTitle(), QString::fromUtf8(Res::kOrganisation), names);
-    COutput out(STDOUT_FILENO);
-    out.Write(text);
-}
-
 bool ParseSetting(const char* arg, QString* error)
 {
     const char* eq = std::strchr(arg, '=');
@@ -227,6 +132,7 @@ int main(int argc, char** argv)
     bool nulSeparated = false;
     bool duplicates = false;
     bool json = false;
+    bool folders = false;
     bool trash = false;
     bool restoreLast = false;
     bool link = false;
@@ -266,6 +172,8 @@ int main(int argc, char** argv)
                 printFiles = true;
             } else if (!std::strcmp(a, "--duplicates")) {
                 duplicates = true;
+            } else if (!std::strcmp(a, "--folders")) {
+                folders = true;
             } else if (!std::strcmp(a, "-0")) {
                 nulSeparated = true;
             } else if (!std::strcmp(a, "--set") || !std::strncmp(a, "--set=", 6)) {
@@ -310,6 +218,8 @@ int main(int argc, char** argv)
         return UsageError(QStringLiteral("-0 only applies with --files or --duplicates"));
     if (duplicates && printFiles)
         return UsageError(QStringLiteral("--files and --duplicates cannot be used together"));
+    if (folders && !duplicates)
+        return UsageError(QStringLiteral("--folders only applies with --duplicates"));
     if (json && (!duplicates || nulSeparated))
         return UsageError(QStringLiteral("--format=json only applies with --duplicates, without -0"));
 
@@ -341,7 +251,11 @@ int main(int argc, char** argv)
     lister.m_showProgress = isatty(STDERR_FILENO);
 
     // Without contents, files are examined while the walk still goes on.
-    const bool contents = duplicates && COptionsStore().IsOn(Opt::CompareContents);
+    // Copied folders are byte-exact: their files' contents are always compared.
+    const bool contents = duplicates && (folders || COptionsStore().IsOn(Opt::CompareContents));
+    FolderGroups::CTree tree;
+    if (folders)
+        lister.m_tree = &tree;
     CSizeGroups groups(lister.m_helper.m_arrFiles);
     if (duplicates && !contents) {
         groups.Start(g_stopFill);
@@ -394,18 +308,31 @@ int main(int argc, char** argv)
             CFillInput input{[&lister] { return lister.m_helper.m_arrFiles.GetSize(); },
                              [&lister](int i) { return lister.m_helper.m_arrFiles.At(i); }, true};
             CFillResult result;
+            std::vector<FolderGroups::CFolderRow> folderRows;
             ContentCheck::CProgress progress;
             {
                 CWorkerThread meter;  // the bytes compared, on a terminal
                 if (lister.m_showProgress)
                     meter.Start([&progress](const std::atomic<bool>& stop) { Tick(stop, [&progress] { ShowCompareProgress(progress); }); });
-                // Size groups, then the content check over what survives them.
-                done = RunResultsFill(input, result, g_stopFill) && ContentCheck::Run(result.rows, g_stopFill, &progress);
+                // Size groups, then the content check over what survives them (and the folders over that).
+                if (folders) {
+                    for (const CAppHelper::CUnreadFolder& unread : lister.m_helper.m_arrUnreadFolders)
+                        tree.unread.push_back(unread.path.toStdString());
+                    done = FolderGroups::Find(input, tree, g_stopFill, &progress, &folderRows);
+                } else {
+                    done = RunResultsFill(input, result, g_stopFill) && ContentCheck::Run(result.rows, g_stopFill, &progress);
+                }
             }
             if (lister.m_showProgress) {
                 [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, "\r\x1b[K", 4);
             }
-            if (done) {
+            if (done && folders) {
+                CDuplicatesPrinter::PrintFolders(folderRows, format, out);
+                out.Flush();
+                status.Write(CDuplicatesPrinter::FoldersLine(folderRows) + QLatin1Char('\n'));
+                status.Flush();
+                done = false;  // said: no file figures follow
+            } else if (done) {
                 CDuplicatesPrinter::Print(result.rows, 1, format, out);
                 figures = SelectionRules::Figures(result.rows);
             }

@@ -266,6 +266,7 @@ CAppHelper::Frame& CAppHelper::PushFrame(const char* name, int fd, uint32_t fold
     frame.listedAny = false;
     frame.next = 0;
     frame.nextSubFolder = 0;
+    m_sink.OnFolderEntered(m_path);
     return frame;
 }
 

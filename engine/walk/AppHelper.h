@@ -72,6 +72,8 @@ public:
     virtual void OnFileFound(const CFileFind& finder) = 0;
     // A folder that could not be opened (error is errno); nothing below it is listed.
     virtual void OnFolderNotRead(std::string_view path, int error) { (void)path, (void)error; }
+    // A folder entered, before its files; the listed folder first.
+    virtual void OnFolderEntered(std::string_view path) { (void)path; }
 };
 
 // Walks one folder tree and hands every file that passes the skip rules to its
