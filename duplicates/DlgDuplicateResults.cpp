@@ -40,6 +40,11 @@ const char kCaution[] =
     "Different.\n\nHave a Close Look before Deleting Any File(s).\n\nRight Click to View Available Commands.\n\nIn "
     "case the List of Files is Scrolling, Please Wait untill it Stops Scrolling.";
 // With Compare Contents the groups are exact, and the caution says so.
+const char kCautionFolders[] =
+    "This Window Displays Groups of Copied Folders: the same names all the way down, and every file compared byte "
+    "for byte. A folder inside a copy is not listed again.\n\nHave a Close Look before Deleting Any Folder(s).\n\n"
+    "Right Click to View Available Commands.";
+
 const char kCautionContents[] =
     "This Window Displays Groups of Identical Files: every byte of the files in a group was compared.\n\nHave a "
     "Close Look before Deleting Any File(s).\n\nRight Click to View Available Commands.";
@@ -47,9 +52,10 @@ const char kCautionContents[] =
 
 }  // namespace
 
-CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent)
+CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, std::shared_ptr<const FolderGroups::CTree> folders)
     : QDialog(parent)
     , m_input(std::move(input))
+    , m_folders(std::move(folders))
 {
     setObjectName(QStringLiteral("duplicateResults"));
     setWindowTitle(QStringLiteral("Duplicate Search Results - %1").arg(Res::AppTitle()));
@@ -229,7 +235,7 @@ void CDlgDuplicateResults::showEvent(QShowEvent* event)
     m_started = true;
     StartFill();
     // The caution is read while the list fills behind it.
-    m_caution = new QMessageBox(QMessageBox::Information, Res::AppTitle(), QString::fromUtf8(m_contents ? kCautionContents : kCaution),
+    m_caution = new QMessageBox(QMessageBox::Information, Res::AppTitle(), QString::fromUtf8(m_folders ? kCautionFolders : m_contents ? kCautionContents : kCaution),
                                 QMessageBox::Ok, this);
     m_caution->setAttribute(Qt::WA_DeleteOnClose);
     m_caution->setWindowModality(Qt::WindowModal);
@@ -251,7 +257,7 @@ void CDlgDuplicateResults::StartFill()
     m_model->Clear();
     m_list->setEnabled(false);
     // Read at every fill, so a refill after the trash follows the option as it is now.
-    m_contents = COptionsStore().IsOn(Opt::CompareContents);
+    m_contents = m_folders || COptionsStore().IsOn(Opt::CompareContents);  // copied folders are byte-exact
     m_model->SetProtected(LinkOps::ReadProtected());
     m_linkAction->setEnabled(false);  // until the contents of finished groups were compared
     m_progress = m_contents ? std::make_shared<ContentCheck::CProgress>() : nullptr;
@@ -261,6 +267,18 @@ void CDlgDuplicateResults::StartFill()
     m_progressBar->setValue(0);
     if (m_contents)
         m_progressTimer.start();
+    if (m_folders) {
+        m_worker.Start([this, generation, progress = m_progress](const std::atomic<bool>& stop) {
+            std::vector<FolderGroups::CFolderRow> folders;
+            const bool completed = FolderGroups::Find(m_input, *m_folders, stop, progress.get(), &folders);
+            CFillResult result = FolderGroups::ToRows(folders);
+            std::vector<int32_t> sameAs = SelectionRules::SameFiles(result.rows);
+            QMetaObject::invokeMethod(this, [this, generation, completed, r = std::move(result), s = std::move(sameAs)]() mutable {
+                OnFillFinished(generation, completed, completed, std::move(r), std::move(s));
+            }, Qt::QueuedConnection);
+        });
+        return;
+    }
     m_worker.Start([this, generation, progress = m_progress](const std::atomic<bool>& stop) {
         CFillResult result;
         const bool sized = RunResultsFill(m_input, result, stop, [this, generation, &result](const std::vector<CResultRow>& batch) {

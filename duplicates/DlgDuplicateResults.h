@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FolderGroups.h"
+#include "LinkOps.h"
 #include "ResultsFill.h"
 #include "SelectionRules.h"
 #include "WorkerThread.h"
@@ -27,7 +29,8 @@ class QMessageBox;
 class CDlgDuplicateResults : public QDialog {
     Q_OBJECT
 public:
-    CDlgDuplicateResults(CFillInput input, QWidget* parent);
+    // With folders, the groups are of copied folders (what the listing entered and could not read).
+    CDlgDuplicateResults(CFillInput input, QWidget* parent, std::shared_ptr<const FolderGroups::CTree> folders = nullptr);
     ~CDlgDuplicateResults() override;
 
     CColorListCtrl* ResultsList() const { return m_list; }
@@ -78,10 +81,13 @@ private:
     void ToggleCurrentCheck();
     QString SummaryText(const SelectionRules::CFigures& figures) const;
     void UpdateSummary();
+    // Copied folders' files, each paired with its counterpart in the folder kept.
+    std::vector<LinkOps::CItem> FilesOfFolders(const std::vector<LinkOps::CItem>& folders) const;
     // The warning for checked rows in protected folders, or empty.
     QString ProtectedCaution() const;
 
     CFillInput m_input;
+    std::shared_ptr<const FolderGroups::CTree> m_folders;  // null: groups of files
     CColorListCtrl* m_list;
     CResultsModel* m_model;
     QMenu* m_menu;

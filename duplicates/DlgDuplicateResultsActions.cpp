@@ -13,6 +13,7 @@
 #include <QMessageBox>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace {
 
@@ -113,6 +114,9 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
             keptLines << QStringLiteral("group %1 keeps %2").arg(rows[first].group + 1).arg(EscapePath(rows[size_t(keep)].Path()));
         first = last;
     }
+    const size_t checkedRows = items.size();
+    if (m_folders)
+        items = FilesOfFolders(items);
     if (items.empty()) {
         QMessageBox::information(this, Res::AppTitle(),
                                  wholeGroups.isEmpty() ? QString::fromUtf8(kNothingChecked)
@@ -120,7 +124,9 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
                                                                         "needs one copy kept. Uncheck the one to keep."));
         return;
     }
-    QString text = QStringLiteral("Replace %1 checked file(s) with links to the copy kept in their group?").arg(items.size());
+    QString text = m_folders ? QStringLiteral("Replace the %1 file(s) of %2 checked folder(s) with links to their counterparts "
+                                              "in the copy kept in their group?").arg(items.size()).arg(checkedRows)
+                             : QStringLiteral("Replace %1 checked file(s) with links to the copy kept in their group?").arg(items.size());
     if (!wholeGroups.isEmpty())
         text += QStringLiteral("\n\nEvery copy of %1 group(s) is checked, so those stay as they are: %2.")
                     .arg(wholeGroups.size()).arg(wholeGroups.mid(0, 8).join(QStringLiteral(", ")));
@@ -159,6 +165,29 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
         StartFill();
 }
 
+std::vector<LinkOps::CItem> CDlgDuplicateResults::FilesOfFolders(const std::vector<LinkOps::CItem>& folders) const
+{
+    // Each listed file below a checked folder, paired with the same relative path in the kept folder.
+    std::unordered_map<std::string_view, size_t> checked;
+    for (size_t i = 0; i < folders.size(); ++i)
+        checked.emplace(std::string_view(folders[i].copy.constData(), size_t(folders[i].copy.size())), i);
+    std::vector<LinkOps::CItem> files;
+    const int count = m_input.count();
+    for (int i = 0; i < count; ++i) {
+        const std::string_view path = m_input.at(i);
+        for (size_t slash = path.rfind('/'); slash != std::string_view::npos && slash > 0; slash = path.rfind('/', slash - 1)) {
+            const auto found = checked.find(path.substr(0, slash));
+            if (found == checked.end())
+                continue;
+            const LinkOps::CItem& folder = folders[found->second];
+            files.push_back({QByteArray(path.data(), qsizetype(path.size())), {},
+                             folder.keep + QByteArray(path.data() + slash, qsizetype(path.size() - slash)), {}});
+            break;
+        }
+    }
+    return files;
+}
+
 void CDlgDuplicateResults::OnProtectFolderOf(int row)
 {
     if (row < 0 || row >= m_model->rowCount())
@@ -173,6 +202,12 @@ void CDlgDuplicateResults::OnProtectFolderOf(int row)
 
 QString CDlgDuplicateResults::SummaryText(const SelectionRules::CFigures& f) const
 {
+    if (m_folders) {
+        QString text = QStringLiteral("%1 group(s) of copied folders, %2 folder(s).").arg(f.groups).arg(f.files);
+        if (f.checkedFiles > 0)
+            text += QStringLiteral(" The %1 checked folder(s) hold %2.").arg(f.checkedFiles).arg(ListingStatus::SizeText(f.checkedReclaimable));
+        return text;
+    }
     QString text = (m_contents ? QStringLiteral("%1 group(s) of identical files, %2 file(s): trashing all but one copy "
                                                 "of each would free %3.")
                                : QStringLiteral("%1 group(s), %2 file(s): trashing all but one copy of each would free up "

@@ -33,6 +33,7 @@ enum : int {
     RestoreLastTrashed = 328,
     CompareContents = 329,
     SaveFileListAs = 330,
+    DuplicateFolders = 331,
 
     // Row commands of the main window's two lists.
     ViewSelectedFile = 32777,

@@ -66,6 +66,8 @@ inline constexpr CCommandTip kCommandTips[] = {
      "Display List of Files as they are found. This will require extra time to parse the selected folder."},
     {Cmd::DuplicatesBySize, "Duplicate Files of Same Size", "Search Duplicate Files from the List by Comparing File Size"},
     {Cmd::RestoreLastTrashed, "Restore Last Trashed", "Put the items last sent to the trash back where they were."},
+    {Cmd::DuplicateFolders, "Duplicate Folders",
+     "Search Whole Copied Folders in the Listed Folder: the same names all the way down, every file compared byte for byte."},
     {Cmd::CompareContents, "Compare Contents",
      "Group only files whose contents are identical byte for byte. Takes longer: every candidate file is read."},
     {Cmd::ToggleInfoBar, "Toggle Caption Bar", "Show or hide the caption bar"},

@@ -199,6 +199,8 @@ void CMainFrame::BuildCommands()
     connect(saveList, &QAction::triggered, this, [this] { m_view->OnSaveFileListAs(); });
     connect(AddCommand(Cmd::DuplicatesBySize, QStringLiteral("File Size")), &QAction::triggered, this,
             [this] { m_view->OnDuplicateSearch(); });
+    connect(AddCommand(Cmd::DuplicateFolders, QStringLiteral("Folders")), &QAction::triggered, this,
+            [this] { m_view->OnDuplicateFolderSearch(); });
 
     // One radio mark among the looks, or none for a look the menus do not know.
     auto* looks = new QActionGroup(this);
@@ -262,6 +264,7 @@ void CMainFrame::BuildRibbon()
     m_ribbon->AddButton(m_actions[Cmd::ExportFileList], st->standardIcon(QStyle::SP_DialogSaveButton));
     m_ribbon->AddPanel(QStringLiteral("Duplicate File Search"));
     m_ribbon->AddButton(m_actions[Cmd::DuplicatesBySize], st->standardIcon(QStyle::SP_FileDialogContentsView));
+    m_ribbon->AddButton(m_actions[Cmd::DuplicateFolders], st->standardIcon(QStyle::SP_DirIcon));
     checks({Cmd::CompareContents});
     m_ribbon->AddPanel(QStringLiteral("View"));
     checks({Cmd::ViewStatusBar, Cmd::ToggleInfoBar, Cmd::ViewFilesCount});
@@ -417,6 +420,7 @@ void CMainFrame::UpdateCommandUI()
     m_actions[Cmd::StartListing]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::StopListing]->setEnabled(m_view->CanStop());
     m_actions[Cmd::DuplicatesBySize]->setEnabled(!m_view->IsListing());
+    m_actions[Cmd::DuplicateFolders]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::ExportFileList]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::SaveFileListAs]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::RestoreLastTrashed]->setEnabled(!m_view->IsListing());

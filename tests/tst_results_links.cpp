@@ -114,6 +114,59 @@ private slots:
         dialog.reject();
     }
 
+    // Copied folders as rows: a checked copy goes to the trash whole, through the same confirmation and
+    // Undo as a file, and its files can be replaced with links to the kept copy's.
+    void copiedFoldersAreTrashedAndLinkedWhole()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/folders";
+        auto tree = std::make_shared<FolderGroups::CTree>();
+        QByteArrayList files;
+        for (const char* folder : {"", "/lib", "/lib/sub", "/old", "/old/lib", "/old/lib/sub"}) {
+            TestSupport::MakeDir(dir + folder);
+            tree->folders.push_back((dir + folder).toStdString());
+        }
+        for (const char* copy : {"/lib", "/old/lib"}) {
+            for (const char* name : {"/one", "/sub/two"}) {
+                TestSupport::WriteFile(dir + copy + name, QByteArray(name) + QByteArray(3000, 'q'));
+                files << dir + copy + name;
+            }
+        }
+        CBoxAnswerer caution(QMessageBox::Ok);
+        caution.remaining = 1;
+        CDlgDuplicateResults dialog(Input(files), nullptr, tree);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled(), 20000);
+        CResultsModel& model = *dialog.Model();
+        QCOMPARE(model.rowCount(), 2);  // the sub-folders are the same copy again
+        QCOMPARE(QByteArray(model.Row(1).path), dir + "/old/lib");
+        QVERIFY2(dialog.SummaryText().startsWith(QStringLiteral("1 group(s) of copied folders, 2 folder(s).")),
+                 qPrintable(dialog.SummaryText()));
+
+        model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole);
+        CBoxAnswerer yes(QMessageBox::Yes, [] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box->checkBox())
+                box->checkBox()->setChecked(true);
+        });
+        yes.remaining = 1;
+        dialog.OnReplaceWithLinks();
+        QVERIFY2(yes.texts.value(0).startsWith(QStringLiteral("Replace the 2 file(s) of 1 checked folder(s)")), qPrintable(yes.texts.value(0)));
+        QCOMPARE(Inode(dir + "/old/lib/sub/two"), Inode(dir + "/lib/sub/two"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled(), 20000);
+        QCOMPARE(model.rowCount(), 2);
+        model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole);
+        yes.remaining = 1;
+        dialog.OnSendToRecycleBin();
+        QVERIFY(!QFile::exists(QFile::decodeName(dir + "/old/lib")));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled(), 20000);
+        CBoxAnswerer ok(QMessageBox::Ok);
+        ok.remaining = 1;
+        dialog.OnRestoreLastTrashed();
+        QVERIFY(QFile::exists(QFile::decodeName(dir + "/old/lib/sub/two")));
+        dialog.reject();
+    }
+
     // Without a content check there is nothing to link: the command is off.
     void sizeOnlyGroupsAreNeverLinked()
     {

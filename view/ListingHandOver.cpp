@@ -6,6 +6,7 @@ void CListingHandOver::Reset()
     m_local = CBatch();
     m_pending = CBatch();
     m_wanted.store(true, std::memory_order_relaxed);
+    m_folders.clear();
 }
 
 void CListingHandOver::Attach(CAppHelper* walker, bool displayRows)

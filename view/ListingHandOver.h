@@ -40,6 +40,9 @@ public:
 
     // Walk side.
     void OnFileFound(const CFileFind& finder) override;
+    void OnFolderEntered(std::string_view path) override { m_folders.emplace_back(path); }
+    // UI side, once the walk has ended: every folder it entered, for the search for copied folders.
+    const std::vector<std::string>& FoldersEntered() const { return m_folders; }
 
     // Worker side.
     void AddFile(std::string_view path, size_t nameStart);
@@ -55,6 +58,7 @@ public:
 private:
     static void Merge(CBatch& into, CBatch& from);
 
+    std::vector<std::string> m_folders;  // written by the walk alone, read after it ended
     CAppHelper* m_walker = nullptr;
     bool m_displayRows = false;
     std::atomic<bool> m_wanted{false};

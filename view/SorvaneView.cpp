@@ -278,6 +278,12 @@ void CSorvaneView::OnDuplicateSearch()
         OpenDuplicateResults();
 }
 
+void CSorvaneView::OnDuplicateFolderSearch()
+{
+    if (!IsListing())
+        OpenDuplicateResults(true);
+}
+
 QByteArray CSorvaneView::WriteExportFile(QString* error) const
 {
     return ::WriteExportFile(ListedCount(), [this](int i) { return ListedPath(i); }, error);
@@ -337,7 +343,7 @@ void CSorvaneView::OnSaveFileListAs()
         QMessageBox::warning(this, Res::AppTitle(), QStringLiteral("The list of files could not be saved: %1.").arg(error));
 }
 
-void CSorvaneView::OpenDuplicateResults()
+void CSorvaneView::OpenDuplicateResults(bool folders)
 {
     CFillInput input;
     if (m_bDisplayFileList) {
@@ -353,7 +359,14 @@ void CSorvaneView::OpenDuplicateResults()
     }
     // The rows point into the listing, which stays as it is while the modal window is open.
     input.stable = true;
-    CDlgDuplicateResults dialog(std::move(input), this);
+    std::shared_ptr<FolderGroups::CTree> tree;
+    if (folders) {
+        tree = std::make_shared<FolderGroups::CTree>();
+        tree->folders = m_handOver.FoldersEntered();
+        for (const CAppHelper::CUnreadFolder& unread : m_helper.m_arrUnreadFolders)
+            tree->unread.push_back(unread.path.toStdString());
+    }
+    CDlgDuplicateResults dialog(std::move(input), this, std::move(tree));
     dialog.exec();
 }
 

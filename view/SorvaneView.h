@@ -39,6 +39,8 @@ public:
     void OnAutoListToggle();
     // Command 327, and Yes at the end of a run: the size groups of the last listing.
     void OnDuplicateSearch();
+    // The same over whole folders: copies found by their names and bytes.
+    void OnDuplicateFolderSearch();
     // Command 321: the listed files' paths into a new temporary file, opened as text.
     void OnExportFileList();
     // Writes the export file; its name, or empty with the reason in *error.
@@ -99,7 +101,7 @@ private:
     void OnWalkFinished();
     void AddStatusRow(const QString& text);
     void SetHeaderTitles();
-    void OpenDuplicateResults();
+    void OpenDuplicateResults(bool folders = false);
     void BuildMenus();
     int SelectedRow(QTableView* list) const;
 

@@ -5,6 +5,8 @@
 #include <set>
 #include <unordered_map>
 
+#include <sys/stat.h>
+
 namespace FolderGroups {
 namespace {
 
@@ -218,6 +220,27 @@ bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& s
         }
     }
     return !stop.load(std::memory_order_relaxed);
+}
+
+CFillResult ToRows(const std::vector<CFolderRow>& folders)
+{
+    CFillResult result;
+    result.arenas = std::make_shared<std::vector<CTextArena>>(1);
+    for (const CFolderRow& f : folders) {
+        CResultRow row;
+        row.path = result.arenas->front().Store(f.path);
+        row.group = f.group;
+        struct stat st {};
+        if (lstat(row.path, &st) == 0 && S_ISDIR(st.st_mode)) {
+            row.opened = row.hasModified = true;
+            row.sizeKey = f.bytes;
+            row.modified = int64_t(st.st_mtim.tv_sec);
+            row.dev = uint64_t(st.st_dev);
+            row.ino = uint64_t(st.st_ino);
+        }
+        result.rows.push_back(row);
+    }
+    return result;
 }
 
 }  // namespace FolderGroups

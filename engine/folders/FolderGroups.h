@@ -33,4 +33,9 @@ struct CFolderRow {
 bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& stop, ContentCheck::CProgress* progress,
           std::vector<CFolderRow>* rows);
 
+// The folders as result rows, for the window's list, its checks and its trash: each row names the
+// folder (its size the bytes below it, its time and identity the folder's own, looked at now).
+// A folder gone since leaves its row without a size, so it is never acted on.
+CFillResult ToRows(const std::vector<CFolderRow>& folders);
+
 }  // namespace FolderGroups
