@@ -245,6 +245,36 @@ def test_replace_checked_with_links_and_undo(sandbox):
     assert os.stat(copy).st_ino == own_inode, "Undo did not put the copy itself back"
 
 
+def make_library(at):
+    for name, size in (("a/1.jpg", 1000), ("a/2.jpg", 2000), ("b/3.jpg", 3000), ("top.txt", 50)):
+        path = os.path.join(at, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(name.encode() * (size // len(name)) + b"x" * (size % len(name)))
+
+
+def test_folders_button_lists_the_largest_copies(sandbox):
+    folder = os.path.join(sandbox.data, "tree")
+    for copy in ("photos", "backup/2019/photos", "pics", "differ/photos"):
+        make_library(os.path.join(folder, copy))
+    with open(os.path.join(folder, "differ/photos/b/3.jpg"), "r+b") as f:
+        f.seek(2999)
+        f.write(b"!")
+    app = sandbox.start([folder])
+    app.answer("No", ASK_GROUPS, timeout=60)
+    press(find(app.frame, pyatspi.ROLE_PUSH_BUTTON, "Folders", showing=False))
+    app.answer("OK", "Copied Folders")
+    results = app.window(pyatspi.ROLE_DIALOG, RESULTS)
+    table = find(results, pyatspi.ROLE_TABLE)
+    wait_for("the folder rows", lambda: len(rows(table)) == 5, 30)
+    shown = [(r[3], r[2] + r[1]) for r in rows(table)]
+    prefix = folder + "/"
+    shown = [(size, path[len(prefix):]) for size, path in shown]
+    # The copies whole, then the one sub-folder the near-copy still shares, never the copies' own sub-folders.
+    assert shown == [("6050", "backup/2019/photos"), ("6050", "photos"), ("6050", "pics"),
+                     ("3000", "backup/2019/photos/a"), ("3000", "differ/photos/a")], shown
+
+
 # --- the keyboard ---------------------------------------------------------------
 
 def test_space_toggles_current_row(sandbox):
