@@ -69,3 +69,31 @@ inline int Wait(pid_t pid)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
+
+// Runs the command line with its output on a pipe that is read until it printed lines lines (and,
+// after settleMs, nothing more: the pipe fills and the run waits), then kills it with SIGKILL.
+// Returns all it printed; *status as Wait gives it.
+inline QByteArray KillAfterLines(const QStringList& args, const QByteArray& errFile, int lines, int settleMs, int* status)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    const pid_t pid = Spawn(args, fds[1], errFile);
+    close(fds[1]);
+    QByteArray printed;
+    char buffer[4096];
+    while (printed.count('\n') < lines) {
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        printed.append(buffer, n);
+    }
+    if (settleMs > 0)
+        usleep(useconds_t(settleMs) * 1000);
+    kill(pid, SIGKILL);
+    *status = Wait(pid);
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        printed.append(buffer, n);
+    close(fds[0]);
+    return printed;
+}

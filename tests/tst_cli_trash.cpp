@@ -49,23 +49,9 @@ private slots:
             TestSupport::MakeFile(name(i), 1);
             args << QFile::decodeName(name(i));
         }
-        int fds[2];
-        QCOMPARE(pipe(fds), 0);
-        const pid_t pid = Spawn(args, fds[1], dir + ".err");
-        close(fds[1]);
-        QByteArray printed;
-        char buffer[4096];
-        while (printed.count('\n') < 100) {
-            const ssize_t n = read(fds[0], buffer, sizeof buffer);
-            QVERIFY(n > 0);
-            printed.append(buffer, n);
-        }
-        QTest::qWait(200);
-        kill(pid, SIGKILL);
-        QCOMPARE(Wait(pid), 1000 + SIGKILL);
-        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-            printed.append(buffer, n);
-        close(fds[0]);
+        int status = 0;
+        const QByteArray printed = KillAfterLines(args, dir + ".err", 100, 200, &status);
+        QCOMPARE(status, 1000 + SIGKILL);
         int moved = 0;
         for (int i = 0; i < count; ++i)
             moved += QFile::exists(QFile::decodeName(name(i))) ? 0 : 1;

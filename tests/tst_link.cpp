@@ -273,20 +273,9 @@ private slots:
             TestSupport::WriteFile(name(i), bytes);
             args << QFile::decodeName(name(i));
         }
-        int fds[2];
-        QCOMPARE(pipe(fds), 0);
-        const pid_t pid = Spawn(args, fds[1], dir + ".err");
-        close(fds[1]);
-        QByteArray printed;
-        char buffer[4096];
-        while (printed.count('\n') < 50) {
-            const ssize_t n = read(fds[0], buffer, sizeof buffer);
-            QVERIFY(n > 0);
-            printed.append(buffer, n);
-        }
-        kill(pid, SIGKILL);
-        QCOMPARE(Wait(pid), 1000 + SIGKILL);
-        close(fds[0]);
+        int status = 0;
+        const QByteArray printed = KillAfterLines(args, dir + ".err", 50, 0, &status);
+        QCOMPARE(status, 1000 + SIGKILL);
         const ino_t kept = Stat(dir + "/keep").st_ino;
         int linked = 0;
         for (const QByteArray& entry : Entries(dir)) {
