@@ -22,6 +22,7 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QToolBar>
 #include <QToolButton>
 #include <QHeaderView>
@@ -63,7 +64,7 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, st
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
     setSizeGripEnabled(true);
     const QRect screenRect = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
-    resize(QSize(840, 430).boundedTo(screenRect.size() - QSize(24, 64)));
+    resize(QSize(1000, 460).boundedTo(screenRect.size() - QSize(24, 64)));
 
     m_model = new CResultsModel(this);
     m_list = new CColorListCtrl(this);
@@ -80,7 +81,10 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, st
         m_list->horizontalHeader()->resizeSection(0, srWidth);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_list);
+    auto* split = new QSplitter(this);
+    split->setChildrenCollapsible(true);
+    split->addWidget(m_list);
+    layout->addWidget(split, 1);
 
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName(QStringLiteral("contentProgress"));
@@ -120,6 +124,7 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, st
     m_summary->setContentsMargins(6, 2, 6, 4);
     m_summary->setWordWrap(true);
     BuildCommands();
+    BuildSpaceMap(split);
     // The figures, with the trash and Undo beside them as a dialog's own buttons.
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(0, 0, 6, 0);
@@ -255,6 +260,7 @@ void CDlgDuplicateResults::StartFill()
     const unsigned generation = ++m_generation;
     m_fillDone = false;
     m_model->Clear();
+    UpdateSpaceMap();
     m_list->setEnabled(false);
     // Read at every fill, so a refill after the trash follows the option as it is now.
     m_contents = m_folders || COptionsStore().IsOn(Opt::CompareContents);  // copied folders are byte-exact
@@ -337,6 +343,7 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, b
 #endif
     m_list->setEnabled(true);
     UpdateSummary();
+    UpdateSpaceMap();
     if (m_model->rowCount() > 0)
         m_list->scrollToTop();
 }

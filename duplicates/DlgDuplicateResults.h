@@ -18,6 +18,8 @@ struct CProgress;
 
 
 class CColorListCtrl;
+class CSpaceMap;
+class QSplitter;
 class CResultsModel;
 class QLabel;
 class QProgressBar;
@@ -83,6 +85,11 @@ private:
     void UpdateSummary();
     // Copied folders' files, each paired with its counterpart in the folder kept.
     std::vector<LinkOps::CItem> FilesOfFolders(const std::vector<LinkOps::CItem>& folders) const;
+    void BuildSpaceMap(QSplitter* splitter);
+    // The picture after a fill (cleared while one runs).
+    void UpdateSpaceMap();
+    // Selects the rows in folder and below it.
+    void SelectRowsIn(const QByteArray& folder);
     // The warning for checked rows in protected folders, or empty.
     QString ProtectedCaution() const;
 
@@ -90,6 +97,7 @@ private:
     std::shared_ptr<const FolderGroups::CTree> m_folders;  // null: groups of files
     CColorListCtrl* m_list;
     CResultsModel* m_model;
+    CSpaceMap* m_map = nullptr;
     QMenu* m_menu;
     QAction* m_trashAction = nullptr;
     QAction* m_linkAction = nullptr;

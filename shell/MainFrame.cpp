@@ -264,8 +264,8 @@ void CMainFrame::BuildRibbon()
     m_ribbon->AddButton(m_actions[Cmd::ExportFileList], st->standardIcon(QStyle::SP_DialogSaveButton));
     m_ribbon->AddPanel(QStringLiteral("Duplicate File Search"));
     m_ribbon->AddButton(m_actions[Cmd::DuplicatesBySize], st->standardIcon(QStyle::SP_FileDialogContentsView));
-    m_ribbon->AddButton(m_actions[Cmd::DuplicateFolders], st->standardIcon(QStyle::SP_DirIcon));
     checks({Cmd::CompareContents});
+    m_ribbon->AddSmallButton(m_actions[Cmd::DuplicateFolders], st->standardIcon(QStyle::SP_DirIcon));
     m_ribbon->AddPanel(QStringLiteral("View"));
     checks({Cmd::ViewStatusBar, Cmd::ToggleInfoBar, Cmd::ViewFilesCount});
 

@@ -299,6 +299,24 @@ void CRibbonBar::AddCheckBox(QAction* action)
     AddToFolded(action);
 }
 
+void CRibbonBar::AddSmallButton(QAction* action, const QIcon& icon)
+{
+    auto* button = new QToolButton(m_currentPanel);
+    action->setIcon(QIcon(new CLookIconEngine(icon)));
+    button->setDefaultAction(action);
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setIconSize(QSize(16, 16));
+    button->setAutoRaise(true);
+    button->setToolTip(CommandToolTip(action->data().toInt()));
+    // In the column of the small elements, under a check box as a ribbon's small buttons sit.
+    if (m_checkRow == 0)
+        m_checkColumn = m_nextColumn++;
+    PanelGrid()->addWidget(button, m_checkRow, m_checkColumn, Qt::AlignLeft);
+    m_checkRow = (m_checkRow + 1) % kRowsPerColumn;
+    m_elements.insert(action->data().toInt(), button);
+    AddToFolded(action);
+}
+
 void CRibbonBar::AddToFolded(QAction* action)
 {
     QToolButton* folded = m_panelList.back().folded;

@@ -26,6 +26,8 @@ public:
     void AddPanel(const QString& label);
     void AddButton(QAction* action, const QIcon& icon);
     void AddCheckBox(QAction* action);
+    // A button of one line, stacked with the check boxes.
+    void AddSmallButton(QAction* action, const QIcon& icon);
     void AddTabRowButton(QToolButton* button);
     // The widget showing a command, for tests and key navigation.
     QWidget* ElementFor(int commandId) const { return m_elements.value(commandId); }

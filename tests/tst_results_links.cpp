@@ -7,6 +7,8 @@
 #include "LinkOps.h"
 #include "OptionsStore.h"
 #include "ResultsModel.h"
+#include "SelectionRules.h"
+#include "SpaceMap.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -164,6 +166,41 @@ private slots:
         ok.remaining = 1;
         dialog.OnRestoreLastTrashed();
         QVERIFY(QFile::exists(QFile::decodeName(dir + "/old/lib/sub/two")));
+        dialog.reject();
+    }
+
+    // The picture beside the list adds up to the figures line, and a click on a folder selects its rows.
+    void thePictureFollowsTheList()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/picture";
+        QByteArrayList files;
+        for (const char* folder : {"", "/x", "/y"}) {
+            TestSupport::MakeDir(dir + folder);
+            for (const char* name : {"/big", "/small"}) {
+                TestSupport::WriteFile(dir + folder + name, QByteArray(name).repeated(name[1] == 'b' ? 9000 : 300));
+                files << dir + folder + name;
+            }
+        }
+        COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 1);
+        CBoxAnswerer caution(QMessageBox::Ok);
+        caution.remaining = 1;
+        CDlgDuplicateResults dialog(Input(files), nullptr);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled(), 20000);
+        auto* map = dialog.findChild<CSpaceMap*>(QStringLiteral("spaceMap"));
+        QVERIFY(map && map->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(map->IsLaidOut(), 10000);
+        QCOMPARE(map->TotalArea(), SelectionRules::Figures(dialog.Model()->Rows(), dialog.Model()->SameFiles()).reclaimable);
+        QRectF tile;
+        for (const auto& [folder, rect] : map->Tiles())
+            tile = folder == dir + "/y" ? rect : tile;
+        QVERIFY(!tile.isEmpty());
+        QTest::mouseClick(map, Qt::LeftButton, {}, tile.center().toPoint());
+        QStringList selected;
+        for (const QModelIndex& index : dialog.ResultsList()->selectionModel()->selectedRows())
+            selected << QString::fromUtf8(dialog.Model()->Row(index.row()).Path().data());
+        selected.sort();
+        QCOMPARE(selected, QStringList({QFile::decodeName(dir + "/y/big"), QFile::decodeName(dir + "/y/small")}));
         dialog.reject();
     }
 

@@ -1,0 +1,95 @@
+// The picture beside the list of where the reclaimable space lives; a click on a folder selects its
+// rows, and the current row frames its folder.
+#include "DlgDuplicateResults.h"
+
+#include "ColorListCtrl.h"
+#include "ResultsModel.h"
+#include "SpaceMap.h"
+
+#include <QItemSelection>
+#include <QSplitter>
+
+namespace {
+
+// The deepest folder holding every row: the listed folder, or below it.
+QByteArray CommonFolder(const std::vector<CResultRow>& rows)
+{
+    if (rows.empty())
+        return {};
+    // Folders end in '/', so the common start cut after its last '/' is a folder.
+    std::string_view common = rows.front().FolderWithSlash();
+    for (const CResultRow& r : rows) {
+        const std::string_view folder = r.FolderWithSlash();
+        size_t same = 0;
+        while (same < common.size() && same < folder.size() && common[same] == folder[same])
+            ++same;
+        common = common.substr(0, same);
+    }
+    common = common.substr(0, common.rfind('/') + 1);
+    if (common.size() > 1)
+        common.remove_suffix(1);
+    return QByteArray(common.data(), qsizetype(common.size()));
+}
+
+bool Below(std::string_view path, const QByteArray& folder)
+{
+    const std::string_view f(folder.constData(), size_t(folder.size()));
+    return f == "/" || (path.size() > f.size() && path.substr(0, f.size()) == f && path[f.size()] == '/');
+}
+
+}  // namespace
+
+void CDlgDuplicateResults::BuildSpaceMap(QSplitter* splitter)
+{
+    m_map = new CSpaceMap(splitter);
+    m_map->setObjectName(QStringLiteral("spaceMap"));
+    m_map->setToolTip(QStringLiteral("Where the space trashing all but one copy would free lies: each folder's area is its share"));
+    splitter->addWidget(m_map);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
+    connect(m_map, &CSpaceMap::FolderClicked, this, &CDlgDuplicateResults::SelectRowsIn);
+    connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
+        if (!current.isValid() || m_folders)
+            return;
+        std::string_view folder = m_model->Row(current.row()).FolderWithSlash();
+        if (folder.size() > 1)
+            folder.remove_suffix(1);
+        m_map->SelectFolder(QByteArray(folder.data(), qsizetype(folder.size())));
+    });
+    connect(m_model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+        if (m_fillDone && !m_folders && roles.contains(Qt::CheckStateRole))
+            m_map->UpdateChecks(m_model->Rows(), m_model->SameFiles());
+    });
+}
+
+void CDlgDuplicateResults::UpdateSpaceMap()
+{
+    // Copied folders may lie inside one another: their bytes do not add up to a picture.
+    m_map->setVisible(!m_folders);
+    if (m_folders)
+        return;
+    if (!m_fillDone) {
+        m_map->SetRows({}, {}, {});
+        return;
+    }
+    m_map->SetRows(m_model->Rows(), m_model->SameFiles(), CommonFolder(m_model->Rows()));
+}
+
+void CDlgDuplicateResults::SelectRowsIn(const QByteArray& folder)
+{
+    QItemSelection selection;
+    const std::vector<CResultRow>& rows = m_model->Rows();
+    int first = -1;
+    for (int i = 0; i <= int(rows.size()); ++i) {
+        const bool in = i < int(rows.size()) && Below(rows[size_t(i)].Path(), folder);
+        if (in && first < 0)
+            first = i;
+        if (!in && first >= 0) {
+            selection.select(m_model->index(first, 0), m_model->index(i - 1, m_model->columnCount() - 1));
+            first = -1;
+        }
+    }
+    m_list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (!selection.isEmpty())
+        m_list->scrollTo(selection.first().topLeft());
+}

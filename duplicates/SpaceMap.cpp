@@ -1,0 +1,388 @@
+#include "SpaceMap.h"
+
+#include "ListingStatus.h"
+#include "PathArray.h"
+#include "SelectionRules.h"
+
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTextDocument>
+#include <QToolTip>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+using namespace SpaceMapLayout;
+
+namespace {
+
+QByteArray WithoutTrailingSlash(QByteArray folder)
+{
+    while (folder.size() > 1 && folder.endsWith('/'))
+        folder.chop(1);
+    return folder.isEmpty() ? QByteArray("/") : folder;
+}
+
+// The palette colour (text or base) that reads best on fill.
+QColor TextOn(const QColor& fill, const QPalette& palette)
+{
+    const QColor text = palette.color(QPalette::Text), base = palette.color(QPalette::Base);
+    return std::abs(text.lightness() - fill.lightness()) >= std::abs(base.lightness() - fill.lightness()) ? text : base;
+}
+
+}  // namespace
+
+CSpaceMap::CSpaceMap(QWidget* parent)
+    : QWidget(parent)
+{
+    setAccessibleName(QStringLiteral("Space Map"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Resizing by dragging sends many sizes: only the last one is laid out.
+    m_relayout.setSingleShot(true);
+    m_relayout.setInterval(40);
+    connect(&m_relayout, &QTimer::timeout, this, &CSpaceMap::Relayout);
+}
+
+CSpaceMap::~CSpaceMap()
+{
+    // Joined before any member goes, so the worker never posts to a half-destroyed map.
+    m_worker.StopAndJoin();
+}
+
+void CSpaceMap::SetRows(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAsGiven, const QByteArray& root)
+{
+    std::vector<int32_t> ownSameAs;
+    if (sameAsGiven.size() != rows.size())
+        ownSameAs = SelectionRules::SameFiles(rows);
+    const std::vector<int32_t>& sameAs = sameAsGiven.size() == rows.size() ? sameAsGiven : ownSameAs;
+
+    // Only flat copies here: the folders are split and added up on the worker.
+    auto input = std::make_shared<CInput>();
+    input->root = WithoutTrailingSlash(root);
+    m_rowItem.resize(rows.size());
+    m_itemSize.clear();
+    m_itemChecked.clear();
+    m_itemSize.reserve(rows.size());
+    m_itemChecked.reserve(rows.size());
+    input->items.reserve(rows.size());
+    // Typical folder lengths: only what is written takes memory, and a longer tail just grows it.
+    input->folders.reserve(rows.size() * 48);
+    int32_t group = -1;  // as the figures line: the first opened row of a group is the copy kept
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const CResultRow& r = rows[i];
+        m_rowItem[i] = -1;
+        if (!r.opened)
+            continue;
+        const bool kept = r.group != group;
+        group = r.group;
+        if (sameAs[i] >= 0) {
+            const int32_t item = m_rowItem[size_t(sameAs[i])];
+            m_rowItem[i] = item;
+            if (item >= 0)
+                m_itemChecked[size_t(item)] &= char(r.checked);
+            continue;
+        }
+        const size_t length = std::strlen(r.path);
+        const void* slash = memrchr(r.path, '/', length);
+        const uint32_t folderLength = slash ? uint32_t(static_cast<const char*>(slash) - r.path) : 0;
+        m_rowItem[i] = int32_t(input->items.size());
+        input->items.push_back({r.sizeKey, folderLength, !kept});
+        input->folders.append(r.path, folderLength);
+        m_itemSize.push_back(r.sizeKey);
+        m_itemChecked.push_back(char(r.checked));
+    }
+
+    m_building = true;
+    StartLayout(std::move(input), nullptr);
+}
+
+void CSpaceMap::UpdateChecks(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs)
+{
+    // The rows' files and links were taken at SetRows; a file is checked when all its names are.
+    Q_UNUSED(sameAs);
+    if (rows.size() != m_rowItem.size())
+        return;
+    std::fill(m_itemChecked.begin(), m_itemChecked.end(), char(1));
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (m_rowItem[i] >= 0)
+            m_itemChecked[size_t(m_rowItem[i])] &= char(rows[i].checked);
+    }
+    // While new rows are being added up, the map still shows the old ones.
+    if (!m_building && m_shown.tree) {
+        SumChecks();
+        update();
+    }
+}
+
+void CSpaceMap::SelectFolder(const QByteArray& folder)
+{
+    m_selected = folder.isEmpty() ? QByteArray() : WithoutTrailingSlash(folder);
+    update();
+}
+
+bool CSpaceMap::IsLaidOut() const
+{
+    return m_shown.tree && !m_pending;
+}
+
+uint64_t CSpaceMap::TotalArea() const
+{
+    return m_shown.tree ? m_shown.tree->folders[0].area : 0;
+}
+
+uint64_t CSpaceMap::CheckedBytes(const QByteArray& folder) const
+{
+    const QByteArray wanted = WithoutTrailingSlash(folder);
+    for (size_t t = 0; t < m_shown.tiles.size(); ++t) {
+        if (m_shown.paths[t] == wanted)
+            return m_folderChecked[size_t(m_shown.tiles[t].folder)];
+    }
+    return 0;
+}
+
+std::vector<std::pair<QByteArray, QRectF>> CSpaceMap::Tiles() const
+{
+    const QPointF s = Scale();
+    std::vector<std::pair<QByteArray, QRectF>> tiles;
+    tiles.reserve(m_shown.tiles.size());
+    for (size_t t = 0; t < m_shown.tiles.size(); ++t) {
+        const QRectF& r = m_shown.tiles[t].rect;
+        tiles.emplace_back(m_shown.paths[t], QRectF(r.x() * s.x(), r.y() * s.y(), r.width() * s.x(), r.height() * s.y()));
+    }
+    return tiles;
+}
+
+QSize CSpaceMap::sizeHint() const
+{
+    return {480, 320};
+}
+
+QSize CSpaceMap::minimumSizeHint() const
+{
+    return {160, 100};
+}
+
+void CSpaceMap::StartLayout(std::shared_ptr<CInput> input, std::shared_ptr<const CTree> tree)
+{
+    const unsigned generation = ++m_generation;
+    m_pending = true;
+    m_relayout.stop();
+    CParams params;
+    params.size = QSizeF(size());
+    params.labelHeight = fontMetrics().height() + 2;
+    m_worker.Start([this, generation, input = std::move(input), tree = std::move(tree), params](const std::atomic<bool>& stop) mutable {
+        CShown shown;
+        if (tree) {
+            shown.tree = std::move(tree);
+        } else {
+            shown.tree = std::make_shared<const CTree>(Build(*input, stop));
+            input.reset();
+        }
+        if (stop.load())
+            return;
+        shown.tiles = LayOut(*shown.tree, params, stop);
+        if (stop.load())
+            return;
+        shown.paths.reserve(shown.tiles.size());
+        for (const CTile& tile : shown.tiles)
+            shown.paths.push_back(shown.tree->Path(tile.folder));
+        shown.size = params.size;
+        QMetaObject::invokeMethod(
+            this, [this, generation, shown = std::move(shown)]() mutable { OnLaidOut(generation, std::move(shown)); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CSpaceMap::OnLaidOut(unsigned generation, CShown shown)
+{
+    if (generation != m_generation)
+        return;  // newer rows or a newer size are on their way
+    m_pending = false;
+    m_building = false;
+    m_shown = std::move(shown);
+    SumChecks();
+    update();
+    if (m_shown.size != QSizeF(size()))
+        Relayout();  // resized while it was laid out: LaidOut comes with the next one
+    else
+        emit LaidOut();
+}
+
+void CSpaceMap::Relayout()
+{
+    if (m_shown.tree && !m_building)
+        StartLayout(nullptr, m_shown.tree);
+}
+
+void CSpaceMap::SumChecks()
+{
+    const CTree& tree = *m_shown.tree;
+    m_folderChecked.assign(tree.folders.size(), 0);
+    for (size_t i = 0; i < m_itemChecked.size() && i < tree.itemFolder.size(); ++i) {
+        if (m_itemChecked[i])
+            m_folderChecked[size_t(tree.itemFolder[i])] += m_itemSize[i];
+    }
+    for (size_t id = tree.folders.size() - 1; id > 0; --id)
+        m_folderChecked[size_t(tree.folders[id].parent)] += m_folderChecked[id];
+    m_restChecked.resize(m_shown.tiles.size());
+    for (size_t t = 0; t < m_shown.tiles.size(); ++t) {
+        const CTile& tile = m_shown.tiles[t];
+        m_restChecked[t] = m_folderChecked[size_t(tile.folder)];
+        if (tile.parentTile >= 0)
+            m_restChecked[size_t(tile.parentTile)] -= m_restChecked[t];
+    }
+}
+
+QPointF CSpaceMap::Scale() const
+{
+    // Until a new size is laid out, the last layout is stretched to fit.
+    if (m_shown.size.isEmpty())
+        return {1, 1};
+    return {width() / m_shown.size.width(), height() / m_shown.size.height()};
+}
+
+int CSpaceMap::TileAt(const QPointF& pos) const
+{
+    const QPointF s = Scale();
+    const QPointF at(pos.x() / s.x(), pos.y() / s.y());
+    // Sub-folders follow their parent, so the last tile holding the point is the deepest.
+    int found = -1;
+    for (size_t t = 0; t < m_shown.tiles.size(); ++t) {
+        if (m_shown.tiles[t].rect.contains(at))
+            found = int(t);
+    }
+    return found;
+}
+
+int CSpaceMap::SelectedTile() const
+{
+    if (m_selected.isEmpty())
+        return -1;
+    int found = -1;
+    for (size_t t = 0; t < m_shown.tiles.size(); ++t) {
+        const QByteArray& path = m_shown.paths[t];
+        const bool holds = m_selected == path
+                           || (m_selected.startsWith(path) && (path.endsWith('/') || m_selected.at(path.size()) == '/'));
+        if (holds && (found < 0 || m_shown.tiles[t].depth > m_shown.tiles[size_t(found)].depth))
+            found = int(t);
+    }
+    return found;
+}
+
+QColor CSpaceMap::TileColor(const CTile& tile) const
+{
+    // Hue by the byte-weighted size of the copies, 1 KiB (blue) to 1 GiB (red) on a log scale.
+    const double typical = m_shown.tree->TypicalSize(tile.folder);
+    const double warmth = std::clamp((std::log2(std::max(typical, 1.0)) - 10) / 20, 0.0, 1.0);
+    const int depth = std::min(tile.depth, 6);
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    return QColor::fromHsv(int(240 * (1 - warmth)), dark ? 150 : 70 + 15 * depth, dark ? 90 + 14 * depth : 245 - 12 * depth);
+}
+
+QString CSpaceMap::ToolTipAt(const QPoint& pos) const
+{
+    const int t = TileAt(pos);
+    if (t < 0)
+        return {};
+    const CTile& tile = m_shown.tiles[size_t(t)];
+    const CFolder& folder = m_shown.tree->folders[size_t(tile.folder)];
+    const QByteArray& path = m_shown.paths[size_t(t)];
+    QStringList lines{
+        EscapePath(std::string_view(path.constData(), size_t(path.size()))),
+        QStringLiteral("Reclaimable: %1 in %2 duplicate file(s)").arg(ListingStatus::SizeText(folder.area)).arg(folder.spareFiles),
+        QStringLiteral("Checked: %1").arg(ListingStatus::SizeText(m_folderChecked[size_t(tile.folder)])),
+    };
+    if (folder.area > 0)
+        lines << QStringLiteral("Colour: its duplicates are about %1 each, by bytes (blue small, red large)")
+                     .arg(ListingStatus::SizeText(quint64(m_shown.tree->TypicalSize(tile.folder))));
+    return lines.join(QLatin1Char('\n'));
+}
+
+bool CSpaceMap::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = ToolTipAt(help->pos());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap), this);
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void CSpaceMap::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QPalette& pal = palette();
+    painter.fillRect(rect(), pal.color(QPalette::Window));
+    if (m_shown.tiles.empty() || TotalArea() == 0) {
+        painter.setPen(pal.color(QPalette::WindowText));
+        const QString text = m_pending ? QStringLiteral("Adding up where the space is\u2026")
+                             : m_shown.tree ? QStringLiteral("No space to reclaim.") : QString();
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, text);
+        return;
+    }
+    const QPointF s = Scale();
+    painter.scale(s.x(), s.y());
+    const QColor frame = pal.color(QPalette::Window);
+    const double labelHeight = fontMetrics().height() + 2;
+    for (size_t t = 0; t < m_shown.tiles.size(); ++t) {
+        const CTile& tile = m_shown.tiles[t];
+        const QColor fill = TileColor(tile);
+        const QColor text = TextOn(fill, pal);
+        painter.fillRect(tile.rect, fill);
+        if (tile.restBytes > 0 && m_restChecked[t] > 0 && !tile.rest.isEmpty()) {
+            // The checked share of what this tile shows of its own, hatched from the bottom up.
+            const double share = std::min(1.0, double(m_restChecked[t]) / double(tile.restBytes));
+            QRectF part = tile.rest;
+            part.setTop(part.bottom() - part.height() * share);
+            painter.fillRect(part, fill.darker(130));
+            QColor hatch = text;
+            hatch.setAlpha(120);
+            painter.fillRect(part, QBrush(hatch, Qt::BDiagPattern));
+        }
+        painter.setPen(frame);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(tile.rect.adjusted(0.5, 0.5, -0.5, -0.5));
+        if (tile.label) {
+            const QByteArray name = tile.depth == 0 ? m_shown.paths[t] : m_shown.tree->Name(tile.folder);
+            const QString size = ListingStatus::SizeText(m_shown.tree->folders[size_t(tile.folder)].area);
+            const QRectF strip(tile.rect.left() + 4, tile.rect.top() + 2, tile.rect.width() - 8, labelHeight);
+            QString label = EscapePath(std::string_view(name.constData(), size_t(name.size()))) + QStringLiteral("  ") + size;
+            if (fontMetrics().horizontalAdvance(label) > strip.width())
+                label = fontMetrics().elidedText(label, Qt::ElideMiddle, int(strip.width()));
+            painter.setPen(text);
+            painter.drawText(strip, Qt::AlignLeft | Qt::AlignVCenter, label);
+        }
+    }
+    const int selected = SelectedTile();
+    if (selected >= 0) {
+        QPen pen(pal.color(QPalette::Highlight), 3);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
+        painter.drawRect(m_shown.tiles[size_t(selected)].rect.adjusted(1.5, 1.5, -1.5, -1.5));
+    }
+}
+
+void CSpaceMap::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (m_shown.tree && !m_building) {
+        m_pending = true;
+        m_relayout.start();
+    }
+}
+
+void CSpaceMap::mouseReleaseEvent(QMouseEvent* event)
+{
+    const int t = TileAt(event->position());
+    if (event->button() != Qt::LeftButton || t < 0 || !rect().contains(event->position().toPoint()))
+        return QWidget::mouseReleaseEvent(event);
+    m_selected = m_shown.paths[size_t(t)];
+    update();
+    emit FolderClicked(m_selected);
+}

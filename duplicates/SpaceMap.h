@@ -1,0 +1,90 @@
+#pragma once
+
+#include "ResultRow.h"
+#include "SpaceMapLayout.h"
+#include "WorkerThread.h"
+
+#include <QByteArray>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+// Where the reclaimable space of the results lives: a treemap of folders, each
+// as large as the spare copies in it and below (every distinct file but the one
+// its group keeps, as the figures line counts them), the checked part hatched,
+// coloured by the byte-weighted size of those copies (small cool, large warm).
+// The folders are added up and laid out on a worker; the UI thread only copies
+// sizes, flags and folder bytes out of the rows.
+class CSpaceMap : public QWidget {
+    Q_OBJECT
+public:
+    explicit CSpaceMap(QWidget* parent = nullptr);
+    ~CSpaceMap() override;
+
+    // rows below root, sameAs as SelectionRules::SameFiles gives it (worked out here
+    // when it does not match rows). Nothing is kept of rows once this returns.
+    void SetRows(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs, const QByteArray& root);
+    // The same rows with other checks: only the checked parts change.
+    void UpdateChecks(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs);
+    // Frames that folder's tile, or the drawn folder it lies in; empty for none.
+    void SelectFolder(const QByteArray& folder);
+
+    // The last rows' layout has arrived, for this size.
+    bool IsLaidOut() const;
+    // Bytes of the whole map: the figures line's reclaimable bytes.
+    uint64_t TotalArea() const;
+    // Checked bytes of a folder with a tile (0 for one without).
+    uint64_t CheckedBytes(const QByteArray& folder) const;
+    // Each drawn folder and its rectangle in widget coordinates, parents first.
+    std::vector<std::pair<QByteArray, QRectF>> Tiles() const;
+    // The tooltip's text for the tile at pos (empty over none).
+    QString ToolTipAt(const QPoint& pos) const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+signals:
+    void FolderClicked(const QByteArray& folder);
+    void LaidOut();
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    struct CShown {
+        std::shared_ptr<const SpaceMapLayout::CTree> tree;
+        std::vector<SpaceMapLayout::CTile> tiles;
+        std::vector<QByteArray> paths;  // per tile
+        QSizeF size;                    // what the tiles were laid out for
+    };
+    void StartLayout(std::shared_ptr<SpaceMapLayout::CInput> input, std::shared_ptr<const SpaceMapLayout::CTree> tree);
+    void OnLaidOut(unsigned generation, CShown shown);
+    void Relayout();
+    void SumChecks();
+    int TileAt(const QPointF& pos) const;
+    int SelectedTile() const;
+    QPointF Scale() const;
+    QColor TileColor(const SpaceMapLayout::CTile& tile) const;
+
+    CWorkerThread m_worker;
+    unsigned m_generation = 0;
+    bool m_building = false;  // rows whose tree has not arrived yet
+    bool m_pending = false;   // any layout not arrived yet
+    QTimer m_relayout;
+
+    // Of the last rows: each row's distinct file (-1 unopened), their sizes and checks.
+    std::vector<int32_t> m_rowItem;
+    std::vector<uint64_t> m_itemSize;
+    std::vector<char> m_itemChecked;
+
+    CShown m_shown;
+    std::vector<uint64_t> m_folderChecked;  // per folder of the shown tree, with its sub-folders
+    std::vector<uint64_t> m_restChecked;    // per tile: what its rest holds of that
+    QByteArray m_selected;
+};

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QRectF>
+#include <QSizeF>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The space map's work off the UI thread: the folders that hold the spare
+// copies, added up, and their squarified treemap.
+namespace SpaceMapLayout {
+
+// One distinct file of the results (a row that is not another row's hard link).
+struct CItem {
+    uint64_t size = 0;
+    uint32_t folderLength = 0;  // its folder's bytes, next in CInput::folders
+    bool spare = false;         // not the copy its group keeps: its size can be freed
+};
+
+// What the UI thread copies from the rows: sizes, flags and folder bytes only.
+struct CInput {
+    QByteArray root;            // no trailing slash, "/" for the root
+    std::vector<CItem> items;
+    std::string folders;        // each item's folder, without its trailing slash, one after the other
+};
+
+struct CFolder {
+    int32_t parent = -1;        // a parent comes before its sub-folders
+    uint32_t nameLength = 0;
+    size_t nameOffset = 0;      // in CTree::names; the root's (and a stray folder's) name is its whole path
+    uint64_t area = 0;          // spare bytes in it and below
+    double logWeight = 0;       // sum of size x log2(size) over those bytes, for the colour
+    int64_t spareFiles = 0;
+    uint32_t firstChild = 0;    // in CTree::children: sub-folders with spare bytes, largest first
+    uint32_t childCount = 0;
+};
+
+struct CTree {
+    std::vector<CFolder> folders;  // [0] is the root
+    std::vector<int32_t> children;
+    std::vector<int32_t> itemFolder;  // per item
+    std::string names;
+
+    QByteArray Path(int32_t folder) const;
+    QByteArray Name(int32_t folder) const;
+    // Bytes of a typical spare copy, weighted by bytes (0 when there are none).
+    double TypicalSize(int32_t folder) const;
+};
+
+// Empty (no folders) when stopped.
+CTree Build(const CInput& input, const std::atomic<bool>& stop);
+
+struct CTile {
+    QRectF rect;
+    QRectF rest;            // what its drawn sub-folders leave: its own files and folders too small to draw
+    uint64_t restBytes = 0;
+    int32_t folder = 0;
+    int32_t parentTile = -1;
+    int32_t depth = 0;
+    bool label = false;     // the top strip holds its name
+};
+
+struct CParams {
+    QSizeF size;
+    double labelHeight = 14;
+    double minSide = 4;     // no tile thinner than this
+};
+
+// Tiles in drawing order, parents before their sub-folders; empty when stopped or the tree is.
+std::vector<CTile> LayOut(const CTree& tree, const CParams& params, const std::atomic<bool>& stop);
+
+}  // namespace SpaceMapLayout
