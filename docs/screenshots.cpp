@@ -6,7 +6,9 @@
 #include "DlgDuplicateResults.h"
 #include "FolderTree.h"
 #include "MainFrame.h"
+#include "OptionsStore.h"
 #include "ResultsModel.h"
+#include "SpaceMap.h"
 #include "SorvaneApp.h"
 #include "SorvaneDoc.h"
 #include "SorvaneView.h"
@@ -15,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -44,12 +47,40 @@ void Wait(const std::function<bool()>& done)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
+// The results window over a real folder, its files compared, with the picture of where the space lies.
+int MapPicture(const QString& folder, const QString& out)
+{
+    COptionsStore().WriteInt(QStringLiteral("CompareContents"), 1);
+    auto paths = std::make_shared<QByteArrayList>();
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        *paths << QFile::encodeName(it.next());
+    CFillInput input{[paths] { return int(paths->size()); },
+                     [paths](int i) { return std::string_view(paths->at(i).constData(), size_t(paths->at(i).size())); }, true};
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->done(QMessageBox::Ok);
+    });
+    answer.start(50);
+    CDlgDuplicateResults results(input, nullptr);
+    results.resize(1000, 560);
+    results.show();
+    Wait([&] { return results.ResultsList()->isEnabled(); });
+    auto* map = results.findChild<CSpaceMap*>();
+    Wait([&] { return map->IsLaidOut(); });
+    results.OnCheckAllButNewest();
+    results.ResultsList()->selectRow(3);
+    QTimer::singleShot(300, [&] { results.grab().save(out + QStringLiteral("/screenshot-map.png")); qApp->quit(); });
+    return qApp->exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: sorvane_screenshots OUTPUT_FOLDER\n");
+        std::fprintf(stderr, "usage: sorvane_screenshots OUTPUT_FOLDER [--map FOLDER]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -57,6 +88,8 @@ int main(int argc, char** argv)
     for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
         setenv(var, QFile::encodeName(home.path()).constData(), 1);
     QApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[2]) == "--map")
+        return MapPicture(QString::fromLocal8Bit(argv[3]), out);
 
     const QString demo = home.path() + QStringLiteral("/Pictures and Papers");
     struct CDemoFile {
