@@ -31,6 +31,8 @@ bool COutput::Flush()
 void CCliLister::OnFileFound(const CFileFind& finder)
 {
     m_helper.m_arrFiles.Add(finder.FilePath());
+    if (m_tree)
+        m_tree->AddFile(finder.FilePath());
     if (m_groups)
         m_groups->Listed(m_helper.m_arrFiles.GetSize());
     if (m_fileOutput) {

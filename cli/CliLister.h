@@ -43,7 +43,12 @@ public:
     void OnFolderEntered(std::string_view path) override
     {
         if (m_tree)
-            m_tree->folders.emplace_back(path);
+            m_tree->Enter(path);
+    }
+    void OnFolderNotRead(std::string_view path, int) override
+    {
+        if (m_tree)
+            m_tree->NotRead(path);
     }
     CAppHelper m_helper{*this};
     FolderGroups::CTree* m_tree = nullptr;  // the folders entered, when folders are compared

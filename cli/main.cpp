@@ -316,8 +316,6 @@ int main(int argc, char** argv)
                     meter.Start([&progress](const std::atomic<bool>& stop) { Tick(stop, [&progress] { ShowCompareProgress(progress); }); });
                 // Size groups, then the content check over what survives them (and the folders over that).
                 if (folders) {
-                    for (const CAppHelper::CUnreadFolder& unread : lister.m_helper.m_arrUnreadFolders)
-                        tree.unread.push_back(unread.path.toStdString());
                     done = FolderGroups::Find(input, tree, g_stopFill, &progress, &folderRows);
                 } else {
                     done = RunResultsFill(input, result, g_stopFill) && ContentCheck::Run(result.rows, g_stopFill, &progress);

@@ -6,7 +6,7 @@ void CListingHandOver::Reset()
     m_local = CBatch();
     m_pending = CBatch();
     m_wanted.store(true, std::memory_order_relaxed);
-    m_folders.clear();
+    m_tree = std::make_shared<FolderGroups::CTree>();
 }
 
 void CListingHandOver::Attach(CAppHelper* walker, bool displayRows)
@@ -18,6 +18,7 @@ void CListingHandOver::Attach(CAppHelper* walker, bool displayRows)
 void CListingHandOver::OnFileFound(const CFileFind& finder)
 {
     const std::string_view path = finder.FilePath();
+    m_tree->AddFile(path);
     if (m_displayRows)
         AddFile(path, path.size() - finder.FileName().size());
     else

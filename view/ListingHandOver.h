@@ -1,10 +1,12 @@
 #pragma once
 
 #include "AppHelper.h"
+#include "FolderGroups.h"
 #include "PathArray.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -40,9 +42,10 @@ public:
 
     // Walk side.
     void OnFileFound(const CFileFind& finder) override;
-    void OnFolderEntered(std::string_view path) override { m_folders.emplace_back(path); }
-    // UI side, once the walk has ended: every folder it entered, for the search for copied folders.
-    const std::vector<std::string>& FoldersEntered() const { return m_folders; }
+    void OnFolderEntered(std::string_view path) override { m_tree->Enter(path); }
+    void OnFolderNotRead(std::string_view path, int) override { m_tree->NotRead(path); }
+    // UI side, once the walk has ended: its folders and each file's, for the search for copied folders.
+    std::shared_ptr<const FolderGroups::CTree> Tree() const { return m_tree; }
 
     // Worker side.
     void AddFile(std::string_view path, size_t nameStart);
@@ -58,7 +61,7 @@ public:
 private:
     static void Merge(CBatch& into, CBatch& from);
 
-    std::vector<std::string> m_folders;  // written by the walk alone, read after it ended
+    std::shared_ptr<FolderGroups::CTree> m_tree = std::make_shared<FolderGroups::CTree>();  // the walk's alone until it ends
     CAppHelper* m_walker = nullptr;
     bool m_displayRows = false;
     std::atomic<bool> m_wanted{false};

@@ -359,14 +359,7 @@ void CSorvaneView::OpenDuplicateResults(bool folders)
     }
     // The rows point into the listing, which stays as it is while the modal window is open.
     input.stable = true;
-    std::shared_ptr<FolderGroups::CTree> tree;
-    if (folders) {
-        tree = std::make_shared<FolderGroups::CTree>();
-        tree->folders = m_handOver.FoldersEntered();
-        for (const CAppHelper::CUnreadFolder& unread : m_helper.m_arrUnreadFolders)
-            tree->unread.push_back(unread.path.toStdString());
-    }
-    CDlgDuplicateResults dialog(std::move(input), this, std::move(tree));
+    CDlgDuplicateResults dialog(std::move(input), this, folders ? m_handOver.Tree() : nullptr);
     dialog.exec();
 }
 

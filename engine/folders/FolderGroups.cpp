@@ -13,14 +13,6 @@ namespace {
 // Tokens stand for a content: equal tokens, equal contents. One with this bit matches nothing.
 constexpr uint64_t kAlone = uint64_t(1) << 63;
 
-std::string_view ParentOf(std::string_view path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string_view::npos || path.size() < 2)
-        return {};
-    return slash == 0 ? std::string_view("/") : path.substr(0, slash);
-}
-
 std::string_view NameOf(std::string_view path)
 {
     return path.substr(path.rfind('/') + 1);
@@ -33,8 +25,8 @@ struct CEntry {
 };
 
 struct CFolder {
-    std::string_view path;
-    int32_t parent = -1;
+    std::string_view name;
+    uint32_t parent = CTree::kNone;
     uint32_t depth = 0;
     bool unread = false;
     uint64_t bytes = 0;
@@ -43,43 +35,20 @@ struct CFolder {
     std::vector<CEntry> entries;
 };
 
-class CBuilder {
+// Interns folder contents: equal names and tokens, equal token.
+class CTokens {
 public:
-    int32_t Folder(std::string_view path)
-    {
-        const auto found = m_index.find(path);
-        if (found != m_index.end())
-            return found->second;
-        const int32_t id = int32_t(m_folders.size());
-        m_index.emplace(path, id);
-        m_folders.emplace_back();
-        m_folders.back().path = path;
-        m_folders.back().depth = uint32_t(std::count(path.begin(), path.end(), '/'));
-        return id;
-    }
-    // Links each folder to its parent, which holds it as an entry; the outermost folder has none.
-    void LinkParents()
-    {
-        const size_t count = m_folders.size();
-        for (size_t i = 0; i < count; ++i) {
-            const std::string_view parent = ParentOf(m_folders[i].path);
-            const auto found = parent.empty() ? m_index.end() : m_index.find(parent);
-            if (found != m_index.end())
-                m_folders[i].parent = found->second;
-        }
-    }
-    std::vector<CFolder>& Folders() { return m_folders; }
-
-    // A folder's token from its entries, sorted by name: equal names and tokens, equal token.
-    uint64_t TokenOf(CFolder& f)
+    explicit CTokens(uint64_t firstShared) : m_nextShared(firstShared) {}
+    uint64_t Alone() { return kAlone | m_alone++; }
+    uint64_t Of(CFolder& f)
     {
         if (f.unread)
-            return kAlone | m_alone++;
+            return Alone();
         std::sort(f.entries.begin(), f.entries.end(), [](const CEntry& a, const CEntry& b) { return a.name < b.name; });
         m_key.clear();
         for (const CEntry& e : f.entries) {
             if (e.token & kAlone)
-                return kAlone | m_alone++;  // no other folder can hold this entry's content
+                return Alone();  // no other folder can hold this entry's content
             m_key.append(e.name);
             m_key += '\0';
             m_key += e.folder ? 'd' : 'f';
@@ -92,25 +61,61 @@ public:
             ++m_nextShared;
         return at->second;
     }
-    uint64_t Alone() { return kAlone | m_alone++; }
-    // Interned folder tokens follow the files' content tokens.
-    void StartSharedAt(uint64_t first) { m_nextShared = first; }
 
 private:
-    std::unordered_map<std::string_view, int32_t> m_index;
-    std::vector<CFolder> m_folders;
     std::unordered_map<std::string, uint64_t> m_interned;
     std::string m_key;
     uint64_t m_alone = 0;
-    uint64_t m_nextShared = 0;
+    uint64_t m_nextShared;
 };
 
 }  // namespace
+
+uint32_t CTree::Climb(size_t length)
+{
+    // The walk only goes down from the folder last entered, or back up: the chain mirrors its stack.
+    while (!m_chain.empty() && m_chain.back().first > length)
+        m_chain.pop_back();
+    return !m_chain.empty() && m_chain.back().first == length ? m_chain.back().second : kNone;
+}
+
+void CTree::Add(std::string_view folder, bool unread)
+{
+    const size_t slash = folder.rfind('/');
+    const uint32_t parent = m_folders.empty() || slash == std::string_view::npos ? kNone : Climb(slash == 0 ? 1 : slash);
+    const uint32_t id = uint32_t(m_folders.size());
+    m_folders.push_back({parent, std::string(parent == kNone ? folder : folder.substr(slash + 1)), unread});
+    if (!unread)
+        m_chain.emplace_back(folder.size(), id);
+}
+
+void CTree::AddFile(std::string_view path)
+{
+    const size_t slash = path.rfind('/');
+    m_fileFolder.push_back(slash == std::string_view::npos ? kNone : Climb(slash == 0 ? 1 : slash));
+}
+
+std::string CTree::PathOf(uint32_t folder) const
+{
+    std::vector<uint32_t> chain;
+    for (uint32_t f = folder; f != kNone; f = m_folders[f].parent)
+        chain.push_back(f);
+    std::string path;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (it != chain.rbegin() && path != "/")
+            path += '/';
+        path += m_folders[*it].name;
+    }
+    return path;
+}
 
 bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& stop, ContentCheck::CProgress* progress,
           std::vector<CFolderRow>* rows)
 {
     rows->clear();
+    const int count = files.count();
+    if (tree.FileFolders().size() != size_t(count))
+        return !stop.load(std::memory_order_relaxed);  // not the listing the tree was told of: nothing to say
     CFillResult result;
     if (!RunResultsFill(files, result, stop) || !ContentCheck::Run(result.rows, stop, progress))
         return false;
@@ -120,22 +125,25 @@ bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& s
         uint64_t token;
         uint64_t size;
     };
+    uint64_t groups = 0;
+    for (const CResultRow& r : result.rows)
+        groups = std::max(groups, uint64_t(r.group) + 1);
+    CTokens tokens(groups);
     std::unordered_map<std::string_view, CContent> contentOf;
     contentOf.reserve(result.rows.size());
-    uint64_t groups = 0;
-    CBuilder builder;
-    for (const CResultRow& r : result.rows) {
-        contentOf.emplace(r.Path(), CContent{r.opened ? uint64_t(r.group) : builder.Alone(), r.sizeKey});
-        groups = std::max(groups, uint64_t(r.group) + 1);
-    }
-    builder.StartSharedAt(groups);
+    for (const CResultRow& r : result.rows)
+        contentOf.emplace(r.Path(), CContent{r.opened ? uint64_t(r.group) : tokens.Alone(), r.sizeKey});
 
-    for (const std::string& f : tree.folders)
-        builder.Folder(f);
-    for (const std::string& f : tree.unread)
-        builder.Folders()[size_t(builder.Folder(f))].unread = true;
-    // Folder keys and entry names point into the paths: copied when the input does not keep them.
-    const int count = files.count();
+    // Parents come before their sub-folders in the walk's order.
+    std::vector<CFolder> folders(tree.Folders().size());
+    for (size_t i = 0; i < folders.size(); ++i) {
+        const CTree::CFolder& t = tree.Folders()[i];
+        folders[i].name = t.name;
+        folders[i].parent = t.parent;
+        folders[i].unread = t.unread;
+        folders[i].depth = t.parent == CTree::kNone ? 0 : folders[t.parent].depth + 1;
+    }
+    // Entry names point into the paths: copied when the input does not keep them.
     std::vector<std::string> owned;
     if (!files.stable) {
         owned.reserve(size_t(count));
@@ -143,81 +151,88 @@ bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& s
             owned.emplace_back(files.at(i));
     }
     for (int i = 0; i < count; ++i) {
-        const std::string_view path = files.stable ? files.at(i) : std::string_view(owned[size_t(i)]);
-        const std::string_view parent = ParentOf(path);
-        if (parent.empty())
+        const uint32_t folder = tree.FileFolders()[size_t(i)];
+        if (folder == CTree::kNone || folder >= folders.size())
             continue;
-        const int32_t folder = builder.Folder(parent);
+        const std::string_view path = files.stable ? files.at(i) : std::string_view(owned[size_t(i)]);
         const auto content = contentOf.find(path);
-        CFolder& f = builder.Folders()[size_t(folder)];
-        f.entries.push_back({NameOf(path), content == contentOf.end() ? builder.Alone() : content->second.token, false});
+        CFolder& f = folders[folder];
+        f.entries.push_back({NameOf(path), content == contentOf.end() ? tokens.Alone() : content->second.token, false});
         f.files += 1;
         f.bytes += content == contentOf.end() ? 0 : content->second.size;
     }
-    builder.LinkParents();
-    std::vector<CFolder>& folders = builder.Folders();
 
     // Deepest first, so each folder's sub-folders have their tokens before it.
-    std::vector<int32_t> order(folders.size());
+    std::vector<uint32_t> order(folders.size());
     for (size_t i = 0; i < order.size(); ++i)
-        order[i] = int32_t(i);
-    std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return folders[size_t(a)].depth > folders[size_t(b)].depth; });
-    for (const int32_t id : order) {
+        order[i] = uint32_t(i);
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return folders[a].depth > folders[b].depth; });
+    for (const uint32_t id : order) {
         if (stop.load(std::memory_order_relaxed))
             return false;
-        CFolder& f = folders[size_t(id)];
-        f.token = builder.TokenOf(f);
+        CFolder& f = folders[id];
+        f.token = tokens.Of(f);
         f.entries = {};  // done with: memory goes back as the walk up goes on
-        if (f.parent >= 0) {
-            CFolder& parent = folders[size_t(f.parent)];
-            parent.entries.push_back({NameOf(f.path), f.token, true});
+        if (f.parent != CTree::kNone) {
+            CFolder& parent = folders[f.parent];
+            parent.entries.push_back({f.name, f.token, true});
             parent.files += f.files;
             parent.bytes += f.bytes;
         }
     }
 
     // Folders of one shared token, holding files: the copies.
-    std::unordered_map<uint64_t, std::vector<int32_t>> byToken;
+    std::unordered_map<uint64_t, std::vector<uint32_t>> byToken;
     for (size_t i = 0; i < folders.size(); ++i) {
         if (!(folders[i].token & kAlone) && folders[i].files > 0)
-            byToken[folders[i].token].push_back(int32_t(i));
+            byToken[folders[i].token].push_back(uint32_t(i));
     }
-    const auto copied = [&](int32_t id) {
-        const auto found = byToken.find(folders[size_t(id)].token);
+    const auto copied = [&](uint32_t id) {
+        const auto found = byToken.find(folders[id].token);
         return found != byToken.end() && found->second.size() > 1;
     };
     // A copy matched through its parent is the same copy again: members whose parents are copies of
     // each other, under one name, count once. A group is listed when two of its members are not that.
-    std::vector<std::vector<int32_t>> listed;
+    struct CListed {
+        std::vector<std::pair<std::string, uint32_t>> members;  // path, folder
+    };
+    std::vector<CListed> listed;
     for (auto& [token, members] : byToken) {
         (void)token;
         if (members.size() < 2)
             continue;
-        std::sort(members.begin(), members.end(), [&](int32_t a, int32_t b) { return folders[size_t(a)].path < folders[size_t(b)].path; });
-        std::vector<int32_t> kept;
+        // Paths are made only for groups that will be listed: a deep chain of copies is one group, not thousands.
+        std::set<std::pair<uint64_t, std::string_view>> keys;
+        size_t classes = 0;
+        for (const uint32_t m : members) {
+            const CFolder& f = folders[m];
+            classes += f.parent == CTree::kNone || !copied(f.parent) || keys.insert({folders[f.parent].token, f.name}).second ? 1 : 0;
+        }
+        if (classes < 2)
+            continue;
+        CListed group;
+        for (const uint32_t m : members)
+            group.members.emplace_back(tree.PathOf(m), m);
+        std::sort(group.members.begin(), group.members.end());
         std::set<std::pair<uint64_t, std::string_view>> seen;
-        for (const int32_t m : members) {
-            const CFolder& f = folders[size_t(m)];
-            if (f.parent >= 0 && copied(f.parent)) {
-                const std::pair<uint64_t, std::string_view> key{folders[size_t(f.parent)].token, NameOf(f.path)};
-                if (!seen.insert(key).second)
-                    continue;
-            }
-            kept.push_back(m);
+        std::vector<std::pair<std::string, uint32_t>> kept;
+        for (auto& member : group.members) {
+            const CFolder& f = folders[member.second];
+            if (f.parent != CTree::kNone && copied(f.parent) && !seen.insert({folders[f.parent].token, f.name}).second)
+                continue;
+            kept.push_back(std::move(member));
         }
         if (kept.size() > 1)
-            listed.push_back(std::move(kept));
+            listed.push_back({std::move(kept)});
     }
-    std::sort(listed.begin(), listed.end(), [&](const std::vector<int32_t>& a, const std::vector<int32_t>& b) {
-        const CFolder& x = folders[size_t(a.front())];
-        const CFolder& y = folders[size_t(b.front())];
-        return x.bytes != y.bytes ? x.bytes > y.bytes : x.path < y.path;
+    std::sort(listed.begin(), listed.end(), [&](const CListed& a, const CListed& b) {
+        const CFolder& x = folders[a.members.front().second];
+        const CFolder& y = folders[b.members.front().second];
+        return x.bytes != y.bytes ? x.bytes > y.bytes : a.members.front().first < b.members.front().first;
     });
     for (size_t g = 0; g < listed.size(); ++g) {
-        for (const int32_t m : listed[g]) {
-            const CFolder& f = folders[size_t(m)];
-            rows->push_back({std::string(f.path), f.bytes, f.files, int32_t(g)});
-        }
+        for (const auto& [path, id] : listed[g].members)
+            rows->push_back({path, folders[id].bytes, folders[id].files, int32_t(g)});
     }
     return !stop.load(std::memory_order_relaxed);
 }

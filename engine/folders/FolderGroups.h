@@ -12,11 +12,34 @@
 // all the way down) and every file is byte-identical to its counterpart.
 namespace FolderGroups {
 
-// What a listing met besides its files: the folders it entered (the listed folder first) and those it
-// could not read. Skipped folders and files are not there, so they take no part.
-struct CTree {
-    std::vector<std::string> folders;
-    std::vector<std::string> unread;
+// What a listing met besides its files, told in the walk's order: the folders it entered (the listed
+// folder first) and could not read, each kept as its name under its parent, so memory grows with the
+// names and not with the square of the depth; and the folder of each listed file. Skipped folders and
+// files are not there, so they take no part.
+class CTree {
+public:
+    static constexpr uint32_t kNone = UINT32_MAX;
+    struct CFolder {
+        uint32_t parent;   // kNone for the listed folder, whose name is its whole path
+        std::string name;
+        bool unread;
+    };
+    void Enter(std::string_view folder) { Add(folder, false); }
+    void NotRead(std::string_view folder) { Add(folder, true); }
+    // The next listed file; its folder was entered before it.
+    void AddFile(std::string_view path);
+    const std::vector<CFolder>& Folders() const { return m_folders; }
+    // Per listed file, in listing order, its folder's index.
+    const std::vector<uint32_t>& FileFolders() const { return m_fileFolder; }
+    std::string PathOf(uint32_t folder) const;
+
+private:
+    void Add(std::string_view folder, bool unread);
+    // The entered folders from the listed one down to the walk's place, with their path lengths.
+    uint32_t Climb(size_t length);
+    std::vector<std::pair<size_t, uint32_t>> m_chain;
+    std::vector<CFolder> m_folders;
+    std::vector<uint32_t> m_fileFolder;
 };
 
 struct CFolderRow {
@@ -26,7 +49,8 @@ struct CFolderRow {
     int32_t group = 0;   // from 0, the group with the most bytes first
 };
 
-// Compares the listed files' contents (size groups, then the content check) and groups the folders.
+// Compares the listed files' contents (size groups, then the content check) and groups the folders;
+// files are the listing's files, in the order tree was told of them.
 // Only the largest copies are reported: sub-folders matched through their parents are not listed
 // again. A folder holding no file, or anything that could not be read, is never a copy. Rows come
 // group by group, each group's rows in path order. False, with nothing in rows, when stopped.
