@@ -18,6 +18,7 @@
 #include <chrono>
 #include <clocale>
 #include "StopSignals.h"
+#include "WorkerPool.h"
 #include "WorkerThread.h"
 
 #include <csignal>
@@ -127,6 +128,7 @@ int main(int argc, char** argv)
 {
     setlocale(LC_ALL, "");
     IgnoreWriteSignals();
+    LimitMallocArenas();
 
     bool printFiles = false;
     bool nulSeparated = false;

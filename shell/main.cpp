@@ -1,6 +1,7 @@
 #include "AppTexts.h"
 #include "PathArray.h"
 #include "SorvaneApp.h"
+#include "WorkerPool.h"
 
 #include <QApplication>
 
@@ -10,6 +11,7 @@
 
 int main(int argc, char** argv)
 {
+    LimitMallocArenas();
     // Answered before any display is needed.
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--version")) {

@@ -1,5 +1,9 @@
 #include "WorkerPool.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "StopSignals.h"
 
 #include <algorithm>
@@ -34,4 +38,11 @@ std::vector<std::thread> StartChunkWorkers(int workers, const std::atomic<bool>&
         });
     }
     return pool;
+}
+
+void LimitMallocArenas()
+{
+#ifdef __GLIBC__
+    mallopt(M_ARENA_MAX, int(std::max(2u, std::thread::hardware_concurrency())));
+#endif
 }

@@ -24,7 +24,7 @@ constexpr size_t kBlock = 4096;
 // once the process has run out of descriptors.
 constexpr size_t kMaxOpen = 64;
 // Chunk buffers a reader keeps between groups; most candidate groups are pairs.
-constexpr size_t kKeptBuffers = 4;
+constexpr size_t kKeptBuffers = 2;
 
 bool Stopped(const std::atomic<bool>& stop)
 {
