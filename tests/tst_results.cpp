@@ -3,6 +3,7 @@
 #include "RecordingShell.h"
 
 #include "ColorListCtrl.h"
+#include "LinkOps.h"
 #include "CommandIds.h"
 #include "DlgDuplicateResults.h"
 #include "ResultsModel.h"
@@ -339,7 +340,12 @@ private slots:
         }
         view->FolderList()->selectRow(folderRow);
         QSignalSpy treeRefresh(view.get(), &CSorvaneView::FolderTreeChanged);
+        CProtectedFolders folders;
+        folders.Toggle((m_dir + "/sub/inner").toStdString());  // a folder that holds a protected one asks first
+        QVERIFY(LinkOps::WriteProtected(folders));
         view->OnRowCommand(Cmd::SendFolderToRecycleBin);
+        QVERIFY(LinkOps::WriteProtected({}));
+        QVERIFY2(m_fake.lastCaution.contains(QStringLiteral("protected")) && m_fake.lastNoByDefault, qPrintable(m_fake.lastCaution));
         QCOMPARE(m_fake.calls, QByteArrayList({"trash " + m_dir + "/sub"}));
         QCOMPARE(treeRefresh.count(), 1);
         QStringList left;

@@ -2,6 +2,8 @@
 
 #include "SorvaneView.h"
 
+#include "LinkOps.h"
+
 #include "CommandIds.h"
 #include "ShellOps.h"
 #include "Texts.h"
@@ -13,6 +15,19 @@
 #include <algorithm>
 
 namespace {
+
+// The warning for an item in, or holding, a protected folder; empty for any other.
+QString ProtectedCaution(const QByteArray& item)
+{
+    const CProtectedFolders folders = LinkOps::ReadProtected();
+    const std::string_view path(item.constData(), size_t(item.size()));
+    bool holds = false;
+    for (const std::string& f : folders.Folders())
+        holds |= f == path || (f.size() > path.size() && f.compare(0, path.size(), path) == 0 && f[path.size()] == '/');
+    if (!holds && !folders.Covers(path))
+        return {};
+    return QStringLiteral("%1 is in a protected folder, or holds one.").arg(EscapePath(path));
+}
 QByteArray Bytes(std::string_view v)
 {
     return QByteArray(v.data(), qsizetype(v.size()));
@@ -105,13 +120,17 @@ void CSorvaneView::OnRowCommand(int command)
         }
         break;
     case Cmd::SendFileToRecycleBin:
-        if (fileRow >= 0 && !shell.SendToRecycleBin(this, {Bytes(m_fileModel->NativePath(fileRow))}).empty())
-            m_fileModel->RemoveFileRow(fileRow);
+        if (fileRow >= 0) {
+            const QByteArray file = Bytes(m_fileModel->NativePath(fileRow));
+            if (!shell.SendToRecycleBin(this, {file}, {}, ProtectedCaution(file), !ProtectedCaution(file).isEmpty()).empty())
+                m_fileModel->RemoveFileRow(fileRow);
+        }
         break;
     case Cmd::SendFolderToRecycleBin:
         if (folderRow >= 0) {
             const QByteArray folder = Bytes(m_folderModel->NativeFolder(folderRow));
-            if (shell.SendToRecycleBin(this, {folder}).empty())
+            const QString caution = ProtectedCaution(folder);
+            if (shell.SendToRecycleBin(this, {folder}, {}, caution, !caution.isEmpty()).empty())
                 break;
             m_folderModel->RemoveFolderRow(folderRow);
             emit FolderTreeChanged();

@@ -184,7 +184,7 @@ COutcome HardLink(const COpened& keep, const COpened& copy, const std::atomic<bo
         DropOwnName(copy.folder.fd, temp);
         return Refuse(ERefusal::kOther, QStringLiteral("the copy could not go to the trash: ") + why);
     }
-    done.size = size;
+    done.size = copy.st.st_nlink > 1 ? 0 : size;  // the copy's other names still hold its blocks
     return done;
 }
 

@@ -38,7 +38,7 @@ enum class ERefusal {
 struct COutcome {
     ERefusal refusal = ERefusal::kOther;
     QString reason;     // why not, when refused
-    uint64_t size = 0;  // of the copy
+    uint64_t size = 0;  // what the link frees: the copy's size, or 0 when other names keep it
     CTrashedItem trashed;  // the hard kind: where the replaced copy went
     bool Linked() const { return refusal == ERefusal::kNone; }
 };
