@@ -271,50 +271,47 @@ QGridLayout* CRibbonBar::PanelGrid() const
     return static_cast<QGridLayout*>(static_cast<QVBoxLayout*>(m_currentPanel->layout())->itemAt(0)->layout());
 }
 
-void CRibbonBar::AddButton(QAction* action, const QIcon& icon)
+QToolButton* CRibbonBar::CommandButton(QAction* action, const QIcon& icon, bool large)
 {
     auto* button = new QToolButton(m_currentPanel);
     action->setIcon(QIcon(new CLookIconEngine(icon)));
     button->setDefaultAction(action);
-    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(large ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonTextBesideIcon);
+    button->setIconSize(large ? QSize(32, 32) : QSize(16, 16));
     button->setAutoRaise(true);
     button->setToolTip(CommandToolTip(action->data().toInt()));
-    PanelGrid()->addWidget(button, 0, m_nextColumn++, kRowsPerColumn, 1);
-    m_checkRow = 0;
-    AddToFolded(action);
     m_elements.insert(action->data().toInt(), button);
+    AddToFolded(action);
+    return button;
+}
+
+void CRibbonBar::AddButton(QAction* action, const QIcon& icon)
+{
+    PanelGrid()->addWidget(CommandButton(action, icon, true), 0, m_nextColumn++, kRowsPerColumn, 1);
+    m_checkRow = 0;
+}
+
+// Check boxes and small buttons stack three to a column, as small ribbon elements do.
+void CRibbonBar::AddSmall(QWidget* element, Qt::Alignment alignment)
+{
+    if (m_checkRow == 0)
+        m_checkColumn = m_nextColumn++;
+    PanelGrid()->addWidget(element, m_checkRow, m_checkColumn, alignment);
+    m_checkRow = (m_checkRow + 1) % kRowsPerColumn;
 }
 
 void CRibbonBar::AddCheckBox(QAction* action)
 {
     auto* box = new CRibbonCheckBox(action, m_currentPanel);
     box->setToolTip(CommandToolTip(action->data().toInt()));
-    // Check boxes stack three to a column, as small ribbon elements do.
-    if (m_checkRow == 0)
-        m_checkColumn = m_nextColumn++;
-    PanelGrid()->addWidget(box, m_checkRow, m_checkColumn);
-    m_checkRow = (m_checkRow + 1) % kRowsPerColumn;
+    AddSmall(box);
     m_elements.insert(action->data().toInt(), box);
     AddToFolded(action);
 }
 
 void CRibbonBar::AddSmallButton(QAction* action, const QIcon& icon)
 {
-    auto* button = new QToolButton(m_currentPanel);
-    action->setIcon(QIcon(new CLookIconEngine(icon)));
-    button->setDefaultAction(action);
-    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    button->setIconSize(QSize(16, 16));
-    button->setAutoRaise(true);
-    button->setToolTip(CommandToolTip(action->data().toInt()));
-    // In the column of the small elements, under a check box as a ribbon's small buttons sit.
-    if (m_checkRow == 0)
-        m_checkColumn = m_nextColumn++;
-    PanelGrid()->addWidget(button, m_checkRow, m_checkColumn, Qt::AlignLeft);
-    m_checkRow = (m_checkRow + 1) % kRowsPerColumn;
-    m_elements.insert(action->data().toInt(), button);
-    AddToFolded(action);
+    AddSmall(CommandButton(action, icon, false), Qt::AlignLeft);
 }
 
 void CRibbonBar::AddToFolded(QAction* action)

@@ -44,6 +44,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // A command's button in the current panel, and in its folded menu.
+    QToolButton* CommandButton(QAction* action, const QIcon& icon, bool large);
+    void AddSmall(QWidget* element, Qt::Alignment alignment = {});
     struct CPanel {
         QWidget* full;
         QToolButton* folded;

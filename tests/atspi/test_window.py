@@ -225,6 +225,8 @@ def test_replace_checked_with_links_and_undo(sandbox):
     app = sandbox.start([folder])
     results, table = open_results(app)
     wait_for("2 result rows", lambda: len(rows(table)) == 2, 30)
+    # The size groups show while the contents are compared; the list takes clicks once they are.
+    wait_for("the comparison to end", lambda: table.getState().contains(pyatspi.STATE_SENSITIVE), 60)
     name = rows(table)[1][1]
     copy = os.path.join(folder, name)
     own_inode = os.stat(copy).st_ino
