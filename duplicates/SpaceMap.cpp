@@ -189,10 +189,28 @@ void CSpaceMap::StartLayout(std::shared_ptr<CInput> input, std::shared_ptr<const
         for (const CTile& tile : shown.tiles)
             shown.paths.push_back(shown.tree->Path(tile.folder));
         shown.size = params.size;
-        QMetaObject::invokeMethod(
-            this, [this, generation, shown = std::move(shown)]() mutable { OnLaidOut(generation, std::move(shown)); },
-            Qt::QueuedConnection);
+        // Handed over under a lock, and the queued call carries nothing to destroy on this thread.
+        {
+            std::lock_guard<std::mutex> lock(m_readyLock);
+            m_ready = std::move(shown);
+            m_readyGeneration = generation;
+        }
+        QMetaObject::invokeMethod(this, [this] { TakeLaidOut(); }, Qt::QueuedConnection);
     });
+}
+
+void CSpaceMap::TakeLaidOut()
+{
+    CShown shown;
+    unsigned generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_readyLock);
+        shown = std::move(m_ready);
+        m_ready = CShown();
+        generation = m_readyGeneration;
+    }
+    if (shown.tree)  // else an earlier call took it
+        OnLaidOut(generation, std::move(shown));
 }
 
 void CSpaceMap::OnLaidOut(unsigned generation, CShown shown)

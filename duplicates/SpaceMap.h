@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -64,6 +65,7 @@ private:
         QSizeF size;                    // what the tiles were laid out for
     };
     void StartLayout(std::shared_ptr<SpaceMapLayout::CInput> input, std::shared_ptr<const SpaceMapLayout::CTree> tree);
+    void TakeLaidOut();
     void OnLaidOut(unsigned generation, CShown shown);
     void Relayout();
     void SumChecks();
@@ -73,6 +75,9 @@ private:
     QColor TileColor(const SpaceMapLayout::CTile& tile) const;
 
     CWorkerThread m_worker;
+    std::mutex m_readyLock;  // the worker's last layout, waiting for the UI thread
+    CShown m_ready;
+    unsigned m_readyGeneration = 0;
     unsigned m_generation = 0;
     bool m_building = false;  // rows whose tree has not arrived yet
     bool m_pending = false;   // any layout not arrived yet

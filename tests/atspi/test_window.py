@@ -345,6 +345,10 @@ def run_one(binary, name, test):
     except Exception as error:
         print("FAIL %s: %s" % (name, error if isinstance(error, AssertionError) else traceback.format_exc()), flush=True)
         if os.environ.get("SORVANE_ATSPI_DUMP"):
+            log = os.path.join(sandbox.root, "app.log")
+            if os.path.exists(log):
+                with open(log, errors="replace") as f:
+                    print("--- the app's output:\n" + f.read()[-20000:], flush=True)
             for app in sandbox.apps:
                 for window in app.windows() if app.process.poll() is None else []:
                     dump(window)
