@@ -38,6 +38,7 @@ CSpaceMap::CSpaceMap(QWidget* parent)
     : QWidget(parent)
 {
     setAccessibleName(QStringLiteral("Space Map"));
+    setFocusPolicy(Qt::StrongFocus);  // arrows move between folders, Enter selects their rows
     setAttribute(Qt::WA_OpaquePaintEvent);
     // Resizing by dragging sends many sizes: only the last one is laid out.
     m_relayout.setSingleShot(true);

@@ -56,6 +56,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     struct CShown {
@@ -70,6 +71,8 @@ private:
     void Relayout();
     void SumChecks();
     int TileAt(const QPointF& pos) const;
+    // The nearest tile of from's depth in the arrow key's direction; from itself when there is none.
+    int Neighbour(int from, int key) const;
     int SelectedTile() const;
     QPointF Scale() const;
     QColor TileColor(const SpaceMapLayout::CTile& tile) const;

@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -203,6 +204,18 @@ private slots:
             selected << QString::fromUtf8(dialog.Model()->Row(index.row()).Path().data());
         selected.sort();
         QCOMPARE(selected, QStringList({QFile::decodeName(dir + "/y/big"), QFile::decodeName(dir + "/y/small")}));
+
+        // From the keyboard: an arrow reaches the other folder beside it, Enter selects its rows.
+        map->setFocus();
+        QSignalSpy clicked(map, &CSpaceMap::FolderClicked);
+        for (const Qt::Key key : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down}) {
+            QTest::keyClick(map, key);
+            QTest::keyClick(map, Qt::Key_Return);
+            if (clicked.last().at(0).toByteArray() != dir + "/y")
+                break;
+        }
+        QCOMPARE(clicked.last().at(0).toByteArray(), dir + "/x");
+        QCOMPARE(dialog.ResultsList()->selectionModel()->selectedRows().size(), 2);
         dialog.reject();
     }
 
