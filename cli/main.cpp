@@ -4,6 +4,7 @@
 #include "CliHelp.h"
 #include "CliLister.h"
 #include "ContentCheck.h"
+#include "HeadPrefetch.h"
 #include "DuplicatesPrinter.h"
 #include "ListingStatus.h"
 #include "ResultsFill.h"
@@ -252,14 +253,20 @@ int main(int argc, char** argv)
     lister.m_separator = nulSeparated ? '\0' : '\n';
     lister.m_showProgress = isatty(STDERR_FILENO);
 
-    // Without contents, files are examined while the walk still goes on.
+    // Files are examined while the walk still goes on, so a cold disk is busy
+    // with the walk and the sizes at once.
     // Copied folders are byte-exact: their files' contents are always compared.
     const bool contents = duplicates && (folders || COptionsStore().IsOn(Opt::CompareContents));
     FolderGroups::CTree tree;
     if (folders)
         lister.m_tree = &tree;
+    CHeadPrefetch prefetch(lister.m_helper.m_arrFiles);  // outlives the examining threads that offer to it
     CSizeGroups groups(lister.m_helper.m_arrFiles);
-    if (duplicates && !contents) {
+    if (duplicates && !folders) {
+        if (contents) {
+            prefetch.Start(QByteArray::fromStdString(folder));
+            groups.WatchSizes([&prefetch](int index, uint64_t size) { prefetch.Offer(index, size); });
+        }
         groups.Start(g_stopFill);
         lister.m_groups = &groups;
     }
@@ -319,8 +326,14 @@ int main(int argc, char** argv)
                 // Size groups, then the content check over what survives them (and the folders over that).
                 if (folders) {
                     done = FolderGroups::Find(input, tree, g_stopFill, &progress, &folderRows);
-                } else {
-                    done = RunResultsFill(input, result, g_stopFill) && ContentCheck::Run(result.rows, g_stopFill, &progress);
+                } else if ((done = groups.Finish())) {
+                    prefetch.Finish();  // the check reads on its own from here
+                    // The rows point into the listing's paths, which outlive them.
+                    result.rows.reserve(groups.Rows());
+                    groups.Drain([&result](const std::vector<CResultRow>& rows, size_t, bool, bool) {
+                        result.rows.insert(result.rows.end(), rows.begin(), rows.end());
+                    });
+                    done = ContentCheck::Run(result.rows, g_stopFill, &progress);
                 }
             }
             if (lister.m_showProgress) {

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "ContentCheck.h"
+#include "HeadPrefetch.h"
 #include "ResultsFill.h"
 #include "SelectionRules.h"
 
@@ -9,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <map>
 #include <thread>
 #include <unistd.h>
@@ -251,6 +253,35 @@ private slots:
         QCOMPARE(sized.rows.size(), size_t(301));
         for (const CResultRow& r : sized.rows)
             QVERIFY(r.opened && r.failure == ContentCheck::kNone);
+    }
+
+    // Asking ahead for files that an accomplice swapped for pipes, a link or nothing never blocks:
+    // the readers end when asked, and the files are left as they were.
+    void prefetchNeverWaitsOnWhatIsPlanted()
+    {
+        Make(m_dir + "/a", 9000);
+        Make(m_dir + "/b", 9000);
+        QCOMPARE(mkfifo((m_dir + "/p1").constData(), 0600), 0);
+        QCOMPARE(mkfifo((m_dir + "/p2").constData(), 0600), 0);
+        QCOMPARE(symlink("p1", (m_dir + "/l").constData()), 0);
+        CPathArray paths;
+        for (const char* name : {"a", "p1", "p2", "l", "gone", "b"})
+            paths.Add((m_dir + "/" + name).toStdString());
+        CHeadPrefetch prefetch(paths);
+        prefetch.Start(m_dir);
+        for (int i = 0; i < paths.GetSize(); ++i)
+            prefetch.Offer(i, 9000);
+        std::atomic<bool> finished{false};
+        std::thread ending([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            prefetch.Finish();
+            finished = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(finished.load(), 5000);
+        ending.join();
+        struct stat st;
+        QVERIFY(lstat((m_dir + "/p1").constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+        QVERIFY(lstat((m_dir + "/l").constData(), &st) == 0 && S_ISLNK(st.st_mode));
     }
 };
 

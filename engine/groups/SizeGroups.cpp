@@ -93,6 +93,8 @@ void CSizeGroups::Examine(int worker, int first, int last)
         if (!found.opened)
             continue;
         e.word |= kOpened;
+        if (m_seen)
+            m_seen(i, found.size);
         if (found.modified >= 0 && found.modified < int64_t(kFarTime)) {
             e.modified = uint32_t(found.modified);
         } else {

@@ -27,11 +27,15 @@ public:
     // Starts the examining threads (threads 0: one per core, at most four),
     // which take files as Listed hands them over, until stop is set.
     void Start(const std::atomic<bool>& stop, int threads = 0);
+    // Before Start: told, on the examining threads, of each opened file's listing index and size.
+    void WatchSizes(std::function<void(int index, uint64_t size)> seen) { m_seen = std::move(seen); }
     // On the thread that adds to the listing: its first count paths may be examined.
     void Listed(int count);
     // Once the listing is complete: examines what is left, then sorts and
     // drops the sizes no other file has. False when stopped.
     bool Finish();
+    // After Finish: the rows Drain will hand over.
+    size_t Rows() const { return m_entries.size(); }
     // Hands the rows over in order, made whole, a bounded slice at a time:
     // firstSr is the row number of rows[0], counted from 1; opens and closes
     // tell whether rows[0] starts its group and the last row ends it.
@@ -98,4 +102,5 @@ private:
 
     std::vector<CEntry> m_entries;
     CAside m_aside;
+    std::function<void(int, uint64_t)> m_seen;
 };

@@ -10,6 +10,10 @@
 
 namespace ContentCheck {
 
+// Whether the block device holding dev says it spins; unknown (a network, overlay or memory file
+// system, no sysfs) and a virtual disk count as not.
+bool Rotational(uint64_t dev);
+
 // How many groups are read at once, how many files one group may hold open, and how many all the
 // readers may hold together.
 struct CReaders {

@@ -1,0 +1,117 @@
+#include "HeadPrefetch.h"
+
+#include "ContentReaders.h"
+#include "FileOpening.h"
+#include "StopSignals.h"
+
+#include <algorithm>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+void CHeadPrefetch::Start(const QByteArray& folder)
+{
+    struct stat st;
+    if (m_started || stat(folder.constData(), &st) != 0 || ContentCheck::Rotational(uint64_t(st.st_dev)))
+        return;
+    m_slots.assign(kSlots, CSlot());
+    m_queue.resize(kQueue);
+    m_started = true;
+    for (int r = 0; r < kReaders; ++r)
+        m_readers.emplace_back([this] {
+            BlockStopSignals();
+            Read();
+        });
+}
+
+void CHeadPrefetch::Offer(int index, uint64_t size)
+{
+    if (size == 0)
+        return;
+    std::unique_lock<std::mutex> guard(m_lock);
+    if (!m_started || m_done)
+        return;
+    CSlot& slot = m_slots[(size * 0x9E3779B97F4A7C15ULL) >> 49];
+    if (!slot.taken || slot.size != size) {
+        // Another size in the slot loses its first file: only a hint is lost.
+        slot = CSlot{size, uint32_t(index), true, false};
+        return;
+    }
+    if (!slot.hot) {
+        slot.hot = true;
+        Push(slot.index, size);
+    }
+    Push(uint32_t(index), size);
+    guard.unlock();
+    m_asked.notify_all();
+}
+
+void CHeadPrefetch::Push(uint32_t index, uint64_t size)
+{
+    if (m_count == kQueue)
+        return;
+    m_queue[(m_head + m_count++) % kQueue] = {index, size};
+}
+
+// Whether the file's first byte is in memory already, asking the disk for nothing. Most answers yes:
+// the cache is warm, and opening every file a second time would only slow the walk, so the readers stop.
+bool CHeadPrefetch::Cached(int fd)
+{
+    char probe;
+    iovec v{&probe, 1};
+    const bool cached = preadv2(fd, &v, 1, 0, RWF_NOWAIT) == 1;
+    std::lock_guard<std::mutex> guard(m_lock);
+    ++(cached ? m_hits : m_misses);
+    if (m_hits + m_misses >= kSample && m_hits * 10 >= (m_hits + m_misses) * 9) {
+        m_done = true;
+        m_count = 0;
+        m_asked.notify_all();
+    }
+    return cached;
+}
+
+void CHeadPrefetch::Read()
+{
+    for (;;) {
+        std::pair<uint32_t, uint64_t> item;
+        {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_asked.wait(guard, [this] { return m_done || m_count > 0; });
+            if (m_done)
+                return;
+            item = m_queue[m_head];
+            m_head = (m_head + 1) % kQueue;
+            --m_count;
+        }
+        // As the content check opens it: no link followed, no wait on a pipe or a device.
+        const int fd = OpenListedFile(m_paths.At(int(item.first)), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        const uint64_t size = item.second;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) == size && !Cached(fd)) {
+            // The blocks the first stage reads; readahead starts the reads and does not wait for them.
+            const uint64_t head = std::min<uint64_t>(size, 4096);
+            const uint64_t tail = std::min<uint64_t>(size - head, 4096);
+            readahead(fd, 0, size_t(head));
+            if (tail)
+                readahead(fd, off64_t(size - tail), size_t(tail));
+        }
+        close(fd);
+    }
+}
+
+void CHeadPrefetch::Finish()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_done = true;
+        m_count = 0;
+    }
+    m_asked.notify_all();
+    for (std::thread& t : m_readers)
+        t.join();
+    m_readers.clear();
+}
