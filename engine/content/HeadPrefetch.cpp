@@ -117,4 +117,7 @@ void CHeadPrefetch::Finish()
     for (std::thread& t : m_readers)
         t.join();
     m_readers.clear();
+    // The check that follows reads on its own: its memory goes back now.
+    std::vector<CSlot>().swap(m_slots);
+    std::vector<std::pair<uint32_t, uint64_t>>().swap(m_queue);
 }
