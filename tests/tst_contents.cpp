@@ -146,6 +146,11 @@ private slots:
         QCOMPARE(progress.done.load(), progress.total.load());
         // Each inode counted once: the link frees nothing.
         QCOMPARE(SelectionRules::Figures(result.rows).reclaimable, quint64(big * 2 + 3000 + 50));
+
+        // Taken where their data lies on the disk, as on one that spins: the same groups, in the same order.
+        CFillResult sized = Fill(nullptr, stop);
+        QVERIFY(ContentCheck::Run(sized.rows, stop, nullptr, 1, true));
+        QCOMPARE(Groups(sized.rows), Groups(result.rows));
     }
 
     // Sparse files compare their data ranges; a difference deep in a hole is still found.

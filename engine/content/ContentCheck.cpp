@@ -44,6 +44,7 @@ struct CShared {
     std::vector<std::pair<size_t, size_t>> groups;
     std::atomic<size_t> nextGroup{0};
     CBudget* budget = nullptr;  // files held open side by side, by all readers together
+    std::vector<uint64_t> physical{};  // by row, where its data starts; empty unless in physical order
 };
 
 class CChecker {
@@ -171,7 +172,9 @@ private:
             return true;
         }
         const uint64_t size = m_rows[first].sizeKey;
-        const std::vector<size_t> reps = Representatives(first, last);
+        std::vector<size_t> reps = Representatives(first, last);
+        if (!m_shared.physical.empty())
+            std::stable_sort(reps.begin(), reps.end(), [this](size_t a, size_t b) { return m_shared.physical[a] < m_shared.physical[b]; });
         if (size == 0 || reps.size() == 1) {
             // Empty files are all alike; links of one file are that file.
             if (last - first > 1) {
@@ -419,7 +422,7 @@ const char* FailureText(uint8_t failure)
     }
 }
 
-bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress, int threads)
+bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress, int threads, bool physicalOrder)
 {
     CShared shared{rows, stop, progress, std::vector<int32_t>(rows.size(), kDropped), {}, {}, {}};
     for (size_t first = 0; first < rows.size();) {
@@ -437,6 +440,9 @@ bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress
     // Groups are independent: reading one file while another thread waits
     // on the disk or compares keeps both cores busy.
     const CReaders readers = PlanReaders(rows, threads, kMaxOpen);
+    // One sweep over a disk that spins: each group where its first data lies, its files in that order too.
+    if ((readers.physicalOrder || physicalOrder) && !InPhysicalOrder(rows, stop, &shared.groups, &shared.physical))
+        return false;
     const int workers = readers.count;
     const size_t maxOpen = readers.maxOpen;
     CBudget budget(readers.budget);

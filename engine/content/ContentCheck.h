@@ -31,7 +31,10 @@ const char* FailureText(uint8_t failure);
 // size first, each in input order, numbered and grouped; files that match no
 // other dropped; files that could not be compared last, unopened, with the
 // reason in failure. False when stopped (rows are then left as they were).
-// The groups are checked by several threads (threads 0: one per core, at most four).
-bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress = nullptr, int threads = 0);
+// The groups are checked by several threads (threads 0: as many as the device suits); on a disk
+// that spins, or when physicalOrder is set, the groups and their files are taken in the order their
+// data lies on the disk.
+bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress = nullptr, int threads = 0,
+         bool physicalOrder = false);
 
 }  // namespace ContentCheck

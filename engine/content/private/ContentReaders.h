@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace ContentCheck {
@@ -20,10 +21,21 @@ struct CReaders {
     int count = 1;
     size_t maxOpen = 0;
     size_t budget = 0;
+    bool physicalOrder = false;  // one reader, taking files where they lie on the disk
 };
-// threads > 0 fixes the count (tests); else it follows the device of the first opened row. The
-// readers share what two readers of maxOpenEach files used to hold, in descriptors and chunk buffers.
+// threads > 0 fixes the count (tests); else it follows the device of the first opened row: many
+// readers at once on solid-state, one in physical order on a disk that spins. The readers share
+// what two readers of maxOpenEach files used to hold, in descriptors and chunk buffers.
 CReaders PlanReaders(const std::vector<CResultRow>& rows, int threads, size_t maxOpenEach);
+
+// Where each row's data starts on its disk (its first extent), for reading a disk that spins in
+// one sweep; the largest value for an empty file or one that cannot be asked (it goes last).
+// Empty when stopped.
+std::vector<uint64_t> PhysicalOffsets(const std::vector<CResultRow>& rows, const std::atomic<bool>& stop);
+// groups (row ranges) sorted by where the first data of each lies, and offsets set to
+// PhysicalOffsets; false when stopped.
+bool InPhysicalOrder(const std::vector<CResultRow>& rows, const std::atomic<bool>& stop,
+                     std::vector<std::pair<size_t, size_t>>* groups, std::vector<uint64_t>* offsets);
 
 // Files the readers may hold open between them, a waiter served before later takers, so a large
 // group is read side by side (once) while the small ones wait, instead of each reader keeping a
