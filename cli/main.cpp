@@ -4,8 +4,8 @@
 #include "CliHelp.h"
 #include "CliLister.h"
 #include "ContentCheck.h"
-#include "HeadPrefetch.h"
 #include "DuplicatesPrinter.h"
+#include "HeadPrefetch.h"
 #include "ListingStatus.h"
 #include "ResultsFill.h"
 #include "SizeGroups.h"
@@ -28,8 +28,8 @@
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <sys/stat.h>
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -314,9 +314,6 @@ int main(int argc, char** argv)
         SelectionRules::CFigures figures;
         bool done = false;
         if (contents) {
-            // The listing's paths outlive the rows, which point at them.
-            CFillInput input{[&lister] { return lister.m_helper.m_arrFiles.GetSize(); },
-                             [&lister](int i) { return lister.m_helper.m_arrFiles.At(i); }, true};
             CFillResult result;
             std::vector<FolderGroups::CFolderRow> folderRows;
             ContentCheck::CProgress progress;
@@ -326,6 +323,9 @@ int main(int argc, char** argv)
                     meter.Start([&progress](const std::atomic<bool>& stop) { Tick(stop, [&progress] { ShowCompareProgress(progress); }); });
                 // Size groups, then the content check over what survives them (and the folders over that).
                 if (folders) {
+                    // The listing's paths outlive the rows, which point at them.
+                    const CFillInput input{[&lister] { return lister.m_helper.m_arrFiles.GetSize(); },
+                                           [&lister](int i) { return lister.m_helper.m_arrFiles.At(i); }, true};
                     done = FolderGroups::Find(input, tree, g_stopFill, &progress, &folderRows);
                 } else if ((done = groups.Finish())) {
                     prefetch.Finish();  // the check reads on its own from here

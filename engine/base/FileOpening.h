@@ -4,7 +4,12 @@
 #include <string>
 #include <string_view>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+// How a file a listing found is opened to be read: no link followed, no wait
+// on a pipe or a device, never taken as the controlling terminal.
+constexpr int kReadListedFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 // Opens a listed file by its path however long it is (folders below the
 // kernel's path limit one at a time, links not followed); -1 with errno.

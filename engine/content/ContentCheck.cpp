@@ -1,17 +1,14 @@
 #include "ContentCheck.h"
 
 #include "FileComparer.h"
-#include "ContentArrange.h"
-#include "ContentReaders.h"
+#include "ContentChecker.h"
 #include "FileOpening.h"
-#include "WorkerPool.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
-#include <thread>
 #include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,9 +17,6 @@ namespace ContentCheck {
 namespace {
 
 constexpr size_t kBlock = 4096;
-// Files open at once while one candidate group is read in lockstep, fewer
-// once the process has run out of descriptors.
-constexpr size_t kMaxOpen = 64;
 // Chunk buffers a reader keeps between groups; most candidate groups are pairs.
 constexpr size_t kKeptBuffers = 2;
 
@@ -32,20 +26,6 @@ bool Stopped(const std::atomic<bool>& stop)
 }
 
 constexpr int32_t kUnopened = -3;
-
-// What the checking threads share. Each group of rows is checked by one
-// thread, which alone writes that group's entries of classOf and failure.
-struct CShared {
-    std::vector<CResultRow>& rows;
-    const std::atomic<bool>& stop;
-    CProgress* progress;
-    std::vector<int32_t> classOf;
-    std::atomic<int32_t> nextClass{0};
-    std::vector<std::pair<size_t, size_t>> groups;
-    std::atomic<size_t> nextGroup{0};
-    CBudget* budget = nullptr;  // files held open side by side, by all readers together
-    std::vector<uint64_t> physical{};  // by row, where its data starts; empty unless in physical order
-};
 
 class CChecker {
 public:
@@ -132,8 +112,7 @@ private:
     bool Open(size_t row, COpen* out, EFailure* why, bool wait)
     {
         const CResultRow& r = m_rows[row];
-        constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-        const int fd = wait ? OpenListedFileWaiting(r.Path(), kFlags, m_stop) : OpenListedFile(r.Path(), kFlags);
+        const int fd = wait ? OpenListedFileWaiting(r.Path(), kReadListedFlags, m_stop) : OpenListedFile(r.Path(), kReadListedFlags);
         if (fd < 0) {
             *why = OutOfDescriptors(errno) ? kNone : errno == ENOENT ? kChanged : kOpenFailed;
             return false;
@@ -412,59 +391,16 @@ private:
 
 }  // namespace
 
-const char* FailureText(uint8_t failure)
+void PlanProgress(CShared& shared)
 {
-    switch (failure) {
-    case kOpenFailed: return "Could not be opened, so its contents were not compared.";
-    case kReadFailed: return "Could not be read to the end, so its contents were not compared.";
-    case kChanged: return "Changed while its contents were compared.";
-    default: return "";
-    }
+    CChecker planner(shared);
+    for (const auto& [first, last] : shared.groups)
+        planner.Plan(first, last);
 }
 
-bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress, int threads, bool physicalOrder)
+bool CheckGroups(CShared& shared, size_t maxOpen)
 {
-    CShared shared{rows, stop, progress, std::vector<int32_t>(rows.size(), kDropped), {}, {}, {}};
-    for (size_t first = 0; first < rows.size();) {
-        size_t last = first + 1;
-        while (last < rows.size() && SameSizeText(rows[last].opened, rows[last].sizeKey, rows[first].opened, rows[first].sizeKey))
-            ++last;
-        shared.groups.emplace_back(first, last);
-        first = last;
-    }
-    {
-        CChecker planner(shared);
-        for (const auto& [first, last] : shared.groups)
-            planner.Plan(first, last);
-    }
-    // Groups are independent: reading one file while another thread waits
-    // on the disk or compares keeps both cores busy.
-    const CReaders readers = PlanReaders(rows, threads, kMaxOpen);
-    // One sweep over a disk that spins: each group where its first data lies, its files in that order too.
-    if ((readers.physicalOrder || physicalOrder) && !InPhysicalOrder(rows, stop, &shared.groups, &shared.physical))
-        return false;
-    const int workers = readers.count;
-    const size_t maxOpen = readers.maxOpen;
-    CBudget budget(readers.budget);
-    shared.budget = &budget;
-    std::atomic<bool> completed{true};
-    std::vector<std::thread> pool;
-    for (int w = 1; w < workers; ++w)
-        pool.emplace_back([&] {
-            if (!CChecker(shared, maxOpen).Work())
-                completed = false;
-        });
-    if (!CChecker(shared, maxOpen).Work())
-        completed = false;
-    for (std::thread& t : pool)
-        t.join();
-    if (!completed || Stopped(stop)) {
-        for (CResultRow& r : rows)
-            r.failure = kNone;  // the rows stay as they were
-        return false;
-    }
-    Arrange(rows, shared.classOf);
-    return true;
+    return CChecker(shared, maxOpen).Work();
 }
 
 }  // namespace ContentCheck

@@ -94,8 +94,7 @@ std::vector<uint64_t> PhysicalOffsets(const std::vector<CResultRow>& rows, const
             return {};
         if (!rows[i].opened || rows[i].sizeKey == 0)
             continue;
-        // As the check opens it: no link followed, no wait on a pipe or a device.
-        const int fd = OpenListedFile(rows[i].Path(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int fd = OpenListedFile(rows[i].Path(), kReadListedFlags);
         if (fd < 0)
             continue;
         struct stat st;

@@ -88,8 +88,7 @@ void CHeadPrefetch::Read()
             m_head = (m_head + 1) % kQueue;
             --m_count;
         }
-        // As the content check opens it: no link followed, no wait on a pipe or a device.
-        const int fd = OpenListedFile(m_paths.At(int(item.first)), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int fd = OpenListedFile(m_paths.At(int(item.first)), kReadListedFlags);
         if (fd < 0)
             continue;
         struct stat st;
