@@ -174,7 +174,8 @@ def checked_rows(table):
 
 
 # X keysyms: the registry daemon presses them through XTest.
-KEYS = {"Escape": 0xFF1B, "Return": 0xFF0D, "Delete": 0xFFFF, "space": 0x20, "Right": 0xFF53, "F9": 0xFFC6, "z": 0x7A}
+KEYS = {"Escape": 0xFF1B, "Return": 0xFF0D, "Delete": 0xFFFF, "space": 0x20, "Left": 0xFF51, "Up": 0xFF52,
+        "Right": 0xFF53, "Down": 0xFF54, "F9": 0xFFC6, "z": 0x7A}
 CONTROL_MASK = 1 << 2
 
 

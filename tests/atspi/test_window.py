@@ -10,7 +10,7 @@ import traceback
 
 import pyatspi
 
-from sorvane_atspi import (Sandbox, actions, cell, checked_rows, click, do_action, dump, extents, find, find_all,
+from sorvane_atspi import (Sandbox, actions, cell, checked_rows, click, descendants, do_action, dump, extents, find, find_all,
                            is_checked, key, press, rows, text_of, wait_for)
 
 RESULTS = "Duplicate Search Results - Sorvane by Trellane"
@@ -278,6 +278,37 @@ def test_folders_button_lists_the_largest_copies(sandbox):
 
 
 # --- the keyboard ---------------------------------------------------------------
+
+def test_space_map_from_the_keyboard(sandbox):
+    """A click on the picture selects one folder's rows; the arrows then reach the other folder, Enter its rows."""
+    folder = os.path.join(sandbox.data, "picture")
+    # The first copies, kept, lie in the folder itself: x and y each hold a part of what trashing frees.
+    for sub in ("", "x", "y"):
+        os.makedirs(os.path.join(folder, sub), exist_ok=True)
+        for name, size in (("big", 9000), ("small", 300)):
+            with open(os.path.join(folder, sub, name), "wb") as f:
+                f.write(name[0].encode() * size)
+    app = sandbox.start([folder])
+    results, table = open_results(app)
+    wait_for("6 result rows", lambda: len(rows(table)) == 6, 30)
+    picture = wait_for("the picture", lambda: next((a for a in descendants(results) if a.name == "Space Map"), None))
+
+    def selected_folders():
+        t = table.queryTable()
+        shown = rows(table)
+        return sorted({shown[r][2] for r in range(t.nRows) if t.isRowSelected(r)})
+
+    click(picture, dx=extents(picture)[2] // 4)  # well inside one of the two folders
+    wait_for("a click to select one folder's rows", lambda: len(selected_folders()) == 1, 10)
+    first = selected_folders()
+    for arrow in ("Left", "Right", "Up", "Down"):
+        key(arrow)
+        key("Return")
+        if selected_folders() != first:
+            break
+    wait_for("an arrow and Enter to select the other folder's rows",
+             lambda: len(selected_folders()) == 1 and selected_folders() != first, 5)
+
 
 def test_space_toggles_current_row(sandbox):
     app, folder, results, table = listed(sandbox, [(300, [1e9, 1e9 + 60])], 2)
