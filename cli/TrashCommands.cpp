@@ -1,6 +1,8 @@
 #include "TrashCommands.h"
 
+#include "Entry.h"
 #include "Link.h"
+#include "OptionsStore.h"
 #include "StopSignals.h"
 #include "Trash.h"
 #include "TrashBatch.h"
@@ -27,6 +29,55 @@ QByteArray Absolute(const char* arg, QByteArray* cwd)
     return cwd->isEmpty() ? QByteArray() : (*cwd == "/" ? QByteArray() : *cwd) + "/" + path;
 }
 
+// Each argument resolved once, as the command starts: the folder part's links are followed then,
+// never again; every step after goes through the resolved folders, checked to be the same.
+struct CArgument {
+    const char* arg = nullptr;
+    QByteArray absolute;
+    CEntry entry;
+    QString error;  // why it cannot be acted on
+};
+
+std::vector<CArgument> Resolve(const std::vector<const char*>& args, const CGuard& guard, bool holding)
+{
+    CProtectedFolders folders = CProtectedFolders::FromStored(COptionsStore().ReadBytes(QLatin1String(Opt::ProtectedFolders)));
+    for (const QByteArray& extra : guard.protect) {
+        if (!folders.Contains(extra.toStdString()))
+            folders.Toggle(extra.toStdString());
+    }
+    std::vector<CArgument> resolved(args.size());
+    QByteArray cwd;
+    for (size_t i = 0; i < args.size(); ++i) {
+        CArgument& a = resolved[i];
+        a.arg = args[i];
+        a.absolute = Absolute(args[i], &cwd);
+        if (a.absolute.isEmpty()) {
+            a.error = QStringLiteral("the working directory cannot be found");
+            continue;
+        }
+        if (const int err = ResolveEntry(a.absolute, &a.entry)) {
+            a.error = err == EISDIR ? QStringLiteral("this folder cannot be moved") : EntryErrorText(err);
+            continue;
+        }
+        const QByteArray path = a.entry.Path();
+        const auto guarded = [&](const QByteArray& p) {
+            const std::string_view view(p.constData(), size_t(p.size()));
+            return holding ? folders.Guards(view) : folders.Covers(view);
+        };
+        if (!guard.allowProtected && i >= guard.firstGuarded && (guarded(path) || guarded(a.absolute)))
+            a.error = holding && !folders.Covers(std::string_view(path.constData(), size_t(path.size())))
+                          ? QStringLiteral("it is or holds a protected folder (--allow-protected acts anyway)")
+                          : QStringLiteral("it is in a protected folder (--allow-protected acts anyway)");
+    }
+    return resolved;
+}
+
+QString Named(const CEntry& entry)
+{
+    const QByteArray path = entry.Path();
+    return EscapePath(std::string_view(path.constData(), size_t(path.size())));
+}
+
 int FinishRecord(TrashBatch::CRecorder& record, COutput& out)
 {
     QString error;
@@ -45,24 +96,17 @@ void OnStop(int)
 
 }  // namespace
 
-int Trash(const std::vector<const char*>& paths, COutput& out)
+int Trash(const std::vector<const char*>& paths, const CGuard& guard, COutput& out)
 {
     TrashBatch::CRecorder record;
     int failures = 0;
-    QByteArray cwd;
-    for (const char* arg : paths) {
-        const QByteArray path = Absolute(arg, &cwd);
-        if (path.isEmpty()) {
-            out.Write(QStringLiteral("not trashed: %1: the working directory cannot be found\n").arg(EscapePath(arg)));
-            ++failures;
-            continue;
-        }
-        QString error;
+    for (const CArgument& a : Resolve(paths, guard, true)) {
+        QString error = a.error;
         CTrashedItem placed;
-        if (MoveToTrash(path, &error, ReadIdentity(path), &placed, &record)) {
+        if (error.isEmpty() && MoveEntryToTrash(a.entry, &error, &placed, &record)) {
             out.Write(QStringLiteral("trashed: %1\n").arg(EscapePath(placed.original.toStdString())));
         } else {
-            out.Write(QStringLiteral("not trashed: %1: %2\n").arg(EscapePath(arg), error));
+            out.Write(QStringLiteral("not trashed: %1: %2\n").arg(EscapePath(a.arg), error));
             ++failures;
         }
         // Each line as it happens: an interrupted batch has said what it moved.
@@ -72,33 +116,35 @@ int Trash(const std::vector<const char*>& paths, COutput& out)
     return failures ? 1 : 0;
 }
 
-int Link(bool hard, const std::vector<const char*>& paths, COutput& out)
+int Link(bool hard, const std::vector<const char*>& paths, const CGuard& guard, COutput& out)
 {
     // Ctrl-C ends the batch between files (or inside a long compare), with what was done said.
     HandleStopSignals(OnStop);
     TrashBatch::CRecorder record;
-    QByteArray cwd;
-    const QByteArray keep = Absolute(paths.front(), &cwd);
-    const CFileIdentity keepId = ReadIdentity(keep);
+    CGuard copies = guard;
+    copies.firstGuarded = 1;  // the kept file is only read
+    const std::vector<CArgument> resolved = Resolve(paths, copies, false);
+    const CArgument& keep = resolved.front();
     int failures = 0, linked = 0;
-    for (size_t i = 1; i < paths.size(); ++i) {
-        const char* arg = paths[i];
-        const QByteArray path = Absolute(arg, &cwd);
+    for (size_t i = 1; i < resolved.size(); ++i) {
+        const CArgument& a = resolved[i];
         Link::COutcome o;
-        if (keep.isEmpty() || path.isEmpty()) {
-            o.reason = QStringLiteral("the working directory cannot be found");
+        if (!keep.error.isEmpty()) {
+            o.reason = QStringLiteral("the kept file: ") + keep.error;
+        } else if (!a.error.isEmpty()) {
+            o.reason = a.error;
         } else if (g_stop) {
             o.reason = QStringLiteral("stopped");
         } else {
-            o = Link::Replace({keep, path, keepId, {}}, hard ? Link::EKind::kHard : Link::EKind::kClone, g_stop, &record);
+            o = Link::Replace({keep.entry, a.entry}, hard ? Link::EKind::kHard : Link::EKind::kClone, g_stop, &record);
             if (o.refusal == Link::ERefusal::kCannotClone)
                 o.reason += QStringLiteral("; --link-kind=hard makes a hard link instead");
         }
         if (o.Linked()) {
-            out.Write(QStringLiteral("linked: %1\n").arg(EscapePath(arg)));
+            out.Write(QStringLiteral("linked: %1\n").arg(Named(a.entry)));
             ++linked;
         } else {
-            out.Write(QStringLiteral("not linked: %1: %2\n").arg(EscapePath(arg), o.reason));
+            out.Write(QStringLiteral("not linked: %1: %2\n").arg(EscapePath(a.arg), o.reason));
             ++failures;
         }
         out.Flush();

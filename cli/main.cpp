@@ -143,6 +143,8 @@ int main(int argc, char** argv)
     bool hardLinks = false;
     bool linkKindGiven = false;
     std::vector<const char*> trashPaths;
+    TrashCommands::CGuard guard;
+    bool guardGiven = false;
     const char* folderArg = nullptr;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
@@ -168,6 +170,19 @@ int main(int argc, char** argv)
                     return UsageError(QStringLiteral("--link-kind takes clone or hard"));
                 hardLinks = !std::strcmp(a + 12, "hard");
                 linkKindGiven = true;
+            } else if (!std::strcmp(a, "--allow-protected")) {
+                guard.allowProtected = guardGiven = true;
+            } else if (!std::strcmp(a, "--protect") || !std::strncmp(a, "--protect=", 10)) {
+                const char* folder = a[9] == '=' ? a + 10 : (i + 1 < argc ? argv[++i] : nullptr);
+                if (!folder || !*folder)
+                    return UsageError(QStringLiteral("--protect needs a FOLDER"));
+                char* real = realpath(folder, nullptr);
+                if (!real)
+                    return UsageError(QStringLiteral("--protect: %1: %2")
+                                          .arg(EscapePath(folder), QString::fromLocal8Bit(strerror(errno))));
+                guard.protect << QByteArray(real);
+                free(real);
+                guardGiven = true;
             } else if (!std::strcmp(a, "--contents")) {
                 COptionsStore::SetOverride(QLatin1String(Opt::CompareContents.name), 1);
             } else if (!std::strcmp(a, "--format=json")) {
@@ -201,6 +216,8 @@ int main(int argc, char** argv)
     }
     if (linkKindGiven && !link)
         return UsageError(QStringLiteral("--link-kind only applies with --link"));
+    if (guardGiven && !trash && !link)
+        return UsageError(QStringLiteral("--protect and --allow-protected only apply with --trash or --link"));
     if (trash || restoreLast || link) {
         if (int(trash) + int(restoreLast) + int(link) != 1 || printFiles || duplicates || folderArg
             || (trash && trashPaths.empty()))
@@ -213,8 +230,8 @@ int main(int argc, char** argv)
         }
         COutput out(STDOUT_FILENO);
         if (link)
-            return TrashCommands::Link(hardLinks, trashPaths, out);
-        return trash ? TrashCommands::Trash(trashPaths, out) : TrashCommands::RestoreLast(out);
+            return TrashCommands::Link(hardLinks, trashPaths, guard, out);
+        return trash ? TrashCommands::Trash(trashPaths, guard, out) : TrashCommands::RestoreLast(out);
     }
     if (!folderArg)
         return UsageError(QStringLiteral("no FOLDER given"));

@@ -24,9 +24,21 @@ CReport Run(QWidget* parent, const std::vector<CItem>& items, bool allowHard)
     TrashBatch::CRecorder record;
     // The worker alone touches outcomes and record until finished is raised.
     std::thread worker([&] {
+        // Each path resolved once, as the batch starts, and checked to be what was listed.
+        std::vector<Link::CRequest> requests(items.size());
+        std::vector<int> unresolved(items.size());
+        for (size_t i = 0; i < items.size(); ++i) {
+            unresolved[i] = ResolveEntry(items[i].keep, items[i].keepId, &requests[i].keep);
+            if (!unresolved[i])
+                unresolved[i] = ResolveEntry(items[i].copy, items[i].copyId, &requests[i].copy);
+        }
         for (size_t i = 0; i < items.size() && !stop; ++i, ++done) {
-            const CItem& item = items[i];
-            const Link::CRequest request{item.keep, item.copy, item.keepId, item.copyId};
+            const Link::CRequest& request = requests[i];
+            if (unresolved[i]) {
+                outcomes[i].refusal = Link::ERefusal::kChanged;
+                outcomes[i].reason = EntryErrorText(unresolved[i]);
+                continue;
+            }
             outcomes[i] = Link::Replace(request, Link::EKind::kClone, stop, nullptr);
             if (allowHard && outcomes[i].refusal == Link::ERefusal::kCannotClone)
                 outcomes[i] = Link::Replace(request, Link::EKind::kHard, stop, &record);

@@ -5,11 +5,17 @@
 
 #include "Link.h"
 #include "TrashBatch.h"
+#include "UniqueFd.h"
 
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <optional>
+
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 
@@ -91,11 +97,22 @@ CFileIdentity Id(const QByteArray& path)
     return {uint64_t(st.st_dev), uint64_t(st.st_ino), true};
 }
 
+// Both resolved now, as a batch resolves them when it starts; what cannot be is left empty, which
+// every step refuses.
+Link::CRequest Resolved(const QByteArray& keep, const QByteArray& copy, CFileIdentity copyId = {})
+{
+    Link::CRequest request;
+    ResolveEntry(keep, &request.keep);
+    ResolveEntry(copy, copyId, &request.copy);
+    return request;
+}
+
+const std::atomic<bool> g_go{false};
+
 Link::COutcome Replace(const QByteArray& keep, const QByteArray& copy, Link::EKind kind, CTrashJournal* journal = nullptr,
                        CFileIdentity copyId = {})
 {
-    static const std::atomic<bool> stop{false};
-    return Link::Replace({keep, copy, Id(keep), copyId}, kind, stop, journal);
+    return Link::Replace(Resolved(keep, copy, copyId), kind, g_go, journal);
 }
 
 // keep, and a copy of it with its own mode, time and attribute.
@@ -108,6 +125,53 @@ void MakePair(const QByteArray& dir, const QByteArray& bytes)
     utimensat(AT_FDCWD, (dir + "/copy").constData(), times, 0);
     setxattr((dir + "/copy").constData(), "user.tag", "mine", 4, 0);  // where the file system keeps them
 }
+
+// Every extent of path is shared with another file, and they cover all of it.
+bool AllShared(const QByteArray& path)
+{
+    CFd fd(open(path.constData(), O_RDONLY | O_CLOEXEC));
+    alignas(fiemap) char buffer[sizeof(fiemap) + 256 * sizeof(fiemap_extent)] = {};
+    auto* map = reinterpret_cast<fiemap*>(buffer);
+    map->fm_length = ~0ULL;
+    map->fm_flags = FIEMAP_FLAG_SYNC;
+    map->fm_extent_count = 256;
+    if (fd.fd < 0 || ioctl(fd.fd, FS_IOC_FIEMAP, map) != 0 || map->fm_mapped_extents == 0)
+        return false;
+    uint64_t covered = 0;
+    for (unsigned i = 0; i < map->fm_mapped_extents; ++i) {
+        if (!(map->fm_extents[i].fe_flags & FIEMAP_EXTENT_SHARED))
+            return false;
+        covered += map->fm_extents[i].fe_length;
+    }
+    return covered >= uint64_t(Stat(path).st_size);
+}
+
+// A kernel that shares half of what it is asked each time.
+int HalfDedupe(int fd, void* range)
+{
+    auto* head = static_cast<file_dedupe_range*>(range);
+    head->src_length = std::max<uint64_t>(4096, head->src_length / 2 / 4096 * 4096);
+    return ioctl(fd, FIDEDUPERANGE, head);
+}
+
+QByteArray g_stepFile;  // what a step seam acts on
+void ShrinkOnShare(const char* step)
+{
+    if (!strcmp(step, "share"))
+        truncate(g_stepFile.constData(), 4096);
+}
+void PlantOnLinked(const char* step)
+{
+    if (strcmp(step, "linked"))
+        return;
+    ::rename(g_stepFile.constData(), (g_stepFile + ".moved").constData());
+    TestSupport::WriteFile(g_stepFile, "planted");
+}
+
+struct CSeams {
+    explicit CSeams(const Link::CTestSeams& seams) { Link::SetTestSeams(seams); }
+    ~CSeams() { Link::SetTestSeams({}); }
+};
 
 }  // namespace
 
@@ -233,13 +297,13 @@ private slots:
         chmod(dir.constData(), 0777);
         MakePair(dir, RandomBytes(100000));
         TestSupport::WriteFile(m_root + "/secret", ReadAll(dir + "/keep"));
-        const CFileIdentity listed = Id(dir + "/copy");
+        const Link::CRequest listed = Resolved(dir + "/keep", dir + "/copy");
         // Paths made before the fork: the child makes system calls only.
         const QByteArray copy = dir + "/copy", moved = dir + "/moved", secret = m_root + "/secret";
         QVERIFY(TestSupport::AsAccomplice([&] {
             return ::rename(copy.constData(), moved.constData()) == 0 && symlink(secret.constData(), copy.constData()) == 0;
         }));
-        QCOMPARE(Replace(dir + "/keep", dir + "/copy", Link::EKind::kHard, nullptr, listed).refusal, Link::ERefusal::kNotRegular);
+        QCOMPARE(Link::Replace(listed, Link::EKind::kHard, g_go, nullptr).refusal, Link::ERefusal::kNotRegular);
         QCOMPARE(Stat(m_root + "/secret").st_nlink, nlink_t(1));
 
         ::unlink((dir + "/copy").constData());
@@ -253,9 +317,152 @@ private slots:
         const TrashBatch::CRestoreResult result = TrashBatch::RestoreLast();
         QCOMPARE(result.outcomes.size(), size_t(1));
         QVERIFY(!result.outcomes[0].restored);
-        QVERIFY2(result.outcomes[0].reason.contains(QLatin1String("replaced")), qPrintable(result.outcomes[0].reason));
+        QVERIFY2(result.outcomes[0].reason.contains(QLatin1String("beside")), qPrintable(result.outcomes[0].reason));
         QVERIFY(S_ISLNK(Stat(dir + "/copy").st_mode));
-        QVERIFY(Exists(TrashBatch::Last().front().Entry()));
+        QCOMPARE(ReadAll(dir + "/copy (restored)"), ReadAll(dir + "/keep"));
+    }
+
+    // Paths are resolved once, as a batch starts. An accomplice who owns the folder then swaps it, after
+    // the first file, for a link to root's folder of the same files, or renames root's folder into its
+    // place: every later step is refused and root's files stay as they were, for each kind and the trash.
+    void swappedFolderIsNeverFollowed_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("rename");
+        for (const char* kind : {"hard", "clone", "trash"}) {
+            QTest::addRow("%s, link", kind) << QString::fromLatin1(kind) << false;
+            QTest::addRow("%s, renamed", kind) << QString::fromLatin1(kind) << true;
+        }
+    }
+    void swappedFolderIsNeverFollowed()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, rename);
+        if (geteuid() != 0)
+            QSKIP("playing another user needs root");
+        static int run = 0;
+        const QByteArray tag = QByteArray::number(++run);
+        std::optional<CMount> xfs;
+        if (kind == QLatin1String("clone")) {
+            xfs.emplace(m_root + "/swapxfs" + tag, true);
+            if (xfs->path.isEmpty())
+                QSKIP(qPrintable(xfs->skipReason));
+        }
+        const QByteArray base = xfs ? xfs->path : m_root + "/swap" + tag;
+        const QByteArray shared = base + "/shared", dir = shared + "/dir", secret = shared + "/secret";
+        for (const QByteArray& d : {base, shared, dir, secret})
+            TestSupport::MakeDir(d);
+        for (const QByteArray& d : {m_root, base})
+            QCOMPARE(::chmod(d.constData(), 0711), 0);
+        const QByteArray bytes = RandomBytes(64 << 10);
+        TestSupport::WriteFile(shared + "/keep", bytes);
+        std::vector<Link::CRequest> requests;
+        for (int i = 0; i < 4; ++i) {
+            const QByteArray name = "/c" + QByteArray::number(i);
+            TestSupport::WriteFile(dir + name, bytes);
+            TestSupport::WriteFile(secret + name, bytes);
+            QCOMPARE(::chmod((secret + name).constData(), 0600), 0);
+            requests.push_back(Resolved(shared + "/keep", dir + name));
+        }
+        for (const QByteArray& p : {shared, dir, shared + "/keep"})
+            QCOMPARE(::chown(p.constData(), TestSupport::kAccomplice, TestSupport::kAccomplice), 0);
+        QCOMPARE(::chmod(secret.constData(), 0700), 0);
+        const auto act = [&](const Link::CRequest& request, QString* why) {
+            TrashBatch::CRecorder record;
+            if (kind == QLatin1String("trash"))
+                return MoveEntryToTrash(request.copy, why, nullptr, &record);
+            const Link::COutcome o = Link::Replace(request, kind == QLatin1String("hard") ? Link::EKind::kHard : Link::EKind::kClone, g_go, &record);
+            *why = o.reason;
+            return o.Linked();
+        };
+        QString why;
+        QVERIFY2(act(requests[0], &why), qPrintable(why));
+        const QByteArray moved = shared + "/old";
+        QVERIFY(TestSupport::AsAccomplice([&] {
+            return ::rename(dir.constData(), moved.constData()) == 0
+                && (rename ? ::rename(secret.constData(), dir.constData()) : ::symlink("secret", dir.constData())) == 0;
+        }));
+        const QByteArray rootFiles = rename ? dir : secret;
+        for (int i = 1; i < 4; ++i) {
+            QVERIFY(!act(requests[size_t(i)], &why));
+            QVERIFY2(why.contains(QLatin1String("folder")), qPrintable(why));
+            const struct stat st = Stat(rootFiles + "/c" + QByteArray::number(i));
+            QVERIFY(st.st_nlink == 1 && st.st_uid == 0 && (st.st_mode & 0777) == 0600);
+            if (kind == QLatin1String("clone"))
+                QVERIFY(!AllShared(rootFiles + "/c" + QByteArray::number(i)));
+        }
+    }
+
+    // What the kernel may do between two steps: share fewer bytes than asked (the rest is asked for
+    // again), a copy shrunk by another program (refused as changed, not as a file system that cannot),
+    // and a file planted under the copy's name before the link takes it (refused, the file stays).
+    void stepsAreCheckedOneByOne_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("short ranges") << 0;
+        QTest::newRow("shrunk while shared") << 1;
+        QTest::newRow("planted before the exchange") << 2;
+    }
+    void stepsAreCheckedOneByOne()
+    {
+        QFETCH(int, fault);
+        std::optional<CMount> xfs;
+        if (fault < 2) {
+            xfs.emplace(m_root + "/stepxfs" + QByteArray::number(fault), true);
+            if (xfs->path.isEmpty())
+                QSKIP(qPrintable(xfs->skipReason));
+        }
+        const QByteArray dir = xfs ? xfs->path : m_root + "/steps";
+        TestSupport::MakeDir(dir);
+        MakePair(dir, RandomBytes(1 << 20));
+        g_stepFile = dir + "/copy";
+        const CSeams seams(fault == 0 ? Link::CTestSeams{nullptr, HalfDedupe}
+                           : fault == 1 ? Link::CTestSeams{ShrinkOnShare, nullptr}
+                                        : Link::CTestSeams{PlantOnLinked, nullptr});
+        TrashBatch::CRecorder record;
+        const Link::COutcome o = Replace(dir + "/keep", dir + "/copy", fault < 2 ? Link::EKind::kClone : Link::EKind::kHard, &record);
+        if (fault == 0) {
+            QVERIFY2(o.Linked(), qPrintable(o.reason));
+            QVERIFY(AllShared(dir + "/copy"));
+            return;
+        }
+        QCOMPARE(o.refusal, Link::ERefusal::kChanged);
+        QVERIFY2(!o.reason.contains(QLatin1String("cannot share")), qPrintable(o.reason));
+        if (fault == 2) {
+            QCOMPARE(ReadAll(dir + "/copy"), QByteArray("planted"));
+            QCOMPARE(Stat(dir + "/keep").st_nlink, nlink_t(1));
+        }
+    }
+
+    // Undo of a hard link never hides an edit: after an editor saved the kept file by a rename and the
+    // user wrote to the linked name, the user's file stays and the copy comes back beside it, visible.
+    void undoKeepsAnEditAfterTheLink()
+    {
+        const QByteArray dir = m_root + "/edited";
+        TestSupport::MakeDir(dir);
+        const QByteArray bytes = RandomBytes(100000);
+        MakePair(dir, bytes);
+        {
+            TrashBatch::CRecorder record;
+            QVERIFY(Replace(dir + "/keep", dir + "/copy", Link::EKind::kHard, &record).Linked());
+        }
+        TestSupport::WriteFile(dir + "/keep.new", "saved by an editor");
+        QCOMPARE(::rename((dir + "/keep.new").constData(), (dir + "/keep").constData()), 0);
+        QFile copy(QFile::decodeName(dir + "/copy"));
+        QVERIFY(copy.open(QIODevice::Append));
+        copy.write("my edit");
+        copy.close();
+        const TrashBatch::CRestoreResult result = TrashBatch::RestoreLast();
+        QCOMPARE(result.outcomes.size(), size_t(1));
+        QVERIFY(!result.outcomes[0].restored);
+        QCOMPARE(result.outcomes[0].besideAs, dir + "/copy (restored)");
+        QCOMPARE(ReadAll(dir + "/copy"), bytes + "my edit");
+        QCOMPARE(ReadAll(dir + "/copy (restored)"), bytes);
+        for (const QByteArray& name : Entries(dir))
+            QVERIFY2(!name.startsWith('.'), name.constData());
+        QVERIFY(TrashBatch::Last().empty());
+        for (const QByteArray& name : Entries(m_root + "/xdg_data_home/Trash/files"))
+            QVERIFY2(!name.startsWith('.'), name.constData());
     }
 
     // kill -9 in the middle of a batch of hard links: every path holds its copy or a link to the same

@@ -226,7 +226,7 @@ private slots:
         QCOMPARE(::rename((vol + "/d/f").constData(), (trash + "/files/f").constData()), 0);
         TestSupport::WriteFile(trash + "/info/f.trashinfo", "[Trash Info]\nPath=d/f\nDeletionDate=2026-01-01T00:00:00\n");
         CTrashedItem item{vol + "/d/f", trash, "f", {uint64_t(st.st_dev), uint64_t(st.st_ino), S_IFREG, 4},
-                          {uint64_t(folder.st_dev), uint64_t(folder.st_ino), true}, {}};
+                          {uint64_t(folder.st_dev), uint64_t(folder.st_ino), true}, {}, {}};
         {
             TrashBatch::CRecorder record;
             QCOMPARE(record.WillMove(item), 0);

@@ -26,41 +26,36 @@ COutcome Refuse(ERefusal why, const QString& reason)
     return o;
 }
 
-// A file reached as the trash reaches an item: its folder resolved, then opened again without
-// following links, and the file itself opened without following one.
+CTestSeams g_seams;
+
+void Step(const char* name)
+{
+    if (g_seams.step)
+        g_seams.step(name);
+}
+
+// A file reached through its resolved entry: the folder opened again without following links and
+// checked to be the one resolved, the file opened without following one and checked to be the item.
 struct COpened {
-    QByteArray folderPath;
-    QByteArray name;
+    const CEntry* entry = nullptr;
     CFd folder;
     CFd file;
     struct stat st {};
 };
 
-COutcome Open(const QByteArray& path, const CFileIdentity& expected, const char* which, COpened* out)
+COutcome Open(const CEntry& entry, const char* which, COpened* out)
 {
-    if (!path.startsWith('/') || path.contains('\0'))
-        return Refuse(ERefusal::kOther, QStringLiteral("%1 is not an absolute path").arg(which));
-    if (path.endsWith('/'))
-        return Refuse(ERefusal::kNotRegular, QStringLiteral("%1 is not a regular file").arg(which));
-    const qsizetype slash = path.lastIndexOf('/');
-    out->name = path.mid(slash + 1);
-    if (out->name == "." || out->name == "..")
-        return Refuse(ERefusal::kNotRegular, QStringLiteral("%1 is not a regular file").arg(which));
-    char* real = realpath(slash == 0 ? "/" : path.left(slash).constData(), nullptr);
-    if (!real)
-        return Refuse(ERefusal::kOther, QStringLiteral("%1: %2").arg(which, TrashErrorText(errno)));
-    out->folderPath = real;
-    free(real);
-    out->folder = CFd(OpenFolderNoFollow(out->folderPath));
+    out->entry = &entry;
+    out->folder = CFd(OpenEntryFolder(entry));
     if (out->folder.fd < 0)
-        return Refuse(ERefusal::kChanged, QStringLiteral("%1: a folder on its path changed").arg(which));
-    out->file = CFd(openat(out->folder.fd, out->name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        return Refuse(ERefusal::kChanged, QStringLiteral("%1: %2").arg(which, EntryErrorText(errno)));
+    out->file = CFd(openat(out->folder.fd, entry.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (out->file.fd < 0)
         return errno == ELOOP ? Refuse(ERefusal::kNotRegular, QStringLiteral("%1 is not a regular file").arg(which))
                               : Refuse(ERefusal::kOther, QStringLiteral("%1: %2").arg(which, TrashErrorText(errno)));
     if (fstat(out->file.fd, &out->st) != 0 || !S_ISREG(out->st.st_mode))
         return Refuse(ERefusal::kNotRegular, QStringLiteral("%1 is not a regular file").arg(which));
-    if (expected.known && (uint64_t(out->st.st_dev) != expected.dev || uint64_t(out->st.st_ino) != expected.ino))
+    if (!entry.SameItem(uint64_t(out->st.st_dev), uint64_t(out->st.st_ino)))
         return Refuse(ERefusal::kChanged, QStringLiteral("%1 was replaced since it was listed").arg(which));
     return Refuse(ERefusal::kNone, {});
 }
@@ -81,6 +76,9 @@ COutcome Clone(const COpened& keep, const COpened& copy, const std::atomic<bool>
     alignas(file_dedupe_range) char request[sizeof(file_dedupe_range) + sizeof(file_dedupe_range_info)];
     auto* head = reinterpret_cast<file_dedupe_range*>(request);
     file_dedupe_range_info& info = head->info[0];
+    const auto changed = [&] {
+        return !CFileComparer::Unchanged(keep.file.fd, keep.st) || !CFileComparer::Unchanged(copy.file.fd, copy.st);
+    };
     for (uint64_t offset = 0; offset < size;) {
         if (stop.load(std::memory_order_relaxed))
             return Refuse(ERefusal::kStopped, QStringLiteral("stopped"));
@@ -90,8 +88,15 @@ COutcome Clone(const COpened& keep, const COpened& copy, const std::atomic<bool>
         head->dest_count = 1;
         info.dest_fd = copy.file.fd;
         info.dest_offset = offset;
-        if (ioctl(keep.file.fd, FIDEDUPERANGE, head) != 0) {
-            const int err = errno;
+        Step("share");
+        const int rc = g_seams.dedupe ? g_seams.dedupe(keep.file.fd, head) : ioctl(keep.file.fd, FIDEDUPERANGE, head);
+        const int callErr = rc != 0 ? errno : 0;
+        // A file changed meanwhile makes the kernel refuse too (a range past a shrunk end is
+        // "invalid"): say what happened, not that the file system cannot.
+        if ((rc != 0 || info.status < 0) && changed())
+            return Refuse(ERefusal::kChanged, QStringLiteral("it or the kept file changed while it was being linked"));
+        if (rc != 0) {
+            const int err = callErr;
             if (err == EOPNOTSUPP || err == ENOTTY || err == EINVAL || err == ENOSYS)
                 return Refuse(ERefusal::kCannotClone, QStringLiteral("this file system cannot share blocks in place"));
             if (err == EPERM || err == EACCES)
@@ -106,10 +111,13 @@ COutcome Clone(const COpened& keep, const COpened& copy, const std::atomic<bool>
                 return Refuse(ERefusal::kCannotClone, QStringLiteral("this file system cannot share blocks in place"));
             return Refuse(ERefusal::kOther, TrashErrorText(err));
         }
-        if (info.bytes_deduped == 0)
+        // Fewer bytes than asked: the rest is asked for again, never taken as shared.
+        if (info.bytes_deduped == 0 || info.bytes_deduped > head->src_length)
             return Refuse(ERefusal::kOther, QStringLiteral("the file system shared nothing"));
         offset += info.bytes_deduped;
     }
+    if (changed())
+        return Refuse(ERefusal::kChanged, QStringLiteral("it or the kept file changed while it was being linked"));
     COutcome done = Refuse(ERefusal::kNone, {});
     done.size = size;
     return done;
@@ -144,7 +152,7 @@ COutcome HardLink(const COpened& keep, const COpened& copy, const std::atomic<bo
     int err = EEXIST;
     for (int n = 0; err == EEXIST && n < 100; ++n) {
         temp = ".sorvane-link-" + QByteArray::number(getpid()) + "-" + QByteArray::number(n);
-        err = linkat(keep.folder.fd, keep.name.constData(), copy.folder.fd, temp.constData(), 0) == 0 ? 0 : errno;
+        err = linkat(keep.folder.fd, keep.entry->name.constData(), copy.folder.fd, temp.constData(), 0) == 0 ? 0 : errno;
     }
     if (err == EXDEV)
         return Refuse(ERefusal::kOtherFileSystem, QStringLiteral("it is on another file system than the kept file"));
@@ -158,8 +166,10 @@ COutcome HardLink(const COpened& keep, const COpened& copy, const std::atomic<bo
         return Refuse(ERefusal::kChanged, QStringLiteral("the kept file was replaced while it was being linked"));
     }
 
+    Step("linked");
     // One step: the name holds the copy or the link, never nothing.
-    if (renameat2(copy.folder.fd, temp.constData(), copy.folder.fd, copy.name.constData(), RENAME_EXCHANGE) != 0) {
+    const QByteArray& name = copy.entry->name;
+    if (renameat2(copy.folder.fd, temp.constData(), copy.folder.fd, name.constData(), RENAME_EXCHANGE) != 0) {
         err = errno;
         DropOwnName(copy.folder.fd, temp);
         return Refuse(ERefusal::kOther, err == EINVAL || err == ENOSYS
@@ -168,19 +178,23 @@ COutcome HardLink(const COpened& keep, const COpened& copy, const std::atomic<bo
     }
     struct stat displaced {};
     if (fstatat(copy.folder.fd, temp.constData(), &displaced, AT_SYMLINK_NOFOLLOW) != 0 || !SameInode(displaced, copy.st)) {
-        renameat2(copy.folder.fd, temp.constData(), copy.folder.fd, copy.name.constData(), RENAME_EXCHANGE);
+        renameat2(copy.folder.fd, temp.constData(), copy.folder.fd, name.constData(), RENAME_EXCHANGE);
         DropOwnName(copy.folder.fd, temp);
         return Refuse(ERefusal::kChanged, QStringLiteral("it was replaced while it was being linked"));
     }
 
-    const QByteArray path = (copy.folderPath == "/" ? QByteArray() : copy.folderPath) + "/" + copy.name;
     COutcome done = Refuse(ERefusal::kNone, {});
     QString why;
-    const CReplacedCopy replaced{temp, {uint64_t(keep.st.st_dev), uint64_t(keep.st.st_ino), true}};
-    if (!MoveReplacedToTrash(path, replaced, &why, {uint64_t(copy.st.st_dev), uint64_t(copy.st.st_ino), true},
-                             &done.trashed, journal)) {
+    // What the link left under the name: Undo swaps the copy back only while it is still that.
+    struct stat linked {};
+    CReplacedCopy replaced{temp, {uint64_t(keep.st.st_dev), uint64_t(keep.st.st_ino), true}, {}};
+    if (fstatat(copy.folder.fd, name.constData(), &linked, AT_SYMLINK_NOFOLLOW) == 0 && SameInode(linked, keep.st))
+        replaced.linkStamp = LinkStampOf(linked);
+    if (!replaced.linkStamp.known || !MoveReplacedToTrash(*copy.entry, replaced, &why, &done.trashed, journal)) {
+        if (!replaced.linkStamp.known)
+            why = QStringLiteral("the link was replaced as it was made");
         // No trash to take the copy: it takes its name back, and the link goes.
-        renameat2(copy.folder.fd, temp.constData(), copy.folder.fd, copy.name.constData(), RENAME_EXCHANGE);
+        renameat2(copy.folder.fd, temp.constData(), copy.folder.fd, name.constData(), RENAME_EXCHANGE);
         DropOwnName(copy.folder.fd, temp);
         return Refuse(ERefusal::kOther, QStringLiteral("the copy could not go to the trash: ") + why);
     }
@@ -190,13 +204,18 @@ COutcome HardLink(const COpened& keep, const COpened& copy, const std::atomic<bo
 
 }  // namespace
 
+void SetTestSeams(const CTestSeams& seams)
+{
+    g_seams = seams;
+}
+
 COutcome Replace(const CRequest& request, EKind kind, const std::atomic<bool>& stop, CTrashJournal* journal)
 {
     COpened keep, copy;
-    COutcome o = Open(request.keep, request.keepId, "the kept file", &keep);
+    COutcome o = Open(request.keep, "the kept file", &keep);
     if (!o.Linked())
         return o;
-    o = Open(request.copy, request.copyId, "it", &copy);
+    o = Open(request.copy, "it", &copy);
     if (!o.Linked())
         return o;
     o.size = uint64_t(copy.st.st_size);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Entry.h"
 #include "Trash.h"
 
 #include <QByteArray>
@@ -16,11 +17,11 @@ enum class EKind {
     kHard,   // the name becomes a hard link to the kept file; the copy goes to the trash, for Undo
 };
 
+// Both resolved once, when the batch starts (ResolveEntry); every step then goes through their
+// folders opened without following links and checked to be the folders resolved.
 struct CRequest {
-    QByteArray keep;  // absolute native paths
-    QByteArray copy;
-    CFileIdentity keepId;  // what each was when listed or confirmed; unknown: whatever is there now
-    CFileIdentity copyId;
+    CEntry keep;
+    CEntry copy;
 };
 
 enum class ERefusal {
@@ -42,6 +43,15 @@ struct COutcome {
     CTrashedItem trashed;  // the hard kind: where the replaced copy went
     bool Linked() const { return refusal == ERefusal::kNone; }
 };
+
+// Seams for tests: step is called by name at the points a test may change the files ("linked": the
+// hard link made, before it takes the copy's name; "share": before each range is shared), and
+// dedupe, when set, stands in for the FIDEDUPERANGE call on (fd, range).
+struct CTestSeams {
+    void (*step)(const char* name) = nullptr;
+    int (*dedupe)(int fd, void* range) = nullptr;
+};
+void SetTestSeams(const CTestSeams& seams);
 
 // Makes request.copy share request.keep's data. Both must be regular files (links not followed) on
 // one file system, still the identities given, of equal bytes, not already one file. The clone

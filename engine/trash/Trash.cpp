@@ -1,5 +1,7 @@
 #include "Trash.h"
 
+#include "Entry.h"
+#include "PathArray.h"
 #include "SystemFolders.h"
 #include "TrashParts.h"
 
@@ -185,52 +187,55 @@ CFileIdentity ReadIdentity(const QByteArray& path)
 bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected, CTrashedItem* placed,
                  CTrashJournal* journal)
 {
-    return MoveReplacedToTrash(path, {}, error, expected, placed, journal);
-}
-
-bool MoveReplacedToTrash(const QByteArray& path, const CReplacedCopy& replaced, QString* error,
-                         const CFileIdentity& expected, CTrashedItem* placed, CTrashJournal* journal)
-{
     if (!path.startsWith('/'))
         return Fail(error, QStringLiteral("the path is not absolute"));
     if (path.contains('\0'))
         return Fail(error, QStringLiteral("the path holds a null byte"));
-    const QByteArray trimmed = QByteArray::fromStdString(StripTrailingSlashes(path.toStdString()));
-    const qsizetype slash = trimmed.lastIndexOf('/');
-    const QByteArray name = trimmed.mid(slash + 1);
-    if (name.isEmpty() || name == "." || name == "..")
+    CEntry entry;
+    if (const int err = ResolveEntry(path, expected, &entry))
+        return Fail(error, err == EISDIR ? QStringLiteral("this folder cannot be moved to the trash") : EntryErrorText(err));
+    return MoveEntryToTrash(entry, error, placed, journal);
+}
+
+bool MoveEntryToTrash(const CEntry& entry, QString* error, CTrashedItem* placed, CTrashJournal* journal)
+{
+    return MoveReplacedToTrash(entry, {}, error, placed, journal);
+}
+
+bool MoveReplacedToTrash(const CEntry& entry, const CReplacedCopy& replaced, QString* error, CTrashedItem* placed,
+                         CTrashJournal* journal)
+{
+    if (entry.name.isEmpty() || entry.name == "." || entry.name == ".." || entry.name.contains('/'))
         return Fail(error, QStringLiteral("this folder cannot be moved to the trash"));
-    const QByteArray source = replaced.heldAs.isEmpty() ? name : replaced.heldAs;
+    const QByteArray source = replaced.heldAs.isEmpty() ? entry.name : replaced.heldAs;
     if (source.contains('/'))
         return Fail(error, QStringLiteral("the copy is not held in the same folder"));
-
-    // Only the parent is resolved: the item itself, even a link, is what gets moved.
-    char* real = realpath(slash == 0 ? "/" : trimmed.left(slash).constData(), nullptr);
-    if (!real)
-        return Fail(error, TrashErrorText(errno));
-    const QByteArray folder(real);
-    free(real);
-    const QByteArray item = (folder == "/" ? QByteArray() : folder) + "/" + name;
+    const QByteArray& folder = entry.folder;
+    const QByteArray item = entry.Path();
     const QString trashPart = TrashPartReason(item);
     if (!trashPart.isEmpty())
         return Fail(error, trashPart);
 
-    // The resolved folder is opened again without following links, so the path the .trashinfo
-    // records is where the item really was; a link swapped in meanwhile is refused.
-    CFd folderFd(OpenFolderNoFollow(folder));
+    // The folder is reached without following links and must be the one resolved, so the path the
+    // .trashinfo records is where the item really was.
+    CFd folderFd(OpenEntryFolder(entry));
     if (folderFd.fd < 0)
-        return Fail(error, errno == ENOTDIR || errno == ELOOP
-                               ? QStringLiteral("a folder on its path was replaced while it was being moved")
-                               : TrashErrorText(errno));
+        return Fail(error, EntryErrorText(errno));
     SNode node, parentNode;
     if (const int err = ProbeAt(folderFd.fd, source.constData(), false, &node))
         return Fail(error, TrashErrorText(err));
-    if (expected.known && (uint64_t(node.dev) != expected.dev || uint64_t(node.ino) != expected.ino))
+    if (!entry.SameItem(uint64_t(node.dev), uint64_t(node.ino)))
         return Fail(error, QStringLiteral("it was replaced by another item since it was listed"));
     if (const int err = ProbeAt(folderFd.fd, "", true, &parentNode))
         return Fail(error, TrashErrorText(err));
     if (!SameMount(node, parentNode))
         return Fail(error, QStringLiteral("a mount point cannot be moved to the trash"));
+    // Emptying the trash would then delete a whole other file system's files.
+    if (S_ISDIR(node.mode)) {
+        const QByteArray mount = MountPointBelow(item);
+        if (!mount.isEmpty())
+            return Fail(error, QStringLiteral("it holds a mount point, %1").arg(EscapePath(mount.toStdString())));
+    }
 
     const QByteArray data = DataHome();
     if (data.isEmpty())
@@ -257,6 +262,7 @@ bool MoveReplacedToTrash(const QByteArray& path, const CReplacedCopy& replaced, 
     moved.item = StampOf(node);
     moved.folder = {uint64_t(parentNode.dev), uint64_t(parentNode.ino), true};
     moved.linkedBy = replaced.link;
+    moved.linkedStamp = replaced.linkStamp;
     if (!Place(folderFd.fd, source, moved, dirs, error, journal))
         return false;
     if (placed)

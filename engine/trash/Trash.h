@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+struct stat;
+
 // Desktop trash (freedesktop.org layout) on native byte paths, so names that
 // are not valid UTF-8 reach the trash unchanged.
 
@@ -30,6 +32,18 @@ struct CItemStamp {
     }
 };
 
+// What a file was when a link was made to it: Undo swaps the copy back only while it still is.
+struct CLinkStamp {
+    uint64_t size = 0;
+    int64_t mtimeNs = 0;
+    int64_t ctimeNs = 0;
+    bool known = false;
+    bool operator==(const CLinkStamp& o) const
+    {
+        return size == o.size && mtimeNs == o.mtimeNs && ctimeNs == o.ctimeNs && known == o.known;
+    }
+};
+
 // Where a trashed item went, enough to put it back and to check it is still the same.
 struct CTrashedItem {
     QByteArray original;  // the item's path when it was moved, its folder resolved without links
@@ -38,7 +52,7 @@ struct CTrashedItem {
     CItemStamp item;      // the item moved
     CFileIdentity folder;  // the folder it was moved out of (dev, ino)
     CFileIdentity linkedBy;  // known when a link to this file took the item's name as it went
-
+    CLinkStamp linkedStamp;  // the linked file as the link left it
 
     QByteArray Entry() const { return trash + "/files/" + name; }
     QByteArray Info() const { return trash + "/info/" + name + ".trashinfo"; }
@@ -54,30 +68,41 @@ public:
     virtual void Done(bool moved) = 0;
 };
 
+struct CEntry;
+
 // Moves path (native bytes, absolute) to the desktop trash by renaming it; never copies or deletes.
-// A symbolic link is trashed as the link itself. The item is reached through its folder's
-// descriptor and, when expected is known, moved only if it is still that item. A trash's own
-// folders, or anything holding or inside one, are refused. Returns false with a short reason in *error.
+// A symbolic link is trashed as the link itself. The path is resolved once (ResolveEntry) and,
+// when expected is known, must still name that item. Returns false with a short reason in *error.
 bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected = {},
                  CTrashedItem* placed = nullptr, CTrashJournal* journal = nullptr);
+// Moves the entry resolved earlier, reached through its folder opened without following links,
+// only while folder and item are the ones resolved. A trash's own folders, anything holding or
+// inside one, a mount point and a folder holding one are refused.
+bool MoveEntryToTrash(const CEntry& entry, QString* error, CTrashedItem* placed = nullptr,
+                      CTrashJournal* journal = nullptr);
 
-// A copy whose name a link has just taken: the copy now stands under heldAs in the same folder,
-// and the link is to the file link. It goes to the trash recorded under its own name, so putting
-// it back swaps it for the link again.
+// A copy whose name a link has just taken: the copy (entry) now stands under heldAs in the same
+// folder, and the link is to the file link. It goes to the trash recorded under its own name, so
+// putting it back swaps it for the link again.
 struct CReplacedCopy {
     QByteArray heldAs;
     CFileIdentity link;
+    CLinkStamp linkStamp;
 };
-bool MoveReplacedToTrash(const QByteArray& path, const CReplacedCopy& replaced, QString* error,
-                         const CFileIdentity& expected, CTrashedItem* placed, CTrashJournal* journal);
+bool MoveReplacedToTrash(const CEntry& entry, const CReplacedCopy& replaced, QString* error, CTrashedItem* placed,
+                         CTrashJournal* journal);
 
 // Puts a trashed item back, treating every field of item as a claim: the entry must lie in a trash
 // this program uses and be the very item moved there, its .trashinfo must name the original, and
 // the original's folder, reached without following links, must be the one it left. Never replaces
 // anything, never deletes anything but the entry's .trashinfo. An item a link replaced is swapped
-// back for that link, only if the name still holds it; the link's name is then removed when the
-// file has another name, else it goes to the trash. Returns false with the reason.
-bool PutBack(const CTrashedItem& item, QString* reason);
+// back for that link only while the name still holds it as the link left it and the file has
+// another name, which keeps it. Otherwise the user's file stays, the copy comes back beside it under
+// a free name (*beside, and false with the reason), or stays in the trash. Returns false with the
+// reason. *linkAfter: the linked file as this restore left it, what the next item linked to it expects.
+bool PutBack(const CTrashedItem& item, QString* reason, QByteArray* beside = nullptr, CLinkStamp* linkAfter = nullptr);
+// The link stamp of st.
+CLinkStamp LinkStampOf(const struct stat& st);
 
 // The home trash folder ($XDG_DATA_HOME/Trash, or ~/.local/share/Trash) as native bytes;
 // empty if no absolute data folder can be found. Creates nothing.

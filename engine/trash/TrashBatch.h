@@ -10,7 +10,8 @@
 // state folder so it can be put back after a restart.
 namespace TrashBatch {
 
-// Writes the record while the batch is moved: the first item replaces the previous batch, each
+// Writes the record while the batch is moved, holding the batch lock (a file beside the record)
+// from the first item to Finish, so a restore never runs meanwhile: the first item replaces the previous batch, each
 // item is written before its move and marked once it happened, so an interrupted batch (even by
 // kill -9) leaves a record of exactly what moved. A batch that moves nothing keeps the old record.
 class CRecorder : public CTrashJournal {
@@ -26,6 +27,7 @@ public:
 
 private:
     int m_fd = -1;
+    int m_lock = -1;  // the batch lock, held from the first item to Finish
     long long m_end = 0;   // where the next line goes
     long long m_line = -1;  // the line of the item being moved
     int m_err = 0;
@@ -34,7 +36,8 @@ private:
 struct CRestoreOutcome {
     QByteArray original;
     bool restored = false;
-    QString reason;  // why it was not restored
+    QString reason;      // why it was not restored
+    QByteArray besideAs;  // not restored over a changed file, but put back beside it under this path
 };
 struct CRestoreResult {
     std::vector<CRestoreOutcome> outcomes;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 
 namespace TrashParts {
@@ -230,6 +232,19 @@ int OpenFolderNoFollow(const QByteArray& path)
         errno = EINVAL;
         return -1;
     }
+    for (const QByteArray& part : path.split('/')) {
+        if (part == "." || part == "..") {
+            errno = EINVAL;
+            return -1;
+        }
+    }
+    // One call where the kernel has it; else one step at a time.
+    open_how how {};
+    how.flags = kFolderFlags;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long direct = syscall(SYS_openat2, AT_FDCWD, path.constData(), &how, sizeof how);
+    if (direct >= 0 || (errno != ENOSYS && errno != EPERM && errno != E2BIG))
+        return int(direct);
     CFd fd(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     for (const QByteArray& part : path.split('/')) {
         if (fd.fd < 0)

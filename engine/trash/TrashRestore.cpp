@@ -1,5 +1,6 @@
 #include "Trash.h"
 
+#include "PathArray.h"
 #include "TrashParts.h"
 
 #include <QByteArrayList>
@@ -7,6 +8,12 @@
 #include <cerrno>
 
 using namespace TrashParts;
+
+CLinkStamp LinkStampOf(const struct stat& st)
+{
+    return {uint64_t(st.st_size), int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec, true};
+}
 
 namespace {
 
@@ -70,10 +77,20 @@ bool SameFile(const struct stat& st, const CFileIdentity& id)
     return S_ISREG(st.st_mode) && uint64_t(st.st_dev) == id.dev && uint64_t(st.st_ino) == id.ino;
 }
 
+// The name still holds what the link made: the same file, not written to or renamed since (its
+// size and times as recorded), and another name keeps it, so taking this one loses nothing.
+bool StillTheLink(const struct stat& there, const CTrashedItem& item)
+{
+    if (!SameFile(there, item.linkedBy) || there.st_nlink < 2)
+        return false;
+    return !item.linkedStamp.known || LinkStampOf(there) == item.linkedStamp;
+}
+
 // The copy comes back under a temporary name, is swapped with the link in one step, and is
-// checked to have displaced that very link; anything else is swapped back and returned to the trash.
-bool SwapBack(const CTrashDirs& dirs, const CTrashedItem& item, int parentFd, const QByteArray& parent,
-              const QByteArray& base, QString* reason)
+// checked to have displaced that very link, which then loses this name; anything else is swapped
+// back and returned to the trash, so nothing is ever left under the temporary name.
+bool SwapBack(const CTrashDirs& dirs, const CTrashedItem& item, int parentFd, const QByteArray& base, QString* reason,
+              CLinkStamp* linkAfter)
 {
     QByteArray temp;
     int err = EEXIST;
@@ -89,23 +106,53 @@ bool SwapBack(const CTrashDirs& dirs, const CTrashedItem& item, int parentFd, co
         return Fail(reason, TrashErrorText(err) + QStringLiteral("; it stays in the trash"));
     }
     struct stat swapped {};
-    if (fstatat(parentFd, temp.constData(), &swapped, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(swapped, item.linkedBy)) {
+    const bool same = fstatat(parentFd, temp.constData(), &swapped, AT_SYMLINK_NOFOLLOW) == 0
+                      && SameFile(swapped, item.linkedBy) && swapped.st_nlink > 1
+                      && (!item.linkedStamp.known
+                          || (uint64_t(swapped.st_size) == item.linkedStamp.size
+                              && LinkStampOf(swapped).mtimeNs == item.linkedStamp.mtimeNs));
+    // Held across the unlink: what the linked file is once this name is gone, for the next item.
+    CFd held(openat(parentFd, temp.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!same || held.fd < 0 || unlinkat(parentFd, temp.constData(), 0) != 0) {
         renameat2(parentFd, temp.constData(), parentFd, base.constData(), RENAME_EXCHANGE);
         RenameNoReplace(parentFd, temp.constData(), dirs.files.fd, item.name.constData());
-        return Fail(reason, QStringLiteral("the link that took its place was replaced; it stays in the trash"));
+        return Fail(reason, QStringLiteral("the file there changed while it was being put back; it stays in the trash"));
     }
     unlinkat(dirs.info.fd, (item.name + ".trashinfo").constData(), 0);
-    // Removing the link's name loses nothing while the file keeps another; a last name goes to the trash.
-    if (swapped.st_nlink > 1 && unlinkat(parentFd, temp.constData(), 0) == 0)
-        return true;
-    QString ignored;
-    MoveToTrash((parent == "/" ? QByteArray() : parent) + "/" + temp, &ignored, {item.linkedBy.dev, item.linkedBy.ino, true});
+    struct stat after {};
+    if (linkAfter && fstat(held.fd, &after) == 0)
+        *linkAfter = LinkStampOf(after);
     return true;
+}
+
+// The user's file keeps the name; the copy comes back beside it under a free name of its own.
+bool PutBeside(const CTrashDirs& dirs, const CTrashedItem& item, int parentFd, const QByteArray& base,
+               QByteArray* beside, QString* reason)
+{
+    const QString why = QStringLiteral("the file there changed since the link was made, so it stays");
+    int err = EEXIST;
+    QByteArray name;
+    for (int n = 1; err == EEXIST && n < 100; ++n) {
+        const QByteArray suffix = n == 1 ? QByteArray(" (restored)") : " (restored " + QByteArray::number(n) + ")";
+        const qsizetype dot = base.lastIndexOf('.');
+        name = dot > 0 ? base.left(dot) + suffix + base.mid(dot) : base + suffix;
+        if (name.size() > 255)
+            break;
+        err = RenameNoReplace(dirs.files.fd, item.name.constData(), parentFd, name.constData());
+    }
+    if (err)
+        return Fail(reason, why + QStringLiteral("; the copy stays in the trash"));
+    unlinkat(dirs.info.fd, (item.name + ".trashinfo").constData(), 0);
+    const qsizetype slash = item.original.lastIndexOf('/');
+    if (beside)
+        *beside = item.original.left(slash + 1) + name;
+    return Fail(reason, why + QStringLiteral("; the copy was put back beside it as %1")
+                               .arg(EscapePath(std::string_view(name.constData(), size_t(name.size())))));
 }
 
 }  // namespace
 
-bool PutBack(const CTrashedItem& item, QString* reason)
+bool PutBack(const CTrashedItem& item, QString* reason, QByteArray* beside, CLinkStamp* linkAfter)
 {
     if (!IsPlainAbsolute(item.original))
         return Fail(reason, QStringLiteral("the recorded place is not a plain absolute path"));
@@ -151,9 +198,9 @@ bool PutBack(const CTrashedItem& item, QString* reason)
     if (item.linkedBy.known) {
         struct stat there {};
         if (fstatat(parentFd.fd, base.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
-            if (!SameFile(there, item.linkedBy))
-                return Fail(reason, QStringLiteral("the link that took its place was replaced; it stays in the trash"));
-            return SwapBack(dirs, item, parentFd.fd, parent, base, reason);
+            if (!StillTheLink(there, item))
+                return PutBeside(dirs, item, parentFd.fd, base, beside, reason);
+            return SwapBack(dirs, item, parentFd.fd, base, reason, linkAfter);
         }
         if (errno != ENOENT)
             return Fail(reason, TrashErrorText(errno) + QStringLiteral("; it stays in the trash"));
