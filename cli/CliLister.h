@@ -50,6 +50,8 @@ public:
         if (m_tree)
             m_tree->NotRead(path);
     }
+    bool WantsOtherEntries() const override { return m_tree != nullptr; }
+    void OnOtherEntry(std::string_view path, std::string_view what) override { m_tree->AddOther(path, what); }
     CAppHelper m_helper{*this};
     FolderGroups::CTree* m_tree = nullptr;  // the folders entered, when folders are compared
 

@@ -1,6 +1,44 @@
 #include "WalkTestSupport.h"
 
+#include <sys/mount.h>
+
 using namespace WalkTest;
+
+namespace {
+
+// A walk that is also told of links, pipes, sockets and devices, and may pause in each folder it enters
+// so that readers read ahead whatever they can.
+class COtherRecorder : public CRecorder {
+public:
+    void OnFolderEntered(std::string_view) override { usleep(useconds_t(pauseMs) * 1000); }
+    int pauseMs = 0;
+    bool WantsOtherEntries() const override { return true; }
+    void OnOtherEntry(std::string_view path, std::string_view what) override
+    {
+        others << QByteArray(path.data(), int(path.size())) + " " + QByteArray(what.data(), int(what.size()));
+    }
+    QByteArrayList others;
+};
+
+// source also seen at target while alive (root only); error says why not.
+struct CBindMount {
+    QByteArray target;
+    QByteArray error;
+    CBindMount(const QByteArray& source, const QByteArray& at) : target(at)
+    {
+        if (mount(source.constData(), at.constData(), nullptr, MS_BIND, nullptr) != 0) {
+            error = strerror(errno);
+            target.clear();
+        }
+    }
+    ~CBindMount()
+    {
+        if (!target.isEmpty())
+            umount2(target.constData(), MNT_DETACH);
+    }
+};
+
+}  // namespace
 
 class TestAppHelper : public QObject, public CWalkFixture {
     Q_OBJECT
@@ -266,17 +304,63 @@ private slots:
             if (!readOnlyRule)
                 expected << root + "/ro";
             for (const bool stat : {false, true}) {
-                CRecorder engine;
+                COtherRecorder engine;
                 engine.List(root, [&](CRecorder& e) {
                     e.m_bStatEveryEntry = stat;
                     e.m_bIgnoreReadOnlyFiles = readOnlyRule;
                 });
                 QCOMPARE(Sorted(engine.paths), Sorted(expected));
                 QCOMPARE(engine.m_nFoldersParsed, 3);
+                // Told apart by kind and target, however the kind was learnt.
+                QCOMPARE(Sorted(engine.others), Sorted({root + "/d/loop l..", root + "/d/link lreal", root + "/dirlink ld",
+                                                        root + "/dangling lnowhere", root + "/fifo p"}));
             }
         }
     }
 
+    // A folder seen again under another path (a bind mount) is not entered again, by the walk or its
+    // readers: each file comes once and the second path is named as not read. Hard links stay.
+    void eachFolderIsEnteredOnce_data()
+    {
+        QTest::addColumn<QByteArray>("source");  // bound onto target, both under the listed folder
+        QTest::addColumn<QByteArray>("target");
+        QTest::newRow("another listed folder") << QByteArray("/x") << QByteArray("/y");
+        QTest::newRow("an ancestor, inside itself") << QByteArray("/a") << QByteArray("/a/loop");
+        QTest::newRow("the listed folder") << QByteArray("") << QByteArray("/a/b/top");
+    }
+    void eachFolderIsEnteredOnce()
+    {
+        QFETCH(QByteArray, source);
+        QFETCH(QByteArray, target);
+        if (geteuid() != 0)
+            QSKIP("bind mounts need root");
+        const QByteArray root = NewRoot();
+        for (const char* d : {"/x", "/x/s", "/y", "/a", "/a/loop", "/a/b", "/a/b/top"})
+            MakeDir(root + d);
+        const QByteArrayList files = {"/x/f", "/x/s/g", "/a/h", "/a/b/i"};
+        for (const QByteArray& f : files)
+            MakeFile(root + f);
+        QCOMPARE(::link(root + "/x/f", root + "/x/s/f2"), 0);
+        const CBindMount bind(root + source, root + target);
+        if (!bind.error.isEmpty())
+            QSKIP(qPrintable("mount --bind failed: " + bind.error));
+        for (const int readers : {0, 1, 2}) {
+            COtherRecorder engine;
+            engine.pauseMs = readers ? 10 : 0;
+            engine.List(root, [readers](CRecorder& e) { e.m_nReadAheadThreads = readers; });
+            QCOMPARE(engine.m_arrUnreadFolders.size(), size_t(1));
+            const CAppHelper::CUnreadFolder& unread = engine.m_arrUnreadFolders.front();
+            QCOMPARE(unread.error, CAppHelper::kAlreadyListed);
+            // Of two bound siblings, the walk reaches either first.
+            const bool swapped = unread.path == root + source;
+            QVERIFY2(swapped ? !source.isEmpty() && target == "/y" : unread.path == root + target, unread.path.constData());
+            QByteArrayList listed;
+            for (const QByteArray& p : engine.paths)
+                listed << (swapped ? p.mid(root.size()).replace("/y/", "/x/") : p.mid(root.size()));
+            QCOMPARE(Sorted(listed), Sorted(files + QByteArrayList{"/x/s/f2"}));
+            QCOMPARE(CAppHelper::UnreadReason(unread.error), QStringLiteral("already listed as another path"));
+        }
+    }
 };
 
 SORVANE_TEST_MAIN(TestAppHelper)

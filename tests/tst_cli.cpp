@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -330,6 +331,26 @@ private slots:
         QVERIFY2(err.contains("cannot read folder " + dir + "/writeonly: Permission denied\n"), err.constData());
         QVERIFY2(err.contains("\n2 Folder(s) Could Not Be Read. \n"), err.constData());
         QCOMPARE(p.exitCode(), 0);
+    }
+
+    // A folder bound a second time below the listed one is listed once, so no file pairs with itself.
+    void boundFolderIsListedOnce()
+    {
+        if (geteuid() != 0)
+            QSKIP("bind mounts need root");
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/bound";
+        for (const char* sub : {"", "/x", "/x/s", "/y"})
+            MakeDir(dir + sub);
+        MakeFile(dir + "/x/f", 10);
+        MakeFile(dir + "/x/s/g", 20);
+        if (mount(dir + "/x", dir + "/y", nullptr, MS_BIND, nullptr) != 0)
+            QSKIP(qPrintable(QByteArray("mount --bind failed: ") + strerror(errno)));
+        const CRun run = Run({QStringLiteral("--duplicates"), QFile::decodeName(dir)});
+        umount2(dir + "/y", MNT_DETACH);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QByteArray());
+        QVERIFY2(run.err.contains("\n0 Group(s), 0 File(s), 0 Byte(s) Reclaimable."), run.err.constData());
+        QVERIFY2(run.err.contains("\n1 Folder(s) Could Not Be Read. \n"), run.err.constData());
     }
 };
 

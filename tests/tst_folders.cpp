@@ -98,6 +98,64 @@ private slots:
         QCOMPARE(tabs.out, QByteArray());
         QCOMPARE(Run({QStringLiteral("--folders"), QFile::decodeName(root)}).exitCode, 2);
     }
+
+    // Every entry counts, not files alone: a link by its target, a pipe by its kind; and a file that
+    // cannot be read matches nothing, not even one of the same name that cannot be read either.
+    void everyEntryDecides_data()
+    {
+        // Made in each copy of the library: "link NAME TARGET", "fifo NAME" or "unread NAME".
+        QTest::addColumn<QByteArrayList>("left");
+        QTest::addColumn<QByteArrayList>("right");
+        QTest::addColumn<bool>("copies");
+        const QByteArrayList none;
+        QTest::newRow("extra link") << QByteArrayList{"link a/l ../top.txt"} << none << false;
+        QTest::newRow("links to other targets") << QByteArrayList{"link a/l ../top.txt"}
+                                                << QByteArrayList{"link a/l ../b/3.jpg"} << false;
+        const QByteArrayList links = {"link a/l ../top.txt", "link gone nowhere"};
+        QTest::newRow("equal links") << links << links << true;
+        QTest::newRow("extra pipe") << QByteArrayList{"fifo b/p"} << none << false;
+        QTest::newRow("a pipe and a link") << QByteArrayList{"fifo b/p"} << QByteArrayList{"link b/p x"} << false;
+        QTest::newRow("equal pipes") << QByteArrayList{"fifo b/p"} << QByteArrayList{"fifo b/p"} << true;
+        const QByteArrayList unread = {"unread a/1.jpg"};
+        QTest::newRow("unreadable on both sides") << unread << unread << false;
+    }
+    void everyEntryDecides()
+    {
+        QFETCH(QByteArrayList, left);
+        QFETCH(QByteArrayList, right);
+        QFETCH(bool, copies);
+        static int run = 0;
+        const QByteArray root = TrashTest::ResolvedRoot() + "/entries" + QByteArray::number(++run);
+        QByteArrayList unread;
+        for (const auto& [side, made] : {std::pair{"/left/", left}, std::pair{"/right/", right}}) {
+            MakeLibrary(root + side);
+            for (const QByteArray& entry : made) {
+                const QByteArrayList words = entry.split(' ');
+                const QByteArray path = root + side + words[1];
+                if (words[0] == "link")
+                    QCOMPARE(symlink(words[2].constData(), path.constData()), 0);
+                else if (words[0] == "fifo")
+                    QCOMPARE(mkfifo(path.constData(), 0644), 0);
+                else
+                    QCOMPARE(chmod((unread << path).last().constData(), 0), 0);
+            }
+        }
+        QProcess p;
+        p.setChildProcessModifier(TestSupport::CFileModesObeyed::RestrictChild);
+        p.start(QStringLiteral(SORVANE_CLI), {QStringLiteral("--duplicates"), QStringLiteral("--folders"),
+                                             QStringLiteral("--format=json"), QFile::decodeName(root)});
+        QVERIFY(p.waitForFinished(60000));
+        for (const QByteArray& path : unread)
+            chmod(path.constData(), 0644);
+        QCOMPARE(p.exitCode(), 0);
+        bool together = false;
+        for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
+            const QJsonArray folders = QJsonDocument::fromJson(line).object().value(QStringLiteral("folders")).toArray();
+            together = together || (folders.contains(QFile::decodeName(root + "/left"))
+                                    && folders.contains(QFile::decodeName(root + "/right")));
+        }
+        QCOMPARE(together, copies);
+    }
 };
 
 SORVANE_TEST_MAIN(TestFolders)

@@ -44,6 +44,8 @@ public:
     void OnFileFound(const CFileFind& finder) override;
     void OnFolderEntered(std::string_view path) override { m_tree->Enter(path); }
     void OnFolderNotRead(std::string_view path, int) override { m_tree->NotRead(path); }
+    bool WantsOtherEntries() const override { return true; }
+    void OnOtherEntry(std::string_view path, std::string_view what) override { m_tree->AddOther(path, what); }
     // UI side, once the walk has ended: its folders and each file's, for the search for copied folders.
     std::shared_ptr<const FolderGroups::CTree> Tree() const { return m_tree; }
 

@@ -21,7 +21,7 @@ std::string_view NameOf(std::string_view path)
 struct CEntry {
     std::string_view name;
     uint64_t token;
-    bool folder;
+    char kind;  // 'f' file, 'd' folder, 'o' anything else
 };
 
 struct CFolder {
@@ -40,6 +40,16 @@ class CTokens {
 public:
     explicit CTokens(uint64_t firstShared) : m_nextShared(firstShared) {}
     uint64_t Alone() { return kAlone | m_alone++; }
+    // An entry that is neither file nor folder: equal what, equal token. Its key starts with a NUL,
+    // which no folder's key does (names hold none).
+    uint64_t OfOther(std::string_view what)
+    {
+        if (what.empty() || what[0] == '?')
+            return Alone();  // not looked at: it matches nothing
+        m_key.assign(1, '\0');
+        m_key.append(what);
+        return Intern();
+    }
     uint64_t Of(CFolder& f)
     {
         if (f.unread)
@@ -51,18 +61,23 @@ public:
                 return Alone();  // no other folder can hold this entry's content
             m_key.append(e.name);
             m_key += '\0';
-            m_key += e.folder ? 'd' : 'f';
+            m_key += e.kind;
             char bytes[sizeof e.token];
             std::memcpy(bytes, &e.token, sizeof bytes);
             m_key.append(bytes, sizeof bytes);
         }
+        return Intern();
+    }
+
+private:
+    uint64_t Intern()
+    {
         const auto [at, inserted] = m_interned.try_emplace(m_key, m_nextShared);
         if (inserted)
             ++m_nextShared;
         return at->second;
     }
 
-private:
     std::unordered_map<std::string, uint64_t> m_interned;
     std::string m_key;
     uint64_t m_alone = 0;
@@ -93,6 +108,13 @@ void CTree::AddFile(std::string_view path)
 {
     const size_t slash = path.rfind('/');
     m_fileFolder.push_back(slash == std::string_view::npos ? kNone : Climb(slash == 0 ? 1 : slash));
+}
+
+void CTree::AddOther(std::string_view path, std::string_view what)
+{
+    const size_t slash = path.rfind('/');
+    if (slash != std::string_view::npos)
+        m_others.push_back({Climb(slash == 0 ? 1 : slash), std::string(path.substr(slash + 1)), std::string(what)});
 }
 
 std::string CTree::PathOf(uint32_t folder) const
@@ -157,9 +179,14 @@ bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& s
         const std::string_view path = files.stable ? files.at(i) : std::string_view(owned[size_t(i)]);
         const auto content = contentOf.find(path);
         CFolder& f = folders[folder];
-        f.entries.push_back({NameOf(path), content == contentOf.end() ? tokens.Alone() : content->second.token, false});
+        f.entries.push_back({NameOf(path), content == contentOf.end() ? tokens.Alone() : content->second.token, 'f'});
         f.files += 1;
         f.bytes += content == contentOf.end() ? 0 : content->second.size;
+    }
+
+    for (const CTree::COther& o : tree.Others()) {
+        if (o.folder < folders.size())
+            folders[o.folder].entries.push_back({o.name, tokens.OfOther(o.what), 'o'});
     }
 
     // Deepest first, so each folder's sub-folders have their tokens before it.
@@ -175,7 +202,7 @@ bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& s
         f.entries = {};  // done with: memory goes back as the walk up goes on
         if (f.parent != CTree::kNone) {
             CFolder& parent = folders[f.parent];
-            parent.entries.push_back({f.name, f.token, true});
+            parent.entries.push_back({f.name, f.token, 'd'});
             parent.files += f.files;
             parent.bytes += f.bytes;
         }

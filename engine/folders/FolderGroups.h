@@ -28,6 +28,15 @@ public:
     void NotRead(std::string_view folder) { Add(folder, true); }
     // The next listed file; its folder was entered before it.
     void AddFile(std::string_view path);
+    // An entry that is neither file nor folder, as the walk's OnOtherEntry tells it: it counts as one
+    // of its folder's names, equal only to an entry of the same name and what.
+    void AddOther(std::string_view path, std::string_view what);
+    struct COther {
+        uint32_t folder;
+        std::string name;
+        std::string what;
+    };
+    const std::vector<COther>& Others() const { return m_others; }
     const std::vector<CFolder>& Folders() const { return m_folders; }
     // Per listed file, in listing order, its folder's index.
     const std::vector<uint32_t>& FileFolders() const { return m_fileFolder; }
@@ -40,6 +49,7 @@ private:
     std::vector<std::pair<size_t, uint32_t>> m_chain;
     std::vector<CFolder> m_folders;
     std::vector<uint32_t> m_fileFolder;
+    std::vector<COther> m_others;
 };
 
 struct CFolderRow {
@@ -52,7 +62,8 @@ struct CFolderRow {
 // Compares the listed files' contents (size groups, then the content check) and groups the folders;
 // files are the listing's files, in the order tree was told of them.
 // Only the largest copies are reported: sub-folders matched through their parents are not listed
-// again. A folder holding no file, or anything that could not be read, is never a copy. Rows come
+// again. A folder holding no file, or anything that could not be read, is never a copy; links, pipes,
+// sockets and devices count as names, a link by its target, a device by its number. Rows come
 // group by group, each group's rows in path order. False, with nothing in rows, when stopped.
 bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& stop, ContentCheck::CProgress* progress,
           std::vector<CFolderRow>* rows);

@@ -83,6 +83,9 @@ void CAppHelper::ParseFolder(const QByteArray& path)
     m_rules.searchSubFolders = m_bSearchSubFolders;
     m_rules.ignoreReadOnlyFiles = m_bIgnoreReadOnlyFiles;
     m_rules.hiddenFolderRule = m_bIgnoreHiddenFolders;
+    m_rules.otherEntries = m_sink.WantsOtherEntries();
+    if (base == 0)
+        m_entered.clear();
 
     const bool ownsReadAhead = !m_readAhead && ReadAheadThreads() > 0;
     if (ownsReadAhead)
@@ -125,6 +128,15 @@ void CAppHelper::ParseFolder(const QByteArray& path)
 
         if (entry.kind == kFolder) {
             EnterSubFolder(index, name);  // may grow m_frames: frame is stale after this
+            continue;
+        }
+        if (entry.kind == kOther) {
+            if (!(m_bIgnoreHiddenFiles && name[0] == '.')) {
+                const char* what = name + entry.nameLength + 1;
+                uint16_t length;
+                std::memcpy(&length, what, sizeof length);
+                m_sink.OnOtherEntry(m_path, std::string_view(what + sizeof length, length));
+            }
             continue;
         }
         // Counted before the file filters, so skipped files count too.
@@ -206,6 +218,13 @@ void CAppHelper::EnterRead(const char* name, uint32_t parentEntry, FolderRead& r
         NotRead(read.error);
         return;
     }
+    if (!FirstEntry(read.id)) {
+        m_readAhead->DropTaken();  // nothing read below it is entered either
+        if (fd >= 0)
+            close(fd);
+        NotRead(kAlreadyListed);
+        return;
+    }
     Frame& frame = PushFrame(name, fd, folder);
     frame.names.swap(read.names);
     frame.entries.swap(read.entries);
@@ -226,20 +245,31 @@ void CAppHelper::EnterFolder(int parentFd, const char* name, uint32_t parentEntr
         return;
     const bool first = name == nullptr;
     const char* openName = first ? m_path.c_str() : name;
-    if (IsFolderIgnoredAt(parentFd, openName, m_path)) {
+    if (IsFolderIgnoredByPath(m_path)) {
         ++m_nFoldersIgnored;
         return;
     }
     const uint32_t folder = first ? m_mapFolderFiles.Find(m_path) : m_mapFolderFiles.Child(parentEntry, name);
     if (m_mapFolderFiles.IsMet(folder))
         return;
-    m_mapFolderFiles.SetMet(folder);
 
-    // From here on the folder counts as parsed, whether or not it can be read.
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     const int fd = first ? openat(parentFd, openName, flags) : OpenFolder(parentFd, openName, flags | O_NOFOLLOW, m_depth - 1);
-    if (fd < 0) {
-        NotRead(errno);
+    FolderId id;
+    int error = fd < 0 ? errno : IdOf(fd, id) ? 0 : errno;
+    // Its attributes are read only when it could not be opened: an open folder has them.
+    if (fd < 0 && HiddenAsUnreadable(parentFd, openName, m_path)) {
+        ++m_nFoldersIgnored;
+        return;
+    }
+    // From here on the folder counts as parsed, whether or not it can be read.
+    m_mapFolderFiles.SetMet(folder);
+    if (error == 0 && !FirstEntry(id))
+        error = kAlreadyListed;
+    if (error != 0) {
+        if (fd >= 0)
+            close(fd);
+        NotRead(error);
         return;
     }
     Frame& frame = PushFrame(openName, fd, folder);
@@ -351,6 +381,13 @@ void CAppHelper::ReleaseWalkState()
     m_depth = 0;
     m_lowestOpen = 0;
     std::vector<char>().swap(m_direntBuffer);
+    decltype(m_entered)().swap(m_entered);
+}
+
+QString CAppHelper::UnreadReason(int error)
+{
+    return error == kAlreadyListed ? QStringLiteral("already listed as another path")
+                                   : QString::fromLocal8Bit(std::strerror(error));
 }
 
 // m_path holds the folder's path. Kept as data: the front ends name every folder the listing misses.

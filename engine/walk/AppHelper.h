@@ -10,11 +10,13 @@
 #include <QString>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // The file being reported to OnFileFound. Its texts point into the walk's
@@ -74,12 +76,21 @@ public:
     virtual void OnFolderNotRead(std::string_view path, int error) { (void)path, (void)error; }
     // A folder entered, before its files; the listed folder first.
     virtual void OnFolderEntered(std::string_view path) { (void)path; }
+    // Entries that are neither files nor folders, told only when asked for, among the files of their
+    // folder (hidden ones skipped as hidden files are). what is one byte of kind, then what sets it
+    // apart: 'l' a symbolic link and its target's bytes, 'p' a pipe, 's' a socket, 'c' or 'b' a device
+    // and its 8-byte number, '?' anything else or a link whose target could not be read.
+    virtual bool WantsOtherEntries() const { return false; }
+    virtual void OnOtherEntry(std::string_view path, std::string_view what) { (void)path, (void)what; }
 };
 
 // Walks one folder tree and hands every file that passes the skip rules to its
 // sink's OnFileFound. Paths are native bytes and absolute; the walk never
 // changes the working directory, follows no symbolic link below the root and
-// reports regular files only. Owned by a front end, which is also the sink.
+// reports regular files only. A folder is entered once per walk: one whose
+// device and inode were entered already (a bind mount of another listed folder
+// or of an ancestor) is reported as not read, with kAlreadyListed. Owned by a
+// front end, which is also the sink.
 class CAppHelper : public CWalkOptions {
 public:
     explicit CAppHelper(CWalkSink& sink);
@@ -102,6 +113,11 @@ public:
     int CurrentFolderFileCount() const { return m_depth ? m_mapFolderFiles.Count(m_frames[m_depth - 1].folder) : 0; }
 
     static constexpr int kReadAheadFolders = 256;
+    // The error of a folder not entered because it was entered already under another path: no
+    // open of an existing folder gives it.
+    static constexpr int kAlreadyListed = EEXIST;
+    // The reason to show for an unread folder's error.
+    static QString UnreadReason(int error);
     // Of the 64 folder descriptors the walk may hold, what folders read ahead may keep.
     static constexpr int kReadAheadDescriptors = 16;
 
@@ -124,7 +140,8 @@ public:
 
 private:
     class CReadAhead;
-    enum EntryKind : uint8_t { kFile, kReadOnlyFile, kFolder };
+    // kOther: its name is followed by a 2-byte length and what OnOtherEntry is told.
+    enum EntryKind : uint8_t { kFile, kReadOnlyFile, kFolder, kOther };
     struct Entry {
         uint32_t nameOffset;
         uint16_t nameLength;
@@ -136,6 +153,18 @@ private:
         bool searchSubFolders = false;
         bool ignoreReadOnlyFiles = false;
         bool hiddenFolderRule = false;  // an unreadable folder counts as hidden
+        bool otherEntries = false;      // keep links, pipes, sockets and devices as kOther
+    };
+    struct FolderId {
+        uint64_t dev = 0;
+        uint64_t ino = 0;
+        bool operator==(const FolderId& o) const { return dev == o.dev && ino == o.ino; }
+    };
+    struct FolderIdHash {
+        size_t operator()(const FolderId& id) const noexcept
+        {
+            return size_t((id.ino ^ (id.dev << 32 | id.dev >> 32)) * 0x9E3779B97F4A7C15ull);
+        }
     };
     // A sub-folder read ahead of the walk.
     struct FolderRead {
@@ -144,6 +173,7 @@ private:
         bool outOfDescriptors = false;  // not opened for want of a descriptor: the walk reads it itself
         int error = 0;                  // why it was not opened
         bool hasFolders = false;
+        FolderId id;                    // of the folder opened
         int fd = -1;           // kept only while its sub-folders may be read ahead
         uint32_t level = UINT32_MAX;  // its sub-folders in the read-ahead, when it has any
         size_t bytes = 0;             // held for the read-ahead's budget
@@ -190,6 +220,11 @@ private:
     void LimitOpenFolders(size_t keep);
     void ReleaseWalkState();
     void NotRead(int error);
+    // Whether the folder's attributes cannot be read, under the hidden rule: then it counts as hidden.
+    bool HiddenAsUnreadable(int dirFd, const char* statName, std::string_view path) const;
+    // Records the identity of a folder about to be entered; false when it was entered already.
+    bool FirstEntry(const FolderId& id) { return m_entered.insert(id).second; }
+    static bool IdOf(int fd, FolderId& id);
 
     CWalkSink& m_sink;
     std::vector<Frame> m_frames;  // reused across folders; m_depth of them are in use
@@ -202,4 +237,5 @@ private:
     ReadRules m_rules;
     int m_maxOpenFolders = 0;  // what the read-ahead leaves of the descriptor budget
     std::unique_ptr<CReadAhead> m_readAhead;  // only while a walk with read-ahead runs
+    std::unordered_set<FolderId, FolderIdHash> m_entered;  // every folder entered in this walk
 };

@@ -65,8 +65,11 @@ bool CAppHelper::IsFolderIgnored(const QByteArray& path)
 
 bool CAppHelper::IsFolderIgnoredAt(int dirFd, const char* statName, std::string_view path) const
 {
-    if (IsFolderIgnoredByPath(path))
-        return true;
+    return IsFolderIgnoredByPath(path) || HiddenAsUnreadable(dirFd, statName, path);
+}
+
+bool CAppHelper::HiddenAsUnreadable(int dirFd, const char* statName, std::string_view path) const
+{
     // A folder whose attributes cannot be read counts as hidden.
     struct stat st;
     return m_bIgnoreHiddenFolders && path != "/" && fstatat(dirFd, statName, &st, AT_SYMLINK_NOFOLLOW) != 0;
