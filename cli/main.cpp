@@ -315,7 +315,7 @@ int main(int argc, char** argv)
 
     for (const CAppHelper::CUnreadFolder& unread : lister.m_helper.m_arrUnreadFolders)
         err.Write(QStringLiteral("sorvane-cli: cannot read folder %1: %2\n")
-                      .arg(EscapePath(unread.path.toStdString()), QString::fromLocal8Bit(std::strerror(unread.error))));
+                      .arg(EscapePath(unread.path.toStdString()), CAppHelper::UnreadReason(unread.error)));
     err.Flush();
     const ListingStatus::CSummary summary = ListingStatus::Finished(
         lister.m_helper, lister.m_helper.m_bViewFilesCount ? lister.FoldersWithFiles() : -1, lister.m_helper.m_arrFiles.GetSize());

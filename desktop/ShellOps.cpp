@@ -1,5 +1,7 @@
 #include "ShellOps.h"
 
+#include "Entry.h"
+
 #include "AppTexts.h"
 #include "PathArray.h"
 #include "PropertiesDlg.h"
@@ -132,14 +134,31 @@ public:
     {
         if (paths.empty())
             return {};
-        std::vector<CFileIdentity> confirmed = identities;
-        if (confirmed.size() != paths.size()) {
-            confirmed.clear();
-            for (const QByteArray& p : paths)
-                confirmed.push_back(ReadIdentity(p));
+        // Each path resolved once, now, and checked to be what was listed; from here on each item is
+        // reached through its folder, which must still be the one resolved.
+        std::vector<CEntry> entries(paths.size());
+        std::vector<QString> refused(paths.size());
+        QStringList mounts;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            const CFileIdentity listed = i < identities.size() ? identities[i] : CFileIdentity{};
+            if (const int err = ResolveEntry(paths[i], listed, &entries[i])) {
+                refused[i] = EntryErrorText(err);
+                continue;
+            }
+            const QByteArray mount = entries[i].type == S_IFDIR ? MountPointBelow(entries[i].Path()) : QByteArray();
+            if (!mount.isEmpty()) {
+                refused[i] = QStringLiteral("it holds a mount point, %1").arg(EscapePath(mount.toStdString()));
+                mounts << QStringLiteral("%1 holds a mount point, %2, and stays where it is.")
+                              .arg(EscapePath(std::string_view(paths[i].constData(), size_t(paths[i].size()))),
+                                   EscapePath(mount.toStdString()));
+            }
         }
+        QString cautions = caution;
+        if (!mounts.isEmpty())
+            cautions += (cautions.isEmpty() ? QString() : QStringLiteral("\n\n")) + mounts.mid(0, 3).join(QLatin1Char('\n'))
+                        + (mounts.size() > 3 ? QStringLiteral("\n…") : QString());
         QMessageBox confirm(QMessageBox::Question, Res::AppTitle(),
-                            (caution.isEmpty() ? QString() : caution + QStringLiteral("\n\n"))
+                            (cautions.isEmpty() ? QString() : cautions + QStringLiteral("\n\n"))
                                 + QStringLiteral("Move %1 item(s) to the Trash?").arg(paths.size()),
                             QMessageBox::Yes | QMessageBox::No, parent);
         confirm.setDefaultButton(noByDefault ? QMessageBox::No : QMessageBox::Yes);
@@ -159,8 +178,8 @@ public:
         QStringList failures;
         std::optional<CWaitCursor> wait(std::in_place);
         for (size_t i = 0; i < paths.size(); ++i) {
-            QString error;
-            if (MoveToTrash(paths[i], &error, confirmed[i], nullptr, &record)) {
+            QString error = refused[i];
+            if (error.isEmpty() && MoveEntryToTrash(entries[i], &error, nullptr, &record)) {
                 moved.push_back(paths[i]);
             } else {
                 failures << QStringLiteral("%1: %2").arg(names[int(i)], error);

@@ -1,7 +1,12 @@
 #include "CliTestSupport.h"
 
+#include "OptionsStore.h"
+
 #include <QDir>
 #include <QFileInfo>
+
+#include <sys/file.h>
+#include <sys/stat.h>
 
 // The command line's trash and Undo: what it moves it records as it goes, and puts back exactly.
 class TestCliTrash : public QObject {
@@ -67,6 +72,82 @@ private slots:
         for (int i = 0; i < count; ++i)
             QVERIFY(QFile::exists(QFile::decodeName(name(i))));
         QVERIFY(!QFile::exists(QFile::decodeName(dir + "/previous")));
+    }
+
+    // Protected folders hold on the command line too: a file below one, or a folder that is or holds one,
+    // is refused unless --allow-protected; --protect adds one for a run. Each line names what the path
+    // resolved to when the command started.
+    void protectedFoldersAreRefused_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("said");
+        QTest::addColumn<QByteArray>("stays");
+        QTest::newRow("a file in one") << QStringList{"--trash", "outer/prot/a"} << QByteArray("not trashed: outer/prot/a: it is in a protected folder") << QByteArray("outer/prot/a");
+        QTest::newRow("the folder") << QStringList{"--trash", "outer/prot"} << QByteArray("it is or holds a protected folder") << QByteArray("outer/prot/a");
+        QTest::newRow("a folder holding one") << QStringList{"--trash", "outer"} << QByteArray("it is or holds a protected folder") << QByteArray("outer/prot/a");
+        QTest::newRow("a link's copy") << QStringList{"--link", "keep", "outer/prot/a"} << QByteArray("not linked: outer/prot/a: it is in a protected folder") << QByteArray("outer/prot/a");
+        QTest::newRow("for one run") << QStringList{"--protect", "other", "--trash", "other/b"} << QByteArray("it is in a protected folder") << QByteArray("other/b");
+        QTest::newRow("allowed") << QStringList{"--allow-protected", "--trash", "via/a"} << QByteArray("trashed: %ROOT%/outer/prot/a\n") << QByteArray();
+    }
+    void protectedFoldersAreRefused()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, said);
+        QFETCH(QByteArray, stays);
+        static int run = 0;
+        QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/protected" + QByteArray::number(++run);
+        for (const char* sub : {"", "/outer", "/outer/prot", "/other"})
+            TestSupport::MakeDir(dir + sub);
+        if (char* real = realpath(dir.constData(), nullptr)) {
+            dir = real;
+            free(real);
+        }
+        for (const char* name : {"/outer/prot/a", "/other/b", "/keep"})
+            TestSupport::WriteFile(dir + name, "same");
+        QCOMPARE(symlink("outer/prot", (dir + "/via").constData()), 0);
+        COptionsStore().WriteBytes(QLatin1String(Opt::ProtectedFolders), (dir + "/outer/prot").toPercentEncoding("/"));
+        const CRun r = Run(args, QFile::decodeName(dir));
+        said.replace("%ROOT%", dir);
+        QVERIFY2(r.out.contains(said), r.out.constData());
+        QCOMPARE(r.exitCode, stays.isEmpty() ? 0 : 1);
+        if (!stays.isEmpty())
+            QVERIFY(QFile::exists(QFile::decodeName(dir + "/" + stays)));
+        COptionsStore().WriteBytes(QLatin1String(Opt::ProtectedFolders), QByteArray());
+    }
+
+    // A batch started while a restore holds the record waits for it, so neither loses the other's record;
+    // a batch whose record cannot be written moves nothing.
+    void batchesNeverLoseARecord()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/overlap";
+        TestSupport::MakeDir(dir);
+        TestSupport::WriteFile(dir + "/f", "f");
+        const QByteArray state = QFile::encodeName(TestSupport::TempRoot()) + "/xdg_state_home";
+        TestSupport::MakeDir(state);
+        TestSupport::MakeDir(state + "/sorvane");
+        QCOMPARE(::chmod((state + "/sorvane").constData(), 0700), 0);
+        const int lock = open((state + "/sorvane/last-trash-batch.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(lock >= 0 && flock(lock, LOCK_EX) == 0);  // as a restore under way holds it
+        QProcess batch;
+        batch.start(QStringLiteral(SORVANE_CLI), {QStringLiteral("--trash"), QFile::decodeName(dir + "/f")});
+        QVERIFY(batch.waitForStarted());
+        QVERIFY(!batch.waitForFinished(700));
+        QVERIFY(QFile::exists(QFile::decodeName(dir + "/f")));
+        close(lock);
+        QVERIFY(batch.waitForFinished(20000));
+        QCOMPARE(batch.exitCode(), 0);
+        QVERIFY(!QFile::exists(QFile::decodeName(dir + "/f")));
+        QCOMPARE(Run({QStringLiteral("--restore-last")}).out, "restored: " + dir + "/f\n");
+
+        // A state folder that is a file: the record cannot be written, so the file stays.
+        const QByteArray stateHome = qgetenv("XDG_STATE_HOME");
+        TestSupport::WriteFile(dir + "/statefile", "");
+        qputenv("XDG_STATE_HOME", dir + "/statefile");
+        const CRun r = Run({QStringLiteral("--trash"), QFile::decodeName(dir + "/f")});
+        qputenv("XDG_STATE_HOME", stateHome);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.out.contains("cannot be recorded for Undo"), r.out.constData());
+        QVERIFY(QFile::exists(QFile::decodeName(dir + "/f")));
     }
 
     // An empty path is a mistake, not the working folder; a link to a folder with a slash is the link.

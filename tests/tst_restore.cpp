@@ -61,6 +61,41 @@ private slots:
         QVERIFY(!m_root.isEmpty());
     }
 
+    // The record is written around each move, and Undo holds at every point between: a record that cannot
+    // be written stops the move (the file stays), and a batch that ended after the rename but before
+    // the line was marked (as kill -9 would leave it) is still put back.
+    void everyPointOfAMoveCanBeUndone_data()
+    {
+        QTest::addColumn<int>("point");
+        QTest::newRow("record cannot be written") << 0;
+        QTest::newRow("ended between the rename and the mark") << 1;
+    }
+    void everyPointOfAMoveCanBeUndone()
+    {
+        QFETCH(int, point);
+        struct CCutShort : TrashBatch::CRecorder {
+            bool withRecord = true;
+            int WillMove(const CTrashedItem& item) override { return withRecord ? CRecorder::WillMove(item) : ENOTDIR; }
+            void Done(bool) override {}  // the program ended before it marked the line
+        } record;
+        record.withRecord = point != 0;
+        const QByteArray file = m_root + "/work/point" + QByteArray::number(point);
+        TestSupport::WriteFile(file, "data");
+        QString error;
+        const bool moved = MoveToTrash(file, &error, {}, nullptr, &record);
+        record.Finish(&error);
+        QCOMPARE(moved, point != 0);
+        if (point == 0) {
+            QVERIFY2(error.contains(QLatin1String("cannot be recorded for Undo")), qPrintable(error));
+            QCOMPARE(ReadAll(file), QByteArray("data"));
+            return;
+        }
+        const TrashBatch::CRestoreResult result = TrashBatch::RestoreLast();
+        QCOMPARE(result.outcomes.size(), size_t(1));
+        QVERIFY2(result.outcomes[0].restored, qPrintable(result.outcomes[0].reason));
+        QCOMPARE(ReadAll(file), QByteArray("data"));
+    }
+
     // A record is a list of claims: each one that does not hold is refused and nothing is moved or removed.
     void recordClaimsAreChecked_data()
     {

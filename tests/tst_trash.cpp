@@ -4,6 +4,7 @@
 #include "TrashBatch.h"
 
 #include <QDateTime>
+#include <QProcess>
 
 #include <thread>
 #include <atomic>
@@ -136,20 +137,40 @@ private slots:
     {
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing") << QByteArray("/work/not-here") << QStringLiteral("No such file or directory");
-        QTest::newRow("relative") << QByteArray("work") << QStringLiteral("not absolute");
+        QTest::addColumn<QByteArray>("mount");  // a tmpfs mounted there for the row (root only)
+        // Emptying the trash would delete the mounted file system's files.
+        QTest::newRow("holds a mount point") << QByteArray("/work/holder") << QStringLiteral("it holds a mount point, ")
+                                             << QByteArray("/work/holder/deep/m");
+        QTest::newRow("a mount point") << QByteArray("/work/holder/deep/m") << QStringLiteral("a mount point cannot")
+                                       << QByteArray("/work/holder/deep/m");
+        QTest::newRow("missing") << QByteArray("/work/not-here") << QStringLiteral("No such file or directory") << QByteArray();
+        QTest::newRow("relative") << QByteArray("work") << QStringLiteral("not absolute") << QByteArray();
         // rename itself fails here, after the .trashinfo was claimed.
-        QTest::newRow("holds the trash") << QByteArray("/xdg_data_home") << QStringLiteral("it holds the trash");
-        QTest::newRow("the trash") << QByteArray("/xdg_data_home/Trash/") << QStringLiteral("part of the trash");
-        QTest::newRow("its info") << QByteArray("/xdg_data_home/Trash/info") << QStringLiteral("part of the trash");
-        QTest::newRow("an entry") << QByteArray("/xdg_data_home/Trash/files/kept") << QStringLiteral("part of the trash");
-        QTest::newRow("volume trash") << QByteArray("/work/.Trash-1000/files/x") << QStringLiteral("part of a trash");
-        QTest::newRow("shared trash") << QByteArray("/work/.Trash/0") << QStringLiteral("part of a trash");
+        QTest::newRow("holds the trash") << QByteArray("/xdg_data_home") << QStringLiteral("it holds the trash") << QByteArray();
+        QTest::newRow("the trash") << QByteArray("/xdg_data_home/Trash/") << QStringLiteral("part of the trash") << QByteArray();
+        QTest::newRow("its info") << QByteArray("/xdg_data_home/Trash/info") << QStringLiteral("part of the trash") << QByteArray();
+        QTest::newRow("an entry") << QByteArray("/xdg_data_home/Trash/files/kept") << QStringLiteral("part of the trash") << QByteArray();
+        QTest::newRow("volume trash") << QByteArray("/work/.Trash-1000/files/x") << QStringLiteral("part of a trash") << QByteArray();
+        QTest::newRow("shared trash") << QByteArray("/work/.Trash/0") << QStringLiteral("part of a trash") << QByteArray();
     }
     void failuresLeaveNoTrashInfo()
     {
         QFETCH(QByteArray, path);
         QFETCH(QString, reason);
+        QFETCH(QByteArray, mount);
+        struct CTmpfs {
+            QByteArray at;
+            ~CTmpfs() { QProcess::execute(QStringLiteral("umount"), {QFile::decodeName(at)}); }
+        } tmpfs{mount.isEmpty() ? QByteArray() : m_root + mount};
+        if (!mount.isEmpty()) {
+            if (geteuid() != 0)
+                QSKIP("mounting a file system needs root");
+            for (const char* d : {"/work/holder", "/work/holder/deep", "/work/holder/deep/m"})
+                TestSupport::MakeDir(m_root + d);
+            if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("tmpfs"),
+                                                            QFile::decodeName(tmpfs.at)}) != 0)
+                QSKIP("a tmpfs could not be mounted here");
+        }
         TestSupport::MakeDir(Trash());
         TestSupport::MakeDir(Trash() + "/info");
         TestSupport::MakeDir(Trash() + "/files");

@@ -245,7 +245,7 @@ void CSorvaneView::OnWalkFinished()
     for (size_t i = 0; i < std::min(unread.size(), kNamed); ++i)
         AddStatusRow(QStringLiteral("Could Not Read Folder %1: %2")
                          .arg(EscapePath(std::string_view(unread[i].path.constData(), size_t(unread[i].path.size()))),
-                              QString::fromLocal8Bit(strerror(unread[i].error))));
+                              CAppHelper::UnreadReason(unread[i].error)));
     if (unread.size() > kNamed)
         AddStatusRow(QStringLiteral("… and %1 more folder(s) that could not be read.").arg(unread.size() - kNamed));
     SetListingStatus(summary.filesLine);
