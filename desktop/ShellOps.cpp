@@ -1,5 +1,6 @@
 #include "ShellOps.h"
 
+#include "BatchRun.h"
 #include "Entry.h"
 
 #include "AppTexts.h"
@@ -134,24 +135,14 @@ public:
     {
         if (paths.empty())
             return {};
-        // Each path resolved once, now, and checked to be what was listed; from here on each item is
-        // reached through its folder, which must still be the one resolved.
-        std::vector<CEntry> entries(paths.size());
-        std::vector<QString> refused(paths.size());
+        // Mount points are matched by path here, for the question; each move checks its own again.
+        const QByteArrayList mountPoints = MountPoints();
         QStringList mounts;
-        for (size_t i = 0; i < paths.size(); ++i) {
-            const CFileIdentity listed = i < identities.size() ? identities[i] : CFileIdentity{};
-            if (const int err = ResolveEntry(paths[i], listed, &entries[i])) {
-                refused[i] = EntryErrorText(err);
-                continue;
-            }
-            const QByteArray mount = entries[i].type == S_IFDIR ? MountPointBelow(entries[i].Path()) : QByteArray();
-            if (!mount.isEmpty()) {
-                refused[i] = QStringLiteral("it holds a mount point, %1").arg(EscapePath(mount.toStdString()));
+        for (const QByteArray& p : paths) {
+            const QByteArray mount = MountPointBelow(p, mountPoints);
+            if (!mount.isEmpty())
                 mounts << QStringLiteral("%1 holds a mount point, %2, and stays where it is.")
-                              .arg(EscapePath(std::string_view(paths[i].constData(), size_t(paths[i].size()))),
-                                   EscapePath(mount.toStdString()));
-            }
+                              .arg(EscapePath(std::string_view(p.constData(), size_t(p.size()))), EscapePath(mount.toStdString()));
         }
         QString cautions = caution;
         if (!mounts.isEmpty())
@@ -173,26 +164,43 @@ public:
         if (confirm.exec() != QMessageBox::Yes)
             return {};
 
-        std::vector<QByteArray> moved;
+        // Off the UI thread, with Stop between items: every path is resolved first, once, and checked to
+        // be what was listed; from then on each item is reached through its folder, still the one resolved.
+        std::vector<CEntry> entries(paths.size());
+        std::vector<QString> errors(paths.size());
+        std::vector<char> wasMoved(paths.size(), 0);
         TrashBatch::CRecorder record;
-        QStringList failures;
-        std::optional<CWaitCursor> wait(std::in_place);
-        for (size_t i = 0; i < paths.size(); ++i) {
-            QString error = refused[i];
-            if (error.isEmpty() && MoveEntryToTrash(entries[i], &error, nullptr, &record)) {
-                moved.push_back(paths[i]);
-            } else {
-                failures << QStringLiteral("%1: %2").arg(names[int(i)], error);
+        const bool stopped = RunBatch(parent, QStringLiteral("Moving %1 item(s) to the Trash…").arg(paths.size()), paths.size() * 2,
+                                      [&](const std::atomic<bool>& stop, std::atomic<size_t>& done) {
+            for (size_t i = 0; i < paths.size() && !stop; ++i, ++done) {
+                const CFileIdentity listed = i < identities.size() ? identities[i] : CFileIdentity{};
+                if (const int err = ResolveEntry(paths[i], listed, &entries[i]))
+                    errors[i] = EntryErrorText(err);
             }
+            for (size_t i = 0; i < paths.size() && !stop; ++i, ++done) {
+                if (errors[i].isEmpty() && MoveEntryToTrash(entries[i], &errors[i], nullptr, &record))
+                    wasMoved[i] = 1;
+            }
+        });
+        std::vector<QByteArray> moved;
+        QStringList failures;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            if (wasMoved[i])
+                moved.push_back(paths[i]);
+            else if (!errors[i].isEmpty())
+                failures << QStringLiteral("%1: %2").arg(names[int(i)], errors[i]);
         }
+        if (stopped)
+            failures.prepend(QStringLiteral("Stopped: %1 of %2 item(s) were moved; the others stay where they are.")
+                                 .arg(moved.size()).arg(paths.size()));
         QString recordError;
         const bool recorded = record.Finish(&recordError);
         if (!recorded)
             failures << QStringLiteral("Restore Last Trashed may miss some of these: %1").arg(recordError);
-        wait.reset();
         if (!failures.isEmpty()) {
             QMessageBox box(QMessageBox::Warning, Res::AppTitle(),
-                            moved.size() == paths.size()
+                            stopped ? QStringLiteral("The move to the Trash was stopped.")
+                            : moved.size() == paths.size()
                                 ? QStringLiteral("The items were moved, but their record for Undo is incomplete.")
                                 : QStringLiteral("%1 item(s) could not be moved to the Trash.").arg(paths.size() - moved.size()),
                             QMessageBox::Ok, parent);

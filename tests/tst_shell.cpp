@@ -7,6 +7,7 @@
 #include "DlgSplash.h"
 #include "ExportWriter.h"
 #include "FolderTree.h"
+#include "LinkOps.h"
 #include "MainFrame.h"
 #include "RecordingShell.h"
 #include "PathArray.h"
@@ -16,10 +17,13 @@
 #include "TrashBatch.h"
 
 #include <QDir>
+#include <QFont>
 #include <QHeaderView>
 #include <QScreen>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QToolButton>
 
@@ -83,6 +87,44 @@ private slots:
             QCOMPARE(QFile::exists(QFile::decodeName(file)), warned);
         }
         QVERIFY(TrashBatch::RestoreLast().outcomes.front().restored);
+    }
+
+    // A large batch moves off the UI thread behind a progress dialog whose Stop ends it between items:
+    // what moved is said, the rest stays, and Undo puts back exactly what moved.
+    void trashBatchStopsHalfway()
+    {
+        SetShell(nullptr);
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/batch";
+        TestSupport::MakeDir(dir);
+        std::vector<QByteArray> files;
+        for (int i = 0; i < 20000; ++i) {
+            files.push_back(dir + "/f" + QByteArray::number(i));
+            TestSupport::MakeFile(files.back(), 1);
+        }
+        QWidget parent;
+        CBoxAnswerer answers(QMessageBox::Yes);  // the question, then the report of the stop
+        QTimer stopper;
+        bool sawProgress = false;
+        connect(&stopper, &QTimer::timeout, this, [&] {
+            auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            if (progress && progress->value() > int(files.size()) + 100 && !sawProgress) {  // moving, past resolving
+                sawProgress = true;
+                progress->findChild<QPushButton*>()->click();
+            }
+        });
+        stopper.start(5);
+        const std::vector<QByteArray> moved = Shell().SendToRecycleBin(&parent, files, {}, {}, false);
+        QVERIFY(sawProgress);
+        QVERIFY2(moved.size() > 0 && moved.size() < files.size(), QByteArray::number(qulonglong(moved.size())).constData());
+        QVERIFY2(answers.texts.value(1).contains(QStringLiteral("stopped")), qPrintable(answers.texts.value(1)));
+        size_t left = 0;
+        for (const QByteArray& f : files)
+            left += QFile::exists(QFile::decodeName(f)) ? 1 : 0;
+        QCOMPARE(left, files.size() - moved.size());
+        const TrashBatch::CRestoreResult result = TrashBatch::RestoreLast();
+        QCOMPARE(result.outcomes.size(), moved.size());
+        for (const QByteArray& f : files)
+            QVERIFY(QFile::exists(QFile::decodeName(f)));
     }
 
     // With no handler, an open says what failed and what was tried; a settings
@@ -175,6 +217,31 @@ private slots:
         QString stored = QStringLiteral("x");
         m_store.GetLastFolderSelected(stored);
         QCOMPARE(stored, QString());
+    }
+
+    // The tree shows a protected folder, and those below it, in italics with a tooltip saying so, and
+    // follows each change made by Protect This Folder in either window.
+    void treeMarksProtectedFolders()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/guarded";
+        TestSupport::MakeDir(dir);
+        TestSupport::MakeDir(dir + "/inner");
+        CProtectedFolders folders;
+        folders.Toggle(dir.toStdString());
+        QVERIFY(LinkOps::WriteProtected(folders));
+        CFolderTree tree;
+        QVERIFY(tree.SelectPath(QFile::decodeName(dir + "/inner")));
+        const QModelIndex inner = tree.currentIndex(), guarded = inner.parent(), above = guarded.parent();
+        const auto italic = [](const QModelIndex& index) { return index.data(Qt::FontRole).value<QFont>().italic(); };
+        QVERIFY(italic(guarded) && italic(inner) && !italic(above));
+        QVERIFY2(guarded.data(Qt::ToolTipRole).toString().endsWith(QStringLiteral("\nProtected: a protected folder. The helpers never "
+                                                                                 "check it, and trashing or linking it asks first.")),
+                 qPrintable(guarded.data(Qt::ToolTipRole).toString()));
+        QVERIFY(LinkOps::WriteProtected({}));
+        QVERIFY(!italic(guarded) && !italic(inner));
+        QVERIFY(LinkOps::WriteProtected(folders));
+        QVERIFY(italic(guarded));
+        QVERIFY(LinkOps::WriteProtected({}));
     }
 
     void launchersUseTheSelectedFolderElseDocuments()

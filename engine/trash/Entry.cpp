@@ -94,12 +94,12 @@ QByteArray Unescape(const QByteArray& field)
 
 }  // namespace
 
-QByteArray MountPointBelow(const QByteArray& folder)
+QByteArrayList MountPoints()
 {
+    QByteArrayList points;
     QFile info(QStringLiteral("/proc/self/mountinfo"));
     if (!info.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray prefix = folder == "/" ? folder : folder + "/";
+        return points;
     const QByteArray text = info.readAll();
     for (qsizetype start = 0; start < text.size();) {
         qsizetype end = text.indexOf('\n', start);
@@ -108,13 +108,25 @@ QByteArray MountPointBelow(const QByteArray& folder)
         // id parent major:minor root mount-point ...
         const QByteArrayList fields = text.mid(start, end - start).split(' ');
         start = end + 1;
-        if (fields.size() < 5)
-            continue;
-        const QByteArray point = Unescape(fields[4]);
+        if (fields.size() >= 5)
+            points << Unescape(fields[4]);
+    }
+    return points;
+}
+
+QByteArray MountPointBelow(const QByteArray& folder, const QByteArrayList& mountPoints)
+{
+    const QByteArray prefix = folder == "/" ? folder : folder + "/";
+    for (const QByteArray& point : mountPoints) {
         if (point.startsWith(prefix) && point.size() > prefix.size())
             return point;
     }
     return {};
+}
+
+QByteArray MountPointBelow(const QByteArray& folder)
+{
+    return MountPointBelow(folder, MountPoints());
 }
 
 QString EntryErrorText(int err)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 #include <cstdint>
@@ -37,6 +38,10 @@ int OpenEntryFolder(const CEntry& entry);
 // The first mount point at or below folder (an absolute resolved path) other than folder itself;
 // empty when there is none. Trashing a folder that holds one would move a whole other file system.
 QByteArray MountPointBelow(const QByteArray& folder);
+// The same against mount points read once (MountPoints), for many folders at a time.
+QByteArray MountPointBelow(const QByteArray& folder, const QByteArrayList& mountPoints);
+// Every mount point of this process's view, as mountinfo lists them.
+QByteArrayList MountPoints();
 
 // A short reason for a failed resolution or open.
 QString EntryErrorText(int err);
