@@ -334,10 +334,10 @@ void CMainFrame::ShowSelectedFolder(const QString& path)
     }
 }
 
-void CMainFrame::ShowStoredInfoText()
+void CMainFrame::ShowInfoText(const QString& text)
 {
-    QString text;
-    m_options.GetInfoBarText(text);
+    // Shown as written, not read back: a settings file that cannot be written must not hide it.
+    m_options.SetInfoBarText(text);
     m_infoBar->SetText(text);
 }
 
@@ -361,13 +361,12 @@ void CMainFrame::SelectFolder(const QString& path)
     m_options.SetLastFolderSelected(path);
     ShowSelectedFolder(path);
     m_doc->SetSelectedFolder(path);
-    m_options.SetInfoBarText(QString::fromUtf8(Txt::StartPrompt).arg(ShownPath(path)));
-    ShowStoredInfoText();
+    ShowInfoText(QString::fromUtf8(Txt::StartPrompt).arg(ShownPath(path)));
 }
 
 void CMainFrame::OnListingStatusChanged()
 {
-    ShowStoredInfoText();
+    m_infoBar->SetText(m_view->m_strStatus);
     m_fileCountPane->setText(GetListingStatus());
     m_fileCountPane->setAccessibleDescription(GetListingStatus());  // the name says what the pane is
 }

@@ -41,7 +41,7 @@ public:
     void SelectFolder(const QString& path);
     // Size, place, maximised state and the folder pane's width, for the next start.
     void SaveWindowState();
-    void ShowStoredInfoText();
+    void ShowInfoText(const QString& text);
     // Sets every command's enabled state and check mark from the stored values.
     void UpdateCommandUI();
     // Opens a document file from the command line or the recent list.

@@ -9,6 +9,7 @@
 #include "FolderTree.h"
 #include "LinkOps.h"
 #include "MainFrame.h"
+#include "OutlookBar.h"
 #include "RecordingShell.h"
 #include "PathArray.h"
 #include "RibbonBar.h"
@@ -148,6 +149,10 @@ private slots:
         blocker.close();
         Frame()->Command(Cmd::IgnoreHiddenFiles)->trigger();
         QTRY_VERIFY(Frame()->statusBar()->currentMessage().contains(QStringLiteral("IgnoreHiddenFiles could not be saved")));
+        // The information bar shows what happened, though it cannot be stored.
+        Frame()->SelectFolder(TestSupport::TempRoot());
+        QVERIFY2(Frame()->InfoBar()->Text().startsWith(QStringLiteral("Press the Start Button")), qPrintable(Frame()->InfoBar()->Text()));
+        QTRY_VERIFY(Frame()->statusBar()->currentMessage().contains(QStringLiteral("could not be saved")));
         QVERIFY(QFile::remove(folder));
     }
 
