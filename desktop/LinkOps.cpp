@@ -87,7 +87,30 @@ CProtectedFolders ReadProtected()
 
 bool WriteProtected(const CProtectedFolders& folders)
 {
-    return COptionsStore().WriteBytes(QLatin1String(Opt::ProtectedFolders), folders.Stored());
+    if (!COptionsStore().WriteBytes(QLatin1String(Opt::ProtectedFolders), folders.Stored()))
+        return false;
+    emit ProtectedNotice().Changed();
+    return true;
+}
+
+CProtectedNotice& ProtectedNotice()
+{
+    static CProtectedNotice notice;
+    return notice;
+}
+
+QString ProtectedTip(const CProtectedFolders& folders, std::string_view path, bool holding)
+{
+    if (folders.Empty())
+        return {};
+    const char* why = folders.Contains(path)            ? "a protected folder"
+                      : folders.Covers(path)            ? "in a protected folder"
+                      : holding && folders.Guards(path) ? "holds a protected folder"
+                                                        : nullptr;
+    if (!why)
+        return {};
+    return QStringLiteral("Protected: %1. The helpers never check it, and trashing or linking it asks first.")
+        .arg(QLatin1String(why));
 }
 
 }  // namespace LinkOps

@@ -3,6 +3,7 @@
 #include "ProtectedFolders.h"
 #include "Trash.h"
 
+#include <QObject>
 #include <QStringList>
 
 #include <vector>
@@ -35,6 +36,18 @@ CReport Run(QWidget* parent, const std::vector<CItem>& items, bool allowHard);
 
 // The stored protected folders; a write that fails is said by the settings' own failure notice.
 CProtectedFolders ReadProtected();
+// A write that took is told by ProtectedNotice, so every window's marks follow it.
 bool WriteProtected(const CProtectedFolders& folders);
+
+class CProtectedNotice : public QObject {
+    Q_OBJECT
+signals:
+    void Changed();
+};
+CProtectedNotice& ProtectedNotice();
+
+// The tooltip of a protected item ("Protected: …"), or empty. With holding, a folder that holds a
+// protected one counts too: trashing it would take that one along.
+QString ProtectedTip(const CProtectedFolders& folders, std::string_view path, bool holding);
 
 }  // namespace LinkOps

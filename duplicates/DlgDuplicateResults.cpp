@@ -187,7 +187,7 @@ void CDlgDuplicateResults::BuildCommands()
             if (a->data().toInt() == Cmd::CheckInThisFolder || a->data().toInt() == Cmd::ProtectFolder)
                 a->setEnabled(m_rowUnderMenu >= 0);
             if (a->data().toInt() == Cmd::ProtectFolder)
-                a->setChecked(m_rowUnderMenu >= 0 && m_model->Protected().Contains(m_model->Row(m_rowUnderMenu).FolderWithSlash()));
+                a->setChecked(m_rowUnderMenu >= 0 && m_model->Protected().Contains(FolderToProtect(m_rowUnderMenu)));
         }
         m_menu->findChild<QMenu*>(QStringLiteral("selectedGroupsMenu"))->setEnabled(m_list->selectionModel()->hasSelection());
         m_menu->popup(m_list->viewport()->mapToGlobal(pos));

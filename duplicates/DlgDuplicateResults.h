@@ -47,7 +47,7 @@ public:
     // Each checked row becomes a link to the copy its group keeps (an unchecked row, one in a
     // protected folder first); only after a content check.
     void OnReplaceWithLinks();
-    // Protects the folder of row, or stops protecting it.
+    // Protects the folder of row (a copied folder's row: that folder), or stops protecting it.
     void OnProtectFolderOf(int row);
     // The selection helpers act on every group, or with selectedOnly on the selected rows' groups.
     void OnCheckAllButNewest(bool selectedOnly = false);
@@ -90,8 +90,10 @@ private:
     void UpdateSpaceMap();
     // Selects the rows in folder and below it.
     void SelectRowsIn(const QByteArray& folder);
-    // The warning for checked rows in protected folders, or empty.
+    // The warning for checked protected rows, or empty.
     QString ProtectedCaution() const;
+    // What Protect This Folder toggles for row.
+    std::string_view FolderToProtect(int row) const;
 
     CFillInput m_input;
     std::shared_ptr<const FolderGroups::CTree> m_folders;  // null: groups of files

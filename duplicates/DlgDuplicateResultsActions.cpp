@@ -28,15 +28,18 @@ QString Listed(const QStringList& lines, int shown)
 
 QString CDlgDuplicateResults::ProtectedCaution() const
 {
-    const CProtectedFolders& folders = m_model->Protected();
     QStringList named;
-    for (const CResultRow& r : m_model->Rows()) {
-        if (r.checked && !folders.Empty() && folders.Covers(r.Path()))
-            named << EscapePath(r.Path());
+    for (int i = 0; i < m_model->rowCount(); ++i) {
+        if (m_model->Row(i).checked && m_model->IsProtected(i))
+            named << EscapePath(m_model->Row(i).Path());
     }
     if (named.isEmpty())
         return {};
-    return QStringLiteral("%1 checked file(s) lie in protected folders:\n%2").arg(named.size()).arg(Listed(named, 8));
+    // A copied folder goes whole, with any protected folder inside it.
+    return (m_folders ? QStringLiteral("%1 checked folder(s) are protected, lie in a protected folder or hold one:\n%2")
+                      : QStringLiteral("%1 checked file(s) lie in protected folders:\n%2"))
+        .arg(named.size())
+        .arg(Listed(named, 8));
 }
 
 void CDlgDuplicateResults::OnSendToRecycleBin()
@@ -88,7 +91,6 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
     }
     // Per group, the copy kept: an unchecked row, one in a protected folder first.
     const std::vector<CResultRow>& rows = m_model->Rows();
-    const CProtectedFolders& folders = m_model->Protected();
     std::vector<LinkOps::CItem> items;
     QStringList keptLines, wholeGroups;
     for (size_t first = 0; first < rows.size();) {
@@ -100,7 +102,7 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
         for (size_t i = first; i < last; ++i) {
             anyChecked |= rows[i].checked;
             if (!rows[i].checked && rows[i].opened
-                && (keep < 0 || (!folders.Empty() && folders.Covers(rows[i].Path()) && !folders.Covers(rows[size_t(keep)].Path()))))
+                && (keep < 0 || (m_model->IsProtected(int(i)) && !m_model->IsProtected(int(keep)))))
                 keep = long(i);
         }
         if (anyChecked && keep < 0)
@@ -192,12 +194,17 @@ void CDlgDuplicateResults::OnProtectFolderOf(int row)
 {
     if (row < 0 || row >= m_model->rowCount())
         return;
-    std::string_view folder = m_model->Row(row).FolderWithSlash();
     CProtectedFolders folders = LinkOps::ReadProtected();
-    folders.Toggle(folder);
+    folders.Toggle(FolderToProtect(row));
     if (LinkOps::WriteProtected(folders))
         m_model->SetProtected(folders);
     UpdateSummary();
+}
+
+std::string_view CDlgDuplicateResults::FolderToProtect(int row) const
+{
+    // A copied folder's row is the folder itself.
+    return m_folders ? m_model->Row(row).Path() : m_model->Row(row).FolderWithSlash();
 }
 
 QString CDlgDuplicateResults::SummaryText(const SelectionRules::CFigures& f) const

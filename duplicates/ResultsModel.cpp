@@ -1,6 +1,7 @@
 #include "ResultsModel.h"
 
 #include "ContentCheck.h"
+#include "LinkOps.h"
 #include "SelectionRules.h"
 
 #include <QFont>
@@ -24,14 +25,13 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const
         return r.group;
     if (role == Qt::CheckStateRole && index.column() == 0)
         return r.checked ? Qt::Checked : Qt::Unchecked;
-    const bool isProtected = !m_protected.Empty() && m_protected.Covers(r.Path());
-    if (role == Qt::FontRole && isProtected) {
+    if (role == Qt::FontRole && IsProtected(index.row())) {
         QFont font;
         font.setItalic(true);
         return font;
     }
-    if (role == Qt::ToolTipRole && isProtected && index.column() == 0)
-        return QStringLiteral("In a protected folder: the helpers leave it unchecked");
+    if (role == Qt::ToolTipRole && index.column() == 0 && IsProtected(index.row()))
+        return LinkOps::ProtectedTip(m_protected, r.Path(), true);
     const int sameAs = SameFileAs(index.row());
     if (role == Qt::ToolTipRole && sameAs >= 0)
         return QStringLiteral("Same file as row %1 (a hard link: trashing one copy frees nothing)").arg(sameAs + 1);
@@ -109,7 +109,7 @@ void CResultsModel::Replace(std::vector<CResultRow> rows, std::shared_ptr<const 
 void CResultsModel::SetAllChecked(bool checked)
 {
     for (CResultRow& r : m_rows)
-        r.checked = checked && (m_protected.Empty() || !m_protected.Covers(r.Path()));
+        r.checked = checked && (m_protected.Empty() || !m_protected.Guards(r.Path()));
     if (!m_rows.empty())
         emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, 0), {Qt::CheckStateRole});
 }
@@ -147,7 +147,7 @@ void CResultsModel::ApplyRule(const std::function<void(std::vector<CResultRow>&)
     std::vector<std::pair<size_t, bool>> kept;
     if (!m_protected.Empty()) {
         for (size_t i = 0; i < m_rows.size(); ++i) {
-            if (m_protected.Covers(m_rows[i].Path()))
+            if (IsProtected(int(i)))
                 kept.emplace_back(i, m_rows[i].checked);
         }
     }

@@ -32,9 +32,9 @@ public:
     // sameAs: SelectionRules::SameFiles of rows when already known (worked out off the UI thread).
     void Replace(std::vector<CResultRow> rows, std::shared_ptr<const void> keepAlive, std::vector<int32_t> sameAs = {});
     const std::vector<int32_t>& SameFiles() const { return m_sameAs; }
-    // Checks every row (but those in protected folders), or clears every check.
+    // Checks every row (but protected ones), or clears every check.
     void SetAllChecked(bool checked);
-    // Changes the check marks of many rows at once (a selection rule); rows in protected folders keep theirs.
+    // Changes the check marks of many rows at once (a selection rule); protected rows keep theirs.
     void ApplyRule(const std::function<void(std::vector<CResultRow>&)>& rule);
     const std::vector<CResultRow>& Rows() const { return m_rows; }
     // The first row (0-based) that is the same file as row, or -1.
@@ -42,6 +42,8 @@ public:
 
     void SetProtected(CProtectedFolders folders);
     const CProtectedFolders& Protected() const { return m_protected; }
+    // The row is a protected file, or a copied folder that is, lies in or holds a protected folder.
+    bool IsProtected(int row) const { return !m_protected.Empty() && m_protected.Guards(m_rows[size_t(row)].Path()); }
 
     const CResultRow& Row(int row) const { return m_rows[size_t(row)]; }
     std::vector<QByteArray> CheckedPaths() const;

@@ -1,9 +1,11 @@
 #include "FolderModel.h"
 
+#include "LinkOps.h"
 #include "PathArray.h"
 
 #include <QApplication>
 #include <QCollator>
+#include <QFont>
 #include <QStyle>
 
 #include <algorithm>
@@ -159,7 +161,20 @@ QVariant CFolderModel::data(const QModelIndex& index, int role) const
         return node->shown;
     case Qt::ToolTipRole: {
         const QByteArray path = NativePath(index);
-        return EscapePath(std::string_view(path.constData(), size_t(path.size())));
+        const std::string_view bytes(path.constData(), size_t(path.size()));
+        const QString tip = LinkOps::ProtectedTip(m_protected, bytes, false);
+        return tip.isEmpty() ? EscapePath(bytes) : EscapePath(bytes) + QLatin1Char('\n') + tip;
+    }
+    case Qt::FontRole: {
+        if (m_protected.Empty())
+            return {};
+        const QByteArray path = NativePath(index);
+        const std::string_view bytes(path.constData(), size_t(path.size()));
+        if (!m_protected.Contains(bytes) && !m_protected.Covers(bytes))
+            return {};
+        QFont font;
+        font.setItalic(true);
+        return font;
     }
     case Qt::DecorationRole:
         return m_icon;
@@ -197,6 +212,25 @@ QModelIndex CFolderModel::IndexOf(const QByteArray& path)
         at = index((*found)->row, 0, at);
     }
     return at;
+}
+
+void CFolderModel::SetProtected(CProtectedFolders folders)
+{
+    m_protected = std::move(folders);
+    const QModelIndex top = index(0, 0);
+    emit dataChanged(top, top, {Qt::FontRole, Qt::ToolTipRole});
+    MarksChanged(top);
+}
+
+void CFolderModel::MarksChanged(const QModelIndex& parent)
+{
+    // One notice for each folder's read sub-folders.
+    const CNode* node = NodeOf(parent);
+    if (node->children.empty())
+        return;
+    emit dataChanged(index(0, 0, parent), index(int(node->children.size()) - 1, 0, parent), {Qt::FontRole, Qt::ToolTipRole});
+    for (size_t i = 0; i < node->children.size(); ++i)
+        MarksChanged(index(int(i), 0, parent));
 }
 
 void CFolderModel::Reload()

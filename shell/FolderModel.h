@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProtectedFolders.h"
+
 #include <QAbstractItemModel>
 #include <QByteArray>
 #include <QIcon>
@@ -31,12 +33,16 @@ public:
     QModelIndex IndexOf(const QByteArray& path);
     // Forgets what was read, so the next look reads the folders again.
     void Reload();
+    // Protected folders and those below them show in italics, their tooltip saying so.
+    void SetProtected(CProtectedFolders folders);
 
 private:
     struct CNode;
     CNode* NodeOf(const QModelIndex& index) const;
     void Load(CNode* node, const QModelIndex& index);
+    void MarksChanged(const QModelIndex& parent);
 
     std::unique_ptr<CNode> m_top;  // "/"
     QIcon m_icon;
+    CProtectedFolders m_protected;
 };

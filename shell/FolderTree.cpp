@@ -28,6 +28,10 @@ CFolderTree::CFolderTree(QWidget* parent)
         if (current.isValid())
             QMetaObject::invokeMethod(this, &CFolderTree::FolderSelected, Qt::QueuedConnection);
     });
+    // Marks follow the stored protected folders, whichever window changed them.
+    m_model->SetProtected(LinkOps::ReadProtected());
+    connect(&LinkOps::ProtectedNotice(), &LinkOps::CProtectedNotice::Changed, this,
+            [this] { m_model->SetProtected(LinkOps::ReadProtected()); });
     // A folder's own menu: protect it (and all below) from the selection helpers, or stop.
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {

@@ -236,6 +236,17 @@ private slots:
         dialog.OnSendToRecycleBin();
         QVERIFY(m_fake.lastCaution.startsWith(QStringLiteral("All copies of 2 group(s) are checked: nothing of them would remain.\ngroup 1: ")));
         QVERIFY(m_fake.lastCaution.contains(QStringLiteral("group 2: ") + QFile::decodeName(m_dir) + QStringLiteral("/b/z")));
+
+        // No helper checks a protected row, whatever it matches.
+        CProtectedFolders folders;
+        folders.Toggle((m_dir + "/b").toStdString());
+        dialog.Model()->SetProtected(folders);
+        dialog.OnUnCheckAll();
+        dialog.OnCheckMatching(QStringLiteral("*"));
+        dialog.OnCheckInFolderOf(1);
+        QCOMPARE(checks(), QStringLiteral("x.x.."));
+        dialog.OnInvertChecks();
+        QCOMPARE(checks(), QStringLiteral("....."));
         dialog.reject();
     }
 

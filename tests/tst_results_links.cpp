@@ -12,10 +12,13 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFont>
 #include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <functional>
 
 #include <sys/stat.h>
 
@@ -145,6 +148,53 @@ private slots:
         QCOMPARE(QByteArray(model.Row(1).path), dir + "/old/lib");
         QVERIFY2(dialog.SummaryText().startsWith(QStringLiteral("1 group(s) of copied folders, 2 folder(s).")),
                  qPrintable(dialog.SummaryText()));
+
+        // A copy that is (Protect This Folder on its row), lies in or holds a protected folder is shown so,
+        // is the copy the helpers keep, and goes to the trash or becomes links only after its own warning,
+        // which answers No to Enter.
+        QVERIFY(LinkOps::WriteProtected({}));
+        for (const QByteArray& guarded : QByteArrayList{dir + "/old/lib", dir + "/old", dir + "/old/lib/sub"}) {
+            CProtectedFolders folders;
+            folders.Toggle(guarded.toStdString());
+            if (guarded.endsWith("/old/lib")) {
+                dialog.OnProtectFolderOf(1);
+            } else {
+                QVERIFY(LinkOps::WriteProtected(folders));
+                model.SetProtected(folders);
+            }
+            QCOMPARE(LinkOps::ReadProtected().Folders(), folders.Folders());
+            QVERIFY(model.index(1, 1).data(Qt::FontRole).value<QFont>().italic() && !model.index(0, 1).data(Qt::FontRole).isValid());
+            QVERIFY(model.index(1, 0).data(Qt::ToolTipRole).toString().startsWith(QStringLiteral("Protected: ")));
+            for (const auto& helper : std::vector<std::function<void()>>{[&] { dialog.OnCheckAllButNewest(); },
+                                                                        [&] { dialog.OnCheckAllButOldest(); },
+                                                                        [&] { dialog.OnCheckMatching(QStringLiteral("*lib")); },
+                                                                        [&] { dialog.OnCheckInFolderOf(0); },
+                                                                        [&] { dialog.OnCheckAll(); }}) {
+                dialog.OnUnCheckAll();
+                helper();
+                QCOMPARE(Checks(model), QStringLiteral("x."));
+            }
+            dialog.OnUnCheckAll();
+            model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole);  // by hand, its group keeping the other copy
+            int noByDefault = 0;
+            CBoxAnswerer enter(QMessageBox::NoButton, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                noByDefault += box->standardButton(box->defaultButton()) == QMessageBox::No;
+                if (box->checkBox())
+                    box->checkBox()->setChecked(true);  // hard links allowed: only No keeps the copy
+            });
+            enter.remaining = 2;
+            dialog.OnSendToRecycleBin();
+            dialog.OnReplaceWithLinks();
+            QCOMPARE(noByDefault, 2);
+            for (const QString& text : enter.texts)
+                QVERIFY2(text.contains(QStringLiteral("1 checked folder(s) are protected")), qPrintable(text));
+            QVERIFY(QFile::exists(QFile::decodeName(dir + "/old/lib/sub/two")));
+            QVERIFY(Inode(dir + "/old/lib/one") != Inode(dir + "/lib/one"));
+        }
+        QVERIFY(LinkOps::WriteProtected({}));
+        model.SetProtected({});
+        dialog.OnUnCheckAll();
 
         model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole);
         CBoxAnswerer yes(QMessageBox::Yes, [] {

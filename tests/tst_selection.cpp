@@ -77,7 +77,8 @@ private slots:
     }
 
     // A protected folder's copy is the one kept, whatever its time; stored folders keep every byte
-    // of their names and protect what lies below them, not a sibling sharing their prefix.
+    // of their names and protect what lies below them (and, as a copied folder, what holds them), not
+    // a sibling sharing their prefix.
     void protectedFoldersKeepTheirCopy()
     {
         CProtectedFolders folders;
@@ -93,6 +94,15 @@ private slots:
         SelectionRules::CheckAllButOldest(rows, {}, &folders);
         QCOMPARE(Checks(rows), QStringLiteral("x.xx."));
         QVERIFY(CProtectedFolders::FromStored("/").Covers("/any/file"));
+        // Copied folders as rows: one that is, lies in or holds a protected folder is the copy kept.
+        for (const auto& [folder, marks] : {std::pair<const char*, const char*>{"/b", "x."}, {"/b/old/", "x."},
+                                            {"/b/old/in", "x."}, {"/b/ol", ".x"}, {"/b/older", ".x"}}) {
+            CProtectedFolders guard;
+            guard.Toggle(folder);
+            rows = Rows({{0, "/a/new", 9, 1}, {0, "/b/old", 1, 2}});
+            SelectionRules::CheckAllButNewest(rows, {}, &guard);
+            QVERIFY2(Checks(rows) == QLatin1String(marks), folder);
+        }
     }
 
     // Reclaimable bytes count each inode once; a checked hard link frees nothing while a copy is kept.

@@ -43,6 +43,15 @@ bool CProtectedFolders::Covers(std::string_view path) const
     });
 }
 
+bool CProtectedFolders::Guards(std::string_view path) const
+{
+    path = Trimmed(path);
+    return Covers(path) || std::any_of(m_folders.begin(), m_folders.end(), [path](const std::string& f) {
+        return path == "/" || (f.size() >= path.size() && f.compare(0, path.size(), path) == 0
+                               && (f.size() == path.size() || f[path.size()] == '/'));
+    });
+}
+
 std::vector<std::string>::const_iterator CProtectedFolders::Find(std::string_view folder) const
 {
     folder = Trimmed(folder);

@@ -16,6 +16,9 @@ public:
 
     // path lies in one of the folders or below it.
     bool Covers(std::string_view path) const;
+    // Trashing path would take something protected along: path is a protected folder, lies below
+    // one, or holds one. For a file the same as Covers.
+    bool Guards(std::string_view path) const;
     bool Contains(std::string_view folder) const { return Find(folder) != m_folders.end(); }
     // Adds folder (an absolute path), or removes it when it is there.
     void Toggle(std::string_view folder);

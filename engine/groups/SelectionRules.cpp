@@ -35,7 +35,7 @@ template <typename Prefer>
 void CheckAllButOne(std::vector<CResultRow>& rows, const GroupSet& scope, Prefer prefer, const CProtectedFolders* folders)
 {
     ForEachGroup(rows, scope, [&](size_t first, size_t last) {
-        const auto favoured = [&](size_t i) { return folders && folders->Covers(rows[i].Path()); };
+        const auto favoured = [&](size_t i) { return folders && folders->Guards(rows[i].Path()); };
         size_t keep = first;
         for (size_t i = first + 1; i < last; ++i) {
             const CResultRow& a = rows[i];

@@ -16,7 +16,7 @@ using GroupSet = std::set<int32_t>;
 
 // In each group, checks every row but the newest (or oldest) one; among rows
 // of equal time the one with the smallest path stays unchecked. With prefer, the
-// row kept is taken from those under its folders when the group has any.
+// row kept is taken from those it guards (a copied folder that holds one too) when the group has any.
 void CheckAllButNewest(std::vector<CResultRow>& rows, const GroupSet& scope, const CProtectedFolders* prefer = nullptr);
 void CheckAllButOldest(std::vector<CResultRow>& rows, const GroupSet& scope, const CProtectedFolders* prefer = nullptr);
 // Checks the rows whose file lies in folder or below it.

@@ -9,9 +9,10 @@ import time
 import traceback
 
 import pyatspi
+from gi.repository import GLib
 
 from sorvane_atspi import (Sandbox, actions, cell, checked_rows, click, descendants, do_action, dump, extents, find, find_all,
-                           is_checked, key, press, rows, text_of, wait_for)
+                           is_checked, key, press, rows, showing, text_of, wait_for)
 
 RESULTS = "Duplicate Search Results - Sorvane by Trellane"
 ASK_GROUPS = "Do you Want to Search for Duplicate Files"
@@ -74,6 +75,28 @@ def groups_of(table):
     for r, texts in enumerate(rows(table)):
         found.setdefault(texts[3], []).append(r)
     return list(found.values())
+
+
+def menu_item(widget, name):
+    """Right-clicks widget and returns the item of the menu that opens. A popup menu is no child of the
+    application on the bus: it is caught as it shows."""
+    menus = []
+
+    def shown(event):
+        if event.detail1 and event.source.getRole() == pyatspi.ROLE_POPUP_MENU:
+            menus.append(event.source)
+
+    def probe():
+        while GLib.MainContext.default().iteration(False):
+            pass
+        return next((a for m in menus for a in descendants(m) if a.name == name), None)
+
+    pyatspi.Registry.registerEventListener(shown, "object:state-changed:showing")
+    try:
+        click(widget, button=3)
+        return wait_for("the menu item %r" % name, probe, 5)
+    finally:
+        pyatspi.Registry.deregisterEventListener(shown, "object:state-changed:showing")
 
 
 def check_by_mouse(table, row):
@@ -275,6 +298,42 @@ def test_folders_button_lists_the_largest_copies(sandbox):
     # The copies whole, then the one sub-folder the near-copy still shares, never the copies' own sub-folders.
     assert shown == [("6050", "backup/2019/photos"), ("6050", "photos"), ("6050", "pics"),
                      ("3000", "backup/2019/photos/a"), ("3000", "differ/photos/a")], shown
+
+
+def test_protected_copied_folder_is_kept_and_enter_keeps_it(sandbox):
+    """Folders mode: a copy protected from its row's menu is not checked by Check All But the Newest, though
+    older, and Enter at the trash question, which warns of it, leaves it in place."""
+    folder = os.path.join(sandbox.data, "tree")
+    for copy, mtime in (("photos", 1e9), ("pics", 1e9 + 60)):
+        make_library(os.path.join(folder, copy))
+        os.utime(os.path.join(folder, copy), (mtime, mtime))
+    app = sandbox.start([folder])
+    app.answer("No", ASK_GROUPS, timeout=60)
+    press(find(app.frame, pyatspi.ROLE_PUSH_BUTTON, "Folders", showing=False))
+    app.answer("OK", "Copied Folders")
+    results = app.window(pyatspi.ROLE_DIALOG, RESULTS)
+    table = find(results, pyatspi.ROLE_TABLE)
+    wait_for("the folder rows", lambda: len(rows(table)) == 2 and table.getState().contains(pyatspi.STATE_SENSITIVE), 30)
+    guarded = [r[1] for r in rows(table)].index("photos")
+    item = menu_item(cell(table, guarded, 1), "Protect This Folder")
+    menu = item.parent
+    click(item)  # the mouse: the accessible Press leaves the menu open
+    wait_for("the menu to close", lambda: not showing(menu), 5)
+    press(find(results, pyatspi.ROLE_PUSH_BUTTON, "Check All But the Newest in Each Group"))
+    wait_for("the other copy checked", lambda: checked_rows(table) == [1 - guarded], 5)
+    time.sleep(0.5)
+    assert checked_rows(table) == [1 - guarded], checked_rows(table)
+    # Only the protected copy checked, by hand: its warning alone makes No the default.
+    check_by_mouse(table, 1 - guarded)
+    check_by_mouse(table, guarded)
+    press(find(results, pyatspi.ROLE_PUSH_BUTTON, "Send Checked File(s) to Recycle Bin", showing=False))
+    box, text = app.message_box(containing="Trash")
+    assert "protected" in text and "/tree/photos" in text, text
+    key("Return")
+    wait_for("Return to close the confirmation", lambda: not showing(box), 5)
+    time.sleep(1)
+    assert sorted(os.listdir(folder)) == ["photos", "pics"], os.listdir(folder)
+    assert trash_listing(sandbox) == [], trash_listing(sandbox)
 
 
 # --- the keyboard ---------------------------------------------------------------
