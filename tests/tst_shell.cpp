@@ -107,8 +107,9 @@ private slots:
         QTimer stopper;
         bool sawProgress = false;
         connect(&stopper, &QTimer::timeout, this, [&] {
-            auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
-            if (progress && progress->value() > int(files.size()) + 100 && !sawProgress) {  // moving, past resolving
+            // Stop once the batch is moving files, as a user would press it.
+            auto* progress = parent.findChild<QProgressDialog*>();
+            if (progress && !sawProgress && !QFile::exists(QFile::decodeName(files[200]))) {
                 sawProgress = true;
                 progress->findChild<QPushButton*>()->click();
             }
