@@ -19,12 +19,8 @@ namespace {
 // The warning for an item in, or holding, a protected folder; empty for any other.
 QString ProtectedCaution(const QByteArray& item)
 {
-    const CProtectedFolders folders = LinkOps::ReadProtected();
     const std::string_view path(item.constData(), size_t(item.size()));
-    bool holds = false;
-    for (const std::string& f : folders.Folders())
-        holds |= f == path || (f.size() > path.size() && f.compare(0, path.size(), path) == 0 && f[path.size()] == '/');
-    if (!holds && !folders.Covers(path))
+    if (!LinkOps::ReadProtected().Guards(path))
         return {};
     return QStringLiteral("%1 is in a protected folder, or holds one.").arg(EscapePath(path));
 }
