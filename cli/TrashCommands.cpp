@@ -26,7 +26,7 @@ QByteArray Absolute(const char* arg, QByteArray* cwd)
         *cwd = here ? QByteArray(here) : QByteArray();
         free(here);
     }
-    return cwd->isEmpty() ? QByteArray() : (*cwd == "/" ? QByteArray() : *cwd) + "/" + path;
+    return cwd->isEmpty() ? QByteArray() : JoinNative(*cwd, path);
 }
 
 // Each argument resolved once, as the command starts: the folder part's links are followed then,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <array>
@@ -101,6 +102,11 @@ QString DecodePath(std::string_view bytes);
 // sequence as \xNN. With escapeBackslash a backslash is written \\, so the
 // text can be turned back into the bytes; names shown to users leave it alone.
 QString EscapePath(std::string_view bytes, bool escapeBackslash = false);
+// name under folder, native bytes: "/" + name under the root, not "//" + name.
+inline QByteArray JoinNative(const QByteArray& folder, const QByteArray& name)
+{
+    return (folder == "/" ? QByteArray() : folder) + "/" + name;
+}
 // The bytes EscapePath(…, true) wrote: \\, \n, \t, \r and \xNN turned back.
 QByteArray UnescapePath(const QString& text);
 

@@ -4,6 +4,8 @@
 #include <QByteArrayList>
 #include <QString>
 
+#include "PathArray.h"
+
 #include <cstdint>
 
 struct CFileIdentity;
@@ -21,7 +23,7 @@ struct CEntry {
     uint64_t ino = 0;
     uint32_t type = 0;  // the S_IFMT bits
 
-    QByteArray Path() const { return (folder == "/" ? QByteArray() : folder) + "/" + name; }
+    QByteArray Path() const { return JoinNative(folder, name); }
     bool SameItem(uint64_t d, uint64_t i) const { return d == dev && i == ino; }
 };
 

@@ -67,7 +67,7 @@ QByteArray InfoPath(const CTrashDirs& dirs, const QByteArray& infoName)
         const QByteArray path = QByteArray::fromPercentEncoding(line.mid(5));
         if (path.startsWith('/') || dirs.top.isEmpty())
             return path;
-        return (dirs.top == "/" ? QByteArray() : dirs.top) + "/" + path;
+        return JoinNative(dirs.top, path);
     }
     return {};
 }
