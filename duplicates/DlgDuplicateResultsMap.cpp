@@ -3,6 +3,7 @@
 #include "DlgDuplicateResults.h"
 
 #include "ColorListCtrl.h"
+#include "OptionsStore.h"
 #include "ResultsModel.h"
 #include "SpaceMap.h"
 
@@ -69,7 +70,9 @@ void CDlgDuplicateResults::UpdateSpaceMap()
     if (m_folders)
         return;
     if (!m_fillDone) {
-        m_map->SetRows({}, {}, {});
+        // Called as a fill starts, before it reads the option itself.
+        m_map->SetWaiting(COptionsStore().IsOn(Opt::CompareContents) ? QStringLiteral("Comparing contents\u2026")
+                                                                     : QStringLiteral("Grouping the files by size\u2026"));
         return;
     }
     m_map->SetRows(m_model->Rows(), m_model->SameFiles(), CommonFolder(m_model->Rows()));

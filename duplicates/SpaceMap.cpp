@@ -25,11 +25,32 @@ QByteArray WithoutTrailingSlash(QByteArray folder)
     return folder.isEmpty() ? QByteArray("/") : folder;
 }
 
-// The palette colour (text or base) that reads best on fill.
+// WCAG 2 contrast ratio.
+double Contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The look's text or base colour that reads best on fill; black or white when neither reaches 4.5:1
+// (one of those always does, by at least 4.58:1).
 QColor TextOn(const QColor& fill, const QPalette& palette)
 {
     const QColor text = palette.color(QPalette::Text), base = palette.color(QPalette::Base);
-    return std::abs(text.lightness() - fill.lightness()) >= std::abs(base.lightness() - fill.lightness()) ? text : base;
+    const QColor best = Contrast(text, fill) >= Contrast(base, fill) ? text : base;
+    if (Contrast(best, fill) >= 4.5)
+        return best;
+    return Contrast(Qt::black, fill) >= Contrast(Qt::white, fill) ? QColor(Qt::black) : QColor(Qt::white);
+}
+
+// Where a tile's label is written: its top strip, inside the frame.
+QRectF LabelStrip(const CTile& tile, double labelHeight)
+{
+    return {tile.rect.left() + 4, tile.rect.top() + 2, tile.rect.width() - 8, labelHeight};
 }
 
 }  // namespace
@@ -62,59 +83,95 @@ void CSpaceMap::SetRows(const std::vector<CResultRow>& rows, const std::vector<i
     // Only flat copies here: the folders are split and added up on the worker.
     auto input = std::make_shared<CInput>();
     input->root = WithoutTrailingSlash(root);
-    m_rowItem.resize(rows.size());
-    m_itemSize.clear();
-    m_itemChecked.clear();
-    m_itemSize.reserve(rows.size());
-    m_itemChecked.reserve(rows.size());
-    input->items.reserve(rows.size());
+    auto sizes = std::make_shared<std::vector<uint64_t>>();
+    m_rowItem.assign(rows.size(), -1);
+    m_groupStart.clear();
+    sizes->reserve(rows.size());
+    input->folderLength.reserve(rows.size());
     // Typical folder lengths: only what is written takes memory, and a longer tail just grows it.
     input->folders.reserve(rows.size() * 48);
-    int32_t group = -1;  // as the figures line: the first opened row of a group is the copy kept
+    int32_t group = -1;
     for (size_t i = 0; i < rows.size(); ++i) {
         const CResultRow& r = rows[i];
-        m_rowItem[i] = -1;
         if (!r.opened)
             continue;
-        const bool kept = r.group != group;
-        group = r.group;
         if (sameAs[i] >= 0) {
-            const int32_t item = m_rowItem[size_t(sameAs[i])];
-            m_rowItem[i] = item;
-            if (item >= 0)
-                m_itemChecked[size_t(item)] &= char(r.checked);
+            m_rowItem[i] = m_rowItem[size_t(sameAs[i])];
             continue;
         }
+        if (r.group != group || m_groupStart.empty())
+            m_groupStart.push_back(uint32_t(sizes->size()));
+        group = r.group;
         const size_t length = std::strlen(r.path);
         const void* slash = memrchr(r.path, '/', length);
         const uint32_t folderLength = slash ? uint32_t(static_cast<const char*>(slash) - r.path) : 0;
-        m_rowItem[i] = int32_t(input->items.size());
-        input->items.push_back({r.sizeKey, folderLength, !kept});
+        m_rowItem[i] = int32_t(sizes->size());
+        input->folderLength.push_back(folderLength);
         input->folders.append(r.path, folderLength);
-        m_itemSize.push_back(r.sizeKey);
-        m_itemChecked.push_back(char(r.checked));
+        sizes->push_back(r.sizeKey);
     }
+    m_itemSize = std::move(sizes);
+    m_itemSpare.clear();
+    TakeChecks(rows);
+    ++m_spareVersion;  // new rows: whatever was laid out before is of others
 
+    m_waiting.clear();
     m_building = true;
-    StartLayout(std::move(input), nullptr);
+    StartLayout(std::move(input), nullptr, true);
 }
 
-void CSpaceMap::UpdateChecks(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs)
+bool CSpaceMap::TakeChecks(const std::vector<CResultRow>& rows)
 {
-    // The rows' files and links were taken at SetRows; a file is checked when all its names are.
-    Q_UNUSED(sameAs);
-    if (rows.size() != m_rowItem.size())
-        return;
-    std::fill(m_itemChecked.begin(), m_itemChecked.end(), char(1));
+    // As the figures line counts it: a file is freed when every listed name of it is checked.
+    const size_t items = m_itemSize->size();
+    m_itemChecked.assign(items, 1);
     for (size_t i = 0; i < rows.size(); ++i) {
         if (m_rowItem[i] >= 0)
             m_itemChecked[size_t(m_rowItem[i])] &= char(rows[i].checked);
     }
-    // While new rows are being added up, the map still shows the old ones.
-    if (!m_building && m_shown.tree) {
-        SumChecks();
-        update();
+    // Each group keeps its first file the checks leave (its first when they leave none): only the
+    // others are spare, so what is checked lies in what is drawn.
+    std::vector<char> spare(items, 1);
+    for (size_t g = 0; g < m_groupStart.size(); ++g) {
+        const size_t first = m_groupStart[g], end = g + 1 < m_groupStart.size() ? m_groupStart[g + 1] : items;
+        size_t kept = first;
+        while (kept < end && m_itemChecked[kept])
+            ++kept;
+        spare[kept < end ? kept : first] = 0;
     }
+    if (spare == m_itemSpare)
+        return false;
+    m_itemSpare = std::move(spare);
+    ++m_spareVersion;
+    return true;
+}
+
+void CSpaceMap::UpdateChecks(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs)
+{
+    // The rows' files and links were taken at SetRows.
+    Q_UNUSED(sameAs);
+    if (rows.size() != m_rowItem.size() || !m_itemSize)
+        return;
+    const bool keptChanged = TakeChecks(rows);
+    // While new rows are being added up, the map still shows the old ones; their arrival adds these up.
+    if (m_building || !m_shown.tree)
+        return;
+    if (keptChanged)
+        StartLayout(nullptr, m_shown.tree, true);
+    SumChecks();
+    update();
+}
+
+void CSpaceMap::SetWaiting(const QString& text)
+{
+    m_worker.StopAndJoin();
+    ++m_generation;
+    m_building = m_pending = false;
+    m_rowItem.clear();
+    m_itemSize.reset();
+    m_shown = CShown();
+    m_waiting = text;
+    update();
 }
 
 void CSpaceMap::SelectFolder(const QByteArray& folder)
@@ -128,19 +185,31 @@ bool CSpaceMap::IsLaidOut() const
     return m_shown.tree && !m_pending;
 }
 
+QString CSpaceMap::Message() const
+{
+    if (!m_waiting.isEmpty())
+        return m_waiting;
+    if (!m_shown.tiles.empty() && TotalArea() > 0)
+        return {};
+    return m_building ? QStringLiteral("Adding up where the space is\u2026")
+           : m_shown.tree ? QStringLiteral("No space to reclaim.") : QString();
+}
+
 uint64_t CSpaceMap::TotalArea() const
 {
     return m_shown.tree ? m_shown.tree->folders[0].area : 0;
 }
 
-uint64_t CSpaceMap::CheckedBytes(const QByteArray& folder) const
+CSpaceMap::CFolderBytes CSpaceMap::BytesOf(const QByteArray& folder) const
 {
     const QByteArray wanted = WithoutTrailingSlash(folder);
     for (size_t t = 0; t < m_shown.tiles.size(); ++t) {
-        if (m_shown.paths[t] == wanted)
-            return m_folderChecked[size_t(m_shown.tiles[t].folder)];
+        if (m_shown.paths[t] == wanted) {
+            const int32_t id = m_shown.tiles[t].folder;
+            return {m_shown.tree->folders[size_t(id)].area, m_folderChecked[size_t(id)]};
+        }
     }
-    return 0;
+    return {};
 }
 
 std::vector<std::pair<QByteArray, QRectF>> CSpaceMap::Tiles() const
@@ -165,7 +234,7 @@ QSize CSpaceMap::minimumSizeHint() const
     return {160, 100};
 }
 
-void CSpaceMap::StartLayout(std::shared_ptr<CInput> input, std::shared_ptr<const CTree> tree)
+void CSpaceMap::StartLayout(std::shared_ptr<CInput> input, std::shared_ptr<const CTree> tree, bool resum)
 {
     const unsigned generation = ++m_generation;
     m_pending = true;
@@ -173,13 +242,20 @@ void CSpaceMap::StartLayout(std::shared_ptr<CInput> input, std::shared_ptr<const
     CParams params;
     params.size = QSizeF(size());
     params.labelHeight = fontMetrics().height() + 2;
-    m_worker.Start([this, generation, input = std::move(input), tree = std::move(tree), params](const std::atomic<bool>& stop) mutable {
+    std::vector<char> spare = resum ? m_itemSpare : std::vector<char>();
+    const unsigned spareVersion = resum ? m_spareVersion : m_shown.spareVersion;
+    m_worker.Start([this, generation, input = std::move(input), tree = std::move(tree), sizes = m_itemSize,
+                    spare = std::move(spare), spareVersion, params](const std::atomic<bool>& stop) mutable {
         CShown shown;
-        if (tree) {
-            shown.tree = std::move(tree);
-        } else {
-            shown.tree = std::make_shared<const CTree>(Build(*input, stop));
+        if (!spare.empty() || input) {
+            auto summed = std::make_shared<CTree>(input ? Build(*input, stop) : *tree);
             input.reset();
+            tree.reset();
+            if (stop.load() || !Sum(*summed, *sizes, spare, stop))
+                return;
+            shown.tree = std::move(summed);
+        } else {
+            shown.tree = std::move(tree);
         }
         if (stop.load())
             return;
@@ -190,6 +266,7 @@ void CSpaceMap::StartLayout(std::shared_ptr<CInput> input, std::shared_ptr<const
         for (const CTile& tile : shown.tiles)
             shown.paths.push_back(shown.tree->Path(tile.folder));
         shown.size = params.size;
+        shown.spareVersion = spareVersion;
         // Handed over under a lock, and the queued call carries nothing to destroy on this thread.
         {
             std::lock_guard<std::mutex> lock(m_readyLock);
@@ -223,8 +300,11 @@ void CSpaceMap::OnLaidOut(unsigned generation, CShown shown)
     m_shown = std::move(shown);
     SumChecks();
     update();
-    if (m_shown.size != QSizeF(size()))
-        Relayout();  // resized while it was laid out: LaidOut comes with the next one
+    // Checks that moved a kept copy, or a resize, while it was laid out: LaidOut comes with the next one.
+    if (m_shown.spareVersion != m_spareVersion)
+        StartLayout(nullptr, m_shown.tree, true);
+    else if (m_shown.size != QSizeF(size()))
+        Relayout();
     else
         emit LaidOut();
 }
@@ -232,7 +312,7 @@ void CSpaceMap::OnLaidOut(unsigned generation, CShown shown)
 void CSpaceMap::Relayout()
 {
     if (m_shown.tree && !m_building)
-        StartLayout(nullptr, m_shown.tree);
+        StartLayout(nullptr, m_shown.tree, false);
 }
 
 void CSpaceMap::SumChecks()
@@ -241,7 +321,7 @@ void CSpaceMap::SumChecks()
     m_folderChecked.assign(tree.folders.size(), 0);
     for (size_t i = 0; i < m_itemChecked.size() && i < tree.itemFolder.size(); ++i) {
         if (m_itemChecked[i])
-            m_folderChecked[size_t(tree.itemFolder[i])] += m_itemSize[i];
+            m_folderChecked[size_t(tree.itemFolder[i])] += (*m_itemSize)[i];
     }
     for (size_t id = tree.folders.size() - 1; id > 0; --id)
         m_folderChecked[size_t(tree.folders[id].parent)] += m_folderChecked[id];
@@ -338,11 +418,10 @@ void CSpaceMap::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const QPalette& pal = palette();
     painter.fillRect(rect(), pal.color(QPalette::Window));
-    if (m_shown.tiles.empty() || TotalArea() == 0) {
+    const QString message = Message();
+    if (!message.isEmpty() || m_shown.tiles.empty()) {
         painter.setPen(pal.color(QPalette::WindowText));
-        const QString text = m_pending ? QStringLiteral("Adding up where the space is\u2026")
-                             : m_shown.tree ? QStringLiteral("No space to reclaim.") : QString();
-        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, text);
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, message);
         return;
     }
     const QPointF s = Scale();
@@ -368,14 +447,9 @@ void CSpaceMap::paintEvent(QPaintEvent*)
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(tile.rect.adjusted(0.5, 0.5, -0.5, -0.5));
         if (tile.label) {
-            const QByteArray name = tile.depth == 0 ? m_shown.paths[t] : m_shown.tree->Name(tile.folder);
-            const QString size = ListingStatus::SizeText(m_shown.tree->folders[size_t(tile.folder)].area);
-            const QRectF strip(tile.rect.left() + 4, tile.rect.top() + 2, tile.rect.width() - 8, labelHeight);
-            QString label = EscapePath(std::string_view(name.constData(), size_t(name.size()))) + QStringLiteral("  ") + size;
-            if (fontMetrics().horizontalAdvance(label) > strip.width())
-                label = fontMetrics().elidedText(label, Qt::ElideMiddle, int(strip.width()));
+            const QRectF strip = LabelStrip(tile, labelHeight);
             painter.setPen(text);
-            painter.drawText(strip, Qt::AlignLeft | Qt::AlignVCenter, label);
+            painter.drawText(strip, Qt::AlignLeft | Qt::AlignVCenter, LabelText(t, strip.width()));
         }
     }
     const int selected = SelectedTile();
@@ -385,6 +459,36 @@ void CSpaceMap::paintEvent(QPaintEvent*)
         painter.setPen(pen);
         painter.drawRect(m_shown.tiles[size_t(selected)].rect.adjusted(1.5, 1.5, -1.5, -1.5));
     }
+}
+
+QString CSpaceMap::LabelText(size_t t, double width) const
+{
+    // "name  size" when it fits, else the name alone, elided: a number is never cut.
+    const CTile& tile = m_shown.tiles[t];
+    const QByteArray name = tile.depth == 0 ? m_shown.paths[t] : m_shown.tree->Name(tile.folder);
+    const QString text = EscapePath(std::string_view(name.constData(), size_t(name.size())));
+    const QString whole = text + QStringLiteral("  ") + ListingStatus::SizeText(m_shown.tree->folders[size_t(tile.folder)].area);
+    if (fontMetrics().horizontalAdvance(whole) <= width)
+        return whole;
+    return fontMetrics().elidedText(text, Qt::ElideMiddle, int(width));
+}
+
+std::vector<CSpaceMap::CLabel> CSpaceMap::Labels() const
+{
+    std::vector<CLabel> labels;
+    if (!Message().isEmpty())
+        return labels;
+    const QPointF s = Scale();
+    const double labelHeight = fontMetrics().height() + 2;
+    for (size_t t = 0; t < m_shown.tiles.size(); ++t) {
+        const CTile& tile = m_shown.tiles[t];
+        if (!tile.label)
+            continue;
+        const QRectF strip = LabelStrip(tile, labelHeight);
+        labels.push_back({m_shown.paths[t], QRectF(strip.x() * s.x(), strip.y() * s.y(), strip.width() * s.x(), strip.height() * s.y()),
+                          LabelText(t, strip.width())});
+    }
+    return labels;
 }
 
 void CSpaceMap::resizeEvent(QResizeEvent* event)

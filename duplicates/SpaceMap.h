@@ -15,8 +15,8 @@
 
 // Where the reclaimable space of the results lives: a treemap of folders, each
 // as large as the spare copies in it and below (every distinct file but the one
-// its group keeps, as the figures line counts them), the checked part hatched,
-// coloured by the byte-weighted size of those copies (small cool, large warm).
+// its group keeps: the first the checks leave, else the first), the checked part
+// hatched, coloured by the byte-weighted size of those copies (small cool, large warm).
 // The folders are added up and laid out on a worker; the UI thread only copies
 // sizes, flags and folder bytes out of the rows.
 class CSpaceMap : public QWidget {
@@ -28,8 +28,10 @@ public:
     // rows below root, sameAs as SelectionRules::SameFiles gives it (worked out here
     // when it does not match rows). Nothing is kept of rows once this returns.
     void SetRows(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs, const QByteArray& root);
-    // The same rows with other checks: only the checked parts change.
+    // The same rows with other checks; the areas follow when the copies kept change.
     void UpdateChecks(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs);
+    // No rows until the next SetRows: text says what is awaited.
+    void SetWaiting(const QString& text);
     // Frames that folder's tile, or the drawn folder it lies in; empty for none.
     void SelectFolder(const QByteArray& folder);
 
@@ -37,12 +39,24 @@ public:
     bool IsLaidOut() const;
     // Bytes of the whole map: the figures line's reclaimable bytes.
     uint64_t TotalArea() const;
-    // Checked bytes of a folder with a tile (0 for one without).
-    uint64_t CheckedBytes(const QByteArray& folder) const;
+    struct CFolderBytes {
+        uint64_t area = 0;     // spare bytes
+        uint64_t checked = 0;  // what trashing the checked rows frees, as the figures line counts it
+    };
+    // Of a folder with a tile (zeros for one without), in it and below.
+    CFolderBytes BytesOf(const QByteArray& folder) const;
     // Each drawn folder and its rectangle in widget coordinates, parents first.
     std::vector<std::pair<QByteArray, QRectF>> Tiles() const;
     // The tooltip's text for the tile at pos (empty over none).
     QString ToolTipAt(const QPoint& pos) const;
+    // What is shown in place of tiles (empty while they are).
+    QString Message() const;
+    struct CLabel {
+        QByteArray folder;
+        QRectF strip;  // widget coordinates
+        QString text;
+    };
+    std::vector<CLabel> Labels() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -64,8 +78,13 @@ private:
         std::vector<SpaceMapLayout::CTile> tiles;
         std::vector<QByteArray> paths;  // per tile
         QSizeF size;                    // what the tiles were laid out for
+        unsigned spareVersion = 0;      // the spare flags tree was added up with
     };
-    void StartLayout(std::shared_ptr<SpaceMapLayout::CInput> input, std::shared_ptr<const SpaceMapLayout::CTree> tree);
+    // Builds the tree from input, or adds tree up again with resum, or only lays it out.
+    void StartLayout(std::shared_ptr<SpaceMapLayout::CInput> input, std::shared_ptr<const SpaceMapLayout::CTree> tree,
+                     bool resum);
+    // Takes the rows' checks: which files they free, and the copy each group keeps. True when that changed.
+    bool TakeChecks(const std::vector<CResultRow>& rows);
     void TakeLaidOut();
     void OnLaidOut(unsigned generation, CShown shown);
     void Relayout();
@@ -76,6 +95,7 @@ private:
     int SelectedTile() const;
     QPointF Scale() const;
     QColor TileColor(const SpaceMapLayout::CTile& tile) const;
+    QString LabelText(size_t tile, double width) const;
 
     CWorkerThread m_worker;
     std::mutex m_readyLock;  // the worker's last layout, waiting for the UI thread
@@ -86,10 +106,15 @@ private:
     bool m_pending = false;   // any layout not arrived yet
     QTimer m_relayout;
 
-    // Of the last rows: each row's distinct file (-1 unopened), their sizes and checks.
+    // Of the last rows: each row's distinct file (-1 unopened), their sizes, where each group's
+    // files start, which files the checks free, and which are spare.
     std::vector<int32_t> m_rowItem;
-    std::vector<uint64_t> m_itemSize;
+    std::shared_ptr<const std::vector<uint64_t>> m_itemSize;
+    std::vector<uint32_t> m_groupStart;
     std::vector<char> m_itemChecked;
+    std::vector<char> m_itemSpare;
+    unsigned m_spareVersion = 0;
+    QString m_waiting;
 
     CShown m_shown;
     std::vector<uint64_t> m_folderChecked;  // per folder of the shown tree, with its sub-folders

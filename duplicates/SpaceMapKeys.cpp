@@ -4,6 +4,7 @@
 
 #include <QKeyEvent>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -13,19 +14,26 @@ int CSpaceMap::Neighbour(int from, int key) const
         return -1;
     if (from < 0)
         return 0;
-    const QPointF here = m_shown.tiles[size_t(from)].rect.center();
+    const QRectF here = m_shown.tiles[size_t(from)].rect;
+    const bool across = key == Qt::Key_Left || key == Qt::Key_Right;
     int best = from;
     double bestCost = std::numeric_limits<double>::infinity();
     for (size_t t = 0; t < m_shown.tiles.size(); ++t) {
+        const QRectF there = m_shown.tiles[t].rect;
         if (int(t) == from || m_shown.tiles[t].depth != m_shown.tiles[size_t(from)].depth)
             continue;
-        const QPointF d = m_shown.tiles[t].rect.center() - here;
-        const bool across = key == Qt::Key_Left || key == Qt::Key_Right;
-        const double along = key == Qt::Key_Left ? -d.x() : key == Qt::Key_Right ? d.x() : key == Qt::Key_Up ? -d.y() : d.y();
-        if (along <= 0.5)
+        // Only a tile wholly beyond this one's edge that way (neighbours share an edge).
+        const double gap = key == Qt::Key_Left    ? here.left() - there.right()
+                           : key == Qt::Key_Right ? there.left() - here.right()
+                           : key == Qt::Key_Up    ? here.top() - there.bottom()
+                                                  : there.top() - here.bottom();
+        if (gap < -0.5)
             continue;
-        // Straight on is nearer than off to the side.
-        const double cost = along + 2 * std::abs(across ? d.y() : d.x());
+        // Straight on (within this one's span) is nearer than off to the side; ties go to the best lined up.
+        const double aside = across ? std::max({0.0, there.top() - here.bottom(), here.top() - there.bottom()})
+                                    : std::max({0.0, there.left() - here.right(), here.left() - there.right()});
+        const QPointF d = there.center() - here.center();
+        const double cost = gap + 2 * aside + 0.01 * std::abs(across ? d.y() : d.x());
         if (cost < bestCost) {
             bestCost = cost;
             best = int(t);

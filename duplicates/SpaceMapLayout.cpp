@@ -224,14 +224,14 @@ CTree Build(const CInput& input, const std::atomic<bool>& stop)
     CFolderIndex ids;
     ids.Insert(root, 0);
     std::vector<size_t> missing;
-    t.itemFolder.resize(input.items.size());
+    const size_t count = input.folderLength.size();
+    t.itemFolder.resize(count);
     size_t offset = 0;
-    for (size_t i = 0; i < input.items.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         if ((i & 0xffff) == 0 && stop.load(std::memory_order_relaxed))
             return {};
-        const CItem& item = input.items[i];
-        const std::string_view folder(input.folders.data() + offset, item.folderLength);
-        offset += item.folderLength;
+        const std::string_view folder(input.folders.data() + offset, input.folderLength[i]);
+        offset += input.folderLength[i];
         int32_t id = ids.Find(folder);
         if (id < 0) {
             const bool below = folder.size() > root.size() && folder.compare(0, root.size(), root) == 0 && folder[root.size()] == '/';
@@ -263,14 +263,28 @@ CTree Build(const CInput& input, const std::atomic<bool>& stop)
             }
         }
         t.itemFolder[i] = id;
-        if (item.spare) {
-            CFolder& f = t.folders[size_t(id)];
-            f.area += item.size;
-            f.logWeight += double(item.size) * std::log2(double(std::max<uint64_t>(item.size, 1)));
-            ++f.spareFiles;
-        }
     }
-    ids = CFolderIndex();
+    return t;
+}
+
+bool Sum(CTree& t, const std::vector<uint64_t>& size, const std::vector<char>& spare, const std::atomic<bool>& stop)
+{
+    for (CFolder& f : t.folders) {
+        f.area = 0;
+        f.logWeight = 0;
+        f.spareFiles = 0;
+        f.firstChild = f.childCount = 0;
+    }
+    for (size_t i = 0; i < t.itemFolder.size(); ++i) {
+        if ((i & 0xffff) == 0 && stop.load(std::memory_order_relaxed))
+            return false;
+        if (!spare[i])
+            continue;
+        CFolder& f = t.folders[size_t(t.itemFolder[i])];
+        f.area += size[i];
+        f.logWeight += double(size[i]) * std::log2(double(std::max<uint64_t>(size[i], 1)));
+        ++f.spareFiles;
+    }
 
     // Parents come first, so one backward pass adds every folder into its parent.
     std::vector<uint32_t> counts(t.folders.size(), 0);
@@ -288,7 +302,7 @@ CTree Build(const CInput& input, const std::atomic<bool>& stop)
         t.folders[id].firstChild = next;
         next += counts[id];
     }
-    t.children.resize(next);
+    t.children.assign(next, 0);
     for (size_t id = 1; id < t.folders.size(); ++id) {
         const CFolder& f = t.folders[id];
         if (f.area > 0) {
@@ -297,7 +311,7 @@ CTree Build(const CInput& input, const std::atomic<bool>& stop)
         }
     }
     if (stop.load())
-        return {};
+        return false;
     for (const CFolder& f : t.folders) {
         const auto first = t.children.begin() + f.firstChild;
         std::sort(first, first + f.childCount, [&t](int32_t a, int32_t b) {
@@ -305,7 +319,7 @@ CTree Build(const CInput& input, const std::atomic<bool>& stop)
             return x != y ? x > y : a < b;
         });
     }
-    return t;
+    return true;
 }
 
 std::vector<CTile> LayOut(const CTree& tree, const CParams& params, const std::atomic<bool>& stop)

@@ -13,18 +13,12 @@
 // copies, added up, and their squarified treemap.
 namespace SpaceMapLayout {
 
-// One distinct file of the results (a row that is not another row's hard link).
-struct CItem {
-    uint64_t size = 0;
-    uint32_t folderLength = 0;  // its folder's bytes, next in CInput::folders
-    bool spare = false;         // not the copy its group keeps: its size can be freed
-};
-
-// What the UI thread copies from the rows: sizes, flags and folder bytes only.
+// What the UI thread copies from the rows, per distinct file (a row that is not another row's
+// hard link): its folder's bytes only; sizes and spare flags are given to Sum.
 struct CInput {
-    QByteArray root;            // no trailing slash, "/" for the root
-    std::vector<CItem> items;
-    std::string folders;        // each item's folder, without its trailing slash, one after the other
+    QByteArray root;                     // no trailing slash, "/" for the root
+    std::vector<uint32_t> folderLength;  // per item: its folder's bytes, next in folders
+    std::string folders;                 // each item's folder, without its trailing slash, one after the other
 };
 
 struct CFolder {
@@ -50,8 +44,11 @@ struct CTree {
     double TypicalSize(int32_t folder) const;
 };
 
-// Empty (no folders) when stopped.
+// The folders and where each item lies, nothing added up yet; empty (no folders) when stopped.
 CTree Build(const CInput& input, const std::atomic<bool>& stop);
+// Adds each spare item's size (spare: not the copy its group keeps) up into tree's folders, in place
+// of what was there; false when stopped.
+bool Sum(CTree& tree, const std::vector<uint64_t>& size, const std::vector<char>& spare, const std::atomic<bool>& stop);
 
 struct CTile {
     QRectF rect;
