@@ -9,9 +9,7 @@
 #include "ResultsModel.h"
 #include "SelectionRules.h"
 #include "SpaceMap.h"
-
-// The application looks themselves, without the main window that links them.
-#include "../shell/AppLook.cpp"
+#include "AppLook.h"
 
 #include <QElapsedTimer>
 #include <QFile>
