@@ -1,29 +1,24 @@
 #include "LinkOps.h"
 
+#include "BatchRun.h"
 #include "Link.h"
 #include "OptionsStore.h"
 #include "PathArray.h"
 #include "TrashBatch.h"
 
-#include <QEventLoop>
-#include <QProgressDialog>
-#include <QTimer>
-
 #include <atomic>
-#include <thread>
 
 namespace LinkOps {
 
 CReport Run(QWidget* parent, const std::vector<CItem>& items, bool allowHard)
 {
     CReport report;
-    std::atomic<bool> stop{false};
-    std::atomic<size_t> done{0};
-    std::atomic<bool> finished{false};
     std::vector<Link::COutcome> outcomes(items.size());
+    std::vector<char> reached(items.size(), 0);
     TrashBatch::CRecorder record;
-    // The worker alone touches outcomes and record until finished is raised.
-    std::thread worker([&] {
+    // The worker alone touches outcomes, reached and record until RunBatch returns.
+    report.stopped = RunBatch(parent, QStringLiteral("Replacing checked files with links…"), items.size(),
+                              [&](const std::atomic<bool>& stop, std::atomic<size_t>& done) {
         // Each path resolved once, as the batch starts, and checked to be what was listed.
         std::vector<Link::CRequest> requests(items.size());
         std::vector<int> unresolved(items.size());
@@ -33,45 +28,28 @@ CReport Run(QWidget* parent, const std::vector<CItem>& items, bool allowHard)
                 unresolved[i] = ResolveEntry(items[i].copy, items[i].copyId, &requests[i].copy);
         }
         for (size_t i = 0; i < items.size() && !stop; ++i, ++done) {
-            const Link::CRequest& request = requests[i];
+            reached[i] = 1;
             if (unresolved[i]) {
                 outcomes[i].refusal = Link::ERefusal::kChanged;
                 outcomes[i].reason = EntryErrorText(unresolved[i]);
                 continue;
             }
-            outcomes[i] = Link::Replace(request, Link::EKind::kClone, stop, nullptr);
+            outcomes[i] = Link::Replace(requests[i], Link::EKind::kClone, stop, nullptr);
             if (allowHard && outcomes[i].refusal == Link::ERefusal::kCannotClone)
-                outcomes[i] = Link::Replace(request, Link::EKind::kHard, stop, &record);
+                outcomes[i] = Link::Replace(requests[i], Link::EKind::kHard, stop, &record);
         }
-        finished = true;
     });
-    QProgressDialog progress(QStringLiteral("Replacing checked files with links…"), QStringLiteral("Stop"), 0,
-                             int(items.size()), parent);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
-    QEventLoop loop;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        progress.setValue(int(done.load()));
-        if (progress.wasCanceled())
-            stop = true;
-        if (finished)
-            loop.quit();
-    });
-    tick.start(30);
-    loop.exec();
-    worker.join();
-    progress.reset();
 
-    report.stopped = stop;
     for (size_t i = 0; i < items.size(); ++i) {
         const Link::COutcome& o = outcomes[i];
         const QString name = EscapePath(std::string_view(items[i].copy.constData(), size_t(items[i].copy.size())));
         if (o.Linked()) {
+            const bool hard = !o.trashed.name.isEmpty();
             ++report.linked;
-            report.hardLinked += o.trashed.name.isEmpty() ? 0 : 1;
+            report.hardLinked += hard ? 1 : 0;
             report.freed += o.size;
-        } else if (i < done) {
+            report.freedLater += hard ? o.size : 0;
+        } else if (reached[i]) {
             report.refused << QStringLiteral("%1: %2").arg(name, o.reason);
         }
     }

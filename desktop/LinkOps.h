@@ -24,6 +24,7 @@ struct CReport {
     int linked = 0;
     int hardLinked = 0;
     uint64_t freed = 0;     // the copies' sizes
+    uint64_t freedLater = 0;  // the part of freed whose copies wait in the trash (hard links)
     QStringList refused;    // "path: reason", escaped
     bool stopped = false;
     QString recordError;    // the Undo record of the hard links is incomplete
@@ -31,7 +32,7 @@ struct CReport {
 
 // Shares each copy's blocks with its kept file; with allowHard, where the file system cannot, a
 // hard link takes the copy's name and the copy goes to the trash as one batch (Undo puts it back).
-// Runs off the UI thread behind a progress dialog whose Cancel stops between files and inside a compare.
+// Runs off the UI thread (RunBatch) behind a progress dialog whose Stop ends it between files and inside a compare.
 CReport Run(QWidget* parent, const std::vector<CItem>& items, bool allowHard);
 
 // The stored protected folders; a write that fails is said by the settings' own failure notice.

@@ -7,11 +7,14 @@
 #include "ColorListCtrl.h"
 #include "ContentCheck.h"
 #include "CommandIds.h"
+#include "FileOpening.h"
 #include "OptionsStore.h"
 #include "ReportList.h"
 #include "ResultsModel.h"
+#include "ShareProbe.h"
 #include "ShellOps.h"
 #include "Texts.h"
+#include "UniqueFd.h"
 #include "WaitCursor.h"
 
 #include <QApplication>
@@ -23,12 +26,17 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QVBoxLayout>
+
+#include <map>
+
+#include <sys/stat.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -49,6 +57,58 @@ const char kCautionFolders[] =
 const char kCautionContents[] =
     "This Window Displays Groups of Identical Files: every byte of the files in a group was compared.\n\nHave a "
     "Close Look before Deleting Any File(s).\n\nRight Click to View Available Commands.";
+
+using SelectionRules::ELink;
+
+// Each file system is asked once whether it can share blocks. Files on one that can are asked which
+// of their blocks are shared, so copies linked before count as one; on one that cannot, a copy with
+// names outside the list is one a hard link cannot free.
+CDlgDuplicateResults::CSpaceFacts SpaceFacts(const std::vector<CResultRow>& rows, bool links, bool files,
+                                            const std::atomic<bool>& stop)
+{
+    CDlgDuplicateResults::CSpaceFacts facts;
+    if (!links) {
+        facts.sameAs = SelectionRules::SameFiles(rows);
+        return facts;
+    }
+    std::map<uint64_t, bool> canShare;
+    facts.links.assign(rows.size(), ELink::kShare);
+    std::vector<uint64_t> shared(files ? rows.size() : 0, 0);
+    std::vector<nlink_t> names(files ? rows.size() : 0, 0);
+    for (size_t i = 0; i < rows.size() && !stop.load(std::memory_order_relaxed); ++i) {
+        const CResultRow& r = rows[i];
+        if (!r.opened)
+            continue;
+        auto [device, added] = canShare.emplace(r.dev, true);
+        if (added)
+            device->second = Link::CanShareBlocks(files ? r.FolderWithSlash() : r.Path());
+        facts.links[i] = device->second ? ELink::kShare : ELink::kHard;
+        if (!files)
+            continue;
+        struct stat st {};
+        if (device->second) {
+            CFd fd(OpenListedFile(r.Path(), kReadListedFlags));
+            if (fd.fd >= 0 && fstat(fd.fd, &st) == 0 && uint64_t(st.st_dev) == r.dev && uint64_t(st.st_ino) == r.ino)
+                shared[i] = Link::SharedExtentsKey(fd.fd);
+        } else if (lstat(r.path, &st) == 0 && uint64_t(st.st_dev) == r.dev && uint64_t(st.st_ino) == r.ino) {
+            names[i] = st.st_nlink;
+        }
+    }
+    facts.sameAs = SelectionRules::SameFiles(rows, shared);
+    if (files) {
+        // Names of one file are neighbours in one group: a file with more names than rows is held.
+        const std::vector<int32_t> sameFile = SelectionRules::SameFiles(rows);
+        std::vector<uint32_t> listed(rows.size(), 0);
+        for (size_t i = 0; i < rows.size(); ++i)
+            ++listed[sameFile[i] >= 0 ? size_t(sameFile[i]) : i];
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const size_t first = sameFile[i] >= 0 ? size_t(sameFile[i]) : i;
+            if (facts.links[i] == ELink::kHard && names[i] > listed[first])
+                facts.links[i] = ELink::kHardHeld;
+        }
+    }
+    return facts;
+}
 
 
 }  // namespace
@@ -73,7 +133,8 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, st
     m_list->setModel(m_model);
     m_list->installEventFilter(this);
     RestoreColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName, Opt::kResultsWidths);
-    // Spare width goes to Last Modified, so its time is never cut while room is left over.
+    // Every column stays inside the list: the folder takes what the others leave (CColorListCtrl::FitColumns),
+    // and Last Modified whatever is still over, so its time is never cut.
     m_list->horizontalHeader()->setStretchLastSection(true);
     // Room for a check box, a six-digit number and the same-file mark.
     const int srWidth = m_list->fontMetrics().horizontalAdvance(QStringLiteral("000000 ") + QChar(CResultsModel::kSameFileMark)) + 34;
@@ -125,12 +186,22 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, st
     m_summary->setWordWrap(true);
     BuildCommands();
     BuildSpaceMap(split);
+    m_split = split;
     // The figures, with the trash and Undo beside them as a dialog's own buttons.
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(0, 0, 6, 0);
     bottom->addWidget(m_summary, 1);
     bottom->addWidget(m_actionsBar, 0, Qt::AlignBottom);
     layout->addLayout(bottom);
+    // What is going on, or what the last action did.
+    auto* status = new QStatusBar(this);
+    status->setObjectName(QStringLiteral("resultsStatus"));
+    status->setSizeGripEnabled(false);  // the window's own grip is in the corner
+    m_status = new QLabel(status);
+    m_status->setObjectName(QStringLiteral("resultsStatusText"));
+    m_status->setTextFormat(Qt::PlainText);
+    status->addWidget(m_status, 1);
+    layout->addWidget(status);
     connect(m_model, &QAbstractItemModel::dataChanged, this, &CDlgDuplicateResults::UpdateSummary);
     connect(m_model, &QAbstractItemModel::modelReset, this, &CDlgDuplicateResults::UpdateSummary);
 }
@@ -238,8 +309,21 @@ void CDlgDuplicateResults::showEvent(QShowEvent* event)
     if (m_started)
         return;
     m_started = true;
+    // The list first: two thirds of the width, so its columns show whole beside the picture.
+    if (m_split->count() == 2 && m_split->width() > 0)
+        m_split->setSizes({m_split->width() * 2 / 3, m_split->width() - m_split->width() * 2 / 3});
     StartFill();
-    // The caution is read while the list fills behind it.
+    // Groups by size are what they are from the start: that caution is read while the list fills behind
+    // it. Exact groups are said to be exact only once the check has finished.
+    if (!m_folders && !m_contents)
+        ShowCaution();
+}
+
+void CDlgDuplicateResults::ShowCaution()
+{
+    if (m_cautionShown || !isVisible())
+        return;
+    m_cautionShown = true;
     m_caution = new QMessageBox(QMessageBox::Information, Res::AppTitle(), QString::fromUtf8(m_folders ? kCautionFolders : m_contents ? kCautionContents : kCaution),
                                 QMessageBox::Ok, this);
     m_caution->setAttribute(Qt::WA_DeleteOnClose);
@@ -267,9 +351,14 @@ void CDlgDuplicateResults::StartFill()
     m_model->SetProtected(LinkOps::ReadProtected());
     m_linkAction->setEnabled(false);  // until the contents of finished groups were compared
     m_progress = m_contents ? std::make_shared<ContentCheck::CProgress>() : nullptr;
+    m_links.clear();
     m_progressRow->setVisible(m_contents);
     m_stopAsked = false;
-    m_notice->hide();
+    // Said while it is true: what is shown meanwhile are groups by size.
+    m_notice->setText(m_folders ? QStringLiteral("Looking for copied folders: every file is compared byte for byte first.")
+                                : QStringLiteral("Comparing contents: until the check ends, these groups are by size only."));
+    m_notice->setVisible(m_contents);
+    ShowStatus();
     m_progressBar->setValue(0);
     if (m_contents)
         m_progressTimer.start();
@@ -278,9 +367,9 @@ void CDlgDuplicateResults::StartFill()
             std::vector<FolderGroups::CFolderRow> folders;
             const bool completed = FolderGroups::Find(m_input, *m_folders, stop, progress.get(), &folders);
             CFillResult result = FolderGroups::ToRows(folders);
-            std::vector<int32_t> sameAs = SelectionRules::SameFiles(result.rows);
-            QMetaObject::invokeMethod(this, [this, generation, completed, r = std::move(result), s = std::move(sameAs)]() mutable {
-                OnFillFinished(generation, completed, completed, std::move(r), std::move(s));
+            CSpaceFacts facts = SpaceFacts(result.rows, completed, false, stop);
+            QMetaObject::invokeMethod(this, [this, generation, completed, r = std::move(result), f = std::move(facts)]() mutable {
+                OnFillFinished(generation, completed, completed, std::move(r), std::move(f));
             }, Qt::QueuedConnection);
         });
         return;
@@ -295,9 +384,9 @@ void CDlgDuplicateResults::StartFill()
         // The next stage, over the size groups that survived the fill; stopped, it leaves them as they were.
         const bool completed = sized && (!progress || ContentCheck::Run(result.rows, stop, progress.get()));
         // Worked out here, so the window takes the finished rows without a pause.
-        std::vector<int32_t> sameAs = sized ? SelectionRules::SameFiles(result.rows) : std::vector<int32_t>();
-        QMetaObject::invokeMethod(this, [this, generation, completed, sized, r = std::move(result), s = std::move(sameAs)]() mutable {
-            OnFillFinished(generation, completed, sized, std::move(r), std::move(s));
+        CSpaceFacts facts = sized ? SpaceFacts(result.rows, completed && progress, true, stop) : CSpaceFacts();
+        QMetaObject::invokeMethod(this, [this, generation, completed, sized, r = std::move(result), f = std::move(facts)]() mutable {
+            OnFillFinished(generation, completed, sized, std::move(r), std::move(f));
         }, Qt::QueuedConnection);
     });
 }
@@ -317,7 +406,7 @@ void CDlgDuplicateResults::OnFillBatch(unsigned generation, const std::vector<CR
 }
 
 void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, bool sized, CFillResult result,
-                                          std::vector<int32_t> sameAs)
+                                          CSpaceFacts facts)
 {
     if (generation != m_generation)
         return;
@@ -325,27 +414,35 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, b
     m_fillDone = true;
     m_progressTimer.stop();
     m_progressRow->hide();
+    m_notice->hide();
     if (!completed && m_stopAsked) {
         m_notice->setText(sized ? QStringLiteral("The content check was stopped: these groups are by size only, and files of "
                                                  "equal size may differ.")
                                 : QStringLiteral("The search was stopped before its groups were complete."));
         m_notice->show();
     }
-    if (!completed && !(sized && m_stopAsked))
+    if (!completed && !(sized && m_stopAsked)) {
+        ShowStatus();
         return;  // stopped: the list stays disabled with what it had
+    }
     if (!completed)
         m_contents = false;  // what is shown was grouped by size alone
     m_linkAction->setEnabled(m_contents);  // a size-only group is never linked
-    m_model->Replace(std::move(result.rows), std::move(result.arenas), std::move(sameAs));
+    m_links = facts.links.size() == result.rows.size() ? std::move(facts.links) : std::vector<ELink>();
+    m_model->Replace(std::move(result.rows), std::move(result.arenas), std::move(facts.sameAs));
 #ifdef __GLIBC__
     // The rows shown while they were collected are gone: give their pages back.
     malloc_trim(0);
 #endif
     m_list->setEnabled(true);
+    m_list->FitColumns();
     UpdateSummary();
     UpdateSpaceMap();
+    ShowStatus();
     if (m_model->rowCount() > 0)
         m_list->scrollToTop();
+    if (completed && m_contents)
+        ShowCaution();
 }
 
 void CDlgDuplicateResults::OnStopComparing()
@@ -399,17 +496,39 @@ void CDlgDuplicateResults::OnDisplayInExplorer()
 
 QString CDlgDuplicateResults::SummaryText() const
 {
-    return SummaryText(SelectionRules::Figures(m_model->Rows(), m_model->SameFiles()));
+    return SummaryText(SelectionRules::Figures(m_model->Rows(), m_model->SameFiles(), m_links.empty() ? nullptr : &m_links));
+}
+
+void CDlgDuplicateResults::SetDone(const QString& text)
+{
+    m_lastDone = text;
+    UpdateSummary();
+    ShowStatus();
+}
+
+void CDlgDuplicateResults::ShowStatus()
+{
+    const QString again = QStringLiteral("Listing the groups again…");
+    if (!m_fillDone)
+        m_status->setText(!m_lastDone.isEmpty() ? m_lastDone + QLatin1Char(' ') + again
+                          : m_folders           ? QStringLiteral("Looking for copied folders…")
+                          : m_contents          ? QStringLiteral("Grouping the files by size, then comparing their contents…")
+                                                : QStringLiteral("Grouping the files by size…"));
+    else
+        m_status->setText(!m_lastDone.isEmpty() ? m_lastDone
+                          : !m_notice->isHidden() ? m_notice->text()
+                                                  : QStringLiteral("%1 group(s) listed.").arg(
+                                                        SelectionRules::Figures(m_model->Rows(), m_model->SameFiles()).groups));
 }
 
 void CDlgDuplicateResults::UpdateSummary()
 {
     if (!m_fillDone) {  // figures only for finished groups
-        m_summary->clear();
+        m_summary->setText(m_lastDone);
         return;
     }
-    const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows(), m_model->SameFiles());
-    m_summary->setText(SummaryText(f));
+    const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows(), m_model->SameFiles(), m_links.empty() ? nullptr : &m_links);
+    m_summary->setText(m_lastDone.isEmpty() ? SummaryText(f) : m_lastDone + QLatin1Char('\n') + SummaryText(f));
     m_summary->setToolTip(QStringLiteral("%1 byte(s) reclaimable; %2 byte(s) by the checked files.")
                               .arg(QLocale().toString(qulonglong(f.reclaimable)), QLocale().toString(qulonglong(f.checkedReclaimable))));
 }

@@ -61,6 +61,15 @@ public:
     void OnRestoreLastTrashed();
     // "N Group(s), ... " under the list.
     QString SummaryText() const;
+    // What the last action did ("3 copies replaced with links; 12 KiB freed."), or empty.
+    QString LastDone() const { return m_lastDone; }
+
+    // Found on the fill's worker: rows that are one file or share all their blocks (SameFiles), and
+    // what a link in each row's place can free (empty without a finished content check).
+    struct CSpaceFacts {
+        std::vector<int32_t> sameAs;
+        std::vector<SelectionRules::ELink> links;
+    };
 
 public slots:
     void done(int result) override;
@@ -75,7 +84,12 @@ private:
     void StopFill();
     void OnFillBatch(unsigned generation, const std::vector<CResultRow>& batch, const std::shared_ptr<const void>& arenas);
     // sized: the size groups were complete (the content check may still have been stopped).
-    void OnFillFinished(unsigned generation, bool completed, bool sized, CFillResult result, std::vector<int32_t> sameAs);
+    void OnFillFinished(unsigned generation, bool completed, bool sized, CFillResult result, CSpaceFacts facts);
+    // The caution, once the groups are what it says.
+    void ShowCaution();
+    // Says what an action did in the figures line and the status bar.
+    void SetDone(const QString& text);
+    void ShowStatus();
     void SaveColumnWidths();
     void BuildCommands();
     SelectionRules::GroupSet Scope(bool selectedOnly) const;
@@ -84,7 +98,8 @@ private:
     QString SummaryText(const SelectionRules::CFigures& figures) const;
     void UpdateSummary();
     // Copied folders' files, each paired with its counterpart in the folder kept.
-    std::vector<LinkOps::CItem> FilesOfFolders(const std::vector<LinkOps::CItem>& folders) const;
+    // from: for each file, the index of its folder in folders.
+    std::vector<LinkOps::CItem> FilesOfFolders(const std::vector<LinkOps::CItem>& folders, std::vector<size_t>* from) const;
     void BuildSpaceMap(QSplitter* splitter);
     // The picture after a fill (cleared while one runs).
     void UpdateSpaceMap();
@@ -100,11 +115,15 @@ private:
     CColorListCtrl* m_list;
     CResultsModel* m_model;
     CSpaceMap* m_map = nullptr;
+    QSplitter* m_split = nullptr;
     QMenu* m_menu;
     QAction* m_trashAction = nullptr;
     QAction* m_linkAction = nullptr;
     QWidget* m_actionsBar = nullptr;  // the trash and Undo, never folded
     QLabel* m_summary = nullptr;
+    QLabel* m_status = nullptr;        // the status bar's text: what is going on, or what was done
+    QString m_lastDone;
+    std::vector<SelectionRules::ELink> m_links;  // per row of the model, once a content check finished
     QProgressBar* m_progressBar = nullptr;
     QWidget* m_progressRow = nullptr;  // the bar and its Stop button
     QLabel* m_notice = nullptr;        // why the groups are not what was asked for
@@ -119,4 +138,5 @@ private:
     unsigned m_generation = 0;
     bool m_fillDone = false;
     bool m_started = false;
+    bool m_cautionShown = false;
 };

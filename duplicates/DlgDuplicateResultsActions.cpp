@@ -9,11 +9,15 @@
 #include "ResultsModel.h"
 #include "ShellOps.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QMessageBox>
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -24,6 +28,42 @@ QString Listed(const QStringList& lines, int shown)
     return lines.mid(0, shown).join(QLatin1Char('\n')) + (lines.size() > shown ? QStringLiteral("\n…") : QString());
 }
 
+// A path as a message shows it: cut in the middle, so no box grows wider than a screen's half.
+QString Shown(std::string_view path)
+{
+    return QFontMetrics(QApplication::font()).elidedText(EscapePath(path), Qt::ElideMiddle, 440);
+}
+
+// What a batch of links did, in one sentence for the figures line and the status bar.
+QString LinksDone(const LinkOps::CReport& r, size_t asked)
+{
+    if (r.linked == 0)
+        return r.stopped ? QStringLiteral("Stopped: no copy was replaced with a link.")
+                         : QStringLiteral("No copy was replaced with a link: see why in the message.");
+    const bool hard = r.hardLinked == r.linked;
+    const QString kind = hard ? QStringLiteral("hard links") : QStringLiteral("links");
+    QString text = size_t(r.linked) == asked
+                       ? (r.linked == 1 ? QStringLiteral("1 copy replaced with a %1").arg(kind.chopped(1))
+                                        : QStringLiteral("%1 copies replaced with %2").arg(r.linked).arg(kind))
+                       : QStringLiteral("%1 of %2 copies replaced with %3").arg(r.linked).arg(asked).arg(kind);
+    const uint64_t now = r.freed - r.freedLater;
+    if (r.freed == 0)
+        text += QStringLiteral("; nothing freed: other names still hold the copies' data.");
+    else if (r.freedLater == 0)
+        text += QStringLiteral("; %1 freed.").arg(ListingStatus::SizeText(now));
+    else if (now == 0)
+        text += QStringLiteral("; %1 freed once the Trash is emptied (the copies wait there for Undo).")
+                    .arg(ListingStatus::SizeText(r.freedLater));
+    else
+        text += QStringLiteral("; %1 freed, and %2 more once the Trash is emptied.")
+                    .arg(ListingStatus::SizeText(now), ListingStatus::SizeText(r.freedLater));
+    if (r.stopped)
+        text += QStringLiteral(" Stopped before the rest.");
+    else if (!r.refused.isEmpty())
+        text += QStringLiteral(" %1 refused: see why in the message.").arg(r.refused.size());
+    return text;
+}
+
 }  // namespace
 
 QString CDlgDuplicateResults::ProtectedCaution() const
@@ -31,7 +71,7 @@ QString CDlgDuplicateResults::ProtectedCaution() const
     QStringList named;
     for (int i = 0; i < m_model->rowCount(); ++i) {
         if (m_model->Row(i).checked && m_model->IsProtected(i))
-            named << EscapePath(m_model->Row(i).Path());
+            named << Shown(m_model->Row(i).Path());
     }
     if (named.isEmpty())
         return {};
@@ -70,15 +110,30 @@ void CDlgDuplicateResults::OnSendToRecycleBin()
     const std::vector<QByteArray> moved = Shell().SendToRecycleBin(this, checked, m_model->CheckedIdentities(), caution.trimmed(),
                                                                    !whole.empty() || !protectedCaution.isEmpty());
     // What moved drops out with a new fill; after a refusal or a total failure nothing changes.
-    if (!moved.empty())
-        StartFill();
+    if (moved.empty())
+        return;
+    // What the moved rows free: each file once, and only when no row left keeps it.
+    std::unordered_set<std::string_view> gone;
+    for (const QByteArray& path : moved)
+        gone.insert(std::string_view(path.constData(), size_t(path.size())));
+    std::vector<CResultRow> rows = m_model->Rows();
+    for (CResultRow& r : rows)
+        r.checked = gone.count(r.Path()) != 0;
+    const uint64_t freed = SelectionRules::Figures(rows, m_model->SameFiles()).checkedReclaimable;
+    SetDone(QStringLiteral("%1 %2 moved to the Trash; %3 freed once it is emptied.")
+                .arg(moved.size())
+                .arg(m_folders ? QStringLiteral("folder(s)") : QStringLiteral("file(s)"))
+                .arg(ListingStatus::SizeText(freed)));
+    StartFill();
 }
 
 void CDlgDuplicateResults::OnRestoreLastTrashed()
 {
     // Restored files are listed again by a new fill, as long as they were in this listing.
-    if (RestoreLastTrashed(this))
+    if (RestoreLastTrashed(this)) {
+        SetDone(QStringLiteral("The last batch was put back from the Trash, as its message said."));
         StartFill();
+    }
 }
 
 void CDlgDuplicateResults::OnReplaceWithLinks()
@@ -91,7 +146,11 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
     }
     // Per group, the copy kept: an unchecked row, one in a protected folder first.
     const std::vector<CResultRow>& rows = m_model->Rows();
+    const std::vector<int32_t>& sameAs = m_model->SameFiles();
+    const auto firstOfFile = [&sameAs](size_t i) { return i < sameAs.size() && sameAs[i] >= 0 ? size_t(sameAs[i]) : i; };
     std::vector<LinkOps::CItem> items;
+    std::vector<bool> hardOnly;  // per item: its file system cannot share blocks
+    size_t alreadyOne = 0;
     QStringList keptLines, wholeGroups;
     for (size_t first = 0; first < rows.size();) {
         size_t last = first + 1;
@@ -109,65 +168,106 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
             wholeGroups << QStringLiteral("group %1").arg(rows[first].group + 1);
         for (size_t i = first; anyChecked && keep >= 0 && i < last; ++i) {
             const CResultRow& k = rows[size_t(keep)];
-            if (rows[i].checked && rows[i].opened)
-                items.push_back({QByteArray(rows[i].path), {rows[i].dev, rows[i].ino, true}, QByteArray(k.path), {k.dev, k.ino, true}});
+            if (!rows[i].checked || !rows[i].opened)
+                continue;
+            // Already one file with the copy kept, or sharing all its blocks: a link frees nothing.
+            if (firstOfFile(i) == firstOfFile(size_t(keep))) {
+                ++alreadyOne;
+                continue;
+            }
+            items.push_back({QByteArray(rows[i].path), {rows[i].dev, rows[i].ino, true}, QByteArray(k.path), {k.dev, k.ino, true}});
+            hardOnly.push_back(i < m_links.size() && m_links[i] != SelectionRules::ELink::kShare);
         }
         if (anyChecked && keep >= 0)
-            keptLines << QStringLiteral("group %1 keeps %2").arg(rows[first].group + 1).arg(EscapePath(rows[size_t(keep)].Path()));
+            keptLines << QStringLiteral("group %1 keeps %2").arg(rows[first].group + 1).arg(Shown(rows[size_t(keep)].Path()));
         first = last;
     }
     const size_t checkedRows = items.size();
-    if (m_folders)
-        items = FilesOfFolders(items);
+    if (m_folders) {
+        std::vector<size_t> from;
+        items = FilesOfFolders(items, &from);
+        std::vector<bool> folderHardOnly;
+        folderHardOnly.swap(hardOnly);
+        for (const size_t folder : from)
+            hardOnly.push_back(folderHardOnly[folder]);
+    }
     if (items.empty()) {
         QMessageBox::information(this, Res::AppTitle(),
-                                 wholeGroups.isEmpty() ? QString::fromUtf8(kNothingChecked)
-                                                       : QStringLiteral("Every copy of the checked groups is checked: a link "
-                                                                        "needs one copy kept. Uncheck the one to keep."));
+                                 !wholeGroups.isEmpty() ? QStringLiteral("Every copy of the checked groups is checked: a link "
+                                                                         "needs one copy kept. Uncheck the one to keep.")
+                                 : alreadyOne > 0 ? QStringLiteral("The checked files are already one with the copy kept in "
+                                                                   "their group (the same file, or all their blocks shared): "
+                                                                   "a link would free nothing.")
+                                                  : QString::fromUtf8(kNothingChecked));
         return;
     }
+    const auto mustBeHard = size_t(std::count(hardOnly.begin(), hardOnly.end(), true));
     QString text = m_folders ? QStringLiteral("Replace the %1 file(s) of %2 checked folder(s) with links to their counterparts "
                                               "in the copy kept in their group?").arg(items.size()).arg(checkedRows)
                              : QStringLiteral("Replace %1 checked file(s) with links to the copy kept in their group?").arg(items.size());
+    if (alreadyOne > 0)
+        text += QStringLiteral(" %1 other checked file(s) are already one with the copy kept (the same file, or all "
+                               "their blocks shared) and stay as they are.").arg(alreadyOne);
     if (!wholeGroups.isEmpty())
         text += QStringLiteral("\n\nEvery copy of %1 group(s) is checked, so those stay as they are: %2.")
                     .arg(wholeGroups.size()).arg(wholeGroups.mid(0, 8).join(QStringLiteral(", ")));
+    // Known before asking: the file system was tried when the groups were made.
+    if (mustBeHard > 0)
+        text += (mustBeHard == items.size()
+                     ? QStringLiteral("\n\nTheir file system cannot share blocks, so these links can only be hard links.")
+                     : QStringLiteral("\n\n%1 of them lie on a file system that cannot share blocks: those can only be "
+                                      "hard links.").arg(mustBeHard))
+                + QStringLiteral(" Hard-linked names are one file: they share one owner, one set of permissions and one "
+                                 "set of times. Each copy goes to the Trash, and Restore Last Trashed puts it back.");
     const QString protectedCaution = ProtectedCaution();
     if (!protectedCaution.isEmpty())
         text = protectedCaution + QStringLiteral("\n\n") + text;
     QMessageBox confirm(QMessageBox::Question, Res::AppTitle(), text, QMessageBox::Yes | QMessageBox::No, this);
+    confirm.setTextFormat(Qt::PlainText);
     confirm.setInformativeText(Listed(keptLines, 10));
     if (keptLines.size() > 10)
         confirm.setDetailedText(keptLines.join(QLatin1Char('\n')));
     confirm.setDefaultButton(protectedCaution.isEmpty() ? QMessageBox::Yes : QMessageBox::No);
     confirm.setEscapeButton(QMessageBox::No);
-    auto* hard = new QCheckBox(QStringLiteral("Where the file system cannot share blocks, make hard links instead (the "
-                                              "copies go to the trash for Restore Last Trashed; linked names share one "
-                                              "set of permissions and times)"));
-    confirm.setCheckBox(hard);
+    QCheckBox* hard = nullptr;
+    if (mustBeHard > 0) {
+        hard = new QCheckBox(QStringLiteral("Make hard links where blocks cannot be shared"));
+        confirm.setCheckBox(hard);
+        // With nothing that can share blocks, Yes would do nothing until hard links are allowed.
+        if (mustBeHard == items.size()) {
+            QAbstractButton* yes = confirm.button(QMessageBox::Yes);
+            yes->setEnabled(false);
+            connect(hard, &QCheckBox::toggled, yes, &QAbstractButton::setEnabled);
+        }
+    }
     if (confirm.exec() != QMessageBox::Yes)
         return;
 
-    const LinkOps::CReport report = LinkOps::Run(this, items, hard->isChecked());
+    const LinkOps::CReport report = LinkOps::Run(this, items, hard && hard->isChecked());
+    const QString done = LinksDone(report, items.size());
     if (!report.refused.isEmpty() || !report.recordError.isEmpty() || report.stopped) {
-        QMessageBox box(QMessageBox::Warning, Res::AppTitle(),
-                        QStringLiteral("%1 of %2 file(s) were replaced with links, freeing %3.")
-                            .arg(report.linked).arg(items.size()).arg(ListingStatus::SizeText(report.freed)),
-                        QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Warning, Res::AppTitle(), done, QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
         QStringList lines = report.refused;
         if (!report.recordError.isEmpty())
             lines.prepend(QStringLiteral("Restore Last Trashed may miss some copies: %1").arg(report.recordError));
-        box.setInformativeText(Listed(lines, 10));
-        if (lines.size() > 10)
+        // Each line cut in the middle, so the box fits; the details hold them whole.
+        QStringList shown;
+        for (const QString& line : lines.mid(0, 10))
+            shown << QFontMetrics(box.font()).elidedText(line, Qt::ElideMiddle, 520);
+        box.setInformativeText(Listed(shown, 10) + (lines.size() > 10 ? QStringLiteral("\n…") : QString()));
+        if (lines.size() > 10 || shown != lines.mid(0, 10))
             box.setDetailedText(lines.join(QLatin1Char('\n')));
         box.exec();
     }
+    SetDone(done);
     // Linked copies are one file with their kept copy now (or share its blocks): a new fill shows it.
     if (report.linked > 0)
         StartFill();
 }
 
-std::vector<LinkOps::CItem> CDlgDuplicateResults::FilesOfFolders(const std::vector<LinkOps::CItem>& folders) const
+std::vector<LinkOps::CItem> CDlgDuplicateResults::FilesOfFolders(const std::vector<LinkOps::CItem>& folders,
+                                                                  std::vector<size_t>* from) const
 {
     // Each listed file below a checked folder, paired with the same relative path in the kept folder.
     std::unordered_map<std::string_view, size_t> checked;
@@ -184,6 +284,7 @@ std::vector<LinkOps::CItem> CDlgDuplicateResults::FilesOfFolders(const std::vect
             const LinkOps::CItem& folder = folders[found->second];
             files.push_back({QByteArray(path.data(), qsizetype(path.size())), {},
                              folder.keep + QByteArray(path.data() + slash, qsizetype(path.size() - slash)), {}});
+            from->push_back(found->second);
             break;
         }
     }
@@ -226,8 +327,19 @@ QString CDlgDuplicateResults::SummaryText(const SelectionRules::CFigures& f) con
         text += QStringLiteral(" The %1 checked file(s) would free %2.")
                     .arg(f.checkedFiles)
                     .arg(ListingStatus::SizeText(f.checkedReclaimable));
-    if (f.checkedFiles > 0 && m_contents)
-        text += QStringLiteral(" Replacing them with links would free %1.").arg(ListingStatus::SizeText(f.linkReclaimable));
+    // Only what some kind of link can deliver here: a file system that cannot share blocks takes hard
+    // links, whose copies free their space once they leave the Trash.
+    const uint64_t shared = f.linkReclaimable - f.hardLinkReclaimable;
+    if (f.checkedFiles > 0 && m_contents) {
+        if (f.hardLinkReclaimable == 0)
+            text += QStringLiteral(" Replacing them with links would free %1.").arg(ListingStatus::SizeText(f.linkReclaimable));
+        else if (shared == 0)
+            text += QStringLiteral(" Replacing them with hard links (their file system cannot share blocks) would free %1 "
+                                   "once their copies leave the Trash.").arg(ListingStatus::SizeText(f.hardLinkReclaimable));
+        else
+            text += QStringLiteral(" Replacing them with links would free %1, and %2 more once the copies made into hard "
+                                   "links leave the Trash.").arg(ListingStatus::SizeText(shared), ListingStatus::SizeText(f.hardLinkReclaimable));
+    }
     return text;
 }
 

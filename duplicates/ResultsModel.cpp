@@ -4,7 +4,28 @@
 #include "LinkOps.h"
 #include "SelectionRules.h"
 
+#include "ListingStatus.h"
+
 #include <QFont>
+
+#include <map>
+#include <utility>
+
+namespace {
+
+constexpr uint8_t kNamed = 1;    // another row is the same file
+constexpr uint8_t kSharing = 2;  // another row's file shares all its blocks
+
+QString RowNumbers(const std::vector<int>& rows)
+{
+    QStringList numbers;
+    for (size_t i = 0; i < rows.size() && i < 12; ++i)
+        numbers << QString::number(rows[i] + 1);
+    return (rows.size() > 1 ? QStringLiteral("rows ") : QStringLiteral("row ")) + numbers.join(QStringLiteral(", "))
+        + (rows.size() > 12 ? QStringLiteral(", …") : QString());
+}
+
+}  // namespace
 
 int CResultsModel::rowCount(const QModelIndex& parent) const
 {
@@ -32,18 +53,20 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const
     }
     if (role == Qt::ToolTipRole && index.column() == 0 && IsProtected(index.row()))
         return LinkOps::ProtectedTip(m_protected, r.Path(), true);
-    const int sameAs = SameFileAs(index.row());
-    if (role == Qt::ToolTipRole && sameAs >= 0)
-        return QStringLiteral("Same file as row %1 (a hard link: trashing one copy frees nothing)").arg(sameAs + 1);
+    const uint8_t mark = m_marks.empty() ? 0 : m_marks[size_t(index.row())];
+    if (role == Qt::ToolTipRole && mark)
+        return MarkTip(index.row());
     if (role == Qt::ToolTipRole && r.failure)
         return QString::fromUtf8(ContentCheck::FailureText(r.failure));
     if (role == Qt::ToolTipRole && (index.column() == 1 || index.column() == 2))
         return EscapePath(r.Path());
+    if (role == Qt::ToolTipRole && index.column() == 3 && r.opened)
+        return ListingStatus::SizeText(r.sizeKey);
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
-    case 0: return sameAs >= 0 ? QString::number(index.row() + 1) + QLatin1Char(' ') + QChar(kSameFileMark)
-                               : QString::number(index.row() + 1);
+    case 0: return mark ? QString::number(index.row() + 1) + QLatin1Char(' ') + QChar(mark & kNamed ? kSameFileMark : kSharedBlocksMark)
+                        : QString::number(index.row() + 1);
     case 1: return EscapePath(r.Name());
     case 2: return EscapePath(r.FolderWithSlash());
     case 3: return r.SizeText();
@@ -76,11 +99,70 @@ QVariant CResultsModel::headerData(int section, Qt::Orientation orientation, int
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
+void CResultsModel::OtherNames(int row, std::vector<int>* sameFile, std::vector<int>* sharing) const
+{
+    sameFile->clear();
+    sharing->clear();
+    if (m_sameAs.empty())
+        return;
+    const auto root = [this](int i) { return m_sameAs[size_t(i)] >= 0 ? m_sameAs[size_t(i)] : i; };
+    const CResultRow& r = m_rows[size_t(row)];
+    int first = row;
+    while (first > 0 && m_rows[size_t(first - 1)].group == r.group)
+        --first;
+    for (int i = first; i < int(m_rows.size()) && m_rows[size_t(i)].group == r.group; ++i) {
+        if (i == row || root(i) != root(row))
+            continue;
+        const bool same = m_rows[size_t(i)].dev == r.dev && m_rows[size_t(i)].ino == r.ino;
+        (same ? sameFile : sharing)->push_back(i);
+    }
+}
+
+QString CResultsModel::MarkTip(int row) const
+{
+    std::vector<int> sameFile, sharing;
+    OtherNames(row, &sameFile, &sharing);
+    QStringList tips;
+    if (!sameFile.empty())
+        tips << QStringLiteral("Same file as %1 (hard links: trashing one name frees nothing while another stays)").arg(RowNumbers(sameFile));
+    if (!sharing.empty())
+        tips << QStringLiteral("Shares all its blocks with %1 (trashing one frees nothing while another stays)").arg(RowNumbers(sharing));
+    return tips.join(QLatin1Char('\n'));
+}
+
+void CResultsModel::Mark()
+{
+    // Both ends of each pointer are marked, so the first name is marked as well as the later ones.
+    m_marks.assign(m_sameAs.size(), 0);
+    std::map<std::pair<uint64_t, uint64_t>, int32_t> firstOther;  // files sharing a set's blocks: their first row
+    for (size_t i = 0; i < m_sameAs.size(); ++i) {
+        const int32_t to = m_sameAs[i];
+        if (to < 0)
+            continue;
+        const CResultRow& a = m_rows[i];
+        const CResultRow& b = m_rows[size_t(to)];
+        if (a.dev == b.dev && a.ino == b.ino) {
+            m_marks[i] |= kNamed;
+            m_marks[size_t(to)] |= kNamed;
+            continue;
+        }
+        m_marks[i] |= kSharing;
+        m_marks[size_t(to)] |= kSharing;
+        // Two names of a file that shares another file's blocks.
+        const auto [found, added] = firstOther.emplace(std::make_pair(a.dev, a.ino), int32_t(i));
+        if (!added) {
+            m_marks[i] |= kNamed;
+            m_marks[size_t(found->second)] |= kNamed;
+        }
+    }
+}
+
 void CResultsModel::Clear()
 {
     beginResetModel();
     std::vector<CResultRow>().swap(m_rows);
     std::vector<int32_t>().swap(m_sameAs);
+    std::vector<uint8_t>().swap(m_marks);
     m_keepAlive.clear();
     endResetModel();
 }
@@ -103,6 +185,7 @@ void CResultsModel::Replace(std::vector<CResultRow> rows, std::shared_ptr<const 
     m_rows = std::move(rows);
     m_keepAlive = {std::move(keepAlive)};
     m_sameAs = sameAs.size() == m_rows.size() ? std::move(sameAs) : SelectionRules::SameFiles(m_rows);
+    Mark();
     endResetModel();
 }
 

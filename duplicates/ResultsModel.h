@@ -12,8 +12,10 @@
 class CResultsModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    // A mark after the number of a row that is the same file as an earlier row.
+    // Marks after the number: a name of a file listed under other names too, and a file whose
+    // blocks are all shared with another row's file.
     static constexpr char16_t kSameFileMark = u'\u2261';
+    static constexpr char16_t kSharedBlocksMark = u'\u2248';
     // The row's group index, for the list's colours.
     static constexpr int GroupRole = Qt::UserRole + 1;
 
@@ -29,7 +31,8 @@ public:
     void Clear();
     // keepAlive owns the texts the rows point into; it is held as long as they are.
     void Append(const std::vector<CResultRow>& rows, const std::shared_ptr<const void>& keepAlive);
-    // sameAs: SelectionRules::SameFiles of rows when already known (worked out off the UI thread).
+    // sameAs: SelectionRules::SameFiles of rows when already known (worked out off the UI thread),
+    // shared blocks included.
     void Replace(std::vector<CResultRow> rows, std::shared_ptr<const void> keepAlive, std::vector<int32_t> sameAs = {});
     const std::vector<int32_t>& SameFiles() const { return m_sameAs; }
     // Checks every row (but protected ones), or clears every check.
@@ -37,8 +40,11 @@ public:
     // Changes the check marks of many rows at once (a selection rule); protected rows keep theirs.
     void ApplyRule(const std::function<void(std::vector<CResultRow>&)>& rule);
     const std::vector<CResultRow>& Rows() const { return m_rows; }
-    // The first row (0-based) that is the same file as row, or -1.
+    // The first row (0-based) that is the same file as row, or shares its blocks, or -1.
     int SameFileAs(int row) const { return m_sameAs.empty() ? -1 : m_sameAs[size_t(row)]; }
+    // The other rows (0-based) that are the same file as row (names of its inode), and those that
+    // share all its blocks while being files of their own.
+    void OtherNames(int row, std::vector<int>* sameFile, std::vector<int>* sharing) const;
 
     void SetProtected(CProtectedFolders folders);
     const CProtectedFolders& Protected() const { return m_protected; }
@@ -52,7 +58,11 @@ public:
 
 private:
     std::vector<CResultRow> m_rows;
+    void Mark();
+    QString MarkTip(int row) const;
+
     std::vector<int32_t> m_sameAs;  // per row, once the rows are final
+    std::vector<uint8_t> m_marks;   // per row: kNamed, kSharing
     CProtectedFolders m_protected;
     std::vector<std::shared_ptr<const void>> m_keepAlive;
 };

@@ -22,6 +22,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using TestSupport::CBoxAnswerer;
 using TestSupport::MakeDir;
@@ -118,11 +119,20 @@ private slots:
         dialog.OnDisplayInExplorer();
         QCOMPARE(m_fake.calls, QByteArrayList({"reveal " + m_dir + "/a", "reveal " + m_dir + "/c"}));
 
-        dialog.ResultsList()->horizontalHeader()->resizeSection(2, 333);
+        // Every column lies inside the list, however wide the folder and the stored widths.
+        QHeaderView* header = dialog.ResultsList()->horizontalHeader();
+        header->resizeSection(1, 600);
+        dialog.resize(1000, 460);  // as on a 1024x768 screen
+        QTRY_VERIFY(header->sectionViewportPosition(4) + header->sectionSize(4) <= dialog.ResultsList()->viewport()->width());
+        for (const int column : {3, 4})
+            QVERIFY(header->sectionSize(column) > header->fontMetrics().horizontalAdvance(model->index(0, column).data().toString()));
+
+        header->resizeSection(2, 333);
+        const int sizeWidth = header->sectionSize(3);
         dialog.reject();
         CDlgDuplicateResults again(Input({}), nullptr);
         QCOMPARE(again.ResultsList()->horizontalHeader()->sectionSize(2), 333);
-        QCOMPARE(again.ResultsList()->horizontalHeader()->sectionSize(3), 100);
+        QCOMPARE(again.ResultsList()->horizontalHeader()->sectionSize(3), sizeWidth);
     }
 
     void trashMovesCheckedFilesAndRefills()
@@ -159,6 +169,11 @@ private slots:
             dialog.OnSendToRecycleBin();
         }
         WaitForFill(dialog);
+        // Said where the user looks: first in the figures line, and in the status bar.
+        const QString done = QStringLiteral("2 file(s) moved to the Trash; 8 bytes freed once it is emptied.");
+        QCOMPARE(dialog.LastDone(), done);
+        QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("resultsSummary"))->text().startsWith(done + QLatin1Char('\n')));
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("resultsStatusText"))->text(), done);
         struct stat st;
         QVERIFY(::lstat(kept.constData(), &st) == 0);
         QCOMPARE(dialog.Model()->rowCount(), 2);
@@ -257,16 +272,38 @@ private slots:
         Tree({});
         for (const auto& [name, text] : {std::pair<const char*, const char*>{"a", "same bytes"}, {"b", "same bytes"}, {"c", "other byte"}})
             TestSupport::WriteFile(m_dir + "/" + name, text);
-        CBoxAnswerer ok(QMessageBox::Ok);
+        // Names of one file, the first listed last: every one is marked, naming the others.
+        QVERIFY(::link((m_dir + "/b").constData(), (m_dir + "/b2").constData()) == 0);
+        QVERIFY(::link((m_dir + "/b").constData(), (m_dir + "/b3").constData()) == 0);
+        // The caution that every byte was compared comes once that is true.
+        CDlgDuplicateResults* shown = nullptr;
+        bool fillingAtCaution = true;
+        CBoxAnswerer ok(QMessageBox::Ok, [&] { fillingAtCaution = !shown || shown->IsFilling(); });
         ok.remaining = 1;
-        CDlgDuplicateResults dialog(Input({m_dir + "/a", m_dir + "/b", m_dir + "/c"}), nullptr);
+        CDlgDuplicateResults dialog(Input({m_dir + "/b2", m_dir + "/a", m_dir + "/b", m_dir + "/c", m_dir + "/b3"}), nullptr);
+        shown = &dialog;
         dialog.show();
         WaitForFill(dialog);
+        QTRY_COMPARE(ok.texts.size(), 1);
         COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 0);
-        QCOMPARE(dialog.Model()->rowCount(), 2);
+        QVERIFY(ok.texts[0].contains(QStringLiteral("every byte")) && !fillingAtCaution);
+        CResultsModel* model = dialog.Model();
+        QCOMPARE(model->rowCount(), 4);
         QVERIFY(!dialog.findChild<QProgressBar*>(QStringLiteral("contentProgress"))->isVisible());
-        QVERIFY(dialog.SummaryText().startsWith(QStringLiteral("1 group(s) of identical files, 2 file(s): trashing all "
+        QVERIFY(dialog.SummaryText().startsWith(QStringLiteral("1 group(s) of identical files, 4 file(s): trashing all "
                                                                "but one copy of each would free 10 bytes.")));
+        for (int r = 0; r < 4; ++r) {
+            QStringList others;
+            for (int o = 0; o < 4; ++o) {
+                if (o != r && model->Row(o).ino == model->Row(r).ino)
+                    others << QString::number(o + 1);
+            }
+            const QString number = model->index(r, 0).data().toString();
+            const QString tip = model->index(r, 1).data(Qt::ToolTipRole).toString();
+            QVERIFY2(number.endsWith(QChar(CResultsModel::kSameFileMark)) == !others.isEmpty(), qPrintable(number));
+            if (!others.isEmpty())
+                QVERIFY2(tip.startsWith(QStringLiteral("Same file as rows ") + others.join(QStringLiteral(", "))), qPrintable(tip));
+        }
         dialog.reject();
     }
 
@@ -289,20 +326,25 @@ private slots:
         QVERIFY(!dialog.IsFilling());
 
         // Comparing contents, Escape and the Stop button stop the work but keep the window, saying so.
+        // The caution that every byte was compared is never shown: not while comparing, nor after.
         COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 1);
         for (const bool button : {false, true}) {
             CDlgDuplicateResults comparing(Input(paths), nullptr);
             comparing.show();
-            QTRY_COMPARE(ok.texts.size(), button ? 3 : 2);
+            auto* notice = comparing.findChild<QLabel*>(QStringLiteral("resultsNotice"));
+            QTest::qWait(20);
             QVERIFY(comparing.IsFilling());
+            QVERIFY2(notice->isVisible() && notice->text().contains(QStringLiteral("by size only")), qPrintable(notice->text()));
             if (button)
                 comparing.findChild<QPushButton*>(QStringLiteral("stopComparing"))->click();
             else
                 QTest::keyClick(&comparing, Qt::Key_Escape);
             QTRY_VERIFY(!comparing.IsFilling());
             QVERIFY(comparing.isVisible());
-            QVERIFY(comparing.findChild<QLabel*>(QStringLiteral("resultsNotice"))->text().contains(QStringLiteral("stopped")));
-            QVERIFY(ok.texts.last().contains(QStringLiteral("Identical Files")));
+            QVERIFY(notice->text().contains(QStringLiteral("stopped")));
+            QTest::qWait(100);
+            QCOMPARE(ok.texts.size(), 1);
+            QCOMPARE(comparing.findChild<QLabel*>(QStringLiteral("resultsStatusText"))->text(), notice->text());
             comparing.reject();
         }
         COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 0);

@@ -15,12 +15,15 @@
 #include <QFont>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <functional>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using TestSupport::CBoxAnswerer;
 
@@ -39,6 +42,41 @@ CFillInput Input(const QByteArrayList& paths)
     return {[copy] { return int(copy->size()); },
             [copy](int i) { const QByteArray& p = copy->at(i); return std::string_view(p.constData(), size_t(p.size())); }};
 }
+
+// A file system mounted for a test (root only), unmounted after it; skip says why there is none.
+struct CMounted {
+    QByteArray path;
+    QString skip;
+    static bool Run(const QString& program, const QStringList& args)
+    {
+        QProcess p;
+        p.start(program, args);
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+    CMounted(const QByteArray& where, const QString& type)
+    {
+        const QString at = QFile::decodeName(where), image = at + QStringLiteral(".img");
+        TestSupport::MakeDir(where);
+        if (geteuid() != 0)
+            skip = QStringLiteral("mounting a file system needs root");
+        else if (type.startsWith(QLatin1String("xfs")) && QStandardPaths::findExecutable(QStringLiteral("mkfs.xfs")).isEmpty())
+            skip = QStringLiteral("mkfs.xfs is not installed (Debian: xfsprogs)");
+        else if (type.startsWith(QLatin1String("xfs"))
+                 && !(QFile(image).open(QIODevice::WriteOnly) && QFile(image).resize(qint64(300) << 20)
+                      && Run(QStringLiteral("mkfs.xfs"), {"-q", "-f", "-m", type == QLatin1String("xfs") ? "reflink=1" : "reflink=0", image})
+                      && Run(QStringLiteral("mount"), {"-o", "loop", image, at})))
+            skip = QStringLiteral("an XFS image could not be made and loop-mounted here");
+        else if (type == QLatin1String("tmpfs") && !Run(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16m", "tmpfs", at}))
+            skip = QStringLiteral("a tmpfs could not be mounted here");
+        if (skip.isEmpty())
+            path = where;
+    }
+    ~CMounted()
+    {
+        if (!path.isEmpty())
+            Run(QStringLiteral("umount"), {QFile::decodeName(path)});
+    }
+};
 
 QString Checks(const CResultsModel& model)
 {
@@ -69,6 +107,8 @@ private slots:
             paths << dir + "/" + name;
         }
         const ino_t copyInode = Inode(dir + "/b");
+        // A name outside the list keeps c: a hard link in c's place frees nothing.
+        QVERIFY(link((dir + "/c").constData(), (dir + "/c-elsewhere").constData()) == 0);
         CProtectedFolders folders;
         folders.Toggle((dir + "/p").toStdString());
         QVERIFY(LinkOps::WriteProtected(folders));
@@ -85,21 +125,35 @@ private slots:
         QCOMPARE(Checks(model), QStringLiteral("xxx."));
         dialog.OnCheckAllButNewest();  // the protected copy is the newest of none: it is kept for being protected
         QCOMPARE(Checks(model), QStringLiteral("xxx."));
-        QVERIFY2(dialog.SummaryText().contains(QStringLiteral("Replacing them with links would free 14.6 KiB")),
+        QVERIFY2(dialog.SummaryText().endsWith(QStringLiteral("Replacing them with hard links (their file system cannot share "
+                                                              "blocks) would free 9.8 KiB once their copies leave the Trash.")),
                  qPrintable(dialog.SummaryText()));
 
+        // The box says before it asks that only hard links can be made here, and fits with room to spare.
         QString kept;
+        bool yesWaits = false, fits = false;
         CBoxAnswerer yes(QMessageBox::Yes, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             kept = box->informativeText();
-            box->checkBox()->setChecked(true);  // this file system makes hard links only
+            yesWaits = !box->button(QMessageBox::Yes)->isEnabled();
+            fits = box->width() <= box->screen()->availableGeometry().width() * 3 / 4
+                   && box->checkBox()->width() >= box->checkBox()->sizeHint().width();
+            box->checkBox()->setChecked(true);
         });
         yes.remaining = 1;
         dialog.OnReplaceWithLinks();
         QVERIFY2(yes.texts.value(0).startsWith(QStringLiteral("Replace 3 checked file(s) with links")), qPrintable(yes.texts.value(0)));
+        QVERIFY2(yes.texts.value(0).contains(QStringLiteral("cannot share blocks, so these links can only be hard links. "
+                                                            "Hard-linked names are one file: they share one owner")),
+                 qPrintable(yes.texts.value(0)));
+        QVERIFY(yesWaits && fits);
         QVERIFY2(kept.contains(QStringLiteral("/p/e")), qPrintable(kept));
         for (const char* name : {"a", "b", "c"})
             QCOMPARE(Inode(dir + "/" + name), Inode(dir + "/p/e"));
+        const QString done = QStringLiteral("3 copies replaced with hard links; 9.8 KiB freed once the Trash is emptied "
+                                            "(the copies wait there for Undo).");
+        QCOMPARE(dialog.LastDone(), done);
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("resultsStatusText"))->text().left(done.size()), done);
 
         CBoxAnswerer ok(QMessageBox::Ok);
         ok.remaining = 1;
@@ -266,6 +320,77 @@ private slots:
         }
         QCOMPARE(clicked.last().at(0).toByteArray(), dir + "/x");
         QCOMPARE(dialog.ResultsList()->selectionModel()->selectedRows().size(), 2);
+        dialog.reject();
+    }
+
+    // Each file system is asked once what it can do, before the user is: the figures, the question and
+    // what is said after follow it. A copy held by another name is freed by shared blocks, not by a
+    // hard link; after the links, the copies count as one, whichever kind joined them.
+    void linksFollowTheFileSystem_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("promise");
+        QTest::addColumn<bool>("asksForHard");
+        QTest::addColumn<QString>("done");
+        QTest::addColumn<QChar>("mark");
+        QTest::newRow("xfs shares blocks") << "xfs" << "Replacing them with links would free 128.0 KiB." << false
+                                           << "2 copies replaced with links; 128.0 KiB freed." << QChar(CResultsModel::kSharedBlocksMark);
+        // An XFS made without reflink cannot, whatever its type says: only trying tells.
+        for (const char* type : {"tmpfs", "xfs-noreflink"})
+            QTest::newRow(type) << type
+                                << "Replacing them with hard links (their file system cannot share blocks) would free "
+                                   "64.0 KiB once their copies leave the Trash."
+                                << true
+                                << "2 copies replaced with hard links; 64.0 KiB freed once the Trash is emptied (the "
+                                   "copies wait there for Undo)."
+                                << QChar(CResultsModel::kSameFileMark);
+    }
+    void linksFollowTheFileSystem()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, promise);
+        QFETCH(bool, asksForHard);
+        QFETCH(QString, done);
+        QFETCH(QChar, mark);
+        CMounted mounted(QFile::encodeName(TestSupport::TempRoot()) + "/fs-" + type.toUtf8(), type);
+        if (!mounted.skip.isEmpty())
+            QSKIP(qPrintable(mounted.skip));
+        const QByteArray dir = mounted.path;
+        QByteArrayList paths;
+        for (const char* name : {"a", "b", "c"}) {
+            TestSupport::WriteFile(dir + "/" + name, QByteArray(64 << 10, 'q'));
+            paths << dir + "/" + name;
+        }
+        QVERIFY(link((dir + "/c").constData(), (dir + "/c-elsewhere").constData()) == 0);
+        COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 1);
+        CBoxAnswerer caution(QMessageBox::Ok);
+        caution.remaining = 1;
+        CDlgDuplicateResults dialog(Input(paths), nullptr);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled() && caution.remaining == 0, 20000);
+        CResultsModel& model = *dialog.Model();
+        for (int r = 0; r < model.rowCount(); ++r)
+            model.setData(model.index(r, 0), model.Row(r).Path().back() == 'a' ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+        QVERIFY2(dialog.SummaryText().endsWith(promise), qPrintable(dialog.SummaryText()));
+
+        bool offered = false;
+        CBoxAnswerer yes(QMessageBox::Yes, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            offered = box->checkBox() != nullptr;
+            if (box->checkBox())
+                box->checkBox()->setChecked(true);
+        });
+        yes.remaining = 1;
+        dialog.OnReplaceWithLinks();
+        QCOMPARE(offered, asksForHard);
+        QCOMPARE(yes.texts.value(0).contains(QStringLiteral("cannot share blocks")), asksForHard);
+        QCOMPARE(dialog.LastDone(), done);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled(), 20000);
+        QVERIFY2(dialog.SummaryText().startsWith(QStringLiteral("1 group(s) of identical files, 3 file(s): trashing all but "
+                                                                "one copy of each would free 0 bytes.")),
+                 qPrintable(dialog.SummaryText()));
+        for (int r = 0; r < model.rowCount(); ++r)
+            QVERIFY2(model.index(r, 0).data().toString().endsWith(mark), qPrintable(model.index(r, 0).data().toString()));
         dialog.reject();
     }
 

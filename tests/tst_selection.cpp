@@ -131,6 +131,27 @@ private slots:
         QCOMPARE(SelectionRules::Figures(rows).reclaimable, uint64_t(100));
         rows[1].checked = true;
         QCOMPARE(SelectionRules::Figures(rows).checkedReclaimable, uint64_t(100));
+
+        // Files whose blocks are all shared count once, like names of one file; the lowest row stands
+        // for the set, across a hard link of either.
+        rows = Rows({{0, "/a", 0, 1}, {0, "/b", 0, 2}, {0, "/c", 0, 3}, {0, "/d", 0, 2}, {0, "/e", 0, 4}});
+        const std::vector<int32_t> sharing = SelectionRules::SameFiles(rows, {0, 9, 9, 0, 0});
+        QCOMPARE(sharing, std::vector<int32_t>({-1, -1, 1, 1, -1}));
+        QCOMPARE(SelectionRules::Figures(rows, sharing).reclaimable, uint64_t(100 * 2));
+        QCOMPARE(SelectionRules::SameFiles(rows, {7, 0, 9, 0, 7}), std::vector<int32_t>({-1, -1, -1, 1, 0}));
+        QCOMPARE(SelectionRules::SameFiles(Rows({{0, "/a", 0, 1, 1}, {0, "/b", 0, 2, 2}}), {5, 5}), std::vector<int32_t>({-1, -1}));
+
+        // A link frees only what its kind can: a hard link nothing while a name outside the list keeps
+        // the copy, and the rest only once the copy leaves the trash.
+        using SelectionRules::ELink;
+        rows = Rows({{0, "/keep", 0, 1}, {0, "/shared", 0, 2}, {0, "/hard", 0, 3}, {0, "/held", 0, 4}});
+        for (CResultRow& r : rows)
+            r.checked = r.Path() != "/keep";
+        const std::vector<ELink> kinds = {ELink::kShare, ELink::kShare, ELink::kHard, ELink::kHardHeld};
+        f = SelectionRules::Figures(rows, SelectionRules::SameFiles(rows), &kinds);
+        QCOMPARE(f.checkedReclaimable, uint64_t(300));
+        QCOMPARE(f.linkReclaimable, uint64_t(200));
+        QCOMPARE(f.hardLinkReclaimable, uint64_t(100));
     }
 };
 

@@ -126,10 +126,12 @@ std::vector<int32_t> FullyCheckedGroups(const std::vector<CResultRow>& rows)
     return groups;
 }
 
-CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs)
+CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs, const std::vector<ELink>* links)
 {
     if (sameAs.size() != rows.size())
-        return Figures(rows);
+        return Figures(rows, SameFiles(rows), links);
+    if (links && links->size() != rows.size())
+        links = nullptr;
     // One pass: a file's first row stands for all its names; it is freed when every name is checked.
     CFigures f;
     std::vector<char> allChecked(rows.size(), 0);
@@ -161,8 +163,11 @@ CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>
             f.reclaimable += r.sizeKey;
         if (allChecked[i])
             f.checkedReclaimable += r.sizeKey;
-        if (allChecked[i] && keepsACopy)
+        const ELink kind = links ? (*links)[i] : ELink::kShare;
+        if (allChecked[i] && keepsACopy && kind != ELink::kHardHeld) {
             f.linkReclaimable += r.sizeKey;
+            f.hardLinkReclaimable += kind == ELink::kHard ? r.sizeKey : 0;
+        }
     }
     return f;
 }
@@ -195,6 +200,46 @@ std::vector<int32_t> SameFiles(const std::vector<CResultRow>& rows)
             const CName& first = names[k - 1];
             if (names[k].dev == first.dev && names[k].ino == first.ino)
                 sameAs[size_t(names[k].row)] = sameAs[size_t(first.row)] >= 0 ? sameAs[size_t(first.row)] : first.row;
+        }
+    });
+    return sameAs;
+}
+
+std::vector<int32_t> SameFiles(const std::vector<CResultRow>& rows, const std::vector<uint64_t>& shared)
+{
+    std::vector<int32_t> sameAs = SameFiles(rows);
+    if (shared.size() != rows.size())
+        return sameAs;
+    // Per group, a union of the files whose keys are equal; each set's lowest row stands for it, so
+    // every row still points to an earlier one.
+    std::vector<std::pair<std::pair<uint64_t, uint64_t>, size_t>> keyed;
+    std::vector<size_t> parent;
+    ForEachGroup(rows, {}, [&](size_t first, size_t last) {
+        keyed.clear();
+        for (size_t i = first; i < last; ++i) {
+            if (rows[i].opened && shared[i])
+                keyed.push_back({{rows[i].dev, shared[i]}, i - first});
+        }
+        if (keyed.size() < 2)
+            return;
+        std::sort(keyed.begin(), keyed.end());
+        parent.resize(last - first);
+        for (size_t i = first; i < last; ++i)
+            parent[i - first] = sameAs[i] >= 0 ? size_t(sameAs[i]) - first : i - first;
+        const auto find = [&parent](size_t j) {
+            while (parent[j] != j)
+                j = parent[j] = parent[parent[j]];
+            return j;
+        };
+        for (size_t k = 1; k < keyed.size(); ++k) {
+            if (keyed[k].first != keyed[k - 1].first)
+                continue;
+            const size_t a = find(keyed[k - 1].second), b = find(keyed[k].second);
+            parent[std::max(a, b)] = std::min(a, b);
+        }
+        for (size_t j = 0; j < last - first; ++j) {
+            const size_t r = find(j);
+            sameAs[first + j] = r == j ? -1 : int32_t(first + r);
         }
     });
     return sameAs;

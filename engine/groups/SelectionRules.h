@@ -37,15 +37,30 @@ struct CFigures {
     int64_t checkedFiles = 0;
     // Trashing the checked rows: each checked inode once, unless an unchecked row keeps it.
     uint64_t checkedReclaimable = 0;
-    // Replacing the checked rows by links to an unchecked copy: the same, in groups that keep one.
+    // Replacing the checked rows by links to an unchecked copy: the same, in groups that keep one,
+    // but for files a hard link cannot free (ELink::kHardHeld).
     uint64_t linkReclaimable = 0;
+    // The part of linkReclaimable only hard links can free: it comes back once their copies leave the trash.
+    uint64_t hardLinkReclaimable = 0;
 };
-// sameAs as SameFiles gives it for these rows.
-CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs);
+
+// What a link in a row's place can free, as its file system allows.
+enum class ELink : uint8_t {
+    kShare,     // blocks shared in place: the copy's own blocks go at once, whatever names it has
+    kHard,      // hard links only: the copy goes to the trash, its blocks with it once emptied
+    kHardHeld,  // hard links only, and names outside the list keep the copy: nothing is freed
+};
+
+// sameAs as SameFiles gives it for these rows; links, when given, one per row.
+CFigures Figures(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs,
+                 const std::vector<ELink>* links = nullptr);
 CFigures Figures(const std::vector<CResultRow>& rows);
 
 // For each row, the first earlier row that is the same file (device and
 // inode), or -1.
 std::vector<int32_t> SameFiles(const std::vector<CResultRow>& rows);
+// The same, where rows of one device with equal nonzero shared[i] (their blocks all shared with each
+// other) count as one file too: trashing one frees nothing while another stays.
+std::vector<int32_t> SameFiles(const std::vector<CResultRow>& rows, const std::vector<uint64_t>& shared);
 
 }  // namespace SelectionRules

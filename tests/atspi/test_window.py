@@ -212,7 +212,9 @@ def start_comparing(sandbox):
     wait_for("Compare Contents to be checked", lambda: is_checked(option), 5)
     app.quit()
     app = sandbox.start([folder])
-    results, table = open_results(app)
+    # No caution yet: it says every byte was compared, which is true only once the check ends.
+    app.answer("Yes", ASK_GROUPS, timeout=60)
+    results = app.window(pyatspi.ROLE_DIALOG, RESULTS)
     progress = find(results, pyatspi.ROLE_PROGRESS_BAR, timeout=30)
     return app, results, progress
 
@@ -424,6 +426,92 @@ def test_ribbon_check_box_toggled_by_assistive_tools_is_stored(sandbox):
     app.quit()
     app = sandbox.start()
     assert is_checked(find(app.frame, pyatspi.ROLE_CHECK_BOX, "Compare Contents")), "not stored"
+
+
+# --- what the results window says --------------------------------------------------
+
+def results_status(results):
+    """The results window's status bar text."""
+    return text_of(find(find(results, pyatspi.ROLE_STATUS_BAR), pyatspi.ROLE_LABEL))
+
+
+def shown_labels(results):
+    return [text_of(label) for label in find_all(results, pyatspi.ROLE_LABEL, showing=True)]
+
+
+def test_links_say_what_they_did_in_a_question_that_fits(sandbox):
+    """The links question fits the screen with room to spare and says why it offers hard links; after it,
+    the figures line and the status bar say what was done."""
+    folder = os.path.join(sandbox.data, "files")
+    make_files(folder, [(3000, [1e9, 1e9 + 60])])
+    app = sandbox.start()
+    option = find(app.frame, pyatspi.ROLE_CHECK_BOX, "Compare Contents")
+    click(option, dx=8)
+    wait_for("Compare Contents to be checked", lambda: is_checked(option), 5)
+    app.quit()
+    app = sandbox.start([folder])
+    results, table = open_results(app)
+    wait_for("the compared rows", lambda: len(rows(table)) == 2 and table.getState().contains(pyatspi.STATE_SENSITIVE), 60)
+    check_by_mouse(table, 1)
+    press(find(results, pyatspi.ROLE_PUSH_BUTTON, "Replace Checked with Links", showing=False))
+    box, text = app.message_box(containing="links to the copy kept")
+    assert "cannot share blocks" in text and "one owner" in text, text
+    x, y, w, h = extents(box)
+    assert x >= 0 and y >= 0 and x + w <= 1024 and y + h <= 768 and w <= 800, "the question at %d,%d %dx%d" % (x, y, w, h)
+    hard = find(box, pyatspi.ROLE_CHECK_BOX)
+    hx, hy, hw, hh = extents(hard)
+    assert x <= hx and hx + hw <= x + w, "its check box at %d %d, the box at %d %d" % (hx, hw, x, w)
+    yes = find(box, pyatspi.ROLE_PUSH_BUTTON, "Yes")
+    assert not yes.getState().contains(pyatspi.STATE_SENSITIVE), "Yes offered before hard links were allowed"
+    click(hard, dx=8)
+    wait_for("hard links to be allowed", lambda: is_checked(hard), 5)
+    press(yes)
+    done = "1 copy replaced with a hard link; 2.9 KiB freed once the Trash is emptied"
+    wait_for("the status bar to say what was done", lambda: results_status(results).startswith(done), 15)
+    wait_for("the figures line to say it too", lambda: any(t.startswith(done) and "group(s)" in t for t in shown_labels(results)), 15)
+
+
+def test_trash_says_what_it_did(sandbox):
+    app, folder, results, table = listed(sandbox, [(300, [1e9, 1e9 + 60])], 2)
+    check_by_mouse(table, 1)
+    key("Delete")
+    app.answer("Yes", "Trash")
+    done = "1 file(s) moved to the Trash; 300 bytes freed once it is emptied."
+    wait_for("the status bar to say what was done", lambda: results_status(results) == done, 15)
+    wait_for("the figures line to say it too", lambda: any(t.startswith(done + "\n") for t in shown_labels(results)), 15)
+
+
+def test_every_column_shows_at_1024(sandbox):
+    """Beside the picture, with a long folder, Size and Last Modified lie inside the list."""
+    folder = os.path.join(sandbox.data, "a folder with a rather long name " * 3)
+    make_files(folder, [(300, [1e9, 1e9 + 60])])
+    app = sandbox.start([folder])
+    results, table = open_results(app)
+    wait_for("2 result rows", lambda: len(rows(table)) == 2, 30)
+    x, y, w, h = extents(table)
+    t = table.queryTable()
+    for column in range(t.nColumns):
+        header = t.getColumnHeader(column)
+        hx, hy, hw, hh = extents(header)
+        assert hw > 0 and hx >= x and hx + hw <= x + w, "%r at %d..%d, the list %d..%d" % (header.name, hx, hx + hw, x, x + w)
+
+
+def test_caution_waits_for_the_comparison(sandbox):
+    """While contents are compared the window says the groups are by size only; the caution that every
+    byte was compared shows neither then nor after Stop."""
+    app, results, progress = start_comparing(sandbox)
+
+    def caution_showing():
+        return [t for box in app.windows() if box.getRole() == pyatspi.ROLE_ALERT and showing(box)
+                for t in (text_of(label) for label in find_all(box, pyatspi.ROLE_LABEL)) if "every byte" in t]
+
+    assert any("by size only" in t for t in shown_labels(results)), shown_labels(results)
+    assert not caution_showing(), caution_showing()
+    press(find(results, pyatspi.ROLE_PUSH_BUTTON, "Stop", timeout=5))
+    assert_stopped_but_open(app, results, progress)
+    time.sleep(2)
+    assert not caution_showing(), caution_showing()
+    assert "stopped" in results_status(results), results_status(results)
 
 
 def run_one(binary, name, test):
