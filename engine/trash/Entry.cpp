@@ -1,5 +1,6 @@
 #include "Entry.h"
 
+#include "SystemFolders.h"
 #include "Trash.h"
 #include "UniqueFd.h"
 
@@ -14,13 +15,9 @@
 
 int ResolveEntry(const QByteArray& path, CEntry* out)
 {
-    if (!path.startsWith('/'))
+    if (!path.startsWith('/') || path.contains('\0'))
         return EINVAL;
-    if (path.contains('\0'))
-        return EINVAL;
-    QByteArray trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith('/'))
-        trimmed.chop(1);
+    const QByteArray trimmed = QByteArray::fromStdString(StripTrailingSlashes(path.toStdString()));
     const qsizetype slash = trimmed.lastIndexOf('/');
     CEntry entry;
     entry.name = trimmed.mid(slash + 1);

@@ -175,15 +175,6 @@ bool Place(int folderFd, const QByteArray& source, CTrashedItem& item, const CTr
 
 }  // namespace
 
-CFileIdentity ReadIdentity(const QByteArray& path)
-{
-    const std::string trimmed = StripTrailingSlashes(path.toStdString());
-    struct stat st {};
-    if (lstat(trimmed.c_str(), &st) != 0)
-        return {};
-    return {uint64_t(st.st_dev), uint64_t(st.st_ino), true};
-}
-
 bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected, CTrashedItem* placed,
                  CTrashJournal* journal)
 {

@@ -16,9 +16,6 @@ struct CFileIdentity {
     uint64_t ino = 0;
     bool known = false;
 };
-// The identity of the item at path now; unknown when it cannot be read.
-// Trailing slashes are ignored: a link to a folder names the link.
-CFileIdentity ReadIdentity(const QByteArray& path);
 
 // What an item was when it went into the trash; a restore puts back only that very item.
 struct CItemStamp {
