@@ -29,7 +29,10 @@ bool SaveColumnWidths(const QHeaderView* header, const ColumnWidthNamer& name)
 {
     COptionsStore options;
     bool ok = true;
-    for (int i = 0; i < header->count(); ++i)
-        ok = options.WriteInt(name(i), header->sectionSize(i)) && ok;
+    // Each write rewrites the whole file: only what changed is written.
+    for (int i = 0; i < header->count(); ++i) {
+        if (int(options.ReadInt(name(i), -1)) != header->sectionSize(i))
+            ok = options.WriteInt(name(i), header->sectionSize(i)) && ok;
+    }
     return ok;
 }

@@ -13,6 +13,7 @@
 #include "ResultsModel.h"
 #include "ShareProbe.h"
 #include "ShellOps.h"
+#include "SpaceMap.h"
 #include "Texts.h"
 #include "UniqueFd.h"
 #include "WaitCursor.h"
@@ -343,7 +344,7 @@ void CDlgDuplicateResults::StartFill()
     StopFill();
     const unsigned generation = ++m_generation;
     m_fillDone = false;
-    m_model->Clear();
+    m_model->Clear(m_folders ? 0 : size_t(std::max(0, m_input.count())));
     UpdateSpaceMap();
     m_list->setEnabled(false);
     // Read at every fill, so a refill after the trash follows the option as it is now.
@@ -385,6 +386,8 @@ void CDlgDuplicateResults::StartFill()
         const bool completed = sized && (!progress || ContentCheck::Run(result.rows, stop, progress.get()));
         // Worked out here, so the window takes the finished rows without a pause.
         CSpaceFacts facts = sized ? SpaceFacts(result.rows, completed && progress, true, stop) : CSpaceFacts();
+        if (sized && !stop.load())
+            facts.flat = SpaceMapLayout::Flatten(result.rows, facts.sameAs, SpaceMapLayout::CommonFolder(result.rows));
         QMetaObject::invokeMethod(this, [this, generation, completed, sized, r = std::move(result), f = std::move(facts)]() mutable {
             OnFillFinished(generation, completed, sized, std::move(r), std::move(f));
         }, Qt::QueuedConnection);
@@ -422,6 +425,8 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, b
         m_notice->show();
     }
     if (!completed && !(sized && m_stopAsked)) {
+        if (!m_folders)
+            m_map->SetWaiting(QStringLiteral("Stopped before the groups were complete."));
         ShowStatus();
         return;  // stopped: the list stays disabled with what it had
     }
@@ -435,9 +440,8 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, b
     malloc_trim(0);
 #endif
     m_list->setEnabled(true);
-    m_list->FitColumns();
-    UpdateSummary();
-    UpdateSpaceMap();
+    m_list->FitColumns();  // the figures came with the model's reset
+    UpdateSpaceMap(std::move(facts.flat));
     ShowStatus();
     if (m_model->rowCount() > 0)
         m_list->scrollToTop();
@@ -517,8 +521,7 @@ void CDlgDuplicateResults::ShowStatus()
     else
         m_status->setText(!m_lastDone.isEmpty() ? m_lastDone
                           : !m_notice->isHidden() ? m_notice->text()
-                                                  : QStringLiteral("%1 group(s) listed.").arg(
-                                                        SelectionRules::Figures(m_model->Rows(), m_model->SameFiles()).groups));
+                                                  : QStringLiteral("%1 group(s) listed.").arg(m_groupsShown));
 }
 
 void CDlgDuplicateResults::UpdateSummary()
@@ -528,6 +531,7 @@ void CDlgDuplicateResults::UpdateSummary()
         return;
     }
     const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows(), m_model->SameFiles(), m_links.empty() ? nullptr : &m_links);
+    m_groupsShown = f.groups;
     m_summary->setText(m_lastDone.isEmpty() ? SummaryText(f) : m_lastDone + QLatin1Char('\n') + SummaryText(f));
     m_summary->setToolTip(QStringLiteral("%1 byte(s) reclaimable; %2 byte(s) by the checked files.")
                               .arg(QLocale().toString(qulonglong(f.reclaimable)), QLocale().toString(qulonglong(f.checkedReclaimable))));

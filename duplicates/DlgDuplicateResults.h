@@ -4,6 +4,7 @@
 #include "LinkOps.h"
 #include "ResultsFill.h"
 #include "SelectionRules.h"
+#include "SpaceMapLayout.h"
 #include "WorkerThread.h"
 
 #include <QDialog>
@@ -69,6 +70,7 @@ public:
     struct CSpaceFacts {
         std::vector<int32_t> sameAs;
         std::vector<SelectionRules::ELink> links;
+        SpaceMapLayout::CFlatRows flat;  // the picture's copy of the rows, when it is shown
     };
 
 public slots:
@@ -102,7 +104,8 @@ private:
     std::vector<LinkOps::CItem> FilesOfFolders(const std::vector<LinkOps::CItem>& folders, std::vector<size_t>* from) const;
     void BuildSpaceMap(QSplitter* splitter);
     // The picture after a fill (cleared while one runs).
-    void UpdateSpaceMap();
+    // Without flat, the map's copy of the rows is made here.
+    void UpdateSpaceMap(SpaceMapLayout::CFlatRows flat = {});
     // Selects the rows in folder and below it.
     void SelectRowsIn(const QByteArray& folder);
     // The warning for checked protected rows, or empty.
@@ -137,6 +140,7 @@ private:
     // Each fill's number: what an older fill still had queued is dropped.
     unsigned m_generation = 0;
     bool m_fillDone = false;
+    int m_groupsShown = 0;  // of the figures last worked out, for the status bar
     bool m_started = false;
     bool m_cautionShown = false;
 };

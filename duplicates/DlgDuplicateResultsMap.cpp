@@ -13,25 +13,6 @@
 namespace {
 
 // The deepest folder holding every row: the listed folder, or below it.
-QByteArray CommonFolder(const std::vector<CResultRow>& rows)
-{
-    if (rows.empty())
-        return {};
-    // Folders end in '/', so the common start cut after its last '/' is a folder.
-    std::string_view common = rows.front().FolderWithSlash();
-    for (const CResultRow& r : rows) {
-        const std::string_view folder = r.FolderWithSlash();
-        size_t same = 0;
-        while (same < common.size() && same < folder.size() && common[same] == folder[same])
-            ++same;
-        common = common.substr(0, same);
-    }
-    common = common.substr(0, common.rfind('/') + 1);
-    if (common.size() > 1)
-        common.remove_suffix(1);
-    return QByteArray(common.data(), qsizetype(common.size()));
-}
-
 bool Below(std::string_view path, const QByteArray& folder)
 {
     const std::string_view f(folder.constData(), size_t(folder.size()));
@@ -63,7 +44,7 @@ void CDlgDuplicateResults::BuildSpaceMap(QSplitter* splitter)
     });
 }
 
-void CDlgDuplicateResults::UpdateSpaceMap()
+void CDlgDuplicateResults::UpdateSpaceMap(SpaceMapLayout::CFlatRows flat)
 {
     // Copied folders may lie inside one another: their bytes do not add up to a picture.
     m_map->setVisible(!m_folders);
@@ -75,7 +56,10 @@ void CDlgDuplicateResults::UpdateSpaceMap()
                                                                      : QStringLiteral("Grouping the files by size\u2026"));
         return;
     }
-    m_map->SetRows(m_model->Rows(), m_model->SameFiles(), CommonFolder(m_model->Rows()));
+    if (flat.input)
+        m_map->SetRows(m_model->Rows(), std::move(flat));
+    else
+        m_map->SetRows(m_model->Rows(), m_model->SameFiles(), SpaceMapLayout::CommonFolder(m_model->Rows()));
 }
 
 void CDlgDuplicateResults::SelectRowsIn(const QByteArray& folder)

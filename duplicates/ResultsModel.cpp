@@ -157,10 +157,11 @@ void CResultsModel::Mark()
     }
 }
 
-void CResultsModel::Clear()
+void CResultsModel::Clear(size_t rows)
 {
     beginResetModel();
     std::vector<CResultRow>().swap(m_rows);
+    m_rows.reserve(rows);
     std::vector<int32_t>().swap(m_sameAs);
     std::vector<uint8_t>().swap(m_marks);
     m_keepAlive.clear();

@@ -28,7 +28,9 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    void Clear();
+    // rows: how many rows appends may bring, at most. Kept as room, so a large fill never moves
+    // what it has (a copy and fresh pages in one event).
+    void Clear(size_t rows = 0);
     // keepAlive owns the texts the rows point into; it is held as long as they are.
     void Append(const std::vector<CResultRow>& rows, const std::shared_ptr<const void>& keepAlive);
     // sameAs: SelectionRules::SameFiles of rows when already known (worked out off the UI thread),

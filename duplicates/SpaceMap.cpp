@@ -73,51 +73,23 @@ CSpaceMap::~CSpaceMap()
     m_worker.StopAndJoin();
 }
 
-void CSpaceMap::SetRows(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAsGiven, const QByteArray& root)
+void CSpaceMap::SetRows(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs, const QByteArray& root)
 {
-    std::vector<int32_t> ownSameAs;
-    if (sameAsGiven.size() != rows.size())
-        ownSameAs = SelectionRules::SameFiles(rows);
-    const std::vector<int32_t>& sameAs = sameAsGiven.size() == rows.size() ? sameAsGiven : ownSameAs;
+    SetRows(rows, Flatten(rows, sameAs.size() == rows.size() ? sameAs : SelectionRules::SameFiles(rows), WithoutTrailingSlash(root)));
+}
 
-    // Only flat copies here: the folders are split and added up on the worker.
-    auto input = std::make_shared<CInput>();
-    input->root = WithoutTrailingSlash(root);
-    auto sizes = std::make_shared<std::vector<uint64_t>>();
-    m_rowItem.assign(rows.size(), -1);
-    m_groupStart.clear();
-    sizes->reserve(rows.size());
-    input->folderLength.reserve(rows.size());
-    // Typical folder lengths: only what is written takes memory, and a longer tail just grows it.
-    input->folders.reserve(rows.size() * 48);
-    int32_t group = -1;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const CResultRow& r = rows[i];
-        if (!r.opened)
-            continue;
-        if (sameAs[i] >= 0) {
-            m_rowItem[i] = m_rowItem[size_t(sameAs[i])];
-            continue;
-        }
-        if (r.group != group || m_groupStart.empty())
-            m_groupStart.push_back(uint32_t(sizes->size()));
-        group = r.group;
-        const size_t length = std::strlen(r.path);
-        const void* slash = memrchr(r.path, '/', length);
-        const uint32_t folderLength = slash ? uint32_t(static_cast<const char*>(slash) - r.path) : 0;
-        m_rowItem[i] = int32_t(sizes->size());
-        input->folderLength.push_back(folderLength);
-        input->folders.append(r.path, folderLength);
-        sizes->push_back(r.sizeKey);
-    }
-    m_itemSize = std::move(sizes);
+void CSpaceMap::SetRows(const std::vector<CResultRow>& rows, CFlatRows flat)
+{
+    m_rowItem = std::move(flat.rowItem);
+    m_groupStart = std::move(flat.groupStart);
+    m_itemSize = std::move(flat.sizes);
     m_itemSpare.clear();
     TakeChecks(rows);
     ++m_spareVersion;  // new rows: whatever was laid out before is of others
 
     m_waiting.clear();
     m_building = true;
-    StartLayout(std::move(input), nullptr, true);
+    StartLayout(std::move(flat.input), nullptr, true);
 }
 
 bool CSpaceMap::TakeChecks(const std::vector<CResultRow>& rows)

@@ -17,8 +17,8 @@
 // as large as the spare copies in it and below (every distinct file but the one
 // its group keeps: the first the checks leave, else the first), the checked part
 // hatched, coloured by the byte-weighted size of those copies (small cool, large warm).
-// The folders are added up and laid out on a worker; the UI thread only copies
-// sizes, flags and folder bytes out of the rows.
+// The folders are added up and laid out on a worker; the UI thread only takes
+// the checks out of the rows.
 class CSpaceMap : public QWidget {
     Q_OBJECT
 public:
@@ -28,6 +28,8 @@ public:
     // rows below root, sameAs as SelectionRules::SameFiles gives it (worked out here
     // when it does not match rows). Nothing is kept of rows once this returns.
     void SetRows(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs, const QByteArray& root);
+    // The same with the rows' flat copy made elsewhere (SpaceMapLayout::Flatten), as a fill's worker does.
+    void SetRows(const std::vector<CResultRow>& rows, SpaceMapLayout::CFlatRows flat);
     // The same rows with other checks; the areas follow when the copies kept change.
     void UpdateChecks(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs);
     // No rows until the next SetRows: text says what is awaited.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -331,6 +332,61 @@ std::vector<CTile> LayOut(const CTree& tree, const CParams& params, const std::a
     if (stop.load())
         return {};
     return std::move(placer.tiles);
+}
+
+CFlatRows Flatten(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs, const QByteArray& root)
+{
+    CFlatRows flat;
+    flat.input = std::make_shared<CInput>();
+    CInput& input = *flat.input;
+    input.root = root;
+    auto sizes = std::make_shared<std::vector<uint64_t>>();
+    flat.rowItem.assign(rows.size(), -1);
+    sizes->reserve(rows.size());
+    input.folderLength.reserve(rows.size());
+    // Typical folder lengths: only what is written takes memory, and a longer tail just grows it.
+    input.folders.reserve(rows.size() * 48);
+    int32_t group = -1;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const CResultRow& r = rows[i];
+        if (!r.opened)
+            continue;
+        if (sameAs[i] >= 0) {
+            flat.rowItem[i] = flat.rowItem[size_t(sameAs[i])];
+            continue;
+        }
+        if (r.group != group || flat.groupStart.empty())
+            flat.groupStart.push_back(uint32_t(sizes->size()));
+        group = r.group;
+        const size_t length = std::strlen(r.path);
+        const void* slash = memrchr(r.path, '/', length);
+        const uint32_t folderLength = slash ? uint32_t(static_cast<const char*>(slash) - r.path) : 0;
+        flat.rowItem[i] = int32_t(sizes->size());
+        input.folderLength.push_back(folderLength);
+        input.folders.append(r.path, folderLength);
+        sizes->push_back(r.sizeKey);
+    }
+    flat.sizes = std::move(sizes);
+    return flat;
+}
+
+QByteArray CommonFolder(const std::vector<CResultRow>& rows)
+{
+    if (rows.empty())
+        return {};
+    // Folders end in '/', so the common start cut after its last '/' is a folder.
+    std::string_view common = rows.front().FolderWithSlash();
+    for (const CResultRow& r : rows) {
+        const std::string_view folder = r.FolderWithSlash();
+        size_t same = 0;
+        while (same < common.size() && same < folder.size() && common[same] == folder[same])
+            ++same;
+        common = common.substr(0, same);
+    }
+    common = common.substr(0, common.rfind('/') + 1);
+    if (common.size() > 1)
+        common.remove_suffix(1);
+    return QByteArray(common.data(), qsizetype(common.size()));
 }
 
 }  // namespace SpaceMapLayout

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "ResultRow.h"
+
 #include <QByteArray>
 #include <QRectF>
 #include <QSizeF>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +49,19 @@ struct CTree {
 
 // The folders and where each item lies, nothing added up yet; empty (no folders) when stopped.
 CTree Build(const CInput& input, const std::atomic<bool>& stop);
+
+// What the map takes of a set of rows, made on any thread that owns them: each row's distinct
+// file (-1 unopened), their folders and sizes, and where each group's files start.
+struct CFlatRows {
+    std::shared_ptr<CInput> input;
+    std::shared_ptr<const std::vector<uint64_t>> sizes;
+    std::vector<int32_t> rowItem;
+    std::vector<uint32_t> groupStart;
+};
+// sameAs as SelectionRules::SameFiles gives it for rows; root is the folder all rows lie below.
+CFlatRows Flatten(const std::vector<CResultRow>& rows, const std::vector<int32_t>& sameAs, const QByteArray& root);
+// The deepest folder every row lies in, without a trailing slash ("/" for the root; empty for no rows).
+QByteArray CommonFolder(const std::vector<CResultRow>& rows);
 // Adds each spare item's size (spare: not the copy its group keeps) up into tree's folders, in place
 // of what was there; false when stopped.
 bool Sum(CTree& tree, const std::vector<uint64_t>& size, const std::vector<char>& spare, const std::atomic<bool>& stop);

@@ -8,6 +8,7 @@
 #include "DlgDuplicateResults.h"
 #include "ResultsModel.h"
 #include "ShellOps.h"
+#include "SpaceMap.h"
 #include "SorvaneView.h"
 #include "Trash.h"
 
@@ -342,6 +343,9 @@ private slots:
             QTRY_VERIFY(!comparing.IsFilling());
             QVERIFY(comparing.isVisible());
             QVERIFY(notice->text().contains(QStringLiteral("stopped")));
+            // Nor does the picture still wait for work that ended.
+            const QString map = comparing.findChild<CSpaceMap*>()->Message();
+            QVERIFY2(!map.startsWith(QStringLiteral("Comparing")) && !map.startsWith(QStringLiteral("Grouping")), qPrintable(map));
             QTest::qWait(100);
             QCOMPARE(ok.texts.size(), 1);
             QCOMPARE(comparing.findChild<QLabel*>(QStringLiteral("resultsStatusText"))->text(), notice->text());
