@@ -190,7 +190,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < runs + 1; ++i) {  // the first round warms the cache
         store.WriteInt(QStringLiteral("DisplayFileList"), 0);
         const double a = WindowRun(app);
-        files = app.MainFrame()->View()->m_helper.m_arrFiles.GetSize();
+        files = app.MainFrame()->View()->m_arrFiles.GetSize();
         store.WriteInt(QStringLiteral("DisplayFileList"), 1);
         stalls.Start();
         const double b = WindowRun(app);

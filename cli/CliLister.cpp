@@ -30,20 +30,20 @@ bool COutput::Flush()
 
 void CCliLister::OnFileFound(const CFileFind& finder)
 {
-    m_helper.m_arrFiles.Add(finder.FilePath());
+    m_arrFiles.Add(finder.FilePath());
     if (m_tree)
         m_tree->AddFile(finder.FilePath());
     if (m_groups)
-        m_groups->Listed(m_helper.m_arrFiles.GetSize());
+        m_groups->Listed(m_arrFiles.GetSize());
     if (m_fileOutput) {
         m_fileOutput->Write(finder.FilePath());
         m_fileOutput->Write(std::string_view(&m_separator, 1));
         // A broken output ends the run: nothing more can be delivered.
-        if (m_fileOutput->Error())
-            m_helper.m_bListing.store(0, std::memory_order_relaxed);
+        if (m_fileOutput->Error() && m_stopWalk)
+            m_stopWalk->store(true, std::memory_order_relaxed);
     }
     // Each folder is walked once, so its first file marks a new one.
-    if (m_helper.m_bViewFilesCount && finder.IsFirstInFolder())
+    if (m_helper.Options().m_bViewFilesCount && finder.IsFirstInFolder())
         ++m_foldersWithFiles;
     if (m_showProgress && m_progressDue.load(std::memory_order_relaxed)) {
         m_progressDue.store(false, std::memory_order_relaxed);
@@ -55,7 +55,7 @@ void CCliLister::ShowProgress(std::string_view folder)
 {
     winsize ws{};
     const int columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 ? ws.ws_col : 80;
-    QString text = QStringLiteral("%1 file(s)  ").arg(m_helper.m_arrFiles.GetSize());
+    QString text = QStringLiteral("%1 file(s)  ").arg(m_arrFiles.GetSize());
     QString where = DecodePath(folder);
     for (QChar& c : where) {
         if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)

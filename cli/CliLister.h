@@ -2,6 +2,7 @@
 
 #include "AppHelper.h"
 #include "FolderGroups.h"
+#include "PathArray.h"
 #include "SizeGroups.h"
 
 #include <atomic>
@@ -53,6 +54,9 @@ public:
     bool WantsOtherEntries() const override { return m_tree != nullptr; }
     void OnOtherEntry(std::string_view path, std::string_view what) override { m_tree->AddOther(path, what); }
     CAppHelper m_helper{*this};
+    CPathArray m_arrFiles;  // every file listed, in order
+    // The walk's token: a broken output raises it, as a stop signal does.
+    std::atomic<bool>* m_stopWalk = nullptr;
     FolderGroups::CTree* m_tree = nullptr;  // the folders entered, when folders are compared
 
     COutput* m_fileOutput = nullptr;  // null: keep the list only

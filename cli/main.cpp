@@ -38,7 +38,9 @@ constexpr int kExitUsage = 2;
 constexpr int kExitOutput = 1;
 constexpr int kExitSignalBase = 128;  // + the signal's number, as a shell reports it
 
-std::atomic<int>* g_listingFlag = nullptr;
+// The walk's token; set from a signal handler, so it must never lock.
+std::atomic<bool> g_stopWalk{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 std::atomic<bool> g_stopFill{false};
 std::atomic<bool> g_terminated{false};
 volatile sig_atomic_t g_interrupts = 0;
@@ -50,8 +52,7 @@ void OnInterrupt(int signal)
     if (++g_interrupts > 1)
         _exit(kExitSignalBase + signal);
     g_stopSignal = signal;
-    if (g_listingFlag)
-        g_listingFlag->store(0, std::memory_order_relaxed);
+    g_stopWalk.store(true, std::memory_order_relaxed);
     g_stopFill.store(true, std::memory_order_relaxed);
     // SIGTERM is often sent once by a program that then waits: output that
     // nobody reads must not keep the process alive.
@@ -278,8 +279,8 @@ int main(int argc, char** argv)
     FolderGroups::CTree tree;
     if (folders)
         lister.m_tree = &tree;
-    CHeadPrefetch prefetch(lister.m_helper.m_arrFiles);  // outlives the examining threads that offer to it
-    CSizeGroups groups(lister.m_helper.m_arrFiles);
+    CHeadPrefetch prefetch(lister.m_arrFiles);  // outlives the examining threads that offer to it
+    CSizeGroups groups(lister.m_arrFiles);
     if (duplicates && !folders) {
         if (contents) {
             prefetch.Start(QByteArray::fromStdString(folder));
@@ -289,15 +290,14 @@ int main(int argc, char** argv)
         lister.m_groups = &groups;
     }
 
-    g_listingFlag = &lister.m_helper.m_bListing;
+    lister.m_stopWalk = &g_stopWalk;
     HandleStopSignals(OnInterrupt, true);
 
     const QString shownFolder = QFile::decodeName(QByteArray::fromStdString(folder));
-    lister.m_helper.m_bListing.store(1);
-    lister.m_helper.PrepareListing();
-    status.Write(ListingStatus::StartedText(shownFolder, lister.m_helper) + QLatin1Char('\n'));
+    lister.m_helper.PrepareListing(QByteArray::fromStdString(folder));
+    status.Write(ListingStatus::StartedText(shownFolder, lister.m_helper.StartTime()) + QLatin1Char('\n'));
     status.Flush();
-    lister.m_helper.m_strRootFolder = QByteArray::fromStdString(folder);
+    CWalkResult walk;
     {
         // Raises the progress flag ten times a second while the walk runs.
         CWorkerThread ticker;
@@ -306,23 +306,22 @@ int main(int argc, char** argv)
                 Tick(stop, [&lister] { lister.m_progressDue.store(true, std::memory_order_relaxed); });
             });
         }
-        lister.m_helper.StartListing();
+        walk = lister.m_helper.StartListing(g_stopWalk);
     }
     if (lister.m_showProgress) {
         [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, "\r\x1b[K", 4);
     }
     out.Flush();
 
-    for (const CAppHelper::CUnreadFolder& unread : lister.m_helper.m_arrUnreadFolders)
+    for (const CAppHelper::CUnreadFolder& unread : walk.m_arrUnreadFolders)
         err.Write(QStringLiteral("sorvane-cli: cannot read folder %1: %2\n")
                       .arg(EscapePath(unread.path.toStdString()), CAppHelper::UnreadReason(unread.error)));
     err.Flush();
     const ListingStatus::CSummary summary = ListingStatus::Finished(
-        lister.m_helper, lister.m_helper.m_bViewFilesCount ? lister.FoldersWithFiles() : -1, lister.m_helper.m_arrFiles.GetSize());
+        walk, lister.m_helper.Options().m_bViewFilesCount ? lister.FoldersWithFiles() : -1, lister.m_arrFiles.GetSize());
     for (const QString& row : summary.rows)
         status.Write(row + QLatin1Char('\n'));
     status.Flush();
-    g_listingFlag = nullptr;
 
     if (duplicates && !g_interrupts) {
         const CDuplicatesPrinter::EFormat format = json ? CDuplicatesPrinter::EFormat::Json
@@ -341,8 +340,8 @@ int main(int argc, char** argv)
                 // Size groups, then the content check over what survives them (and the folders over that).
                 if (folders) {
                     // The listing's paths outlive the rows, which point at them.
-                    const CFillInput input{[&lister] { return lister.m_helper.m_arrFiles.GetSize(); },
-                                           [&lister](int i) { return lister.m_helper.m_arrFiles.At(i); }, true};
+                    const CFillInput input{[&lister] { return lister.m_arrFiles.GetSize(); },
+                                           [&lister](int i) { return lister.m_arrFiles.At(i); }, true};
                     done = FolderGroups::Find(input, tree, g_stopFill, &progress, &folderRows);
                 } else if ((done = groups.Finish())) {
                     prefetch.Finish();  // the check reads on its own from here

@@ -367,8 +367,8 @@ void CMainFrame::SelectFolder(const QString& path)
 void CMainFrame::OnListingStatusChanged()
 {
     m_infoBar->SetText(m_view->m_strStatus);
-    m_fileCountPane->setText(GetListingStatus());
-    m_fileCountPane->setAccessibleDescription(GetListingStatus());  // the name says what the pane is
+    m_fileCountPane->setText(m_view->GetListingStatus());
+    m_fileCountPane->setAccessibleDescription(m_view->GetListingStatus());  // the name says what the pane is
 }
 
 void CMainFrame::OnStepLook()

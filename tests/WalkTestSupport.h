@@ -21,7 +21,7 @@ using TestSupport::MakeFile;
 
 namespace WalkTest {
 
-// A sink that is its own walker, so tests reach the walk's members directly.
+// A sink that is its own walker, so tests reach the walk's counts and stop it from OnFileFound.
 class CRecorder : public CWalkSink, public CAppHelper {
 public:
     CRecorder() : CAppHelper(static_cast<CWalkSink&>(*this)) {}
@@ -36,25 +36,27 @@ public:
         if (onFile)
             onFile(*this);
     }
-    // One whole listing with the options set afterwards by the caller's tweak.
-    void List(const QByteArray& root, const std::function<void(CRecorder&)>& tweak = {})
+    // One whole listing with the settings' options as the caller's tweak changes them.
+    void List(const QByteArray& root, const std::function<void(::CWalkOptions&)>& tweak = {})
     {
         paths.clear();
         folders.clear();
         trace.clear();
-        PrepareListing();
+        ::CWalkOptions options = LoadOptions();
         if (tweak)
-            tweak(*this);
-        m_strRootFolder = root;
-        StartListing();
+            tweak(options);
+        PrepareListing(root, options);
+        result = StartListing(stop);
     }
     // Everything a listing shows: each file with its first-in-folder mark and
     // its folder's count so far, then the totals.
     QByteArrayList Observed() const
     {
-        return trace + QByteArrayList{"parsed " + QByteArray::number(m_nFoldersParsed),
-                                      "ignored " + QByteArray::number(m_nFoldersIgnored)};
+        return trace + QByteArrayList{"parsed " + QByteArray::number(result.m_nFoldersParsed),
+                                      "ignored " + QByteArray::number(result.m_nFoldersIgnored)};
     }
+    std::atomic<bool> stop{false};  // the walk's token
+    CWalkResult result;             // of the last List
     QByteArrayList paths;
     QByteArrayList folders;
     QByteArrayList trace;

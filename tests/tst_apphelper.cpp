@@ -123,25 +123,25 @@ private slots:
         });
         CRecorder engine;
         engine.List(root);  // defaults: the root is the system folder
-        QCOMPARE(engine.m_nFoldersParsed, 0);
-        QCOMPARE(engine.m_nFoldersIgnored, 1);
+        QCOMPARE(engine.result.m_nFoldersParsed, 0);
+        QCOMPARE(engine.result.m_nFoldersIgnored, 1);
         QVERIFY(engine.paths.isEmpty());
 
         COptionsStore::SetOverride(QStringLiteral("IgnoreWindowsFolder"), 0);
         engine.List(root);
-        QCOMPARE(engine.m_nFoldersParsed, 1);
-        QCOMPARE(engine.m_nFoldersIgnored, 2);  // sub (app data) and .hid
+        QCOMPARE(engine.result.m_nFoldersParsed, 1);
+        QCOMPARE(engine.result.m_nFoldersIgnored, 2);  // sub (app data) and .hid
         engine.List(root + "/sub/");            // app data, but not skipped as the root's own child
-        QCOMPARE(engine.m_nFoldersIgnored, 1);
+        QCOMPARE(engine.result.m_nFoldersIgnored, 1);
         engine.List(root + "/.hid");
-        QCOMPARE(engine.m_nFoldersIgnored, 1);
+        QCOMPARE(engine.result.m_nFoldersIgnored, 1);
         QVERIFY(!engine.IsFolderIgnored("/"));
         // Attributes that cannot be read count as hidden.
         engine.List(root + "/gone");
-        QCOMPARE(engine.m_nFoldersIgnored, 1);
-        QCOMPARE(engine.m_nFoldersParsed, 0);
-        engine.List(root + "/gone", [](CRecorder& e) { e.m_bIgnoreHiddenFolders = false; });
-        QCOMPARE(engine.m_nFoldersParsed, 1);
+        QCOMPARE(engine.result.m_nFoldersIgnored, 1);
+        QCOMPARE(engine.result.m_nFoldersParsed, 0);
+        engine.List(root + "/gone", [](CWalkOptions& o) { o.m_bIgnoreHiddenFolders = false; });
+        QCOMPARE(engine.result.m_nFoldersParsed, 1);
 
         QVERIFY(engine.IsRecycleBinFolder("/m/.Trash-1000"));
         QVERIFY(engine.IsRecycleBinFolder("/m/.Trash/1000"));
@@ -155,7 +155,7 @@ private slots:
         MakeFile(plain + "/a/f");
         for (const QByteArray& dotted : {plain + "/a/..", plain + "/.", plain + "/a/."}) {
             engine.List(dotted);
-            QCOMPARE(engine.m_nFoldersIgnored, 0);
+            QCOMPARE(engine.result.m_nFoldersIgnored, 0);
             QCOMPARE(engine.paths.size(), 1);
             QVERIFY(engine.paths[0].startsWith(dotted + "/") && engine.paths[0].endsWith("/f"));
         }
@@ -174,23 +174,20 @@ private slots:
         CRecorder engine;
         engine.List(root);
         QCOMPARE(engine.paths, expected);
-        QCOMPARE(engine.m_nFoldersParsed, 7);
+        QCOMPARE(engine.result.m_nFoldersParsed, 7);
         QCOMPARE(engine.folders.at(engine.paths.indexOf(root + "/a/x/h1")), root + "/a/x");
 
         // A folder met twice in one listing is walked once.
         engine.paths.clear();
-        engine.m_bListing = 1;
-        engine.ParseFolder(root + "/b");
-        engine.ParseFolder(root + "/b");
+        engine.ParseFolder(root + "/b", engine.stop);
+        engine.ParseFolder(root + "/b", engine.stop);
         QCOMPARE(engine.paths.size(), 2);
         QCOMPARE(engine.GetFolderFileCount(root + "/b"), 0);  // counts are off
-        engine.m_mapFolderFiles.clear();
 
         // A root given with trailing slashes yields no doubled slash.
         CRecorder slashes;
-        slashes.PrepareListing();
-        slashes.m_strRootFolder = root + "//";
-        slashes.StartListing();
+        slashes.PrepareListing(root + "//");
+        slashes.StartListing(slashes.stop);
         QVERIFY(!slashes.paths.isEmpty());
         for (int i = 0; i < slashes.paths.size(); ++i)
             QVERIFY(!slashes.paths[i].contains("//"));
@@ -203,9 +200,8 @@ private slots:
             MakeFile(root + "/" + f);
         CRecorder engine;
         COptionsStore::SetOverride(QStringLiteral("ViewFilesCount"), 1);
-        engine.PrepareListing();
-        engine.m_bListing = 1;
-        engine.ParseFolder(root);
+        engine.PrepareListing(root);
+        engine.ParseFolder(root, engine.stop);
         QCOMPARE(engine.GetFolderFileCount(root), 5);
         QCOMPARE(engine.paths.size(), 3);
         engine.AddFolderFileCount(root);
@@ -216,20 +212,27 @@ private slots:
         MakeDir(root + "/s");
         MakeFile(root + "/s/x");
         MakeFile(root + "/s/y");
-        engine.m_mapFolderFiles.clear();
-        engine.ParseFolder(root);
+        engine.PrepareListing(root);  // a fresh walk: no folder met yet
+        engine.ParseFolder(root, engine.stop);
         QCOMPARE(engine.GetFolderFileCount(root + "/s"), 2);
         QCOMPARE(engine.GetFolderFileCount(root + "//s"), 0);
         QCOMPARE(engine.GetFolderFileCount(root), 5);
-        QCOMPARE(int(engine.m_mapFolderFiles.size()), 2);
+        QCOMPARE(int(engine.FolderFileCounts().size()), 2);
         engine.AddFolderFileCount("/");
         QCOMPARE(engine.GetFolderFileCount("/"), 1);
         QCOMPARE(engine.GetFolderFileCount(""), 0);
-        QCOMPARE(int(engine.m_mapFolderFiles.size()), 3);
+        QCOMPARE(int(engine.FolderFileCounts().size()), 3);
     }
 
+    void stopFinishesTheFolderBeingReadAndEntersNoOther_data()
+    {
+        QTest::addColumn<bool>("early");  // the token raised before the walk, else at its first file
+        QTest::newRow("at the first file") << false;
+        QTest::newRow("before the walk") << true;
+    }
     void stopFinishesTheFolderBeingReadAndEntersNoOther()
     {
+        QFETCH(bool, early);
         const QByteArray root = NewRoot();
         for (int i = 0; i < 50; ++i) {
             MakeFile(root + "/f" + QByteArray::number(i));
@@ -237,16 +240,24 @@ private slots:
             MakeFile(root + "/d" + QByteArray::number(i) + "/g");
         }
         CRecorder engine;
-        engine.onFile = [](CRecorder& e) { e.m_bListing = 0; };
+        bool listingAtStop = false;
+        engine.onFile = [&listingAtStop](CRecorder& e) {
+            listingAtStop = listingAtStop || (!e.stop && e.IsListing());
+            e.stop = true;
+        };
+        engine.stop = early;
         engine.List(root);
-        // Every file of the root still comes; at most the one sub-folder entered before the stop.
+        // Every file of the root still comes, unless stopped before it was entered;
+        // at most the one sub-folder entered before the stop.
         const int inSub = int(std::count_if(engine.paths.begin(), engine.paths.end(),
                                             [](const QByteArray& p) { return p.endsWith("/g"); }));
-        QCOMPARE(engine.paths.size() - inSub, 50);
+        QCOMPARE(engine.paths.size() - inSub, early ? 0 : 50);
         QVERIFY(inSub <= 1);
-        QCOMPARE(engine.m_nFoldersParsed, 1 + inSub);
-        QCOMPARE(engine.m_nFoldersIgnored, 0);
-        QVERIFY(engine.m_dtEnd >= engine.m_dtStart);
+        QCOMPARE(engine.result.m_nFoldersParsed, (early ? 0 : 1) + inSub);
+        QCOMPARE(engine.result.m_nFoldersIgnored, 0);
+        QVERIFY(engine.result.m_dtEnd >= engine.result.m_dtStart);
+        QCOMPARE(listingAtStop, !early);
+        QVERIFY(!engine.IsListing());
     }
 
     void oddEntriesLeaveTheWalkGoing()
@@ -280,7 +291,7 @@ private slots:
         else
             expected << root + "/locked/secret";
         QCOMPARE(Sorted(engine.paths), Sorted(expected));
-        QCOMPARE(engine.m_nFoldersParsed, 3);
+        QCOMPARE(engine.result.m_nFoldersParsed, 3);
         chmod(root + "/locked", 0755);
     }
 
@@ -305,12 +316,12 @@ private slots:
                 expected << root + "/ro";
             for (const bool stat : {false, true}) {
                 COtherRecorder engine;
-                engine.List(root, [&](CRecorder& e) {
-                    e.m_bStatEveryEntry = stat;
-                    e.m_bIgnoreReadOnlyFiles = readOnlyRule;
+                engine.List(root, [&](CWalkOptions& o) {
+                    o.m_bStatEveryEntry = stat;
+                    o.m_bIgnoreReadOnlyFiles = readOnlyRule;
                 });
                 QCOMPARE(Sorted(engine.paths), Sorted(expected));
-                QCOMPARE(engine.m_nFoldersParsed, 3);
+                QCOMPARE(engine.result.m_nFoldersParsed, 3);
                 // Told apart by kind and target, however the kind was learnt.
                 QCOMPARE(Sorted(engine.others), Sorted({root + "/d/loop l..", root + "/d/link lreal", root + "/dirlink ld",
                                                         root + "/dangling lnowhere", root + "/fifo p"}));
@@ -347,9 +358,9 @@ private slots:
         for (const int readers : {0, 1, 2}) {
             COtherRecorder engine;
             engine.pauseMs = readers ? 10 : 0;
-            engine.List(root, [readers](CRecorder& e) { e.m_nReadAheadThreads = readers; });
-            QCOMPARE(engine.m_arrUnreadFolders.size(), size_t(1));
-            const CAppHelper::CUnreadFolder& unread = engine.m_arrUnreadFolders.front();
+            engine.List(root, [readers](CWalkOptions& o) { o.m_nReadAheadThreads = readers; });
+            QCOMPARE(engine.result.m_arrUnreadFolders.size(), size_t(1));
+            const CAppHelper::CUnreadFolder& unread = engine.result.m_arrUnreadFolders.front();
             QCOMPARE(unread.error, CAppHelper::kAlreadyListed);
             // Of two bound siblings, the walk reaches either first.
             const bool swapped = unread.path == root + source;

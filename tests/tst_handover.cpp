@@ -67,9 +67,9 @@ private slots:
     void windowRowsMatchEngine()
     {
         CEngineList engine;
-        engine.PrepareListing();
-        engine.m_strRootFolder = m_root;
-        engine.StartListing();
+        const std::atomic<bool> go{false};
+        engine.PrepareListing(m_root);
+        engine.StartListing(go);
         QVERIFY(int(engine.paths.size()) > CListingHandOver::kMaxBatchRows);
 
         QWidget host;
@@ -92,11 +92,11 @@ private slots:
     void earlyStopIsHonoured()
     {
         CEngineList engine;
-        engine.PrepareListing();
-        engine.m_bListing = 0;  // Stop, before the walk thread gets going
-        engine.m_strRootFolder = m_root;
-        engine.StartListing();
+        const std::atomic<bool> stop{true};  // Stop, before the walk thread gets going
+        engine.PrepareListing(m_root);
+        engine.StartListing(stop);
         QVERIFY(engine.paths.empty());
+        QVERIFY(!engine.IsListing());
 
         QWidget host;
         CSorvaneView view([this] { return QFile::decodeName(m_root); }, &host);

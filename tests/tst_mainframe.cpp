@@ -176,7 +176,7 @@ private slots:
         QCOMPARE(Cell(5, 1), QStringLiteral("3 File(s) in File List."));
         // A status cell cut by its column still shows whole as a tooltip.
         QCOMPARE(View()->FileModel()->index(0, 1).data(Qt::ToolTipRole).toString(), Cell(0, 1));
-        QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 3);
+        QCOMPARE(View()->m_arrFiles.GetSize(), 3);
         QCOMPARE(View()->FileModel()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Status"));
         QCOMPARE(View()->FileModel()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QString());
         QTRY_COMPARE(Frame()->FileCountPane()->text(), QStringLiteral("3 File(s) in File List."));
@@ -230,7 +230,7 @@ private slots:
         QVERIFY(View()->IsListing() && !Frame()->Command(Cmd::StartListing)->isEnabled());
         QTRY_VERIFY(!View()->IsListing());
         // A stopped walk finishes the folder it reads: whole folders of 50, never all 200.
-        const int listed = View()->m_helper.m_arrFiles.GetSize();
+        const int listed = View()->m_arrFiles.GetSize();
         QVERIFY2(listed % 50 == 0 && listed < 10000, QByteArray::number(listed));
         // The summary is there; a run that crossed a second ends with how long it took.
         const int rows = View()->FileModel()->rowCount();
@@ -293,9 +293,9 @@ private slots:
         QVERIFY(m_app->InitInstance({QStringLiteral("-x"), DecodeNativeExact(odd.toStdString())}));
         QTRY_VERIFY(View()->IsListing());
         QTRY_VERIFY_WITH_TIMEOUT(!View()->IsListing(), 20000);
-        QCOMPARE(View()->m_helper.m_strRootFolder, odd);
-        QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 1);
-        QCOMPARE(View()->m_helper.m_arrFiles.At(0), std::string_view((odd + "/a.txt").constData()));
+        QCOMPARE(View()->m_helper.RootFolder(), odd);
+        QCOMPARE(View()->m_arrFiles.GetSize(), 1);
+        QCOMPARE(View()->m_arrFiles.At(0), std::string_view((odd + "/a.txt").constData()));
         const QString shown = QString::fromUtf8(QFile::encodeName(TestSupport::TempRoot())) + QStringLiteral("/cmd \\xFF line");
         QCOMPARE(Frame()->FolderPane()->text(), shown);
         QVERIFY(Cell(0, 1).startsWith(QStringLiteral("File Listing for Folder %1,").arg(shown)));
@@ -334,8 +334,8 @@ private slots:
         Frame()->SelectFolder(exact);
         Frame()->Command(Cmd::StartListing)->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!View()->IsListing(), 20000);
-        QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 1);
-        QCOMPARE(View()->m_helper.m_arrFiles.At(0), std::string_view((base + "/one\xff/f.txt").constData()));
+        QCOMPARE(View()->m_arrFiles.GetSize(), 1);
+        QCOMPARE(View()->m_arrFiles.At(0), std::string_view((base + "/one\xff/f.txt").constData()));
         // The tree shows it among its siblings, escaped, and picks it by its bytes.
         QVERIFY(Frame()->FolderTree()->SelectPath(DecodeNativeExact(base.toStdString())));
         const QModelIndex parent = Frame()->FolderTree()->currentIndex();
@@ -376,7 +376,7 @@ private slots:
         QVERIFY2(rows.contains(QStringLiteral("Could Not Read Folder %1/shut: Permission denied").arg(QFile::decodeName(base))),
                  qPrintable(rows.join('|')));
         QTRY_VERIFY(Frame()->InfoBar()->Text().contains(QStringLiteral("1 Folder(s) Could Not Be Read. ")));
-        QCOMPARE(View()->m_helper.m_arrFiles.GetSize(), 1);
+        QCOMPARE(View()->m_arrFiles.GetSize(), 1);
     }
 
     // A first start offers places to pick, says what a skip rule skips here, and the About box where things live.

@@ -27,27 +27,27 @@ private slots:
                 }
             };
             // Read on the walk's own thread, so every folder is looked at when the walk reaches it.
-            engine.List(root, [hiddenRule](CRecorder& e) {
-                e.m_bIgnoreHiddenFolders = hiddenRule;
-                e.m_nReadAheadThreads = 0;
+            engine.List(root, [hiddenRule](CWalkOptions& o) {
+                o.m_bIgnoreHiddenFolders = hiddenRule;
+                o.m_nReadAheadThreads = 0;
             });
             QCOMPARE(engine.paths.size(), 1);
             // Unreadable attributes count as hidden; otherwise the folder is parsed and empty.
-            QCOMPARE(engine.m_nFoldersParsed, hiddenRule ? 2 : 21);
-            QCOMPARE(engine.m_nFoldersIgnored, hiddenRule ? 19 : 0);
+            QCOMPARE(engine.result.m_nFoldersParsed, hiddenRule ? 2 : 21);
+            QCOMPARE(engine.result.m_nFoldersIgnored, hiddenRule ? 19 : 0);
             RemakeFolders(root);
 
             // Read ahead, folders gone after their reading still show what was read.
-            engine.List(root, [hiddenRule](CRecorder& e) {
-                e.m_bIgnoreHiddenFolders = hiddenRule;
-                e.m_nReadAheadThreads = 2;
+            engine.List(root, [hiddenRule](CWalkOptions& o) {
+                o.m_bIgnoreHiddenFolders = hiddenRule;
+                o.m_nReadAheadThreads = 2;
             });
             const int readAhead = int(engine.paths.size()) - 1;
             QVERIFY2(readAhead >= 0 && readAhead <= CAppHelper::kReadAheadFolders, QByteArray::number(readAhead));
-            QCOMPARE(engine.m_nFoldersParsed + engine.m_nFoldersIgnored, 21);
-            QVERIFY(engine.m_nFoldersParsed >= 1 + readAhead);
+            QCOMPARE(engine.result.m_nFoldersParsed + engine.result.m_nFoldersIgnored, 21);
+            QVERIFY(engine.result.m_nFoldersParsed >= 1 + readAhead);
             if (!hiddenRule)
-                QCOMPARE(engine.m_nFoldersIgnored, 0);
+                QCOMPARE(engine.result.m_nFoldersIgnored, 0);
             RemakeFolders(root);
         }
     }
@@ -89,28 +89,28 @@ private slots:
             f.homeTrash = deep[40].toStdString();
             return f;
         });
-        const QList<std::function<void(CRecorder&)>> options = {
-            [](CRecorder&) {},
-            [](CRecorder& e) {
-                e.m_bViewFilesCount = true;
-                e.m_bIgnoreReadOnlyFiles = true;
-                e.m_bStatEveryEntry = true;
+        const QList<std::function<void(CWalkOptions&)>> options = {
+            [](CWalkOptions&) {},
+            [](CWalkOptions& o) {
+                o.m_bViewFilesCount = true;
+                o.m_bIgnoreReadOnlyFiles = true;
+                o.m_bStatEveryEntry = true;
             },
-            [](CRecorder& e) {
-                e.m_bIgnoreHiddenFolders = false;
-                e.m_bIgnoreHiddenFiles = false;
-                e.m_bViewFilesCount = true;
-                e.m_bIgnoreRecycleBinFolder = true;
+            [](CWalkOptions& o) {
+                o.m_bIgnoreHiddenFolders = false;
+                o.m_bIgnoreHiddenFiles = false;
+                o.m_bViewFilesCount = true;
+                o.m_bIgnoreRecycleBinFolder = true;
             },
-            [](CRecorder& e) { e.m_bSearchSubFolders = false; },
+            [](CWalkOptions& o) { o.m_bSearchSubFolders = false; },
         };
         const int fdsBefore = OpenDescriptors();
         for (const auto& option : options) {
             CRecorder single;
             single.observe = true;
-            single.List(root, [&](CRecorder& e) {
-                option(e);
-                e.m_nReadAheadThreads = 0;
+            single.List(root, [&](CWalkOptions& o) {
+                option(o);
+                o.m_nReadAheadThreads = 0;
             });
             CRecorder ahead;
             ahead.observe = true;
@@ -119,11 +119,11 @@ private slots:
                 if (e.paths.size() % 16 == 0)
                     mostOpen = std::max(mostOpen, OpenDescriptors());
             };
-            ahead.List(root, [&](CRecorder& e) {
-                option(e);
-                e.m_nReadAheadThreads = threads;
+            ahead.List(root, [&](CWalkOptions& o) {
+                option(o);
+                o.m_nReadAheadThreads = threads;
             });
-            QVERIFY(single.paths.size() > (single.m_bSearchSubFolders ? 500 : 3));
+            QVERIFY(single.paths.size() > (single.Options().m_bSearchSubFolders ? 500 : 3));
             QCOMPARE(ahead.Observed(), single.Observed());
             // The listing of /proc/self/fd holds one more while it counts.
             QVERIFY2(mostOpen <= fdsBefore + 64 + 1, QByteArray::number(mostOpen - fdsBefore));
@@ -137,7 +137,7 @@ private slots:
         const QByteArray root = NewRoot();
         MakeVariedTree(root);
         CRecorder all;
-        all.List(root, [](CRecorder& e) { e.m_nReadAheadThreads = 0; });
+        all.List(root, [](CWalkOptions& o) { o.m_nReadAheadThreads = 0; });
         const int total = int(all.paths.size());
         const int fdsBefore = OpenDescriptors();
         for (const int stopAt : {1, 2, 9, total / 3, total / 2, total - 1}) {
@@ -147,9 +147,9 @@ private slots:
                 engine.observe = true;
                 engine.onFile = [stopAt](CRecorder& e) {
                     if (e.paths.size() == stopAt)
-                        e.m_bListing = 0;
+                        e.stop = true;
                 };
-                engine.List(root, [threads](CRecorder& e) { e.m_nReadAheadThreads = threads; });
+                engine.List(root, [threads](CWalkOptions& o) { o.m_nReadAheadThreads = threads; });
                 // The folders being read are finished, the one that stopped it and
                 // those holding it, and no other is entered.
                 QCOMPARE(engine.paths.mid(0, stopAt), all.paths.mid(0, stopAt));
@@ -206,7 +206,7 @@ private slots:
         engine.List(root);
         getrusage(RUSAGE_SELF, &usage);
         QVERIFY2(usage.ru_maxrss - peakBefore < kLimitKiB, QByteArray::number(qlonglong(usage.ru_maxrss - peakBefore)));
-        QCOMPARE(engine.m_nFoldersParsed, 1 + kDepth + kDepth / 100);
+        QCOMPARE(engine.result.m_nFoldersParsed, 1 + kDepth + kDepth / 100);
         QCOMPARE(engine.paths.size(), 1 + kDepth / 100);
         QVERIFY(std::any_of(engine.paths.begin(), engine.paths.end(),
                             [](const QByteArray& p) { return p.endsWith("/d/bottom") && p.size() > 20000; }));

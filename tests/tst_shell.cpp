@@ -324,15 +324,15 @@ private slots:
         const QByteArray first = m_fake.calls.last();
         QVERIFY(QFileInfo(QFile::decodeName(first.mid(5))).fileName().contains(QRegularExpression(QStringLiteral("^Sor[0-9A-F]+\\.TMP$"))));
 
-        view->m_helper.m_arrFiles.Add("/rootfile");
-        view->m_helper.m_arrFiles.Add("/data/a b\xff.txt");
+        view->m_arrFiles.Add("/rootfile");
+        view->m_arrFiles.Add("/data/a b\xff.txt");
         QCOMPARE(ExportedBytes(), Utf16(QStringLiteral("/rootfile\r\n/data/a b\\xFF.txt")));
 
         // Every name reads back as its exact bytes, one line per path.
         const QByteArrayList odd = {"/new\nline", "/tab\there", "/back\\slash\\xFF", "/\xc3\xa9t\xc3\xa9 \xc2\x85 \x7f",
                                     "/cut\xe2\x82"};
         for (const QByteArray& p : odd)
-            view->m_helper.m_arrFiles.Add(std::string_view(p.constData(), size_t(p.size())));
+            view->m_arrFiles.Add(std::string_view(p.constData(), size_t(p.size())));
         const QByteArray bytes = ExportedBytes();
         const QStringList lines = QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2)
                                       .split(QStringLiteral("\r\n"));
@@ -346,7 +346,7 @@ private slots:
         // A write that fails (here the file-size limit stands in for a full disk)
         // is reported and leaves no file behind.
         for (int i = 0; i < 200; ++i)
-            view->m_helper.m_arrFiles.Add("/some/long/enough/path/to/a/file/number/" + std::to_string(i));
+            view->m_arrFiles.Add("/some/long/enough/path/to/a/file/number/" + std::to_string(i));
         const int filesBefore = int(QDir(TestSupport::TempRoot()).entryList({QStringLiteral("Sor*.TMP")}).size());
         struct rlimit old;
         getrlimit(RLIMIT_FSIZE, &old);

@@ -9,24 +9,24 @@ void CListingHandOver::Reset()
     m_tree = std::make_shared<FolderGroups::CTree>();
 }
 
-void CListingHandOver::Attach(CAppHelper* walker, bool displayRows)
+void CListingHandOver::Attach(const CAppHelper* walker, CPathArray* files)
 {
     m_walker = walker;
-    m_displayRows = displayRows;
+    m_files = files;
 }
 
 void CListingHandOver::OnFileFound(const CFileFind& finder)
 {
     const std::string_view path = finder.FilePath();
     m_tree->AddFile(path);
-    if (m_displayRows)
+    if (!m_files)
         AddFile(path, path.size() - finder.FileName().size());
     else
-        m_walker->m_arrFiles.Add(path);
-    if (m_walker->m_bViewFilesCount)
+        m_files->Add(path);
+    if (m_walker->Options().m_bViewFilesCount)
         SetFolderCount(finder.Folder(), m_walker->CurrentFolderFileCount());
     if (Due()) {
-        if (!m_displayRows)
+        if (m_files)
             SetCurrentFile(path);
         HandOver();
     }

@@ -20,7 +20,7 @@
 // into, never replaced, so rows keep their order and none is lost.
 //
 // It is also the walk's sink: what it is told on the walk thread becomes rows
-// (or, when no rows are displayed, entries in the walker's path array).
+// (or, when no rows are displayed, entries in the owner's path array).
 class CListingHandOver : public CWalkSink {
 public:
     // Rows beyond which the worker hands over without waiting to be asked.
@@ -37,8 +37,9 @@ public:
 
     // UI side, before the walk starts: drops everything of an earlier run.
     void Reset();
-    // UI side, before the walk starts: the walker it serves and whether its files become rows.
-    void Attach(CAppHelper* walker, bool displayRows);
+    // UI side, before the walk starts: the walker it serves and where its files go,
+    // into files or, when it is null, rows.
+    void Attach(const CAppHelper* walker, CPathArray* files);
 
     // Walk side.
     void OnFileFound(const CFileFind& finder) override;
@@ -64,8 +65,8 @@ private:
     static void Merge(CBatch& into, CBatch& from);
 
     std::shared_ptr<FolderGroups::CTree> m_tree = std::make_shared<FolderGroups::CTree>();  // the walk's alone until it ends
-    CAppHelper* m_walker = nullptr;
-    bool m_displayRows = false;
+    const CAppHelper* m_walker = nullptr;
+    CPathArray* m_files = nullptr;  // null: files become rows
     std::atomic<bool> m_wanted{false};
     CBatch m_local;  // worker only
     std::mutex m_lock;

@@ -19,7 +19,6 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMutex>
 #include <QResizeEvent>
 #include <QSplitter>
 #include <QTableView>
@@ -29,9 +28,6 @@ namespace {
 // Rows reach the lists about twenty times a second; a walk that outruns that
 // hands over early so a batch stays small.
 constexpr int kDrainIntervalMs = 50;
-
-QMutex g_statusLock;
-QString g_strListingStatus;
 
 QTableView* MakeList(QAbstractItemModel* model, QWidget* parent)
 {
@@ -44,23 +40,10 @@ QTableView* MakeList(QAbstractItemModel* model, QWidget* parent)
 
 }  // namespace
 
-QString GetListingStatus()
-{
-    QMutexLocker lock(&g_statusLock);
-    return g_strListingStatus;
-}
-
-void SetListingStatus(const QString& text)
-{
-    QMutexLocker lock(&g_statusLock);
-    g_strListingStatus = text;
-}
-
 CSorvaneView::CSorvaneView(FolderSource selectedFolder, QWidget* parent)
     : QWidget(parent)
     , m_selectedFolder(std::move(selectedFolder))
 {
-    m_helper.m_bListing = 0;
     m_fileModel = new CFileListModel(this);
     m_folderModel = new CFolderListModel(this);
     m_split = new QSplitter(Qt::Vertical, this);
@@ -146,7 +129,7 @@ void CSorvaneView::OnAutoListToggle()
 void CSorvaneView::OnStopListing()
 {
     // The walk finishes the folder it reads and enters no other.
-    m_helper.m_bListing = 0;
+    m_walker.RequestStop();
     if (m_runState == ERunState::Walking)
         m_runState = ERunState::Stopping;
 }
@@ -166,25 +149,25 @@ void CSorvaneView::OnStartListing()
     m_fileModel->Clear();
     m_folderModel->Clear();
 
-    // The run state and the walk's flag are up before the thread exists, so no
-    // second run can start and a Stop from now on is always seen by the walk.
+    // The run state is up before the thread exists, so no second run can start;
+    // the guard's flag is the walk's token, so a Stop from its start on is seen.
     m_runState = ERunState::Walking;
     m_bDisplayFileList = m_options.IsOn(Opt::DisplayFileList);
-    m_helper.PrepareListing();
-    SetListingStatus(QString::fromUtf8(Txt::LoadingFileList));
-    m_strStatus = ListingStatus::StartedText(ShownPath(folder), m_helper);
+    m_arrFiles.RemoveAll();
+    m_helper.PrepareListing(EncodeNativeExact(folder));
+    m_strListingStatus = QString::fromUtf8(Txt::LoadingFileList);
+    m_strStatus = ListingStatus::StartedText(ShownPath(folder), m_helper.StartTime());
     if (!m_bDisplayFileList)
         AddStatusRow(m_strStatus);
     m_options.SetInfoBarText(m_strStatus);
     emit ListingStatusChanged();
     SetHeaderTitles();
 
-    m_helper.m_strRootFolder = EncodeNativeExact(folder);
     m_handOver.Reset();
-    m_handOver.Attach(&m_helper, m_bDisplayFileList);
+    m_handOver.Attach(&m_helper, m_bDisplayFileList ? nullptr : &m_arrFiles);
     m_drainTimer.start();
-    m_walker.Start([this](const std::atomic<bool>&) {
-        m_helper.StartListing();
+    m_walker.Start([this](const std::atomic<bool>& stop) {
+        m_walkResult = m_helper.StartListing(stop);
         m_handOver.HandOver();
         QMetaObject::invokeMethod(this, &CSorvaneView::OnWalkFinished, Qt::QueuedConnection);
     });
@@ -224,23 +207,22 @@ void CSorvaneView::OnWalkFinished()
     m_walker.Join();
     m_drainTimer.stop();
     DrainPending();
-    m_helper.m_bListing = 0;
     if (m_closing) {
         m_runState = ERunState::Idle;
         return;
     }
     m_runState = ERunState::Summarising;
 
-    const int files = m_bDisplayFileList ? m_fileModel->rowCount() : m_helper.m_arrFiles.GetSize();
-    const ListingStatus::CSummary summary =
-        ListingStatus::Finished(m_helper, m_helper.m_bViewFilesCount ? m_folderModel->rowCount() : -1, files);
+    const int files = m_bDisplayFileList ? m_fileModel->rowCount() : m_arrFiles.GetSize();
+    const ListingStatus::CSummary summary = ListingStatus::Finished(
+        m_walkResult, m_helper.Options().m_bViewFilesCount ? m_folderModel->rowCount() : -1, files);
     m_strStatus = summary.infoBarText;
     if (!m_bDisplayFileList) {
         for (const QString& row : summary.rows)
             AddStatusRow(row);
     }
     // Every folder the listing missed is named, whichever rows are shown.
-    const auto& unread = m_helper.m_arrUnreadFolders;
+    const auto& unread = m_walkResult.m_arrUnreadFolders;
     constexpr size_t kNamed = 100;
     for (size_t i = 0; i < std::min(unread.size(), kNamed); ++i)
         AddStatusRow(QStringLiteral("Could Not Read Folder %1: %2")
@@ -248,7 +230,7 @@ void CSorvaneView::OnWalkFinished()
                               CAppHelper::UnreadReason(unread[i].error)));
     if (unread.size() > kNamed)
         AddStatusRow(QStringLiteral("… and %1 more folder(s) that could not be read.").arg(unread.size() - kNamed));
-    SetListingStatus(summary.filesLine);
+    m_strListingStatus = summary.filesLine;
     // Said now: the question and the results window come before the run is over.
     m_options.SetInfoBarText(m_strStatus);
     emit ListingStatusChanged();
@@ -291,12 +273,12 @@ QByteArray CSorvaneView::WriteExportFile(QString* error) const
 
 int CSorvaneView::ListedCount() const
 {
-    return m_bDisplayFileList ? m_fileModel->rowCount() : m_helper.m_arrFiles.GetSize();
+    return m_bDisplayFileList ? m_fileModel->rowCount() : m_arrFiles.GetSize();
 }
 
 std::string_view CSorvaneView::ListedPath(int i) const
 {
-    return m_bDisplayFileList ? m_fileModel->NativePath(i) : m_helper.m_arrFiles.At(i);
+    return m_bDisplayFileList ? m_fileModel->NativePath(i) : m_arrFiles.At(i);
 }
 
 void CSorvaneView::OnExportFileList()
@@ -354,8 +336,8 @@ void CSorvaneView::OpenDuplicateResults(bool folders)
         input.count = [paths] { return int(paths->size()); };
         input.at = [paths](int i) { return std::string_view((*paths)[size_t(i)]); };
     } else {
-        input.count = [this] { return m_helper.m_arrFiles.GetSize(); };
-        input.at = [this](int i) { return m_helper.m_arrFiles.At(i); };
+        input.count = [this] { return m_arrFiles.GetSize(); };
+        input.at = [this](int i) { return m_arrFiles.At(i); };
     }
     // The rows point into the listing, which stays as it is while the modal window is open.
     input.stable = true;
@@ -366,7 +348,6 @@ void CSorvaneView::OpenDuplicateResults(bool folders)
 void CSorvaneView::StopAndJoin()
 {
     m_closing = true;
-    m_helper.m_bListing = 0;
     if (m_question)
         m_question->reject();
     m_walker.StopAndJoin();

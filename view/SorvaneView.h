@@ -16,11 +16,6 @@ class QMessageBox;
 class QSplitter;
 class QTableView;
 
-// The short file-count status handed from a listing run to the main frame.
-// Every assignment and copy happens under one lock.
-QString GetListingStatus();
-void SetListingStatus(const QString& text);
-
 // The main view: the top file list, the folder list below it, and the
 // listing run. The walk runs on its own thread and hands rows to the UI
 // thread in batches; no widget is touched off the UI thread.
@@ -62,7 +57,8 @@ public:
     ERunState RunState() const { return m_runState; }
     // From Start until the run is Idle again.
     bool IsListing() const { return m_runState != ERunState::Idle; }
-    bool CanStop() const { return m_helper.m_bListing.load(std::memory_order_relaxed) != 0; }
+    // Until Stop, or until the walk ends of itself.
+    bool CanStop() const { return m_runState == ERunState::Walking && m_helper.IsListing(); }
     bool IsWalking() const { return m_walker.IsRunning(); }
 
     QTableView* FileList() const { return m_listFiles; }
@@ -74,8 +70,12 @@ public:
     // The hand-over is the walk's sink: nothing of this widget runs on the walk thread.
     CListingHandOver m_handOver;
     CAppHelper m_helper{m_handOver};
+    // The listed files when they are not displayed as rows; filled by the walk.
+    CPathArray m_arrFiles;
     COptionsStore m_options;
     QString m_strStatus;
+    // The short file-count status the main frame shows; UI thread only.
+    const QString& GetListingStatus() const { return m_strListingStatus; }
 
 signals:
     // The stored information text and the listing status changed.
@@ -115,7 +115,9 @@ private:
     bool m_closing = false;
     ERunState m_runState = ERunState::Idle;
 
-    CWorkerThread m_walker;  // the walk reads m_bListing, not the guard's flag
+    QString m_strListingStatus;
+    CWalkResult m_walkResult;  // the walk thread's until it is joined
+    CWorkerThread m_walker;    // its stop flag is the walk's token
     QTimer m_drainTimer;
 
     QPointer<QMessageBox> m_question;

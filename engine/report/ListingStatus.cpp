@@ -4,38 +4,38 @@
 
 namespace ListingStatus {
 
-QString StartedText(const QString& folder, const CAppHelper& engine)
+QString StartedText(const QString& folder, const COleDateTime& started)
 {
     // One multi-argument arg(): a '%' in the folder stays as it is.
-    return QStringLiteral("File Listing for Folder %1, Started At %2").arg(folder, FormatTime(engine.m_dtStart));
+    return QStringLiteral("File Listing for Folder %1, Started At %2").arg(folder, FormatTime(started));
 }
 
-CSummary Finished(const CAppHelper& engine, int foldersWithFiles, int fileCount)
+CSummary Finished(const CWalkResult& walk, int foldersWithFiles, int fileCount)
 {
     CSummary s;
-    const QString started = FormatTime(engine.m_dtStart);
-    const QString stopped = FormatTime(engine.m_dtEnd);
+    const QString started = FormatTime(walk.m_dtStart);
+    const QString stopped = FormatTime(walk.m_dtEnd);
     s.infoBarText = QStringLiteral("File Listing Started At %1 , Stopped At %2. Parsed %3 Folder(s). ")
-                        .arg(started, stopped, QString::number(engine.m_nFoldersParsed));
+                        .arg(started, stopped, QString::number(walk.m_nFoldersParsed));
     s.rows << QStringLiteral("File Listing Stopped At %1.").arg(stopped)
-           << QStringLiteral("%1 Folder(s) Parsed. ").arg(engine.m_nFoldersParsed);
+           << QStringLiteral("%1 Folder(s) Parsed. ").arg(walk.m_nFoldersParsed);
     auto both = [&s](const QString& text) {
         s.infoBarText += text;
         s.rows << text;
     };
-    if (engine.m_nFoldersIgnored > 0)
-        both(QStringLiteral("%1 Folder(s) Ignored. ").arg(engine.m_nFoldersIgnored));
-    const int unread = int(engine.m_arrUnreadFolders.size());
+    if (walk.m_nFoldersIgnored > 0)
+        both(QStringLiteral("%1 Folder(s) Ignored. ").arg(walk.m_nFoldersIgnored));
+    const int unread = int(walk.m_arrUnreadFolders.size());
     if (unread > 0)
         both(QStringLiteral("%1 Folder(s) Could Not Be Read. ").arg(unread));
     if (foldersWithFiles >= 0) {
-        const int empty = engine.m_nFoldersParsed - unread - foldersWithFiles;
+        const int empty = walk.m_nFoldersParsed - unread - foldersWithFiles;
         if (empty > 0)
             both(QStringLiteral("%1 Folder(s) Do Not Contain Files. ").arg(empty));
     }
     s.filesLine = QStringLiteral("%1 File(s) in File List.").arg(fileCount);
     s.rows << s.filesLine;
-    const QString took = FormatDuration(engine.m_dtEnd - engine.m_dtStart);
+    const QString took = FormatDuration(walk.m_dtEnd - walk.m_dtStart);
     if (!took.isEmpty())
         both(QStringLiteral("It Took Aound %1.").arg(took));
     return s;

@@ -4,13 +4,14 @@
 #include <QString>
 #include <QStringList>
 
-class CAppHelper;
+class COleDateTime;
+struct CWalkResult;
 
 // The texts of a listing's status, shared by every front end.
 namespace ListingStatus {
 
 // "File Listing for Folder %s, Started At %s"
-QString StartedText(const QString& folder, const CAppHelper& engine);
+QString StartedText(const QString& folder, const COleDateTime& started);
 
 struct CSummary {
     QString infoBarText;   // the one-line summary
@@ -20,7 +21,7 @@ struct CSummary {
 
 // foldersWithFiles: folders that had at least one listed file, or -1 when the
 // run kept no per-folder counts.
-CSummary Finished(const CAppHelper& engine, int foldersWithFiles, int fileCount);
+CSummary Finished(const CWalkResult& walk, int foldersWithFiles, int fileCount);
 
 // A byte count as every figure shows it: binary units, one decimal ("1.5 MiB").
 QString SizeText(quint64 bytes, const QLocale& locale = QLocale());

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -37,43 +38,54 @@ CAppHelper::~CAppHelper()
     ReleaseWalkState();
 }
 
-void CAppHelper::PrepareListing()
+CWalkOptions CAppHelper::LoadOptions()
 {
     // One look at the settings file for all of them.
-    const COptionsStore::CValues options = m_options.Values();
-    m_bIgnoreProgramsFolder = options.IsOn(Opt::IgnoreProgramsFolder);
-    m_bIgnoreWindowsFolder = options.IsOn(Opt::IgnoreWindowsFolder);
-    m_bSearchSubFolders = options.IsOn(Opt::SearchSubFolders);
-    m_bIgnoreRecycleBinFolder = options.IsOn(Opt::IgnoreRecycleBinFolder);
-    m_bIgnoreLocalAppDataFolder = options.IsOn(Opt::IgnoreLocalAppDataFolder);
-    m_bIgnoreHiddenFolders = options.IsOn(Opt::IgnoreHiddenFolders);
-    m_bIgnoreReadOnlyFiles = options.IsOn(Opt::IgnoreReadOnlyFiles);
-    m_bIgnoreHiddenFiles = options.IsOn(Opt::IgnoreHiddenFiles);
-    m_bViewFilesCount = options.IsOn(Opt::ViewFilesCount);
+    const COptionsStore::CValues options = COptionsStore().Values();
+    CWalkOptions o;
+    o.m_bIgnoreProgramsFolder = options.IsOn(Opt::IgnoreProgramsFolder);
+    o.m_bIgnoreWindowsFolder = options.IsOn(Opt::IgnoreWindowsFolder);
+    o.m_bSearchSubFolders = options.IsOn(Opt::SearchSubFolders);
+    o.m_bIgnoreRecycleBinFolder = options.IsOn(Opt::IgnoreRecycleBinFolder);
+    o.m_bIgnoreLocalAppDataFolder = options.IsOn(Opt::IgnoreLocalAppDataFolder);
+    o.m_bIgnoreHiddenFolders = options.IsOn(Opt::IgnoreHiddenFolders);
+    o.m_bIgnoreReadOnlyFiles = options.IsOn(Opt::IgnoreReadOnlyFiles);
+    o.m_bIgnoreHiddenFiles = options.IsOn(Opt::IgnoreHiddenFiles);
+    o.m_bViewFilesCount = options.IsOn(Opt::ViewFilesCount);
+    return o;
+}
 
+void CAppHelper::PrepareListing(const QByteArray& root)
+{
+    PrepareListing(root, LoadOptions());
+}
+
+void CAppHelper::PrepareListing(const QByteArray& root, const CWalkOptions& options)
+{
+    static_cast<CWalkOptions&>(*this) = options;
+    m_strRootFolder = root;
     m_systemFolders = ResolveSystemFolders();
-    m_nFoldersIgnored = 0;
-    m_arrUnreadFolders.clear();
-    m_dtStart = COleDateTime::GetCurrentTime();
-    m_dtEnd = m_dtStart - COleDateTimeSpan(1, 0, 0, 0);
-    // Raised here, before any walk thread exists, so a Stop that comes before
-    // the walk's first folder is never overwritten.
+    m_mapFolderFiles.clear();
+    m_result = CWalkResult();
+    m_result.m_dtStart = COleDateTime::GetCurrentTime();
+    m_result.m_dtEnd = m_result.m_dtStart - COleDateTimeSpan(1, 0, 0, 0);
+    // Up from here, so a front end offers Stop before the walk's thread runs.
     m_bListing.store(1, std::memory_order_relaxed);
 }
 
-void CAppHelper::StartListing()
+CWalkResult CAppHelper::StartListing(const std::atomic<bool>& stop)
 {
-    m_arrFiles.RemoveAll();
     const std::string root = StripTrailingSlashes(m_strRootFolder.toStdString());
-    ParseFolder(QByteArray::fromStdString(root));
-    m_nFoldersParsed = static_cast<int>(m_mapFolderFiles.size());
+    ParseFolder(QByteArray::fromStdString(root), stop);
+    m_result.m_nFoldersParsed = static_cast<int>(m_mapFolderFiles.size());
     m_mapFolderFiles.clear();
     ReleaseWalkState();
-    m_dtEnd = COleDateTime::GetCurrentTime();
+    m_result.m_dtEnd = COleDateTime::GetCurrentTime();
+    return std::move(m_result);
 }
 
 
-void CAppHelper::ParseFolder(const QByteArray& path)
+void CAppHelper::ParseFolder(const QByteArray& path, const std::atomic<bool>& stop)
 {
     // Depth first with an explicit stack, so depth costs neither call stack nor
     // one descriptor per level. A folder's entries are handled in the order the
@@ -84,8 +96,23 @@ void CAppHelper::ParseFolder(const QByteArray& path)
     m_rules.ignoreReadOnlyFiles = m_bIgnoreReadOnlyFiles;
     m_rules.hiddenFolderRule = m_bIgnoreHiddenFolders;
     m_rules.otherEntries = m_sink.WantsOtherEntries();
-    if (base == 0)
+    if (base == 0) {
         m_entered.clear();
+        m_stop = &stop;
+        m_bListing.store(1, std::memory_order_relaxed);
+    }
+    // Declared before the read-ahead's end, so its readers are gone when the token is let go.
+    struct EndWalk {
+        CAppHelper& self;
+        bool outermost;
+        ~EndWalk()
+        {
+            if (outermost) {
+                self.m_bListing.store(0, std::memory_order_relaxed);
+                self.m_stop = nullptr;
+            }
+        }
+    } endWalk{*this, base == 0};
 
     const bool ownsReadAhead = !m_readAhead && ReadAheadThreads() > 0;
     if (ownsReadAhead)
@@ -172,11 +199,11 @@ void CAppHelper::EnterSubFolder(size_t parentIndex, const char* name)
 {
     const size_t slot = m_frames[parentIndex].nextSubFolder++;
     const uint32_t parentEntry = m_frames[parentIndex].childParent;
-    if (m_readAhead && m_bListing.load(std::memory_order_relaxed)) {
+    if (m_readAhead && GoOn()) {
         FolderRead* read = nullptr;
         switch (m_readAhead->Take(parentIndex, slot, &read)) {
         case CReadAhead::Outcome::Ignored:
-            ++m_nFoldersIgnored;
+            ++m_result.m_nFoldersIgnored;
             return;
         case CReadAhead::Outcome::Read:
             if (read->outOfDescriptors) {
@@ -200,9 +227,9 @@ void CAppHelper::EnterRead(const char* name, uint32_t parentEntry, FolderRead& r
     const int fd = read.fd;
     read.fd = -1;
     // Looked at again: the wait for the read may have outlasted a Stop.
-    const bool listing = m_bListing.load(std::memory_order_relaxed);
+    const bool listing = GoOn();
     if (listing && read.ignored) {
-        ++m_nFoldersIgnored;
+        ++m_result.m_nFoldersIgnored;
         return;
     }
     const uint32_t folder = listing ? m_mapFolderFiles.Child(parentEntry, name) : CFolderFileCounts::kNone;
@@ -241,12 +268,12 @@ void CAppHelper::EnterRead(const char* name, uint32_t parentEntry, FolderRead& r
 // walk's first folder, which is opened by path and may be a link.
 void CAppHelper::EnterFolder(int parentFd, const char* name, uint32_t parentEntry)
 {
-    if (!m_bListing.load(std::memory_order_relaxed))
+    if (!GoOn())
         return;
     const bool first = name == nullptr;
     const char* openName = first ? m_path.c_str() : name;
     if (IsFolderIgnoredByPath(m_path)) {
-        ++m_nFoldersIgnored;
+        ++m_result.m_nFoldersIgnored;
         return;
     }
     const uint32_t folder = first ? m_mapFolderFiles.Find(m_path) : m_mapFolderFiles.Child(parentEntry, name);
@@ -259,7 +286,7 @@ void CAppHelper::EnterFolder(int parentFd, const char* name, uint32_t parentEntr
     int error = fd < 0 ? errno : IdOf(fd, id) ? 0 : errno;
     // Its attributes are read only when it could not be opened: an open folder has them.
     if (fd < 0 && HiddenAsUnreadable(parentFd, openName, m_path)) {
-        ++m_nFoldersIgnored;
+        ++m_result.m_nFoldersIgnored;
         return;
     }
     // From here on the folder counts as parsed, whether or not it can be read.
@@ -393,7 +420,7 @@ QString CAppHelper::UnreadReason(int error)
 // m_path holds the folder's path. Kept as data: the front ends name every folder the listing misses.
 void CAppHelper::NotRead(int error)
 {
-    m_arrUnreadFolders.push_back({QByteArray(m_path.data(), qsizetype(m_path.size())), error});
+    m_result.m_arrUnreadFolders.push_back({QByteArray(m_path.data(), qsizetype(m_path.size())), error});
     m_sink.OnFolderNotRead(m_path, error);
 }
 

@@ -43,8 +43,8 @@ private:
     bool m_firstInFolder = false;
 };
 
-// The rules of one walk. PrepareListing reads them from the options; tests and
-// benchmarks may set them afterwards.
+// The rules of one walk. LoadOptions reads them from the settings; tests and
+// benchmarks may change them before they give them to PrepareListing.
 struct CWalkOptions {
     bool m_bIgnoreReadOnlyFiles = false;
     bool m_bIgnoreHiddenFiles = false;
@@ -84,27 +84,52 @@ public:
     virtual void OnOtherEntry(std::string_view path, std::string_view what) { (void)path, (void)what; }
 };
 
+// What one walk found besides its files, returned when it ends.
+struct CWalkResult {
+    int m_nFoldersParsed = 0;
+    int m_nFoldersIgnored = 0;
+    // The folders that could not be read, with errno; counted among those parsed.
+    struct CUnreadFolder {
+        QByteArray path;
+        int error = 0;
+    };
+    std::vector<CUnreadFolder> m_arrUnreadFolders;
+    COleDateTime m_dtStart;
+    COleDateTime m_dtEnd;
+};
+
 // Walks one folder tree and hands every file that passes the skip rules to its
 // sink's OnFileFound. Paths are native bytes and absolute; the walk never
 // changes the working directory, follows no symbolic link below the root and
 // reports regular files only. A folder is entered once per walk: one whose
 // device and inode were entered already (a bind mount of another listed folder
 // or of an ancestor) is reported as not read, with kAlreadyListed. Owned by a
-// front end, which is also the sink.
-class CAppHelper : public CWalkOptions {
+// front end, which is also the sink and keeps the listed files. Its state is
+// its own: the owner gives the root and options, and stops it through the
+// token it passes to StartListing.
+class CAppHelper : private CWalkOptions {
 public:
+    using CUnreadFolder = CWalkResult::CUnreadFolder;
+
     explicit CAppHelper(CWalkSink& sink);
     CAppHelper(const CAppHelper&) = delete;
     CAppHelper& operator=(const CAppHelper&) = delete;
     ~CAppHelper();
 
-    // Loads the options, resolves the special folders, resets the ignored
-    // count and stamps the start (with the end one day before it).
-    void PrepareListing();
-    // Lists m_strRootFolder; returns when the walk ends or is stopped.
-    void StartListing();
-    // The walk of one folder and, when sub-folders are searched, everything below it.
-    void ParseFolder(const QByteArray& path);
+    // The options as the settings hold them.
+    static CWalkOptions LoadOptions();
+    // Takes the root and the options (from the settings unless given),
+    // resolves the special folders, forgets the last walk's counts and stamps
+    // the start. Raises m_bListing, so the walk counts as going on from here.
+    void PrepareListing(const QByteArray& root);
+    void PrepareListing(const QByteArray& root, const CWalkOptions& options);
+    // Lists the root; returns when the walk ends or once stop is set, with
+    // what it found besides the files.
+    CWalkResult StartListing(const std::atomic<bool>& stop);
+    // The walk of one folder and, when sub-folders are searched, everything
+    // below it. Raises m_bListing and lowers it as it returns; a call made
+    // during a walk goes by that walk's token.
+    void ParseFolder(const QByteArray& path, const std::atomic<bool>& stop);
     bool IsFolderIgnored(const QByteArray& path);
     bool IsRecycleBinFolder(std::string_view path) const;
     void AddFolderFileCount(const QByteArray& folder);
@@ -121,24 +146,36 @@ public:
     // Of the 64 folder descriptors the walk may hold, what folders read ahead may keep.
     static constexpr int kReadAheadDescriptors = 16;
 
-    int m_nFoldersParsed = 0;
-    int m_nFoldersIgnored = 0;
-    CSystemFolders m_systemFolders;
-    QByteArray m_strRootFolder;  // native path, set by the owner before StartListing
-    CPathArray m_arrFiles;       // filled only by the owner's OnFileFound
-    COleDateTime m_dtStart;
-    COleDateTime m_dtEnd;
-    COptionsStore m_options;
-    std::atomic<int> m_bListing{0};  // 1 while the walk may go on; any thread may clear it
-    CFolderFileCounts m_mapFolderFiles;  // folder -> files seen, paths exact
-    // The folders of the last walk that could not be read, with errno; counted among those parsed.
-    struct CUnreadFolder {
-        QByteArray path;
-        int error = 0;
-    };
-    std::vector<CUnreadFolder> m_arrUnreadFolders;
+    // Whether a walk is prepared or runs; any thread may ask.
+    bool IsListing() const { return m_bListing.load(std::memory_order_relaxed) != 0; }
+    // What PrepareListing was given; the walk does not change them.
+    const CWalkOptions& Options() const { return *this; }
+    const QByteArray& RootFolder() const { return m_strRootFolder; }
+    const COleDateTime& StartTime() const { return m_result.m_dtStart; }
+    // Folder -> files seen in the walk that runs, or after ParseFolder alone.
+    const CFolderFileCounts& FolderFileCounts() const { return m_mapFolderFiles; }
 
 private:
+    // Whether the walk goes on; the walk's own thread clears m_bListing once the token is set.
+    bool GoOn()
+    {
+        if (m_stop && m_stop->load(std::memory_order_relaxed))
+            m_bListing.store(0, std::memory_order_relaxed);
+        return m_bListing.load(std::memory_order_relaxed) != 0;
+    }
+    // The same for the readers, which leave m_bListing to the walk.
+    bool GoesOn() const
+    {
+        return m_bListing.load(std::memory_order_relaxed) && !(m_stop && m_stop->load(std::memory_order_relaxed));
+    }
+
+    CSystemFolders m_systemFolders;
+    QByteArray m_strRootFolder;  // native path, given to PrepareListing
+    std::atomic<int> m_bListing{0};  // 1 while the walk goes on
+    const std::atomic<bool>* m_stop = nullptr;  // the owner's token, during a walk
+    CFolderFileCounts m_mapFolderFiles;  // folder -> files seen, paths exact
+    CWalkResult m_result;  // of the walk that runs, handed over as it ends
+
     class CReadAhead;
     // kOther: its name is followed by a 2-byte length and what OnOtherEntry is told.
     enum EntryKind : uint8_t { kFile, kReadOnlyFile, kFolder, kOther };

@@ -348,7 +348,7 @@ private:
 
     bool HasBudget() const
     {
-        return m_owner.m_bListing.load(std::memory_order_relaxed) && m_outstanding < kReadAheadFolders &&
+        return m_owner.GoesOn() && m_outstanding < kReadAheadFolders &&
                m_heldBytes < kHeldBytes;
     }
 
