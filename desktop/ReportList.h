@@ -24,3 +24,7 @@ void RestoreColumnWidths(QHeaderView* header, const ColumnWidthNamer& name, cons
 
 // Every column the header has, written under name(i); false when the settings could not be written.
 bool SaveColumnWidths(const QHeaderView* header, const ColumnWidthNamer& name);
+
+// Width the list leaves empty goes to the columns whose texts it cuts, left first, as the window
+// resizes and rows arrive. Stored widths stay the user's; only spare room is handed out.
+void GiveSpareWidthToCutColumns(QTableView* list);

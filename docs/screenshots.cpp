@@ -148,7 +148,6 @@ int main(int argc, char** argv)
             auto* results = frame->findChild<CDlgDuplicateResults*>();
             auto* bar = results ? results->findChild<QProgressBar*>(QStringLiteral("contentProgress")) : nullptr;
             if (bar && bar->isVisible() && bar->value() > 50) {
-                results->resize(900, 420);
                 results->grab().save(out + QStringLiteral("/screenshot-progress.png"));
                 progress->stop();
             }
@@ -157,8 +156,7 @@ int main(int argc, char** argv)
         QTimer::singleShot(800, [&] {
             auto* results = frame->findChild<CDlgDuplicateResults*>();
             Wait([results] { return !results || !results->IsFilling(); });
-            if (results) {
-                results->resize(900, 420);
+            if (results) {  // at the size it takes on a 1024x768 screen
                 results->OnCheckAllButNewest();
                 results->ResultsList()->selectRow(1);
                 QTimer::singleShot(300, [results, frame, out] {

@@ -150,6 +150,7 @@ private slots:
     void listingRunWithStatusRows()
     {
         m_store.WriteInt(QStringLiteral("ViewFilesCount"), 1);
+        m_store.WriteInt(QStringLiteral("0 Column 1"), 90);  // too narrow for its texts
         Launch();
         QAbstractItemModelTester fileTester(View()->FileModel());
         QAbstractItemModelTester folderTester(View()->FolderModel());
@@ -176,6 +177,11 @@ private slots:
         QCOMPARE(Cell(5, 1), QStringLiteral("3 File(s) in File List."));
         // A status cell cut by its column still shows whole as a tooltip.
         QCOMPARE(View()->FileModel()->index(0, 1).data(Qt::ToolTipRole).toString(), Cell(0, 1));
+        // ... but where the list has room to spare, the column takes it.
+        QHeaderView* header = View()->FileList()->horizontalHeader();
+        const int whole = static_cast<QAbstractItemView*>(View()->FileList())->sizeHintForColumn(1);
+        QTRY_VERIFY2(header->sectionSize(1) >= whole || header->length() >= View()->FileList()->viewport()->width(),
+                     qPrintable(QStringLiteral("%1 of %2").arg(header->sectionSize(1)).arg(whole)));
         QCOMPARE(View()->m_arrFiles.GetSize(), 3);
         QCOMPARE(View()->FileModel()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Status"));
         QCOMPARE(View()->FileModel()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QString());

@@ -34,6 +34,7 @@ QTableView* MakeList(QAbstractItemModel* model, QWidget* parent)
     auto* list = new QTableView(parent);
     list->setModel(model);
     SetUpReportList(list, QAbstractItemView::SingleSelection);
+    GiveSpareWidthToCutColumns(list);
     return list;
 }
 
