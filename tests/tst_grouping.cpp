@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <memory>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -242,12 +243,43 @@ private slots:
         QCOMPARE(figures.files, expected.files);
         QCOMPARE(figures.reclaimable, expected.reclaimable);
 
+        // A visit that throws ends the hand-over: the rows' maker, two slices ahead, ends instead of waiting.
+        CPathArray repeated;
+        for (int i = 0; i < 3 * 4096; ++i)
+            repeated.Add(listing.At(4));
+        CSizeGroups thrown(repeated);
+        thrown.Start(stop, 1);
+        thrown.Listed(repeated.GetSize());
+        QVERIFY(thrown.Finish());
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, thrown.Drain([](const std::vector<CResultRow>&, size_t, bool, bool) {
+            throw std::runtime_error("visit");
+        }));
+
         // A stop while threads wait for more of the listing ends them.
         CSizeGroups stopped(listing);
         stopped.Start(stop, 2);
         stopped.Listed(kFillChunk + 1);
         stop = true;
         QVERIFY(!stopped.Finish());
+    }
+
+    // Every body runs once with its index; leaving the scope raises the stop flag and joins them all.
+    void threadGroupStopsAndJoins()
+    {
+        std::vector<int> runs(4, 0);
+        std::atomic<int> ended{0};
+        {
+            CThreadGroup group;
+            group.Start(4, [&](int index, const std::atomic<bool>& stop) {
+                ++runs[size_t(index)];
+                while (!stop.load())
+                    std::this_thread::yield();
+                ++ended;
+            });
+            QVERIFY(group.Running());
+        }
+        QCOMPARE(ended.load(), 4);
+        QCOMPARE(runs, std::vector<int>(4, 1));
     }
 
     // A path array moved from starts afresh; the one moved to keeps every path.

@@ -19,25 +19,21 @@ int FillWorkers(int count, int threads)
     return count < 2 * kFillChunk ? 1 : CoreWorkers(threads);
 }
 
-std::vector<std::thread> StartChunkWorkers(int workers, const std::atomic<bool>& stop,
-                                           const std::function<int(int first)>& available,
-                                           const std::function<void(int worker, int first, int last)>& examine)
+void StartChunkWorkers(CThreadGroup& pool, int workers, const std::atomic<bool>& stop,
+                       const std::function<int(int first)>& available,
+                       const std::function<void(int worker, int first, int last)>& examine)
 {
     auto next = std::make_shared<std::atomic<int>>(0);
-    std::vector<std::thread> pool;
-    for (int w = 0; w < workers; ++w) {
-        pool.emplace_back([=, &stop] {
-            BlockStopSignals();
-            while (!stop.load(std::memory_order_relaxed)) {
-                const int first = (*next)++ * kFillChunk;
-                const int last = available(first);
-                if (last <= first)
-                    return;
-                examine(w, first, last);
-            }
-        });
-    }
-    return pool;
+    pool.Start(workers, [=, &stop](int w, const std::atomic<bool>&) {
+        BlockStopSignals();
+        while (!stop.load(std::memory_order_relaxed)) {
+            const int first = (*next)++ * kFillChunk;
+            const int last = available(first);
+            if (last <= first)
+                return;
+            examine(w, first, last);
+        }
+    });
 }
 
 void LimitMallocArenas()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WorkerThread.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -23,14 +25,14 @@ void WaitUntil(std::condition_variable& changed, std::unique_lock<std::mutex>& g
     }
 }
 
-// Hands items out in chunks of kFillChunk to workers threads, each calling
-// examine(worker, first, last) per chunk until stop is set. available(first)
-// is the end of the items that may be examined from first on, at most a
-// chunk's worth (it may wait for more to come); at or before first, there
-// are no more. The caller joins the threads.
-std::vector<std::thread> StartChunkWorkers(int workers, const std::atomic<bool>& stop,
-                                           const std::function<int(int first)>& available,
-                                           const std::function<void(int worker, int first, int last)>& examine);
+// Hands items out in chunks of kFillChunk to workers threads of pool, each
+// calling examine(worker, first, last) per chunk until stop is set.
+// available(first) is the end of the items that may be examined from first
+// on, at most a chunk's worth (it may wait for more to come); at or before
+// first, there are no more. The caller joins pool.
+void StartChunkWorkers(CThreadGroup& pool, int workers, const std::atomic<bool>& stop,
+                       const std::function<int(int first)>& available,
+                       const std::function<void(int worker, int first, int last)>& examine);
 
 // As many malloc arenas as cores, set before any thread starts: the content check's sixteen readers
 // each made one of their own, 11 MB more at the peak on /usr and no faster (glibc only).

@@ -3,39 +3,58 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <vector>
 
-// One worker thread with its stop flag. The destructor asks it to stop and
-// joins it, so no worker outlives its owner or is left unjoined.
-class CWorkerThread {
+// Threads started together: each body is given its index and the group's
+// stop flag. The destructor raises the flag and joins them all, so no thread
+// outlives its owner or is left unjoined, even when an exception leaves the
+// owner's scope or a later thread fails to start. The one place threads are
+// started from.
+class CThreadGroup {
 public:
-    CWorkerThread() = default;
-    CWorkerThread(const CWorkerThread&) = delete;
-    CWorkerThread& operator=(const CWorkerThread&) = delete;
-    ~CWorkerThread() { StopAndJoin(); }
+    using CBody = std::function<void(int index, const std::atomic<bool>& stop)>;
 
-    // Starts body on a new thread after stopping and joining the previous one.
-    // body reads the stop flag it is given.
-    void Start(std::function<void(const std::atomic<bool>& stop)> body)
-    {
-        StopAndJoin();
-        m_stop.store(false);
-        m_thread = std::thread([this, body = std::move(body)] { body(m_stop); });
-    }
+    CThreadGroup() = default;
+    CThreadGroup(const CThreadGroup&) = delete;
+    CThreadGroup& operator=(const CThreadGroup&) = delete;
+    ~CThreadGroup() { StopAndJoin(); }
+
+    // Stops and joins the threads of an earlier start, lowers the flag and
+    // runs body on count new threads, indexes 0 to count - 1, each with its
+    // own copy of body.
+    void Start(int count, const CBody& body);
     void RequestStop() { m_stop.store(true); }
-    // Waits for the body to return; the stop flag is left as it was.
-    void Join()
-    {
-        if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
-            m_thread.join();
-    }
+    // Waits for every body to return, except on one of the group's own
+    // threads, which cannot join itself; the flag is left as it was.
+    void Join();
     void StopAndJoin()
     {
         RequestStop();
         Join();
     }
-    bool IsRunning() const { return m_thread.joinable(); }
+    // Started and not joined yet, whether or not the bodies returned.
+    bool Running() const { return !m_threads.empty(); }
 
 private:
     std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
+};
+
+// One worker thread with its stop flag, joined by the destructor.
+class CWorkerThread {
+public:
+    // Starts body on a new thread after stopping and joining the previous one.
+    // body reads the stop flag it is given.
+    void Start(std::function<void(const std::atomic<bool>& stop)> body)
+    {
+        m_thread.Start(1, [body = std::move(body)](int, const std::atomic<bool>& stop) { body(stop); });
+    }
+    void RequestStop() { m_thread.RequestStop(); }
+    // Waits for the body to return; the stop flag is left as it was.
+    void Join() { m_thread.Join(); }
+    void StopAndJoin() { m_thread.StopAndJoin(); }
+    bool IsRunning() const { return m_thread.Running(); }
+
+private:
+    CThreadGroup m_thread;
 };

@@ -19,11 +19,10 @@ void CHeadPrefetch::Start(const QByteArray& folder)
     m_slots.assign(kSlots, CSlot());
     m_queue.resize(kQueue);
     m_started = true;
-    for (int r = 0; r < kReaders; ++r)
-        m_readers.emplace_back([this] {
-            BlockStopSignals();
-            Read();
-        });
+    m_readers.Start(kReaders, [this](int, const std::atomic<bool>&) {
+        BlockStopSignals();
+        Read();
+    });
 }
 
 void CHeadPrefetch::Offer(int index, uint64_t size)
@@ -113,9 +112,7 @@ void CHeadPrefetch::Finish()
         m_count = 0;
     }
     m_asked.notify_all();
-    for (std::thread& t : m_readers)
-        t.join();
-    m_readers.clear();
+    m_readers.Join();
     // The check that follows reads on its own: its memory goes back now.
     std::vector<CSlot>().swap(m_slots);
     std::vector<std::pair<uint32_t, uint64_t>>().swap(m_queue);

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "PathArray.h"
+#include "WorkerThread.h"
 
 #include <QByteArray>
 
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -60,5 +60,5 @@ private:
     bool m_done = false;
     uint64_t m_hits = 0;  // files found in memory already, and not
     uint64_t m_misses = 0;
-    std::vector<std::thread> m_readers;
+    CThreadGroup m_readers;
 };

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include <sys/stat.h>
 
@@ -114,7 +113,8 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     std::condition_variable readyChanged;
     std::vector<CFolderCache> folders(static_cast<size_t>(workers));
     const auto available = [count](int first) { return first < count ? std::min(count - first, kFillChunk) + first : first; };
-    std::vector<std::thread> pool = StartChunkWorkers(workers, stop, available, [&](int worker, int first, int last) {
+    CThreadGroup pool;
+    StartChunkWorkers(pool, workers, stop, available, [&](int worker, int first, int last) {
         for (int i = first; i < last && !Stopped(stop); ++i) {
             CResultRow& row = result.rows[size_t(i)];
             if (!MakeResultRow(input.at(i), (*result.arenas)[size_t(worker)], &row, input.stable, folders[size_t(worker)], stop))
@@ -152,8 +152,7 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
             nextBatch = std::chrono::steady_clock::now() + kBatchInterval;
         }
     }
-    for (std::thread& t : pool)
-        t.join();
+    pool.Join();
     folders.clear();  // their descriptors are the content check's to use
     if (Stopped(stop)) {
         // What was examined before the stop is kept, in input order, however

@@ -46,8 +46,8 @@ void CSizeGroups::Start(const std::atomic<bool>& stop, int threads)
     m_folders = std::vector<CFolderCache>(size_t(workers));
     m_asides.assign(size_t(workers), CAside());
     m_chunks = std::vector<std::vector<CChunk>>(size_t(workers));
-    m_pool = StartChunkWorkers(workers, stop, [this](int first) { return Available(first); },
-                               [this](int worker, int first, int last) { Examine(worker, first, last); });
+    StartChunkWorkers(m_pool, workers, stop, [this](int first) { return Available(first); },
+                      [this](int worker, int first, int last) { Examine(worker, first, last); });
 }
 
 void CSizeGroups::Listed(int count)
@@ -120,9 +120,7 @@ void CSizeGroups::Join()
         m_complete = true;
         m_listedMore.notify_all();
     }
-    for (std::thread& t : m_pool)
-        t.join();
-    m_pool.clear();
+    m_pool.Join();
 }
 
 bool CSizeGroups::Finish()
@@ -214,7 +212,7 @@ public:
     std::vector<CResultRow>& Free()
     {
         std::unique_lock<std::mutex> guard(m_lock);
-        m_changed.wait(guard, [&] { return !m_slots[m_fill].full; });
+        m_changed.wait(guard, [&] { return !m_slots[m_fill].full || m_abandoned; });
         return m_slots[m_fill].rows;
     }
     void Filled(size_t firstSr, bool opens, bool closes)
@@ -235,6 +233,15 @@ public:
         {
             std::lock_guard<std::mutex> guard(m_lock);
             m_closed = true;
+        }
+        m_changed.notify_all();
+    }
+    // The other side gives up: no slice is handed over any more.
+    void Abandon()
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_abandoned = true;
         }
         m_changed.notify_all();
     }
@@ -270,6 +277,7 @@ private:
     CSlot m_slots[2];
     int m_fill = 0;  // the maker's alone
     bool m_closed = false;
+    bool m_abandoned = false;
 };
 
 }  // namespace
@@ -281,13 +289,19 @@ SelectionRules::CFigures CSizeGroups::Drain(const CVisit& visit)
     // stays on the calling thread.
     SelectionRules::CFigures figures;
     CSliceRelay relay;
-    std::thread maker([&] {
+    CThreadGroup maker;
+    maker.Start(1, [&](int, const std::atomic<bool>&) {
         BlockStopSignals();
         figures = MakeSlices(relay);
         relay.Close();
     });
-    relay.HandOver(visit);
-    maker.join();
+    try {
+        relay.HandOver(visit);
+    } catch (...) {
+        relay.Abandon();  // the maker then runs to its end instead of waiting for a hand-over
+        throw;
+    }
+    maker.Join();
     std::vector<CEntry>().swap(m_entries);
     return figures;
 }

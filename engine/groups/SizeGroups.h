@@ -2,13 +2,13 @@
 
 #include "ResultsFill.h"
 #include "SelectionRules.h"
+#include "WorkerThread.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -95,7 +95,7 @@ private:
     bool m_complete = false;  // under m_lock
     std::mutex m_lock;
     std::condition_variable m_listedMore;
-    std::vector<std::thread> m_pool;
+    CThreadGroup m_pool;
     std::vector<CFolderCache> m_folders;  // one per thread
     std::vector<CAside> m_asides;
     std::vector<std::vector<CChunk>> m_chunks;

@@ -5,6 +5,7 @@
 // readers' side is in ReadAheadReaders.cpp).
 
 #include "AppHelper.h"
+#include "WorkerThread.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,7 +17,6 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 // The buffer one getdents64 call fills.
 inline constexpr size_t kDirentBufferSize = 64 * 1024;
@@ -44,8 +44,7 @@ public:
             m_shutdown = true;
         }
         m_workCv.notify_all();
-        for (std::thread& t : m_threads)
-            t.join();
+        m_threads.Join();
         for (FolderRead& read : m_reads) {
             if (read.fd >= 0)
                 close(read.fd);
@@ -240,11 +239,10 @@ private:
     void StartThreads()
     {
         // Started with the first sub-folder to read, so small walks pay nothing.
-        if (!m_threads.empty())
+        if (m_threads.Running())
             return;
         m_rules = m_owner.m_rules;
-        for (int i = 0; i < m_threadCount; ++i)
-            m_threads.emplace_back([this] { Run(); });
+        m_threads.Start(m_threadCount, [this](int, const std::atomic<bool>&) { Run(); });
     }
 
     WalkLevel& At(size_t index)
@@ -376,7 +374,7 @@ private:
     const CAppHelper& m_owner;
     const int m_threadCount;
     ReadRules m_rules;  // the readers' copy
-    std::vector<std::thread> m_threads;
+    CThreadGroup m_threads;
 
     std::mutex m_mutex;
     std::condition_variable m_workCv;  // readers wait for work or budget
