@@ -93,12 +93,12 @@ private:
     }
 
     // Every row of the file rep stands for takes rep's class.
-    void Assign(size_t, size_t, size_t rep, int32_t cls)
+    void Assign(size_t rep, int32_t cls)
     {
         for (size_t i : m_names[rep])
             m_classOf[i] = cls;
     }
-    void Fail(size_t, size_t, size_t rep, EFailure why)
+    void Fail(size_t rep, EFailure why)
     {
         for (size_t i : m_names[rep]) {
             m_classOf[i] = kFailed;
@@ -128,9 +128,9 @@ private:
         return true;
     }
 
-    // Opens rep of the group first..last, waiting for a descriptor; a file that cannot be opened
-    // leaves the group with why. *stopped when Stop came first.
-    bool OpenMember(size_t first, size_t last, size_t rep, COpen* f, bool* stopped)
+    // Opens rep, waiting for a descriptor; a file that cannot be opened leaves its group with why.
+    // *stopped when Stop came first.
+    bool OpenMember(size_t rep, COpen* f, bool* stopped)
     {
         EFailure why = kNone;
         *stopped = false;
@@ -139,7 +139,7 @@ private:
         if (why == kNone)
             *stopped = true;
         else
-            Fail(first, last, rep, why);
+            Fail(rep, why);
         return false;
     }
 
@@ -172,7 +172,7 @@ private:
                 return false;
             COpen f;
             bool stopped = false;
-            if (!OpenMember(first, last, rep, &f, &stopped)) {
+            if (!OpenMember(rep, &f, &stopped)) {
                 if (stopped)
                     return false;
                 AddDone(size);
@@ -182,8 +182,10 @@ private:
             const size_t tail = size_t(std::min<uint64_t>(size - head, kBlock));
             const bool ok = CFileComparer::ReadAt(f.fd, block.data(), head, 0) && CFileComparer::ReadAt(f.fd, block.data() + head, tail, size - tail);
             close(f.fd);
+            if (ok && m_progress)
+                m_progress->read.fetch_add(head + tail, std::memory_order_relaxed);
             if (!ok) {
-                Fail(first, last, rep, kReadFailed);
+                Fail(rep, kReadFailed);
                 AddDone(size);
                 continue;
             }
@@ -192,28 +194,28 @@ private:
         for (auto& [hash, members] : buckets) {
             (void)hash;
             if (members.size() == 1) {
-                KeepIfLinked(first, last, members.front());
+                KeepIfLinked(members.front());
                 AddDone(size);
                 continue;
             }
-            if (!Refine(first, last, members))
+            if (!Refine(size, members))
                 return false;
         }
         return true;
     }
 
     // A file alone in its content may still stand under several names.
-    void KeepIfLinked(size_t first, size_t last, size_t rep)
+    void KeepIfLinked(size_t rep)
     {
         if (m_names[rep].size() > 1)
-            Assign(first, last, rep, m_nextClass++);
+            Assign(rep, m_nextClass++);
     }
 
-    bool Refine(size_t first, size_t last, std::vector<size_t> members)
+    bool Refine(uint64_t size, std::vector<size_t> members)
     {
         while (members.size() <= m_maxOpen) {
             std::vector<std::vector<size_t>> classes;
-            const ERead read = Lockstep(first, last, members, &classes);
+            const ERead read = Lockstep(size, members, &classes);
             if (read == ERead::kStopped)
                 return false;
             if (read == ERead::kShort)
@@ -222,9 +224,9 @@ private:
                 if (c.size() > 1) {
                     const int32_t cls = m_nextClass++;
                     for (size_t rep : c)
-                        Assign(first, last, rep, cls);
+                        Assign(rep, cls);
                 } else {
-                    KeepIfLinked(first, last, c.front());
+                    KeepIfLinked(c.front());
                 }
             }
             return true;
@@ -232,7 +234,7 @@ private:
         // Too many to hold open: split by a hash of the whole file, then confirm
         // each part against its first member, a batch of files at a time.
         std::map<uint64_t, std::vector<size_t>> parts;
-        if (!HashWhole(first, last, members, &parts))
+        if (!HashWhole(size, members, &parts))
             return false;
         for (auto& [hash, part] : parts) {
             (void)hash;
@@ -244,7 +246,7 @@ private:
                     std::vector<size_t> batch{rep};
                     batch.insert(batch.end(), part.begin() + std::ptrdiff_t(k), part.begin() + std::ptrdiff_t(end));
                     std::vector<std::vector<size_t>> classes;
-                    const ERead read = Lockstep(first, last, batch, &classes, true);
+                    const ERead read = Lockstep(size, batch, &classes, true);
                     if (read == ERead::kStopped)
                         return false;
                     if (read == ERead::kShort)
@@ -264,9 +266,9 @@ private:
                 } else if (same.size() > 1) {
                     const int32_t cls = m_nextClass++;
                     for (size_t m : same)
-                        Assign(first, last, m, cls);
+                        Assign(m, cls);
                 } else {
-                    KeepIfLinked(first, last, rep);
+                    KeepIfLinked(rep);
                 }
                 part = std::move(other);  // only on a hash collision or a failure
             }
@@ -274,26 +276,26 @@ private:
         return true;
     }
 
-    bool HashWhole(size_t first, size_t last, const std::vector<size_t>& members,
+    bool HashWhole(uint64_t size, const std::vector<size_t>& members,
                    std::map<uint64_t, std::vector<size_t>>* parts)
     {
         for (size_t rep : members) {
             COpen f;
             bool stopped = false;
-            if (!OpenMember(first, last, rep, &f, &stopped)) {
+            if (!OpenMember(rep, &f, &stopped)) {
                 if (stopped)
                     return false;
                 continue;
             }
             uint64_t hash = 0;
             bool readable = true;
-            const bool going = m_comparer.HashWhole(f.fd, m_rows[first].sizeKey, &hash, &readable);
+            const bool going = m_comparer.HashWhole(f.fd, size, &hash, &readable);
             const bool unchanged = CFileComparer::Unchanged(f.fd, f.st);
             close(f.fd);
             if (!going)
                 return false;
             if (!readable || !unchanged)
-                Fail(first, last, rep, readable ? kChanged : kReadFailed);
+                Fail(rep, readable ? kChanged : kReadFailed);
             else
                 (*parts)[hash].push_back(rep);
         }
@@ -307,7 +309,7 @@ private:
     // open: m_maxOpen is then what could be opened, or, with too few of them
     // to compare, the others' descriptors were waited for. Waiting holding
     // none means two threads never wait on each other's.
-    ERead Lockstep(size_t first, size_t last, const std::vector<size_t>& members,
+    ERead Lockstep(uint64_t size, const std::vector<size_t>& members,
                    std::vector<std::vector<size_t>>* classes, bool confirming = false)
     {
         CFileComparer& comparer = confirming ? m_confirmer : m_comparer;
@@ -352,16 +354,16 @@ private:
             }
         }
         for (const auto& [rep, why] : failed)
-            Fail(first, last, rep, why);
+            Fail(rep, why);
         std::vector<int> fds;
         for (const COpen& f : open)
             fds.push_back(f.fd);
         std::vector<std::vector<size_t>> found;
         std::vector<size_t> unreadable;
-        if (!comparer.Lockstep(fds, m_rows[first].sizeKey, &found, &unreadable))
+        if (!comparer.Lockstep(fds, size, &found, &unreadable))
             return ERead::kStopped;
         for (size_t i : unreadable)
-            Fail(first, last, open[i].row, kReadFailed);
+            Fail(open[i].row, kReadFailed);
         for (const auto& c : found) {
             // Nothing is grouped on a file that changed while it was read.
             std::vector<size_t> kept;
@@ -369,7 +371,7 @@ private:
                 if (CFileComparer::Unchanged(open[i].fd, open[i].st))
                     kept.push_back(open[i].row);
                 else
-                    Fail(first, last, open[i].row, kChanged);
+                    Fail(open[i].row, kChanged);
             }
             if (!kept.empty())
                 classes->push_back(std::move(kept));

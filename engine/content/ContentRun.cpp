@@ -3,8 +3,7 @@
 #include "ContentCheck.h"
 
 #include "ContentChecker.h"
-
-#include <thread>
+#include "WorkerThread.h"
 
 namespace ContentCheck {
 
@@ -20,7 +19,7 @@ const char* FailureText(uint8_t failure)
 
 bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress, int threads, bool physicalOrder)
 {
-    CShared shared{rows, stop, progress, std::vector<int32_t>(rows.size(), kDropped), {}, {}, {}};
+    CShared shared(rows, stop, progress);
     for (size_t first = 0; first < rows.size();) {
         size_t last = first + 1;
         while (last < rows.size() && SameSizeText(rows[last].opened, rows[last].sizeKey, rows[first].opened, rows[first].sizeKey))
@@ -40,16 +39,15 @@ bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress
     CBudget budget(readers.budget);
     shared.budget = &budget;
     std::atomic<bool> completed{true};
-    std::vector<std::thread> pool;
-    for (int w = 1; w < workers; ++w)
-        pool.emplace_back([&] {
-            if (!CheckGroups(shared, maxOpen))
-                completed = false;
-        });
+    // This thread is one of the workers.
+    CThreadGroup pool;
+    pool.Start(workers - 1, [&](int, const std::atomic<bool>&) {
+        if (!CheckGroups(shared, maxOpen))
+            completed = false;
+    });
     if (!CheckGroups(shared, maxOpen))
         completed = false;
-    for (std::thread& t : pool)
-        t.join();
+    pool.Join();
     if (!completed || stop.load(std::memory_order_relaxed)) {
         for (CResultRow& r : rows)
             r.failure = kNone;  // the rows stay as they were

@@ -19,6 +19,11 @@ constexpr size_t kMaxOpen = 64;
 // What the checking threads share. Each group of rows is checked by one
 // thread, which alone writes that group's entries of classOf and failure.
 struct CShared {
+    CShared(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress)
+        : rows(rows), stop(stop), progress(progress), classOf(rows.size(), kDropped)
+    {
+    }
+
     std::vector<CResultRow>& rows;
     const std::atomic<bool>& stop;
     CProgress* progress;
