@@ -2,6 +2,7 @@
 
 #include "BatchRun.h"
 #include "Entry.h"
+#include "FirstLines.h"
 
 #include "AppTexts.h"
 #include "PathArray.h"
@@ -146,8 +147,7 @@ public:
         }
         QString cautions = caution;
         if (!mounts.isEmpty())
-            cautions += (cautions.isEmpty() ? QString() : QStringLiteral("\n\n")) + mounts.mid(0, 3).join(QLatin1Char('\n'))
-                        + (mounts.size() > 3 ? QStringLiteral("\n…") : QString());
+            cautions += (cautions.isEmpty() ? QString() : QStringLiteral("\n\n")) + FirstLines(mounts, 3);
         QMessageBox confirm(QMessageBox::Question, Res::AppTitle(),
                             (cautions.isEmpty() ? QString() : cautions + QStringLiteral("\n\n"))
                                 + QStringLiteral("Move %1 item(s) to the Trash?").arg(paths.size()),
@@ -157,8 +157,7 @@ public:
         QStringList names;
         for (const QByteArray& p : paths)
             names << EscapePath(std::string_view(p.constData(), size_t(p.size())));
-        confirm.setInformativeText(names.mid(0, 10).join(QLatin1Char('\n'))
-                                   + (names.size() > 10 ? QStringLiteral("\n…") : QString()));
+        confirm.setInformativeText(FirstLines(names, 10));
         if (names.size() > 10)
             confirm.setDetailedText(names.join(QLatin1Char('\n')));
         if (confirm.exec() != QMessageBox::Yes)
@@ -397,7 +396,7 @@ bool RestoreLastTrashed(QWidget* parent)
     QMessageBox box(restored == int(outcomes.size()) ? QMessageBox::Information : QMessageBox::Warning, Res::AppTitle(),
                     QStringLiteral("%1 of %2 item(s) restored from the Trash.").arg(restored).arg(outcomes.size()),
                     QMessageBox::Ok, parent);
-    box.setInformativeText(lines.mid(0, 10).join(QLatin1Char('\n')) + (lines.size() > 10 ? QStringLiteral("\n…") : QString()));
+    box.setInformativeText(FirstLines(lines, 10));
     if (lines.size() > 10)
         box.setDetailedText(lines.join(QLatin1Char('\n')));
     box.exec();
