@@ -8,6 +8,7 @@
 #include "HeadPrefetch.h"
 #include "ListingStatus.h"
 #include "ResultsFill.h"
+#include "Search.h"
 #include "SizeGroups.h"
 #include "TrashCommands.h"
 
@@ -125,19 +126,14 @@ void ShowCompareProgress(const ContentCheck::CProgress& progress)
     [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, line.constData(), size_t(line.size()));
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    setlocale(LC_ALL, "");
-    IgnoreWriteSignals();
-    LimitMallocArenas();
-
+// What the command line asked for.
+struct CArguments {
     bool printFiles = false;
     bool nulSeparated = false;
     bool duplicates = false;
     bool json = false;
     bool folders = false;
+    bool stats = false;
     bool trash = false;
     bool restoreLast = false;
     bool link = false;
@@ -147,246 +143,378 @@ int main(int argc, char** argv)
     TrashCommands::CGuard guard;
     bool guardGiven = false;
     const char* folderArg = nullptr;
+};
+
+constexpr int kGoOn = -1;  // parsing left nothing to exit with
+
+// One option; kGoOn, or the exit status. i moves past an option's own argument.
+int ParseOption(const char* a, int& i, int argc, char** argv, CArguments& args)
+{
+    QString error;
+    if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
+        PrintHelp();
+        return 0;
+    } else if (!std::strcmp(a, "--version")) {
+        COutput(STDOUT_FILENO).Write(QStringLiteral("sorvane-cli %1\n").arg(QLatin1String(Res::kAppVersion)));
+        return 0;
+    } else if (!std::strcmp(a, "--trash")) {
+        args.trash = true;
+    } else if (!std::strcmp(a, "--restore-last")) {
+        args.restoreLast = true;
+    } else if (!std::strcmp(a, "--link")) {
+        args.link = true;
+    } else if (!std::strncmp(a, "--link-kind=", 12)) {
+        if (std::strcmp(a + 12, "clone") && std::strcmp(a + 12, "hard"))
+            return UsageError(QStringLiteral("--link-kind takes clone or hard"));
+        args.hardLinks = !std::strcmp(a + 12, "hard");
+        args.linkKindGiven = true;
+    } else if (!std::strcmp(a, "--allow-protected")) {
+        args.guard.allowProtected = args.guardGiven = true;
+    } else if (!std::strcmp(a, "--protect") || !std::strncmp(a, "--protect=", 10)) {
+        const char* folder = a[9] == '=' ? a + 10 : (i + 1 < argc ? argv[++i] : nullptr);
+        if (!folder || !*folder)
+            return UsageError(QStringLiteral("--protect needs a FOLDER"));
+        char* real = realpath(folder, nullptr);
+        if (!real)
+            return UsageError(QStringLiteral("--protect: %1: %2").arg(EscapePath(folder), QString::fromLocal8Bit(strerror(errno))));
+        args.guard.protect << QByteArray(real);
+        free(real);
+        args.guardGiven = true;
+    } else if (!std::strcmp(a, "--contents")) {
+        COptionsStore::SetOverride(QLatin1String(Opt::CompareContents.name), 1);
+    } else if (!std::strcmp(a, "--format=json")) {
+        args.json = true;
+    } else if (!std::strcmp(a, "--files")) {
+        args.printFiles = true;
+    } else if (!std::strcmp(a, "--duplicates")) {
+        args.duplicates = true;
+    } else if (!std::strcmp(a, "--folders")) {
+        args.folders = true;
+    } else if (!std::strcmp(a, "--stats")) {
+        args.stats = true;
+    } else if (!std::strcmp(a, "-0")) {
+        args.nulSeparated = true;
+    } else if (!std::strcmp(a, "--set") || !std::strncmp(a, "--set=", 6)) {
+        const char* setting = a[5] == '=' ? a + 6 : (i + 1 < argc ? argv[++i] : nullptr);
+        if (!setting)
+            return UsageError(QStringLiteral("--set needs NAME=VALUE"));
+        if (!ParseSetting(setting, &error))
+            return UsageError(error);
+    } else {
+        return UsageError(QStringLiteral("unknown option '%1'").arg(QString::fromLocal8Bit(a)));
+    }
+    return kGoOn;
+}
+
+int ParseArguments(int argc, char** argv, CArguments& args)
+{
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (!optionsEnded && a[0] == '-' && a[1] != '\0') {
-            QString error;
             if (!std::strcmp(a, "--")) {
                 optionsEnded = true;
-            } else if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
-                PrintHelp();
-                return 0;
-            } else if (!std::strcmp(a, "--version")) {
-                COutput(STDOUT_FILENO).Write(QStringLiteral("sorvane-cli %1\n").arg(QLatin1String(Res::kAppVersion)));
-                return 0;
-            } else if (!std::strcmp(a, "--trash")) {
-                trash = true;
-            } else if (!std::strcmp(a, "--restore-last")) {
-                restoreLast = true;
-            } else if (!std::strcmp(a, "--link")) {
-                link = true;
-            } else if (!std::strncmp(a, "--link-kind=", 12)) {
-                if (std::strcmp(a + 12, "clone") && std::strcmp(a + 12, "hard"))
-                    return UsageError(QStringLiteral("--link-kind takes clone or hard"));
-                hardLinks = !std::strcmp(a + 12, "hard");
-                linkKindGiven = true;
-            } else if (!std::strcmp(a, "--allow-protected")) {
-                guard.allowProtected = guardGiven = true;
-            } else if (!std::strcmp(a, "--protect") || !std::strncmp(a, "--protect=", 10)) {
-                const char* folder = a[9] == '=' ? a + 10 : (i + 1 < argc ? argv[++i] : nullptr);
-                if (!folder || !*folder)
-                    return UsageError(QStringLiteral("--protect needs a FOLDER"));
-                char* real = realpath(folder, nullptr);
-                if (!real)
-                    return UsageError(QStringLiteral("--protect: %1: %2")
-                                          .arg(EscapePath(folder), QString::fromLocal8Bit(strerror(errno))));
-                guard.protect << QByteArray(real);
-                free(real);
-                guardGiven = true;
-            } else if (!std::strcmp(a, "--contents")) {
-                COptionsStore::SetOverride(QLatin1String(Opt::CompareContents.name), 1);
-            } else if (!std::strcmp(a, "--format=json")) {
-                json = true;
-            } else if (!std::strcmp(a, "--files")) {
-                printFiles = true;
-            } else if (!std::strcmp(a, "--duplicates")) {
-                duplicates = true;
-            } else if (!std::strcmp(a, "--folders")) {
-                folders = true;
-            } else if (!std::strcmp(a, "-0")) {
-                nulSeparated = true;
-            } else if (!std::strcmp(a, "--set") || !std::strncmp(a, "--set=", 6)) {
-                const char* setting = a[5] == '=' ? a + 6 : (i + 1 < argc ? argv[++i] : nullptr);
-                if (!setting)
-                    return UsageError(QStringLiteral("--set needs NAME=VALUE"));
-                if (!ParseSetting(setting, &error))
-                    return UsageError(error);
-            } else {
-                return UsageError(QStringLiteral("unknown option '%1'").arg(QString::fromLocal8Bit(a)));
+                continue;
             }
+            const int exit = ParseOption(a, i, argc, argv, args);
+            if (exit != kGoOn)
+                return exit;
             continue;
         }
-        if (trash || link) {
-            trashPaths.push_back(a);
+        if (args.trash || args.link) {
+            args.trashPaths.push_back(a);
             continue;
         }
-        if (folderArg)
+        if (args.folderArg)
             return UsageError(QStringLiteral("only one FOLDER may be given"));
-        folderArg = a;
+        args.folderArg = a;
     }
-    if (linkKindGiven && !link)
-        return UsageError(QStringLiteral("--link-kind only applies with --link"));
-    if (guardGiven && !trash && !link)
-        return UsageError(QStringLiteral("--protect and --allow-protected only apply with --trash or --link"));
-    if (trash || restoreLast || link) {
-        if (int(trash) + int(restoreLast) + int(link) != 1 || printFiles || duplicates || folderArg
-            || (trash && trashPaths.empty()))
-            return UsageError(QStringLiteral("--trash PATH..., --link KEEP PATH... and --restore-last stand alone"));
-        if (link && trashPaths.size() < 2)
-            return UsageError(QStringLiteral("--link needs KEEP and at least one PATH"));
-        for (const char* path : trashPaths) {
-            if (!*path)
-                return UsageError(QStringLiteral("%1 was given an empty path").arg(link ? "--link" : "--trash"));
-        }
-        COutput out(STDOUT_FILENO);
-        if (link)
-            return TrashCommands::Link(hardLinks, trashPaths, guard, out);
-        return trash ? TrashCommands::Trash(trashPaths, guard, out) : TrashCommands::RestoreLast(out);
-    }
-    if (!folderArg)
-        return UsageError(QStringLiteral("no FOLDER given"));
-    if (nulSeparated && !printFiles && !duplicates)
-        return UsageError(QStringLiteral("-0 only applies with --files or --duplicates"));
-    if (duplicates && printFiles)
-        return UsageError(QStringLiteral("--files and --duplicates cannot be used together"));
-    if (folders && !duplicates)
-        return UsageError(QStringLiteral("--folders only applies with --duplicates"));
-    if (json && (!duplicates || nulSeparated))
-        return UsageError(QStringLiteral("--format=json only applies with --duplicates, without -0"));
+    return kGoOn;
+}
 
-    std::string folder;
+// --trash, --link and --restore-last, which list nothing.
+int RunStandalone(const CArguments& args)
+{
+    if (int(args.trash) + int(args.restoreLast) + int(args.link) != 1 || args.printFiles || args.duplicates || args.folderArg
+        || args.stats || (args.trash && args.trashPaths.empty()))
+        return UsageError(QStringLiteral("--trash PATH..., --link KEEP PATH... and --restore-last stand alone"));
+    if (args.link && args.trashPaths.size() < 2)
+        return UsageError(QStringLiteral("--link needs KEEP and at least one PATH"));
+    for (const char* path : args.trashPaths) {
+        if (!*path)
+            return UsageError(QStringLiteral("%1 was given an empty path").arg(args.link ? "--link" : "--trash"));
+    }
+    COutput out(STDOUT_FILENO);
+    if (args.link)
+        return TrashCommands::Link(args.hardLinks, args.trashPaths, args.guard, out);
+    return args.trash ? TrashCommands::Trash(args.trashPaths, args.guard, out) : TrashCommands::RestoreLast(out);
+}
+
+// The listing's combinations of options; kGoOn when they hold together.
+int CheckListingArguments(const CArguments& args)
+{
+    if (!args.folderArg)
+        return UsageError(QStringLiteral("no FOLDER given"));
+    if (args.nulSeparated && !args.printFiles && !args.duplicates)
+        return UsageError(QStringLiteral("-0 only applies with --files or --duplicates"));
+    if (args.duplicates && args.printFiles)
+        return UsageError(QStringLiteral("--files and --duplicates cannot be used together"));
+    if (args.folders && !args.duplicates)
+        return UsageError(QStringLiteral("--folders only applies with --duplicates"));
+    if (args.json && (!args.duplicates || args.nulSeparated))
+        return UsageError(QStringLiteral("--format=json only applies with --duplicates, without -0"));
+    return kGoOn;
+}
+
+// The folder to list, made absolute and checked; kGoOn with it in folder.
+int ResolveFolder(const char* folderArg, std::string* folder)
+{
     const char* failed = nullptr;
     int error = 0;
-    if (!NormalisePath(folderArg, &folder, &failed, &error)) {
+    if (!NormalisePath(folderArg, folder, &failed, &error)) {
         const QString reason = QString::fromLocal8Bit(std::strerror(error));
         return UsageError(QStringLiteral("cannot list '%1': %2")
                               .arg(QFile::decodeName(folderArg),
                                    failed ? QStringLiteral("%1 (%2)").arg(QLatin1String(failed), reason) : reason));
     }
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0)
+    if (stat(folder->c_str(), &st) != 0)
         return UsageError(QStringLiteral("cannot list '%1': %2")
                               .arg(QFile::decodeName(folderArg), QString::fromLocal8Bit(std::strerror(errno))));
     if (!S_ISDIR(st.st_mode))
         return UsageError(QStringLiteral("cannot list '%1': not a folder").arg(QFile::decodeName(folderArg)));
+    return kGoOn;
+}
 
-    COutput out(STDOUT_FILENO);
-    COutput err(STDERR_FILENO);
-    COutput& status = printFiles || duplicates ? err : out;
-    if (&status != &out)
-        out.GiveUpOn(&g_terminated);
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
-    CCliLister lister;
-    lister.m_fileOutput = printFiles ? &out : nullptr;
-    lister.m_separator = nulSeparated ? '\0' : '\n';
-    lister.m_showProgress = isatty(STDERR_FILENO);
-
-    // Files are examined while the walk still goes on, so a cold disk is busy
-    // with the walk and the sizes at once.
-    // Copied folders are byte-exact: their files' contents are always compared.
-    const bool contents = duplicates && (folders || COptionsStore().IsOn(Opt::CompareContents));
-    FolderGroups::CTree tree;
-    if (folders)
-        lister.m_tree = &tree;
-    CHeadPrefetch prefetch(lister.m_arrFiles);  // outlives the examining threads that offer to it
-    CSizeGroups groups(lister.m_arrFiles);
-    if (duplicates && !folders) {
-        if (contents) {
-            prefetch.Start(QByteArray::fromStdString(folder));
-            groups.WatchSizes([&prefetch](int index, uint64_t size) { prefetch.Offer(index, size); });
-        }
-        groups.Start(g_stopFill);
-        lister.m_groups = &groups;
-    }
-
-    lister.m_stopWalk = &g_stopWalk;
-    HandleStopSignals(OnInterrupt, true);
-
-    const QString shownFolder = QFile::decodeName(QByteArray::fromStdString(folder));
-    lister.m_helper.PrepareListing(QByteArray::fromStdString(folder));
-    status.Write(ListingStatus::StartedText(shownFolder, lister.m_helper.StartTime()) + QLatin1Char('\n'));
-    status.Flush();
-    CWalkResult walk;
+// One run of a listing and what follows it, with the streams it writes to.
+class CListingRun {
+public:
+    CListingRun(const CArguments& args, std::string folder)
+        : m_args(args), m_folder(std::move(folder)), m_prefetch(m_lister.m_arrFiles), m_groups(m_lister.m_arrFiles)
     {
-        // Raises the progress flag ten times a second while the walk runs.
-        CWorkerThread ticker;
-        if (lister.m_showProgress) {
-            ticker.Start([&lister](const std::atomic<bool>& stop) {
-                Tick(stop, [&lister] { lister.m_progressDue.store(true, std::memory_order_relaxed); });
-            });
+        if (&Status() != &m_out)
+            m_out.GiveUpOn(&g_terminated);
+    }
+
+    int Run()
+    {
+        Prepare();
+        List();
+        if (m_args.duplicates && !g_interrupts)
+            SearchDuplicates();
+        if (m_args.stats)
+            WriteStats();
+        if (m_out.Error()) {
+            PrintError(QStringLiteral("cannot write the output: %1").arg(QString::fromLocal8Bit(std::strerror(m_out.Error()))));
+            return kExitOutput;
         }
-        walk = lister.m_helper.StartListing(g_stopWalk);
+        return g_interrupts ? kExitSignalBase + g_stopSignal : 0;
     }
-    if (lister.m_showProgress) {
-        [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, "\r\x1b[K", 4);
+
+private:
+    COutput& Status() { return m_args.printFiles || m_args.duplicates ? m_err : m_out; }
+    bool Contents() const { return m_args.duplicates && (m_args.folders || COptionsStore().IsOn(Opt::CompareContents)); }
+
+    void Prepare()
+    {
+        m_lister.m_fileOutput = m_args.printFiles ? &m_out : nullptr;
+        m_lister.m_separator = m_args.nulSeparated ? '\0' : '\n';
+        m_lister.m_showProgress = isatty(STDERR_FILENO);
+        // Files are examined while the walk still goes on, so a cold disk is busy
+        // with the walk and the sizes at once.
+        // Copied folders are byte-exact: their files' contents are always compared.
+        if (m_args.folders)
+            m_lister.m_tree = &m_tree;
+        if (m_args.duplicates && !m_args.folders) {
+            if (Contents()) {
+                m_prefetch.Start(QByteArray::fromStdString(m_folder));
+                m_groups.WatchSizes([this](int index, uint64_t size) { m_prefetch.Offer(index, size); });
+            }
+            m_groups.Start(g_stopFill);
+            m_lister.m_groups = &m_groups;
+        }
+        m_lister.m_stopWalk = &g_stopWalk;
+        HandleStopSignals(OnInterrupt, true);
     }
-    out.Flush();
 
-    for (const CAppHelper::CUnreadFolder& unread : walk.m_arrUnreadFolders)
-        err.Write(QStringLiteral("sorvane-cli: cannot read folder %1: %2\n")
-                      .arg(EscapePath(unread.path.toStdString()), CAppHelper::UnreadReason(unread.error)));
-    err.Flush();
-    const ListingStatus::CSummary summary = ListingStatus::Finished(
-        walk, lister.m_helper.Options().m_bViewFilesCount ? lister.FoldersWithFiles() : -1, lister.m_arrFiles.GetSize());
-    for (const QString& row : summary.rows)
-        status.Write(row + QLatin1Char('\n'));
-    status.Flush();
-
-    if (duplicates && !g_interrupts) {
-        const CDuplicatesPrinter::EFormat format = json ? CDuplicatesPrinter::EFormat::Json
-            : nulSeparated                               ? CDuplicatesPrinter::EFormat::Nuls
-                                                         : CDuplicatesPrinter::EFormat::Tabs;
-        SelectionRules::CFigures figures;
-        bool done = false;
-        if (contents) {
-            CFillResult result;
-            std::vector<FolderGroups::CFolderRow> folderRows;
-            ContentCheck::CProgress progress;
-            {
-                CWorkerThread meter;  // the bytes compared, on a terminal
-                if (lister.m_showProgress)
-                    meter.Start([&progress](const std::atomic<bool>& stop) { Tick(stop, [&progress] { ShowCompareProgress(progress); }); });
-                // Size groups, then the content check over what survives them (and the folders over that).
-                if (folders) {
-                    // The listing's paths outlive the rows, which point at them.
-                    const CFillInput input{[&lister] { return lister.m_arrFiles.GetSize(); },
-                                           [&lister](int i) { return lister.m_arrFiles.At(i); }, true};
-                    done = FolderGroups::Find(input, tree, g_stopFill, &progress, &folderRows);
-                } else if ((done = groups.Finish())) {
-                    prefetch.Finish();  // the check reads on its own from here
-                    // The rows point into the listing's paths, which outlive them.
-                    result.rows.reserve(groups.Rows());
-                    groups.Drain([&result](const std::vector<CResultRow>& rows, size_t, bool, bool) {
-                        result.rows.insert(result.rows.end(), rows.begin(), rows.end());
-                    });
-                    malloc_trim(0);  // what the walk and the sizes freed goes back before the check's own peak
-                    done = ContentCheck::Run(result.rows, g_stopFill, &progress);
-                }
-            }
-            if (lister.m_showProgress) {
-                [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, "\r\x1b[K", 4);
-            }
-            if (done && folders) {
-                CDuplicatesPrinter::PrintFolders(folderRows, format, out);
-                out.Flush();
-                status.Write(CDuplicatesPrinter::FoldersLine(folderRows) + QLatin1Char('\n'));
-                status.Flush();
-                done = false;  // said: no file figures follow
-            } else if (done) {
-                CDuplicatesPrinter::Print(result.rows, 1, format, out);
-                figures = SelectionRules::Figures(result.rows);
-            }
-        } else {
-            // Read through once, group by group: the compact form is enough.
-            done = groups.Finish();
-            if (done) {
-                figures = groups.Drain([&](const std::vector<CResultRow>& rows, size_t firstSr, bool opens, bool closes) {
-                    CDuplicatesPrinter::Print(rows, firstSr, format, out, opens, closes);
+    void List()
+    {
+        const QString shownFolder = QFile::decodeName(QByteArray::fromStdString(m_folder));
+        m_lister.m_helper.PrepareListing(QByteArray::fromStdString(m_folder));
+        Status().Write(ListingStatus::StartedText(shownFolder, m_lister.m_helper.StartTime()) + QLatin1Char('\n'));
+        Status().Flush();
+        const auto start = std::chrono::steady_clock::now();
+        CWalkResult walk;
+        {
+            // Raises the progress flag ten times a second while the walk runs.
+            CWorkerThread ticker;
+            if (m_lister.m_showProgress) {
+                ticker.Start([this](const std::atomic<bool>& stop) {
+                    Tick(stop, [this] { m_lister.m_progressDue.store(true, std::memory_order_relaxed); });
                 });
             }
+            walk = m_lister.m_helper.StartListing(g_stopWalk);
         }
-        if (done) {
-            out.Flush();
-            status.Write(CDuplicatesPrinter::ReclaimableLine(figures) + QLatin1Char('\n'));
-            status.Flush();
-        }
-        out.Flush();
+        m_stages.push_back(Search::Listed(uint64_t(m_lister.m_arrFiles.GetSize()), SecondsSince(start)));
+        ClearProgressLine();
+        m_out.Flush();
+
+        for (const CAppHelper::CUnreadFolder& unread : walk.m_arrUnreadFolders)
+            m_err.Write(QStringLiteral("sorvane-cli: cannot read folder %1: %2\n")
+                            .arg(EscapePath(unread.path.toStdString()), CAppHelper::UnreadReason(unread.error)));
+        m_err.Flush();
+        const ListingStatus::CSummary summary = ListingStatus::Finished(
+            walk, m_lister.m_helper.Options().m_bViewFilesCount ? m_lister.FoldersWithFiles() : -1, m_lister.m_arrFiles.GetSize());
+        for (const QString& row : summary.rows)
+            Status().Write(row + QLatin1Char('\n'));
+        Status().Flush();
     }
 
-    if (out.Error()) {
-        PrintError(QStringLiteral("cannot write the output: %1").arg(QString::fromLocal8Bit(std::strerror(out.Error()))));
-        return kExitOutput;
+    void ClearProgressLine() const
+    {
+        if (m_lister.m_showProgress) {
+            [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, "\r\x1b[K", 4);
+        }
     }
-    return g_interrupts ? kExitSignalBase + g_stopSignal : 0;
+
+    CDuplicatesPrinter::EFormat Format() const
+    {
+        return m_args.json ? CDuplicatesPrinter::EFormat::Json
+               : m_args.nulSeparated ? CDuplicatesPrinter::EFormat::Nuls
+                                     : CDuplicatesPrinter::EFormat::Tabs;
+    }
+
+    void SearchDuplicates()
+    {
+        SelectionRules::CFigures figures;
+        const bool done = Contents() ? CompareContents(&figures) : StreamSizeGroups(&figures);
+        if (done) {
+            m_out.Flush();
+            Status().Write(CDuplicatesPrinter::ReclaimableLine(figures) + QLatin1Char('\n'));
+            Status().Flush();
+        }
+        m_out.Flush();
+    }
+
+    // Read through once, group by group: the compact form is enough.
+    bool StreamSizeGroups(SelectionRules::CFigures* figures)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        if (!m_groups.Finish())
+            return false;
+        Search::CStage stage{"sharing a size", "files", 0, 0};
+        *figures = m_groups.Drain([&](const std::vector<CResultRow>& rows, size_t firstSr, bool opens, bool closes) {
+            stage.count += rows.size();
+            stage.groups += Search::GroupCount(rows) - (opens || rows.empty() ? 0 : 1);
+            CDuplicatesPrinter::Print(rows, firstSr, Format(), m_out, opens, closes);
+        });
+        stage.seconds = SecondsSince(start);
+        m_stages.push_back(stage);
+        return true;
+    }
+
+    // The size groups made during the walk, as rows for the content check; false when stopped.
+    bool SizeRows(std::vector<CResultRow>& rows, Search::CStage& sizes)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        if (!m_groups.Finish())
+            return false;
+        m_prefetch.Finish();  // the check reads on its own from here
+        rows.reserve(m_groups.Rows());
+        m_groups.Drain([&rows](const std::vector<CResultRow>& batch, size_t, bool, bool) {
+            rows.insert(rows.end(), batch.begin(), batch.end());
+        });
+        malloc_trim(0);  // what the walk and the sizes freed goes back before the check's own peak
+        sizes = Search::CStage{"sharing a size", "files", rows.size(), Search::GroupCount(rows)};
+        sizes.seconds = SecondsSince(start);
+        return true;
+    }
+
+    // Size groups, then the content check over what survives them (and the folders over that).
+    // True when the file figures follow.
+    bool CompareContents(SelectionRules::CFigures* figures)
+    {
+        ContentCheck::CProgress progress;
+        Search::CRequest request;
+        request.contents = true;
+        request.progress = &progress;
+        // The listing's paths outlive the rows, which point at them.
+        request.files = CFillInput{[this] { return m_lister.m_arrFiles.GetSize(); },
+                                   [this](int i) { return m_lister.m_arrFiles.At(i); }, true};
+        request.folders = m_args.folders ? &m_tree : nullptr;
+        Search::CResult found;
+        {
+            CWorkerThread meter;  // the bytes compared, on a terminal
+            if (m_lister.m_showProgress)
+                meter.Start([&progress](const std::atomic<bool>& stop) { Tick(stop, [&progress] { ShowCompareProgress(progress); }); });
+            std::vector<CResultRow> rows;
+            Search::CStage sizes;
+            if (m_args.folders)
+                found = Search::Run(request, g_stopFill);
+            else if (SizeRows(rows, sizes))
+                found = Search::RunFromSizes(request, std::move(rows), sizes, g_stopFill);
+        }
+        ClearProgressLine();
+        m_stages.insert(m_stages.end(), found.stages.begin(), found.stages.end());
+        if (!found.completed)
+            return false;
+        if (m_args.folders) {
+            CDuplicatesPrinter::PrintFolders(found.folderRows, Format(), m_out);
+            m_out.Flush();
+            Status().Write(CDuplicatesPrinter::FoldersLine(found.folderRows) + QLatin1Char('\n'));
+            Status().Flush();
+            return false;  // said: no file figures follow
+        }
+        CDuplicatesPrinter::Print(found.rows.rows, 1, Format(), m_out);
+        *figures = SelectionRules::Figures(found.rows.rows);
+        return true;
+    }
+
+    // One line per stage on standard error: what survived it.
+    void WriteStats()
+    {
+        for (const QString& line : Search::StageLines(m_stages))
+            m_err.Write(QStringLiteral("sorvane-cli: ") + line + QLatin1Char('\n'));
+        m_err.Flush();
+    }
+
+    const CArguments& m_args;
+    const std::string m_folder;
+    COutput m_out{STDOUT_FILENO};
+    COutput m_err{STDERR_FILENO};
+    CCliLister m_lister;
+    FolderGroups::CTree m_tree;
+    CHeadPrefetch m_prefetch;  // outlives the examining threads that offer to it
+    CSizeGroups m_groups;
+    std::vector<Search::CStage> m_stages;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    setlocale(LC_ALL, "");
+    IgnoreWriteSignals();
+    LimitMallocArenas();
+
+    CArguments args;
+    if (const int exit = ParseArguments(argc, argv, args); exit != kGoOn)
+        return exit;
+    if (args.linkKindGiven && !args.link)
+        return UsageError(QStringLiteral("--link-kind only applies with --link"));
+    if (args.guardGiven && !args.trash && !args.link)
+        return UsageError(QStringLiteral("--protect and --allow-protected only apply with --trash or --link"));
+    if (args.trash || args.restoreLast || args.link)
+        return RunStandalone(args);
+    if (const int exit = CheckListingArguments(args); exit != kGoOn)
+        return exit;
+    std::string folder;
+    if (const int exit = ResolveFolder(args.folderArg, &folder); exit != kGoOn)
+        return exit;
+    return CListingRun(args, std::move(folder)).Run();
 }

@@ -11,6 +11,7 @@
 #include "OptionsStore.h"
 #include "ReportList.h"
 #include "ResultsModel.h"
+#include "Search.h"
 #include "ShareProbe.h"
 #include "ShellOps.h"
 #include "SpaceMap.h"
@@ -363,32 +364,29 @@ void CDlgDuplicateResults::StartFill()
     m_progressBar->setValue(0);
     if (m_contents)
         m_progressTimer.start();
-    if (m_folders) {
-        m_worker.Start([this, generation, progress = m_progress](const std::atomic<bool>& stop) {
-            std::vector<FolderGroups::CFolderRow> folders;
-            const bool completed = FolderGroups::Find(m_input, *m_folders, stop, progress.get(), &folders);
-            CFillResult result = FolderGroups::ToRows(folders);
-            CSpaceFacts facts = SpaceFacts(result.rows, completed, false, stop);
-            QMetaObject::invokeMethod(this, [this, generation, completed, r = std::move(result), f = std::move(facts)]() mutable {
-                OnFillFinished(generation, completed, completed, std::move(r), std::move(f));
-            }, Qt::QueuedConnection);
-        });
-        return;
-    }
-    m_worker.Start([this, generation, progress = m_progress](const std::atomic<bool>& stop) {
-        CFillResult result;
-        const bool sized = RunResultsFill(m_input, result, stop, [this, generation, &result](const std::vector<CResultRow>& batch) {
-            std::shared_ptr<const void> arenas = result.arenas;
+    Search::CRequest request;
+    request.files = m_input;
+    request.contents = m_contents;
+    request.folders = m_folders.get();
+    request.progress = m_progress.get();
+    if (!m_folders) {
+        request.onSizeBatch = [this, generation](const std::vector<CResultRow>& batch, const std::shared_ptr<const void>& arenas) {
             QMetaObject::invokeMethod(this, [this, generation, batch, arenas] { OnFillBatch(generation, batch, arenas); },
                                       Qt::QueuedConnection);
-        });
-        // The next stage, over the size groups that survived the fill; stopped, it leaves them as they were.
-        const bool completed = sized && (!progress || ContentCheck::Run(result.rows, stop, progress.get()));
+        };
+    }
+    m_worker.Start([this, generation, request = std::move(request), progress = m_progress](const std::atomic<bool>& stop) {
+        // Stopped, a stage leaves what it had: the size groups stay as they were.
+        Search::CResult found = Search::Run(request, stop);
+        const bool files = !request.folders;
+        CFillResult result = files ? std::move(found.rows) : FolderGroups::ToRows(found.folderRows);
+        const bool sized = files ? found.sized : found.completed;
         // Worked out here, so the window takes the finished rows without a pause.
-        CSpaceFacts facts = sized ? SpaceFacts(result.rows, completed && progress, true, stop) : CSpaceFacts();
-        if (sized && !stop.load())
+        CSpaceFacts facts = sized ? SpaceFacts(result.rows, found.completed && request.contents, files, stop) : CSpaceFacts();
+        if (sized && files && !stop.load())
             facts.flat = SpaceMapLayout::Flatten(result.rows, facts.sameAs, SpaceMapLayout::CommonFolder(result.rows));
-        QMetaObject::invokeMethod(this, [this, generation, completed, sized, r = std::move(result), f = std::move(facts)]() mutable {
+        facts.stages = std::move(found.stages);
+        QMetaObject::invokeMethod(this, [this, generation, completed = found.completed, sized, r = std::move(result), f = std::move(facts)]() mutable {
             OnFillFinished(generation, completed, sized, std::move(r), std::move(f));
         }, Qt::QueuedConnection);
     });
@@ -434,6 +432,8 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, b
         m_contents = false;  // what is shown was grouped by size alone
     m_linkAction->setEnabled(m_contents);  // a size-only group is never linked
     m_links = facts.links.size() == result.rows.size() ? std::move(facts.links) : std::vector<ELink>();
+    m_stages = {Search::Listed(uint64_t(std::max(0, m_input.count())))};
+    m_stages.insert(m_stages.end(), facts.stages.begin(), facts.stages.end());
     m_model->Replace(std::move(result.rows), std::move(result.arenas), std::move(facts.sameAs));
 #ifdef __GLIBC__
     // The rows shown while they were collected are gone: give their pages back.
@@ -533,6 +533,8 @@ void CDlgDuplicateResults::UpdateSummary()
     const SelectionRules::CFigures f = SelectionRules::Figures(m_model->Rows(), m_model->SameFiles(), m_links.empty() ? nullptr : &m_links);
     m_groupsShown = f.groups;
     m_summary->setText(m_lastDone.isEmpty() ? SummaryText(f) : m_lastDone + QLatin1Char('\n') + SummaryText(f));
-    m_summary->setToolTip(QStringLiteral("%1 byte(s) reclaimable; %2 byte(s) by the checked files.")
-                              .arg(QLocale().toString(qulonglong(f.reclaimable)), QLocale().toString(qulonglong(f.checkedReclaimable))));
+    // What each stage kept: how the groups were proved.
+    m_summary->setToolTip(QStringLiteral("%1 byte(s) reclaimable; %2 byte(s) by the checked files.\n\n%3")
+                              .arg(QLocale().toString(qulonglong(f.reclaimable)), QLocale().toString(qulonglong(f.checkedReclaimable)),
+                                   Search::StageLines(m_stages).join(QLatin1Char('\n'))));
 }

@@ -3,6 +3,7 @@
 #include "FolderGroups.h"
 #include "LinkOps.h"
 #include "ResultsFill.h"
+#include "Search.h"
 #include "SelectionRules.h"
 #include "SpaceMapLayout.h"
 #include "WorkerThread.h"
@@ -71,6 +72,7 @@ public:
         std::vector<int32_t> sameAs;
         std::vector<SelectionRules::ELink> links;
         SpaceMapLayout::CFlatRows flat;  // the picture's copy of the rows, when it is shown
+        std::vector<Search::CStage> stages;  // what survived each stage of the search
     };
 
 public slots:
@@ -141,6 +143,7 @@ private:
     unsigned m_generation = 0;
     bool m_fillDone = false;
     int m_groupsShown = 0;  // of the figures last worked out, for the status bar
+    std::vector<Search::CStage> m_stages;  // of the last finished fill
     bool m_started = false;
     bool m_cautionShown = false;
 };

@@ -1,5 +1,7 @@
 #include "CliTestSupport.h"
 
+#include <QRegularExpression>
+
 #include "AppTexts.h"
 
 #include <QFile>
@@ -272,6 +274,26 @@ private slots:
         QVERIFY(r.out.contains("\"path\":\"" + dir + "/d\\\\\\\\e\\\"f\""));  // a backslash doubled, then JSON-escaped
         QVERIFY2(r.err.endsWith("1 Group(s), 5 File(s), 12 Byte(s) Reclaimable.\n"), r.err.constData());
         QCOMPARE(Run({QStringLiteral("--version")}).out, QByteArray("sorvane-cli " SORVANE_VERSION "\n"));
+
+        // --stats: one line per stage, and the last one keeps exactly the rows printed.
+        const QRegularExpression stage(QStringLiteral("^sorvane-cli: ([a-z ]+) (\\d+) (files|folders)"), QRegularExpression::MultilineOption);
+        for (const char* mode : {"", "--contents", "--folders"}) {
+            QStringList args{QStringLiteral("--stats"), QStringLiteral("--duplicates"), QFile::decodeName(dir)};
+            if (*mode)
+                args.insert(2, QLatin1String(mode));
+            r = Run(args);
+            QStringList names;
+            QString last;
+            for (auto m = stage.globalMatch(QString::fromUtf8(r.err)); m.hasNext();) {
+                const QRegularExpressionMatch match = m.next();
+                names << match.captured(1);
+                last = match.captured(2);
+            }
+            const QStringList want = !*mode ? QStringList{"listed", "sharing a size"}
+                                   : QStringList{"listed", "sharing a size", "identical"} + QStringList(mode[2] == 'f' ? "copied folders" : "");
+            QCOMPARE(names, want.filter(QRegularExpression(QStringLiteral("."))));
+            QCOMPARE(last.toLongLong(), r.out.count('\n'));
+        }
     }
 
     // A tight descriptor limit costs no folder and no file: the walk and the

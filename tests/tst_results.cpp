@@ -293,6 +293,10 @@ private slots:
         QVERIFY(!dialog.findChild<QProgressBar*>(QStringLiteral("contentProgress"))->isVisible());
         QVERIFY(dialog.SummaryText().startsWith(QStringLiteral("1 group(s) of identical files, 4 file(s): trashing all "
                                                                "but one copy of each would free 10 bytes.")));
+        // Its details say what each stage kept, as sorvane-cli --stats does.
+        const QString details = dialog.findChild<QLabel*>(QStringLiteral("resultsSummary"))->toolTip();
+        QVERIFY2(details.contains(QStringLiteral("\nlisted 5 files\n")) && details.contains(QStringLiteral("\nidentical 4 files in 1 groups, ")),
+                 qPrintable(details));
         for (int r = 0; r < 4; ++r) {
             QStringList others;
             for (int o = 0; o < 4; ++o) {

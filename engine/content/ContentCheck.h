@@ -18,6 +18,7 @@ namespace ContentCheck {
 struct CProgress {
     std::atomic<uint64_t> total{0};  // bytes to compare
     std::atomic<uint64_t> done{0};   // bytes compared or found not to need it
+    std::atomic<uint64_t> read{0};   // bytes actually read from the files
     // Called on the checking thread after each chunk read, if set.
     std::function<void()> afterChunk;
 };

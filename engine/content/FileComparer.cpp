@@ -19,6 +19,12 @@ void CFileComparer::AddDone(uint64_t bytes)
         m_progress->done += bytes;
 }
 
+void CFileComparer::AddRead(uint64_t bytes)
+{
+    if (m_progress)
+        m_progress->read.fetch_add(bytes, std::memory_order_relaxed);
+}
+
 uint64_t CFileComparer::Hash(const char* data, size_t size, uint64_t hash)
 {
     constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ULL;
@@ -84,6 +90,7 @@ bool CFileComparer::HashWhole(int fd, uint64_t size, uint64_t* hash, bool* reada
             *readable = false;
             return true;
         }
+        AddRead(n);
         AddDone(n);
         const bool zeros = buffer[0] == 0 && std::memcmp(buffer.data(), buffer.data() + 1, n - 1) == 0;
         if (!zeros) {
@@ -130,8 +137,10 @@ bool CFileComparer::Lockstep(const std::vector<int>& fds, uint64_t size, std::ve
             for (size_t i : piece) {
                 if (m_buffers[i].size() < kChunk)
                     m_buffers[i].resize(kChunk);
-                if (ReadAt(fds[i], m_buffers[i].data(), n, offset))
+                if (ReadAt(fds[i], m_buffers[i].data(), n, offset)) {
                     alive.push_back(i);
+                    AddRead(n);
+                }
                 else
                     unreadable->push_back(i);
             }

@@ -43,6 +43,7 @@ public:
 private:
     bool Stopped() const { return m_stop.load(std::memory_order_relaxed); }
     void AddDone(uint64_t bytes);
+    void AddRead(uint64_t bytes);
 
     const std::atomic<bool>& m_stop;
     ContentCheck::CProgress* m_progress;

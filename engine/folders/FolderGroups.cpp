@@ -131,29 +131,20 @@ std::string CTree::PathOf(uint32_t folder) const
     return path;
 }
 
-bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& stop, ContentCheck::CProgress* progress,
-          std::vector<CFolderRow>* rows)
-{
-    rows->clear();
-    const int count = files.count();
-    if (tree.FileFolders().size() != size_t(count))
-        return !stop.load(std::memory_order_relaxed);  // not the listing the tree was told of: nothing to say
-    CFillResult result;
-    if (!RunResultsFill(files, result, stop) || !ContentCheck::Run(result.rows, stop, progress))
-        return false;
+namespace {
 
+// Each folder of the tree with its files' names and contents, its sub-folders not yet added.
+std::vector<CFolder> FoldersWithFiles(const CFillInput& files, const CTree& tree, const std::vector<CResultRow>& checked,
+                                      CTokens& tokens, std::vector<std::string>& owned)
+{
     // A file's token is its group of identical files; one that could not be read matches nothing.
     struct CContent {
         uint64_t token;
         uint64_t size;
     };
-    uint64_t groups = 0;
-    for (const CResultRow& r : result.rows)
-        groups = std::max(groups, uint64_t(r.group) + 1);
-    CTokens tokens(groups);
     std::unordered_map<std::string_view, CContent> contentOf;
-    contentOf.reserve(result.rows.size());
-    for (const CResultRow& r : result.rows)
+    contentOf.reserve(checked.size());
+    for (const CResultRow& r : checked)
         contentOf.emplace(r.Path(), CContent{r.opened ? uint64_t(r.group) : tokens.Alone(), r.sizeKey});
 
     // Parents come before their sub-folders in the walk's order.
@@ -166,7 +157,7 @@ bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& s
         folders[i].depth = t.parent == CTree::kNone ? 0 : folders[t.parent].depth + 1;
     }
     // Entry names point into the paths: copied when the input does not keep them.
-    std::vector<std::string> owned;
+    const int count = files.count();
     if (!files.stable) {
         owned.reserve(size_t(count));
         for (int i = 0; i < count; ++i)
@@ -183,13 +174,16 @@ bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& s
         f.files += 1;
         f.bytes += content == contentOf.end() ? 0 : content->second.size;
     }
-
     for (const CTree::COther& o : tree.Others()) {
         if (o.folder < folders.size())
             folders[o.folder].entries.push_back({o.name, tokens.OfOther(o.what), 'o'});
     }
+    return folders;
+}
 
-    // Deepest first, so each folder's sub-folders have their tokens before it.
+// Gives every folder its token, deepest first, so each folder's sub-folders have theirs before it.
+bool TokensBottomUp(std::vector<CFolder>& folders, CTokens& tokens, const std::atomic<bool>& stop)
+{
     std::vector<uint32_t> order(folders.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = uint32_t(i);
@@ -207,8 +201,12 @@ bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& s
             parent.bytes += f.bytes;
         }
     }
+    return true;
+}
 
-    // Folders of one shared token, holding files: the copies.
+// Folders of one shared token, holding files: the copies, largest first.
+void ListCopies(const std::vector<CFolder>& folders, const CTree& tree, std::vector<CFolderRow>* rows)
+{
     std::unordered_map<uint64_t, std::vector<uint32_t>> byToken;
     for (size_t i = 0; i < folders.size(); ++i) {
         if (!(folders[i].token & kAlone) && folders[i].files > 0)
@@ -220,10 +218,8 @@ bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& s
     };
     // A copy matched through its parent is the same copy again: members whose parents are copies of
     // each other, under one name, count once. A group is listed when two of its members are not that.
-    struct CListed {
-        std::vector<std::pair<std::string, uint32_t>> members;  // path, folder
-    };
-    std::vector<CListed> listed;
+    using CMembers = std::vector<std::pair<std::string, uint32_t>>;  // path, folder
+    std::vector<CMembers> listed;
     for (auto& [token, members] : byToken) {
         (void)token;
         if (members.size() < 2)
@@ -237,30 +233,49 @@ bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& s
         }
         if (classes < 2)
             continue;
-        CListed group;
+        CMembers group;
         for (const uint32_t m : members)
-            group.members.emplace_back(tree.PathOf(m), m);
-        std::sort(group.members.begin(), group.members.end());
+            group.emplace_back(tree.PathOf(m), m);
+        std::sort(group.begin(), group.end());
         std::set<std::pair<uint64_t, std::string_view>> seen;
-        std::vector<std::pair<std::string, uint32_t>> kept;
-        for (auto& member : group.members) {
+        CMembers kept;
+        for (auto& member : group) {
             const CFolder& f = folders[member.second];
             if (f.parent != CTree::kNone && copied(f.parent) && !seen.insert({folders[f.parent].token, f.name}).second)
                 continue;
             kept.push_back(std::move(member));
         }
         if (kept.size() > 1)
-            listed.push_back({std::move(kept)});
+            listed.push_back(std::move(kept));
     }
-    std::sort(listed.begin(), listed.end(), [&](const CListed& a, const CListed& b) {
-        const CFolder& x = folders[a.members.front().second];
-        const CFolder& y = folders[b.members.front().second];
-        return x.bytes != y.bytes ? x.bytes > y.bytes : a.members.front().first < b.members.front().first;
+    std::sort(listed.begin(), listed.end(), [&](const CMembers& a, const CMembers& b) {
+        const CFolder& x = folders[a.front().second];
+        const CFolder& y = folders[b.front().second];
+        return x.bytes != y.bytes ? x.bytes > y.bytes : a.front().first < b.front().first;
     });
     for (size_t g = 0; g < listed.size(); ++g) {
-        for (const auto& [path, id] : listed[g].members)
+        for (const auto& [path, id] : listed[g])
             rows->push_back({path, folders[id].bytes, folders[id].files, int32_t(g)});
     }
+}
+
+}  // namespace
+
+bool Group(const CFillInput& files, const CTree& tree, const std::vector<CResultRow>& checked,
+           const std::atomic<bool>& stop, std::vector<CFolderRow>* rows)
+{
+    rows->clear();
+    if (tree.FileFolders().size() != size_t(files.count()))
+        return !stop.load(std::memory_order_relaxed);  // not the listing the tree was told of: nothing to say
+    uint64_t groups = 0;
+    for (const CResultRow& r : checked)
+        groups = std::max(groups, uint64_t(r.group) + 1);
+    CTokens tokens(groups);
+    std::vector<std::string> owned;
+    std::vector<CFolder> folders = FoldersWithFiles(files, tree, checked, tokens, owned);
+    if (!TokensBottomUp(folders, tokens, stop))
+        return false;
+    ListCopies(folders, tree, rows);
     return !stop.load(std::memory_order_relaxed);
 }
 

@@ -59,14 +59,14 @@ struct CFolderRow {
     int32_t group = 0;   // from 0, the group with the most bytes first
 };
 
-// Compares the listed files' contents (size groups, then the content check) and groups the folders;
-// files are the listing's files, in the order tree was told of them.
+// Groups the folders, given checked: the listed files' rows after the content check (files are the
+// listing's files, in the order tree was told of them).
 // Only the largest copies are reported: sub-folders matched through their parents are not listed
 // again. A folder holding no file, or anything that could not be read, is never a copy; links, pipes,
 // sockets and devices count as names, a link by its target, a device by its number. Rows come
 // group by group, each group's rows in path order. False, with nothing in rows, when stopped.
-bool Find(const CFillInput& files, const CTree& tree, const std::atomic<bool>& stop, ContentCheck::CProgress* progress,
-          std::vector<CFolderRow>* rows);
+bool Group(const CFillInput& files, const CTree& tree, const std::vector<CResultRow>& checked,
+           const std::atomic<bool>& stop, std::vector<CFolderRow>* rows);
 
 // The folders as result rows, for the window's list, its checks and its trash: each row names the
 // folder (its size the bytes below it, its time and identity the folder's own, looked at now).
