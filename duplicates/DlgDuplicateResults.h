@@ -104,6 +104,19 @@ private:
     // Copied folders' files, each paired with its counterpart in the folder kept.
     // from: for each file, the index of its folder in folders.
     std::vector<LinkOps::CItem> FilesOfFolders(const std::vector<LinkOps::CItem>& folders, std::vector<size_t>* from) const;
+    // What a batch of links would do with the checked rows: a file and the copy it links to, per item.
+    struct CLinkPlan {
+        std::vector<LinkOps::CItem> items;
+        std::vector<bool> hardOnly;  // per item: its file system cannot share blocks
+        size_t checkedRows = 0;      // rows behind the items (folders, in copied-folder mode)
+        size_t alreadyOne = 0;       // checked files already one with the copy kept
+        QStringList keptLines, wholeGroups;
+    };
+    CLinkPlan PlanLinks() const;
+    // Asks, saying what the plan does; false for No. hardLinks: the user allowed hard links.
+    bool ConfirmLinks(const CLinkPlan& plan, bool* hardLinks);
+    // Says what the batch did (a box for refusals), then lists again when anything changed.
+    void ReportLinks(const LinkOps::CReport& report, size_t asked);
     void BuildSpaceMap(QSplitter* splitter);
     // The picture after a fill (cleared while one runs).
     // Without flat, the map's copy of the rows is made here.

@@ -3,6 +3,7 @@
 #include "DlgDuplicateResults.h"
 
 #include "AppTexts.h"
+#include "FirstLines.h"
 #include "LinkOps.h"
 #include "ListingStatus.h"
 #include "PathArray.h"
@@ -22,11 +23,6 @@
 namespace {
 
 const char kNothingChecked[] = "Check the Files which you wish to Send to Recyle Bin and then try again.";
-
-QString Listed(const QStringList& lines, int shown)
-{
-    return lines.mid(0, shown).join(QLatin1Char('\n')) + (lines.size() > shown ? QStringLiteral("\n…") : QString());
-}
 
 // A path as a message shows it: cut in the middle, so no box grows wider than a screen's half.
 QString Shown(std::string_view path)
@@ -79,7 +75,7 @@ QString CDlgDuplicateResults::ProtectedCaution() const
     return (m_folders ? QStringLiteral("%1 checked folder(s) are protected, lie in a protected folder or hold one:\n%2")
                       : QStringLiteral("%1 checked file(s) lie in protected folders:\n%2"))
         .arg(named.size())
-        .arg(Listed(named, 8));
+        .arg(FirstLines(named, 8));
 }
 
 void CDlgDuplicateResults::OnSendToRecycleBin()
@@ -100,7 +96,7 @@ void CDlgDuplicateResults::OnSendToRecycleBin()
         }
         caution = QStringLiteral("All copies of %1 group(s) are checked: nothing of them would remain.\n%2\n\n")
                       .arg(whole.size())
-                      .arg(named.mid(0, 12).join(QLatin1Char('\n')) + (named.size() > 12 ? QStringLiteral("\n…") : QString()));
+                      .arg(FirstLines(named, 12));
     }
     if (!m_contents)
         caution += QStringLiteral("Files of equal size may differ: their contents were not compared.");
@@ -136,22 +132,13 @@ void CDlgDuplicateResults::OnRestoreLastTrashed()
     }
 }
 
-void CDlgDuplicateResults::OnReplaceWithLinks()
+CDlgDuplicateResults::CLinkPlan CDlgDuplicateResults::PlanLinks() const
 {
-    if (!m_contents || !m_fillDone) {
-        QMessageBox::information(this, Res::AppTitle(),
-                                 QStringLiteral("Only files whose contents were compared are replaced with links: turn on "
-                                                "Compare Contents and search again."));
-        return;
-    }
     // Per group, the copy kept: an unchecked row, one in a protected folder first.
+    CLinkPlan plan;
     const std::vector<CResultRow>& rows = m_model->Rows();
     const std::vector<int32_t>& sameAs = m_model->SameFiles();
     const auto firstOfFile = [&sameAs](size_t i) { return i < sameAs.size() && sameAs[i] >= 0 ? size_t(sameAs[i]) : i; };
-    std::vector<LinkOps::CItem> items;
-    std::vector<bool> hardOnly;  // per item: its file system cannot share blocks
-    size_t alreadyOne = 0;
-    QStringList keptLines, wholeGroups;
     for (size_t first = 0; first < rows.size();) {
         size_t last = first + 1;
         while (last < rows.size() && rows[last].group == rows[first].group)
@@ -165,55 +152,51 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
                 keep = long(i);
         }
         if (anyChecked && keep < 0)
-            wholeGroups << QStringLiteral("group %1").arg(rows[first].group + 1);
+            plan.wholeGroups << QStringLiteral("group %1").arg(rows[first].group + 1);
         for (size_t i = first; anyChecked && keep >= 0 && i < last; ++i) {
             const CResultRow& k = rows[size_t(keep)];
             if (!rows[i].checked || !rows[i].opened)
                 continue;
             // Already one file with the copy kept, or sharing all its blocks: a link frees nothing.
             if (firstOfFile(i) == firstOfFile(size_t(keep))) {
-                ++alreadyOne;
+                ++plan.alreadyOne;
                 continue;
             }
-            items.push_back({QByteArray(rows[i].path), {rows[i].dev, rows[i].ino, true}, QByteArray(k.path), {k.dev, k.ino, true}});
-            hardOnly.push_back(i < m_links.size() && m_links[i] != SelectionRules::ELink::kShare);
+            plan.items.push_back({QByteArray(rows[i].path), {rows[i].dev, rows[i].ino, true}, QByteArray(k.path), {k.dev, k.ino, true}});
+            plan.hardOnly.push_back(i < m_links.size() && m_links[i] != SelectionRules::ELink::kShare);
         }
         if (anyChecked && keep >= 0)
-            keptLines << QStringLiteral("group %1 keeps %2").arg(rows[first].group + 1).arg(Shown(rows[size_t(keep)].Path()));
+            plan.keptLines << QStringLiteral("group %1 keeps %2").arg(rows[first].group + 1).arg(Shown(rows[size_t(keep)].Path()));
         first = last;
     }
-    const size_t checkedRows = items.size();
+    plan.checkedRows = plan.items.size();
     if (m_folders) {
         std::vector<size_t> from;
-        items = FilesOfFolders(items, &from);
+        plan.items = FilesOfFolders(plan.items, &from);
         std::vector<bool> folderHardOnly;
-        folderHardOnly.swap(hardOnly);
+        folderHardOnly.swap(plan.hardOnly);
         for (const size_t folder : from)
-            hardOnly.push_back(folderHardOnly[folder]);
+            plan.hardOnly.push_back(folderHardOnly[folder]);
     }
-    if (items.empty()) {
-        QMessageBox::information(this, Res::AppTitle(),
-                                 !wholeGroups.isEmpty() ? QStringLiteral("Every copy of the checked groups is checked: a link "
-                                                                         "needs one copy kept. Uncheck the one to keep.")
-                                 : alreadyOne > 0 ? QStringLiteral("The checked files are already one with the copy kept in "
-                                                                   "their group (the same file, or all their blocks shared): "
-                                                                   "a link would free nothing.")
-                                                  : QString::fromUtf8(kNothingChecked));
-        return;
-    }
-    const auto mustBeHard = size_t(std::count(hardOnly.begin(), hardOnly.end(), true));
+    return plan;
+}
+
+bool CDlgDuplicateResults::ConfirmLinks(const CLinkPlan& plan, bool* hardLinks)
+{
+    const auto mustBeHard = size_t(std::count(plan.hardOnly.begin(), plan.hardOnly.end(), true));
+    const size_t count = plan.items.size();
     QString text = m_folders ? QStringLiteral("Replace the %1 file(s) of %2 checked folder(s) with links to their counterparts "
-                                              "in the copy kept in their group?").arg(items.size()).arg(checkedRows)
-                             : QStringLiteral("Replace %1 checked file(s) with links to the copy kept in their group?").arg(items.size());
-    if (alreadyOne > 0)
+                                              "in the copy kept in their group?").arg(count).arg(plan.checkedRows)
+                             : QStringLiteral("Replace %1 checked file(s) with links to the copy kept in their group?").arg(count);
+    if (plan.alreadyOne > 0)
         text += QStringLiteral(" %1 other checked file(s) are already one with the copy kept (the same file, or all "
-                               "their blocks shared) and stay as they are.").arg(alreadyOne);
-    if (!wholeGroups.isEmpty())
+                               "their blocks shared) and stay as they are.").arg(plan.alreadyOne);
+    if (!plan.wholeGroups.isEmpty())
         text += QStringLiteral("\n\nEvery copy of %1 group(s) is checked, so those stay as they are: %2.")
-                    .arg(wholeGroups.size()).arg(wholeGroups.mid(0, 8).join(QStringLiteral(", ")));
+                    .arg(plan.wholeGroups.size()).arg(plan.wholeGroups.mid(0, 8).join(QStringLiteral(", ")));
     // Known before asking: the file system was tried when the groups were made.
     if (mustBeHard > 0)
-        text += (mustBeHard == items.size()
+        text += (mustBeHard == count
                      ? QStringLiteral("\n\nTheir file system cannot share blocks, so these links can only be hard links.")
                      : QStringLiteral("\n\n%1 of them lie on a file system that cannot share blocks: those can only be "
                                       "hard links.").arg(mustBeHard))
@@ -224,9 +207,9 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
         text = protectedCaution + QStringLiteral("\n\n") + text;
     QMessageBox confirm(QMessageBox::Question, Res::AppTitle(), text, QMessageBox::Yes | QMessageBox::No, this);
     confirm.setTextFormat(Qt::PlainText);
-    confirm.setInformativeText(Listed(keptLines, 10));
-    if (keptLines.size() > 10)
-        confirm.setDetailedText(keptLines.join(QLatin1Char('\n')));
+    confirm.setInformativeText(FirstLines(plan.keptLines, 10));
+    if (plan.keptLines.size() > 10)
+        confirm.setDetailedText(plan.keptLines.join(QLatin1Char('\n')));
     confirm.setDefaultButton(protectedCaution.isEmpty() ? QMessageBox::Yes : QMessageBox::No);
     confirm.setEscapeButton(QMessageBox::No);
     QCheckBox* hard = nullptr;
@@ -234,17 +217,21 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
         hard = new QCheckBox(QStringLiteral("Make hard links where blocks cannot be shared"));
         confirm.setCheckBox(hard);
         // With nothing that can share blocks, Yes would do nothing until hard links are allowed.
-        if (mustBeHard == items.size()) {
+        if (mustBeHard == count) {
             QAbstractButton* yes = confirm.button(QMessageBox::Yes);
             yes->setEnabled(false);
             connect(hard, &QCheckBox::toggled, yes, &QAbstractButton::setEnabled);
         }
     }
     if (confirm.exec() != QMessageBox::Yes)
-        return;
+        return false;
+    *hardLinks = hard && hard->isChecked();
+    return true;
+}
 
-    const LinkOps::CReport report = LinkOps::Run(this, items, hard && hard->isChecked());
-    const QString done = LinksDone(report, items.size());
+void CDlgDuplicateResults::ReportLinks(const LinkOps::CReport& report, size_t asked)
+{
+    const QString done = LinksDone(report, asked);
     if (!report.refused.isEmpty() || !report.recordError.isEmpty() || report.stopped) {
         QMessageBox box(QMessageBox::Warning, Res::AppTitle(), done, QMessageBox::Ok, this);
         box.setTextFormat(Qt::PlainText);
@@ -255,7 +242,7 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
         QStringList shown;
         for (const QString& line : lines.mid(0, 10))
             shown << QFontMetrics(box.font()).elidedText(line, Qt::ElideMiddle, 520);
-        box.setInformativeText(Listed(shown, 10) + (lines.size() > 10 ? QStringLiteral("\n…") : QString()));
+        box.setInformativeText(FirstLines(shown, 10) + (lines.size() > 10 ? QStringLiteral("\n…") : QString()));
         if (lines.size() > 10 || shown != lines.mid(0, 10))
             box.setDetailedText(lines.join(QLatin1Char('\n')));
         box.exec();
@@ -264,6 +251,31 @@ void CDlgDuplicateResults::OnReplaceWithLinks()
     // Linked copies are one file with their kept copy now (or share its blocks): a new fill shows it.
     if (report.linked > 0)
         StartFill();
+}
+
+void CDlgDuplicateResults::OnReplaceWithLinks()
+{
+    if (!m_contents || !m_fillDone) {
+        QMessageBox::information(this, Res::AppTitle(),
+                                 QStringLiteral("Only files whose contents were compared are replaced with links: turn on "
+                                                "Compare Contents and search again."));
+        return;
+    }
+    const CLinkPlan plan = PlanLinks();
+    if (plan.items.empty()) {
+        QMessageBox::information(this, Res::AppTitle(),
+                                 !plan.wholeGroups.isEmpty() ? QStringLiteral("Every copy of the checked groups is checked: a link "
+                                                                              "needs one copy kept. Uncheck the one to keep.")
+                                 : plan.alreadyOne > 0 ? QStringLiteral("The checked files are already one with the copy kept in "
+                                                                        "their group (the same file, or all their blocks shared): "
+                                                                        "a link would free nothing.")
+                                                       : QString::fromUtf8(kNothingChecked));
+        return;
+    }
+    bool hardLinks = false;
+    if (!ConfirmLinks(plan, &hardLinks))
+        return;
+    ReportLinks(LinkOps::Run(this, plan.items, hardLinks), plan.items.size());
 }
 
 std::vector<LinkOps::CItem> CDlgDuplicateResults::FilesOfFolders(const std::vector<LinkOps::CItem>& folders,
