@@ -128,20 +128,7 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, st
     const QRect screenRect = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
     resize(QSize(1000, 460).boundedTo(screenRect.size() - QSize(24, 64)));
 
-    m_model = new CResultsModel(this);
-    m_list = new CColorListCtrl(this);
-    m_list->setObjectName(QStringLiteral("resultsList"));
-    m_list->setAccessibleName(QStringLiteral("Duplicate Files"));
-    m_list->setModel(m_model);
-    m_list->installEventFilter(this);
-    RestoreColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName, Opt::kResultsWidths);
-    // Every column stays inside the list: the folder takes what the others leave (CColorListCtrl::FitColumns),
-    // and Last Modified whatever is still over, so its time is never cut.
-    m_list->horizontalHeader()->setStretchLastSection(true);
-    // Room for a check box, a six-digit number and the same-file mark.
-    const int srWidth = m_list->fontMetrics().horizontalAdvance(QStringLiteral("000000 ") + QChar(CResultsModel::kSameFileMark)) + 34;
-    if (m_list->horizontalHeader()->sectionSize(0) < srWidth && m_list->horizontalHeader()->sectionSize(0) > 0)
-        m_list->horizontalHeader()->resizeSection(0, srWidth);
+    BuildList();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* split = new QSplitter(this);
@@ -149,38 +136,7 @@ CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, st
     split->addWidget(m_list);
     layout->addWidget(split, 1);
 
-    m_progressBar = new QProgressBar(this);
-    m_progressBar->setObjectName(QStringLiteral("contentProgress"));
-    m_progressBar->setRange(0, 1000);
-    m_progressBar->setFormat(QStringLiteral("Comparing contents: %p%"));
-    m_progressRow = new QWidget(this);
-    auto* progressLayout = new QHBoxLayout(m_progressRow);
-    progressLayout->setContentsMargins(6, 0, 6, 0);
-    progressLayout->addWidget(m_progressBar, 1);
-    auto* stop = new QPushButton(QStringLiteral("Stop"), m_progressRow);
-    stop->setObjectName(QStringLiteral("stopComparing"));
-    stop->setToolTip(QStringLiteral("Stop comparing contents and keep the groups by size"));
-    stop->setAutoDefault(false);
-    connect(stop, &QPushButton::clicked, this, &CDlgDuplicateResults::OnStopComparing);
-    progressLayout->addWidget(stop);
-    m_progressRow->hide();
-    layout->addWidget(m_progressRow);
-    m_notice = new QLabel(this);
-    m_notice->setObjectName(QStringLiteral("resultsNotice"));
-    m_notice->setWordWrap(true);
-    m_notice->setContentsMargins(6, 2, 6, 0);
-    m_notice->hide();
-    layout->addWidget(m_notice);
-    m_progressTimer.setInterval(100);
-    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
-        if (!m_progress)
-            return;
-        const uint64_t total = m_progress->total, done = std::min<uint64_t>(m_progress->done, total);
-        m_progressBar->setValue(total ? int(done * 1000 / total) : 0);
-        m_progressBar->setToolTip(QStringLiteral("%1 of %2 compared")
-                                      .arg(ListingStatus::SizeText(done),
-                                           ListingStatus::SizeText(total)));
-    });
+    BuildProgressRow(layout);
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("resultsSummary"));
     m_summary->setTextFormat(Qt::PlainText);
@@ -250,6 +206,67 @@ void CDlgDuplicateResults::BuildCommands()
     folderInSelected->setData(Cmd::CheckInThisFolder);
     selected->addAction(QStringLiteral("Check Files Matching… in the Selected Groups"), this, [this] { AskForWildcard(true); });
     selected->addAction(QStringLiteral("Invert Checks in the Selected Groups"), this, [this] { OnInvertChecks(true); });
+    ConnectContextMenu();
+    BuildToolBars(helpers, restore);
+}
+
+void CDlgDuplicateResults::BuildProgressRow(QVBoxLayout* layout)
+{
+    // The content check's progress and Stop, and the notice of what the groups are meanwhile.
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("contentProgress"));
+    m_progressBar->setRange(0, 1000);
+    m_progressBar->setFormat(QStringLiteral("Comparing contents: %p%"));
+    m_progressRow = new QWidget(this);
+    auto* progressLayout = new QHBoxLayout(m_progressRow);
+    progressLayout->setContentsMargins(6, 0, 6, 0);
+    progressLayout->addWidget(m_progressBar, 1);
+    auto* stop = new QPushButton(QStringLiteral("Stop"), m_progressRow);
+    stop->setObjectName(QStringLiteral("stopComparing"));
+    stop->setToolTip(QStringLiteral("Stop comparing contents and keep the groups by size"));
+    stop->setAutoDefault(false);
+    connect(stop, &QPushButton::clicked, this, &CDlgDuplicateResults::OnStopComparing);
+    progressLayout->addWidget(stop);
+    m_progressRow->hide();
+    layout->addWidget(m_progressRow);
+    m_notice = new QLabel(this);
+    m_notice->setObjectName(QStringLiteral("resultsNotice"));
+    m_notice->setWordWrap(true);
+    m_notice->setContentsMargins(6, 2, 6, 0);
+    m_notice->hide();
+    layout->addWidget(m_notice);
+    m_progressTimer.setInterval(100);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        if (!m_progress)
+            return;
+        const uint64_t total = m_progress->total, done = std::min<uint64_t>(m_progress->done, total);
+        m_progressBar->setValue(total ? int(done * 1000 / total) : 0);
+        m_progressBar->setToolTip(QStringLiteral("%1 of %2 compared")
+                                      .arg(ListingStatus::SizeText(done),
+                                           ListingStatus::SizeText(total)));
+    });
+}
+
+void CDlgDuplicateResults::BuildList()
+{
+    m_model = new CResultsModel(this);
+    m_list = new CColorListCtrl(this);
+    m_list->setObjectName(QStringLiteral("resultsList"));
+    m_list->setAccessibleName(QStringLiteral("Duplicate Files"));
+    m_list->setModel(m_model);
+    m_list->installEventFilter(this);
+    RestoreColumnWidths(m_list->horizontalHeader(), Opt::ResultsColumnWidthName, Opt::kResultsWidths);
+    // Every column stays inside the list: the folder takes what the others leave (CColorListCtrl::FitColumns),
+    // and Last Modified whatever is still over, so its time is never cut.
+    m_list->horizontalHeader()->setStretchLastSection(true);
+    // Room for a check box, a six-digit number and the same-file mark.
+    const int srWidth = m_list->fontMetrics().horizontalAdvance(QStringLiteral("000000 ") + QChar(CResultsModel::kSameFileMark)) + 34;
+    if (m_list->horizontalHeader()->sectionSize(0) < srWidth && m_list->horizontalHeader()->sectionSize(0) > 0)
+        m_list->horizontalHeader()->resizeSection(0, srWidth);
+}
+
+void CDlgDuplicateResults::ConnectContextMenu()
+{
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         m_rowUnderMenu = m_list->indexAt(pos).row();
@@ -265,7 +282,10 @@ void CDlgDuplicateResults::BuildCommands()
         m_menu->findChild<QMenu*>(QStringLiteral("selectedGroupsMenu"))->setEnabled(m_list->selectionModel()->hasSelection());
         m_menu->popup(m_list->viewport()->mapToGlobal(pos));
     });
+}
 
+void CDlgDuplicateResults::BuildToolBars(const QList<QAction*>& helpers, QAction* restore)
+{
     // The same helpers as buttons above the list, with the trash and Undo; "in this folder" follows
     // the current row there. A tool bar folds what does not fit behind its extension button.
     auto* bar = new QToolBar(this);

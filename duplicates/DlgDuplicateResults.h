@@ -96,6 +96,10 @@ private:
     void ShowStatus();
     void SaveColumnWidths();
     void BuildCommands();
+    void BuildList();
+    void BuildProgressRow(class QVBoxLayout* layout);
+    void ConnectContextMenu();
+    void BuildToolBars(const QList<QAction*>& helpers, QAction* restore);
     SelectionRules::GroupSet Scope(bool selectedOnly) const;
     void AskForWildcard(bool selectedOnly);
     void ToggleCurrentCheck();

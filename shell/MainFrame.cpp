@@ -211,6 +211,12 @@ void CMainFrame::BuildCommands()
         connect(look, &QAction::triggered, this, [this, id] { ApplyLook(id); });
     }
 
+    BuildDocumentCommands();
+}
+
+// The document's commands of the application menu, the About box and print entries kept disabled.
+void CMainFrame::BuildDocumentCommands()
+{
     connect(AddCommand(Cmd::FileNew, QStringLiteral("&New")), &QAction::triggered, this, &CMainFrame::OnFileNew);
     connect(AddCommand(Cmd::FileOpen, QStringLiteral("&Open...")), &QAction::triggered, this, &CMainFrame::OnFileOpen);
     connect(AddCommand(Cmd::FileSave, QStringLiteral("&Save")), &QAction::triggered, this, &CMainFrame::OnFileSave);

@@ -59,6 +59,7 @@ protected:
 private:
     QAction* AddCommand(int id, const QString& text, bool checkable = false);
     void BuildCommands();
+    void BuildDocumentCommands();
     void BuildRibbon();
     void BuildApplicationMenu();
     void BuildStatusBar();

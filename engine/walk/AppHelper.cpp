@@ -135,6 +135,12 @@ void CAppHelper::ParseFolder(const QByteArray& path, const std::atomic<bool>& st
     m_path.assign(path.constData(), static_cast<size_t>(path.size()));
     EnterFolder(AT_FDCWD, nullptr, CFolderFileCounts::kNone);
 
+    WalkDown(base);
+}
+
+// Handles the entries of the folders on the stack above base, entering sub-folders as they come.
+void CAppHelper::WalkDown(size_t base)
+{
     while (m_depth > base) {
         const size_t index = m_depth - 1;
         Frame& frame = m_frames[index];

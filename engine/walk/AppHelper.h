@@ -241,6 +241,7 @@ private:
     // when not, IsFolderIgnoredByName decides for every folder below it.
     bool SkipListsReachBelow(std::string_view path) const;
     int ReadAheadThreads() const;
+    void WalkDown(size_t base);
     void EnterSubFolder(size_t parentIndex, const char* name);
     void EnterFolder(int parentFd, const char* name, uint32_t parentEntry);
     void EnterRead(const char* name, uint32_t parentEntry, FolderRead& read);
