@@ -101,12 +101,12 @@ int Trash(const std::vector<const char*>& paths, const CGuard& guard, COutput& o
     TrashBatch::CRecorder record;
     int failures = 0;
     for (const CArgument& a : Resolve(paths, guard, true)) {
-        QString error = a.error;
         CTrashedItem placed;
-        if (error.isEmpty() && MoveEntryToTrash(a.entry, &error, &placed, &record)) {
+        const COutcome outcome = a.error.isEmpty() ? MoveEntryToTrash(a.entry, &placed, &record) : COutcome::Refused(a.error);
+        if (outcome.IsDone()) {
             out.Write(QStringLiteral("trashed: %1\n").arg(EscapePath(placed.original.toStdString())));
         } else {
-            out.Write(QStringLiteral("not trashed: %1: %2\n").arg(EscapePath(a.arg), error));
+            out.Write(QStringLiteral("not trashed: %1: %2\n").arg(EscapePath(a.arg), outcome.Text()));
             ++failures;
         }
         // Each line as it happens: an interrupted batch has said what it moved.
@@ -128,23 +128,24 @@ int Link(bool hard, const std::vector<const char*>& paths, const CGuard& guard, 
     int failures = 0, linked = 0;
     for (size_t i = 1; i < resolved.size(); ++i) {
         const CArgument& a = resolved[i];
-        Link::COutcome o;
+        Link::CResult o;
+        QString hint;
         if (!keep.error.isEmpty()) {
-            o.reason = QStringLiteral("the kept file: ") + keep.error;
+            o = Link::CResult::Refused(Link::ERefusal::kOther, QStringLiteral("the kept file: ") + keep.error);
         } else if (!a.error.isEmpty()) {
-            o.reason = a.error;
+            o = Link::CResult::Refused(Link::ERefusal::kOther, a.error);
         } else if (g_stop) {
-            o.reason = QStringLiteral("stopped");
+            o = Link::CResult::Refused(Link::ERefusal::kStopped, QStringLiteral("stopped"));
         } else {
             o = Link::Replace({keep.entry, a.entry}, hard ? Link::EKind::kHard : Link::EKind::kClone, g_stop, &record);
             if (o.refusal == Link::ERefusal::kCannotClone)
-                o.reason += QStringLiteral("; --link-kind=hard makes a hard link instead");
+                hint = QStringLiteral("; --link-kind=hard makes a hard link instead");
         }
         if (o.Linked()) {
             out.Write(QStringLiteral("linked: %1\n").arg(Named(a.entry)));
             ++linked;
         } else {
-            out.Write(QStringLiteral("not linked: %1: %2\n").arg(EscapePath(a.arg), o.reason));
+            out.Write(QStringLiteral("not linked: %1: %2%3\n").arg(EscapePath(a.arg), o.Reason(), hint));
             ++failures;
         }
         out.Flush();
@@ -167,9 +168,9 @@ int RestoreLast(COutput& out)
     int failures = result.recordError.isEmpty() ? 0 : 1;
     for (const TrashBatch::CRestoreOutcome& o : outcomes) {
         const QString name = EscapePath(o.original.toStdString());
-        out.Write(o.restored ? QStringLiteral("restored: %1\n").arg(name)
-                             : QStringLiteral("not restored: %1: %2\n").arg(name, o.reason));
-        failures += o.restored ? 0 : 1;
+        out.Write(o.Restored() ? QStringLiteral("restored: %1\n").arg(name)
+                             : QStringLiteral("not restored: %1: %2\n").arg(name, o.Reason()));
+        failures += o.Restored() ? 0 : 1;
     }
     if (!result.recordError.isEmpty())
         out.Write(QStringLiteral("%1: %2\n").arg(outcomes.empty() ? QStringLiteral("nothing restored") : QStringLiteral("note"), result.recordError));

@@ -13,7 +13,7 @@ namespace LinkOps {
 CReport Run(QWidget* parent, const std::vector<CItem>& items, bool allowHard)
 {
     CReport report;
-    std::vector<Link::COutcome> outcomes(items.size());
+    std::vector<Link::CResult> outcomes(items.size());
     std::vector<char> reached(items.size(), 0);
     TrashBatch::CRecorder record;
     // The worker alone touches outcomes, reached and record until RunBatch returns.
@@ -30,8 +30,7 @@ CReport Run(QWidget* parent, const std::vector<CItem>& items, bool allowHard)
         for (size_t i = 0; i < items.size() && !stop; ++i, ++done) {
             reached[i] = 1;
             if (unresolved[i]) {
-                outcomes[i].refusal = Link::ERefusal::kChanged;
-                outcomes[i].reason = EntryErrorText(unresolved[i]);
+                outcomes[i] = Link::CResult::Refused(Link::ERefusal::kChanged, EntryErrorText(unresolved[i]));
                 continue;
             }
             outcomes[i] = Link::Replace(requests[i], Link::EKind::kClone, stop, nullptr);
@@ -41,7 +40,7 @@ CReport Run(QWidget* parent, const std::vector<CItem>& items, bool allowHard)
     });
 
     for (size_t i = 0; i < items.size(); ++i) {
-        const Link::COutcome& o = outcomes[i];
+        const Link::CResult& o = outcomes[i];
         const QString name = EscapePath(std::string_view(items[i].copy.constData(), size_t(items[i].copy.size())));
         if (o.Linked()) {
             const bool hard = !o.trashed.name.isEmpty();
@@ -50,7 +49,7 @@ CReport Run(QWidget* parent, const std::vector<CItem>& items, bool allowHard)
             report.freed += o.size;
             report.freedLater += hard ? o.size : 0;
         } else if (reached[i]) {
-            report.refused << QStringLiteral("%1: %2").arg(name, o.reason);
+            report.refused << QStringLiteral("%1: %2").arg(name, o.Reason());
         }
     }
     if (!record.Finish(&report.recordError) && report.recordError.isEmpty())

@@ -177,8 +177,11 @@ public:
                     errors[i] = EntryErrorText(err);
             }
             for (size_t i = 0; i < paths.size() && !stop; ++i, ++done) {
-                if (errors[i].isEmpty() && MoveEntryToTrash(entries[i], &errors[i], nullptr, &record))
-                    wasMoved[i] = 1;
+                if (!errors[i].isEmpty())
+                    continue;
+                const COutcome outcome = MoveEntryToTrash(entries[i], nullptr, &record);
+                wasMoved[i] = outcome.IsDone();
+                errors[i] = outcome.Text();
             }
         });
         std::vector<QByteArray> moved;
@@ -388,8 +391,8 @@ bool RestoreLastTrashed(QWidget* parent)
     int restored = 0;
     for (const TrashBatch::CRestoreOutcome& o : outcomes) {
         const QString name = EscapePath(std::string_view(o.original.constData(), size_t(o.original.size())));
-        restored += o.restored ? 1 : 0;
-        lines << (o.restored ? QStringLiteral("Restored: %1").arg(name) : QStringLiteral("Not restored: %1: %2").arg(name, o.reason));
+        restored += o.Restored() ? 1 : 0;
+        lines << (o.Restored() ? QStringLiteral("Restored: %1").arg(name) : QStringLiteral("Not restored: %1: %2").arg(name, o.Reason()));
     }
     if (!result.recordError.isEmpty())
         lines.prepend(QStringLiteral("Note: %1.").arg(result.recordError));

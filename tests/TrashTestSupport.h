@@ -3,6 +3,8 @@
 // What the trash tests share: native byte helpers, for QFile and QDir cannot reach names that are not UTF-8.
 #include "TestSupport.h"
 
+#include "Outcome.h"
+
 #include <QFile>
 #include <QList>
 
@@ -12,6 +14,14 @@
 #include <dirent.h>
 #include <ftw.h>
 #include <sys/stat.h>
+
+// Whether an action was done; why not in *error otherwise.
+inline bool Trashed(const COutcome& outcome, QString* error)
+{
+    if (!outcome.IsDone() && error)
+        *error = outcome.Text();
+    return outcome.IsDone();
+}
 
 namespace TrashTest {
 

@@ -109,7 +109,7 @@ Link::CRequest Resolved(const QByteArray& keep, const QByteArray& copy, CFileIde
 
 const std::atomic<bool> g_go{false};
 
-Link::COutcome Replace(const QByteArray& keep, const QByteArray& copy, Link::EKind kind, CTrashJournal* journal = nullptr,
+Link::CResult Replace(const QByteArray& keep, const QByteArray& copy, Link::EKind kind, CTrashJournal* journal = nullptr,
                        CFileIdentity copyId = {})
 {
     return Link::Replace(Resolved(keep, copy, copyId), kind, g_go, journal);
@@ -200,8 +200,8 @@ private slots:
         const struct stat copyBefore = Stat(xfs.path + "/copy");
         const struct stat differsBefore = Stat(xfs.path + "/differs");
 
-        Link::COutcome o = Replace(xfs.path + "/keep", xfs.path + "/copy", Link::EKind::kClone);
-        QVERIFY2(o.Linked(), qPrintable(o.reason));
+        Link::CResult o = Replace(xfs.path + "/keep", xfs.path + "/copy", Link::EKind::kClone);
+        QVERIFY2(o.Linked(), qPrintable(o.Reason()));
         QVERIFY(SameStat(Stat(xfs.path + "/copy"), copyBefore));
         char tag[8] = {};
         QCOMPARE(getxattr((xfs.path + "/copy").constData(), "user.tag", tag, sizeof tag), ssize_t(4));
@@ -239,8 +239,8 @@ private slots:
         const struct stat copyBefore = Stat(dir + "/copy");
         {
             TrashBatch::CRecorder record;
-            const Link::COutcome o = Replace(dir + "/keep", dir + "/copy", Link::EKind::kHard, &record, Id(dir + "/copy"));
-            QVERIFY2(o.Linked(), qPrintable(o.reason));
+            const Link::CResult o = Replace(dir + "/keep", dir + "/copy", Link::EKind::kHard, &record, Id(dir + "/copy"));
+            QVERIFY2(o.Linked(), qPrintable(o.Reason()));
             QString error;
             QVERIFY(record.Finish(&error));
         }
@@ -249,7 +249,7 @@ private slots:
         QCOMPARE(Entries(dir).size(), 2);
         const TrashBatch::CRestoreResult result = TrashBatch::RestoreLast();
         QCOMPARE(result.outcomes.size(), size_t(1));
-        QVERIFY2(result.outcomes[0].restored, qPrintable(result.outcomes[0].reason));
+        QVERIFY2(result.outcomes[0].Restored(), qPrintable(result.outcomes[0].Reason()));
         const struct stat copyAfter = Stat(dir + "/copy");
         QCOMPARE(copyAfter.st_ino, copyBefore.st_ino);
         QCOMPARE(copyAfter.st_mode, copyBefore.st_mode);
@@ -316,8 +316,8 @@ private slots:
             [&] { return ::unlink(copy.constData()) == 0 && ::symlink("/etc/shadow", copy.constData()) == 0; }));
         const TrashBatch::CRestoreResult result = TrashBatch::RestoreLast();
         QCOMPARE(result.outcomes.size(), size_t(1));
-        QVERIFY(!result.outcomes[0].restored);
-        QVERIFY2(result.outcomes[0].reason.contains(QLatin1String("beside")), qPrintable(result.outcomes[0].reason));
+        QVERIFY(!result.outcomes[0].Restored());
+        QVERIFY2(result.outcomes[0].Reason().contains(QLatin1String("beside")), qPrintable(result.outcomes[0].Reason()));
         QVERIFY(S_ISLNK(Stat(dir + "/copy").st_mode));
         QCOMPARE(ReadAll(dir + "/copy (restored)"), ReadAll(dir + "/keep"));
     }
@@ -370,9 +370,9 @@ private slots:
         const auto act = [&](const Link::CRequest& request, QString* why) {
             TrashBatch::CRecorder record;
             if (kind == QLatin1String("trash"))
-                return MoveEntryToTrash(request.copy, why, nullptr, &record);
-            const Link::COutcome o = Link::Replace(request, kind == QLatin1String("hard") ? Link::EKind::kHard : Link::EKind::kClone, g_go, &record);
-            *why = o.reason;
+                return Trashed(MoveEntryToTrash(request.copy, nullptr, &record), why);
+            const Link::CResult o = Link::Replace(request, kind == QLatin1String("hard") ? Link::EKind::kHard : Link::EKind::kClone, g_go, &record);
+            *why = o.Reason();
             return o.Linked();
         };
         QString why;
@@ -420,14 +420,14 @@ private slots:
                            : fault == 1 ? Link::CTestSeams{ShrinkOnShare, nullptr}
                                         : Link::CTestSeams{PlantOnLinked, nullptr});
         TrashBatch::CRecorder record;
-        const Link::COutcome o = Replace(dir + "/keep", dir + "/copy", fault < 2 ? Link::EKind::kClone : Link::EKind::kHard, &record);
+        const Link::CResult o = Replace(dir + "/keep", dir + "/copy", fault < 2 ? Link::EKind::kClone : Link::EKind::kHard, &record);
         if (fault == 0) {
-            QVERIFY2(o.Linked(), qPrintable(o.reason));
+            QVERIFY2(o.Linked(), qPrintable(o.Reason()));
             QVERIFY(AllShared(dir + "/copy"));
             return;
         }
         QCOMPARE(o.refusal, Link::ERefusal::kChanged);
-        QVERIFY2(!o.reason.contains(QLatin1String("cannot share")), qPrintable(o.reason));
+        QVERIFY2(!o.Reason().contains(QLatin1String("cannot share")), qPrintable(o.Reason()));
         if (fault == 2) {
             QCOMPARE(ReadAll(dir + "/copy"), QByteArray("planted"));
             QCOMPARE(Stat(dir + "/keep").st_nlink, nlink_t(1));
@@ -454,7 +454,7 @@ private slots:
         copy.close();
         const TrashBatch::CRestoreResult result = TrashBatch::RestoreLast();
         QCOMPARE(result.outcomes.size(), size_t(1));
-        QVERIFY(!result.outcomes[0].restored);
+        QVERIFY(!result.outcomes[0].Restored());
         QCOMPARE(result.outcomes[0].besideAs, dir + "/copy (restored)");
         QCOMPARE(ReadAll(dir + "/copy"), bytes + "my edit");
         QCOMPARE(ReadAll(dir + "/copy (restored)"), bytes);

@@ -22,7 +22,7 @@ class TestRestore : public QObject {
         TrashBatch::CRecorder record;
         CTrashedItem placed;
         QString error;
-        if (!MoveToTrash(path, &error, {}, &placed, &record) || !record.Finish(&error))
+        if (!Trashed(MoveToTrash(path, {}, &placed, &record), &error) || !record.Finish(&error))
             qWarning("not trashed: %s", qPrintable(error));
         return placed;
     }
@@ -44,7 +44,7 @@ class TestRestore : public QObject {
         const TrashBatch::CRestoreResult result = TrashBatch::RestoreLast();
         if (!result.recordError.isEmpty())
             return result.recordError;
-        return result.outcomes.size() == 1 && !result.outcomes[0].restored ? result.outcomes[0].reason : QString();
+        return result.outcomes.size() == 1 && !result.outcomes[0].Restored() ? result.outcomes[0].Reason() : QString();
     }
     static bool IsRoot() { return geteuid() == 0; }
     // Lets the accomplice reach folders below the test's root.
@@ -82,7 +82,7 @@ private slots:
         const QByteArray file = m_root + "/work/point" + QByteArray::number(point);
         TestSupport::WriteFile(file, "data");
         QString error;
-        const bool moved = MoveToTrash(file, &error, {}, nullptr, &record);
+        const bool moved = Trashed(MoveToTrash(file, {}, nullptr, &record), &error);
         record.Finish(&error);
         QCOMPARE(moved, point != 0);
         if (point == 0) {
@@ -92,7 +92,7 @@ private slots:
         }
         const TrashBatch::CRestoreResult result = TrashBatch::RestoreLast();
         QCOMPARE(result.outcomes.size(), size_t(1));
-        QVERIFY2(result.outcomes[0].restored, qPrintable(result.outcomes[0].reason));
+        QVERIFY2(result.outcomes[0].Restored(), qPrintable(result.outcomes[0].Reason()));
         QCOMPARE(ReadAll(file), QByteArray("data"));
     }
 
@@ -184,7 +184,7 @@ private slots:
         QCOMPARE(::unlink(ours.Entry().constData()), 0);
         QCOMPARE(::unlink(ours.Info().constData()), 0);
         QString error;
-        QVERIFY2(MoveToTrash(dir + "/other/report.txt", &error), qPrintable(error));
+        QVERIFY2(Trashed(MoveToTrash(dir + "/other/report.txt"), &error), qPrintable(error));
         QVERIFY(Exists(ours.Entry()));
         QVERIFY(RestoreReason().contains(QStringLiteral("not the one moved there")));
         QVERIFY(!Exists(dir + "/report.txt"));

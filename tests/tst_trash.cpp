@@ -66,7 +66,7 @@ private slots:
         const QByteArray path = m_root + "/work/" + name;
         TestSupport::MakeFile(path, 3);
         QString error;
-        QVERIFY2(MoveToTrash(path, &error), qPrintable(error));
+        QVERIFY2(Trashed(MoveToTrash(path), &error), qPrintable(error));
         VerifyTrashed(name, path);
         const QByteArray info = ReadAll(Trash() + "/info/" + name + ".trashinfo");
         QVERIFY2(info.contains("/work/" + encoded + "\n"), info.constData());
@@ -79,13 +79,13 @@ private slots:
         TestSupport::MakeDir(dir + "/sub");
         TestSupport::MakeFile(dir + "/sub/data", 7);
         QString error;
-        QVERIFY2(MoveToTrash(dir + "/", &error), qPrintable(error));
+        QVERIFY2(Trashed(MoveToTrash(dir + "/"), &error), qPrintable(error));
         VerifyTrashed("folder", dir);
         QCOMPARE(ReadAll(Trash() + "/files/folder/sub/data").size(), 7);
 
         // Dangling on purpose: following the link anywhere would fail.
         QCOMPARE(symlink("gone", (m_root + "/work/link").constData()), 0);
-        QVERIFY2(MoveToTrash(m_root + "/work/link/", &error), qPrintable(error));
+        QVERIFY2(Trashed(MoveToTrash(m_root + "/work/link/"), &error), qPrintable(error));
         VerifyTrashed("link", m_root + "/work/link");
         struct stat st {};
         QCOMPARE(lstat((Trash() + "/files/link").constData(), &st), 0);
@@ -104,7 +104,7 @@ private slots:
         TestSupport::MakeFile(Trash() + "/files/same.2", 5);
         QString error;
         for (const QByteArray& path : originals)
-            QVERIFY2(MoveToTrash(path, &error), qPrintable(error));
+            QVERIFY2(Trashed(MoveToTrash(path), &error), qPrintable(error));
         VerifyTrashed("same", originals[0]);
         VerifyTrashed("same.3", originals[1]);
         VerifyTrashed("same.4", originals[2]);
@@ -123,7 +123,7 @@ private slots:
         const QByteArray path = m_root + "/work/late";
         TestSupport::MakeFile(path);
         QString error;
-        const bool moved = MoveToTrash(path, &error);
+        const bool moved = Trashed(MoveToTrash(path), &error);
         QCOMPARE(chdir(before), 0);
         QVERIFY2(moved, qPrintable(error));
         VerifyTrashed("late", path);
@@ -180,7 +180,7 @@ private slots:
         TestSupport::MakeFile(m_root + "/work/.Trash-1000/files/x");
         const auto infos = Entries(Trash() + "/info");
         QString error;
-        QVERIFY(!MoveToTrash(path.startsWith('/') ? m_root + path : path, &error));
+        QVERIFY(!Trashed(MoveToTrash(path.startsWith('/') ? m_root + path : path), &error));
         QVERIFY2(error.contains(reason), qPrintable(error));
         QCOMPARE(Entries(Trash() + "/info"), infos);
         QVERIFY(Exists(m_root + "/xdg_data_home"));
@@ -203,7 +203,7 @@ private slots:
             QCOMPARE(::utimensat(AT_FDCWD, (dir + "/" + name).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
             CTrashedItem placed;
             QString error;
-            QVERIFY2(MoveToTrash(dir + "/" + name, &error, {}, &placed, &record), qPrintable(error));
+            QVERIFY2(Trashed(MoveToTrash(dir + "/" + name, {}, &placed, &record), &error), qPrintable(error));
             QCOMPARE(placed.original, dir + "/" + name);
             batch.push_back(placed);
         }
@@ -220,13 +220,13 @@ private slots:
             struct stat st {};
             QCOMPARE(lstat(path.constData(), &st), 0);
             if (names[i] == "taken") {
-                QVERIFY(!outcomes[size_t(i)].restored);
-                QVERIFY(outcomes[size_t(i)].reason.contains(QStringLiteral("stays in the trash")));
+                QVERIFY(!outcomes[size_t(i)].Restored());
+                QVERIFY(outcomes[size_t(i)].Reason().contains(QStringLiteral("stays in the trash")));
                 QCOMPARE(st.st_size, off_t(99));
                 QVERIFY(Exists(batch[size_t(i)].Entry()) && Exists(batch[size_t(i)].Info()));
                 continue;
             }
-            QVERIFY(outcomes[size_t(i)].restored);
+            QVERIFY(outcomes[size_t(i)].Restored());
             QCOMPARE(st.st_size, off_t(names[i].size()));
             QCOMPARE(st.st_mode & 07777, mode_t(0640));
             QCOMPARE(st.st_mtim.tv_sec, time_t(2000000));
@@ -236,7 +236,7 @@ private slots:
         // Only the one still in the trash is left to restore; once it is gone, nothing is.
         QCOMPARE(TrashBatch::Last().size(), size_t(1));
         QCOMPARE(::unlink((dir + "/taken").constData()), 0);
-        QVERIFY(TrashBatch::RestoreLast().outcomes.front().restored);
+        QVERIFY(TrashBatch::RestoreLast().outcomes.front().Restored());
         QVERIFY(TrashBatch::Last().empty());
         QVERIFY(TrashBatch::RestoreLast().outcomes.empty());
         QVERIFY(!Exists(TrashBatch::RecordFile()));
@@ -257,11 +257,11 @@ private slots:
         QCOMPARE(::rename(listed.constData(), (listed + ".moved").constData()), 0);
         QCOMPARE(::symlink(other.constData(), listed.constData()), 0);
         QString error;
-        QVERIFY(!MoveToTrash(listed + "/a", &error, identity));
+        QVERIFY(!Trashed(MoveToTrash(listed + "/a", identity), &error));
         QVERIFY2(error.contains(QStringLiteral("replaced")), qPrintable(error));
         QVERIFY(Exists(other + "/a"));
         // The listed file itself, reached where it now is, still moves.
-        QVERIFY2(MoveToTrash(listed + ".moved/a", &error, identity), qPrintable(error));
+        QVERIFY2(Trashed(MoveToTrash(listed + ".moved/a", identity), &error), qPrintable(error));
     }
     // A folder on the path keeps swapping with a link while its files are trashed: every .trashinfo
     // must name the folder its item really left.
@@ -286,7 +286,7 @@ private slots:
         for (int i = 0; i < count; ++i) {
             CTrashedItem placed;
             QString error;
-            if (MoveToTrash(dir + "/A/f" + QByteArray::number(i), &error, {}, &placed))
+            if (Trashed(MoveToTrash(dir + "/A/f" + QByteArray::number(i), {}, &placed), &error))
                 moved << placed;
         }
         done = true;
@@ -310,7 +310,7 @@ private slots:
         TestSupport::MakeFile(dir + "/f", 1);
         const QList<QByteArray> before = Entries(Trash() + "/info");
         QString error;
-        QVERIFY2(MoveToTrash(dir + "/f", &error), qPrintable(error));
+        QVERIFY2(Trashed(MoveToTrash(dir + "/f"), &error), qPrintable(error));
         QList<QByteArray> added = Entries(Trash() + "/info");
         for (const QByteArray& name : before)
             added.removeOne(name);

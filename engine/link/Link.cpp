@@ -18,12 +18,15 @@
 namespace Link {
 namespace {
 
-COutcome Refuse(ERefusal why, const QString& reason)
+CResult Refuse(ERefusal why, const QString& reason)
 {
-    COutcome o;
-    o.refusal = why;
-    o.reason = reason;
-    return o;
+    return CResult::Refused(why, reason);
+}
+
+// The system said no: refused as kOther, with its errno.
+CResult Fail(int err, const QString& reason)
+{
+    return CResult::Refused(ERefusal::kOther, reason, err);
 }
 
 CTestSeams g_seams;
@@ -43,7 +46,7 @@ struct COpened {
     struct stat st {};
 };
 
-COutcome Open(const CEntry& entry, const char* which, COpened* out)
+CResult Open(const CEntry& entry, const char* which, COpened* out)
 {
     out->entry = &entry;
     out->folder = CFd(OpenEntryFolder(entry));
@@ -52,12 +55,12 @@ COutcome Open(const CEntry& entry, const char* which, COpened* out)
     out->file = CFd(openat(out->folder.fd, entry.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (out->file.fd < 0)
         return errno == ELOOP ? Refuse(ERefusal::kNotRegular, QStringLiteral("%1 is not a regular file").arg(which))
-                              : Refuse(ERefusal::kOther, QStringLiteral("%1: %2").arg(which, TrashErrorText(errno)));
+                              : Fail(errno, QStringLiteral("%1: %2").arg(which, TrashErrorText(errno)));
     if (fstat(out->file.fd, &out->st) != 0 || !S_ISREG(out->st.st_mode))
         return Refuse(ERefusal::kNotRegular, QStringLiteral("%1 is not a regular file").arg(which));
     if (!entry.SameItem(uint64_t(out->st.st_dev), uint64_t(out->st.st_ino)))
         return Refuse(ERefusal::kChanged, QStringLiteral("%1 was replaced since it was listed").arg(which));
-    return Refuse(ERefusal::kNone, {});
+    return CResult::Done();
 }
 
 bool SameInode(const struct stat& a, const struct stat& b)
@@ -68,7 +71,7 @@ bool SameInode(const struct stat& a, const struct stat& b)
 // The kernel compares each range under lock and shares it only when equal, so a file that changed
 // since it was compared is refused, not overwritten. Ranges already shared stay shared: their bytes
 // were equal, so nothing visible changes.
-COutcome Clone(const COpened& keep, const COpened& copy, const std::atomic<bool>& stop)
+CResult Clone(const COpened& keep, const COpened& copy, const std::atomic<bool>& stop)
 {
     constexpr uint64_t kStep = 16 << 20;
     const uint64_t size = uint64_t(copy.st.st_size);
@@ -101,7 +104,7 @@ COutcome Clone(const COpened& keep, const COpened& copy, const std::atomic<bool>
                 return Refuse(ERefusal::kCannotClone, QStringLiteral("this file system cannot share blocks in place"));
             if (err == EPERM || err == EACCES)
                 return Refuse(ERefusal::kOther, QStringLiteral("its blocks can be shared only by its owner"));
-            return Refuse(ERefusal::kOther, TrashErrorText(err));
+            return Fail(err, TrashErrorText(err));
         }
         if (info.status == FILE_DEDUPE_RANGE_DIFFERS)
             return Refuse(ERefusal::kDiffers, QStringLiteral("its contents differ from the kept file"));
@@ -109,7 +112,7 @@ COutcome Clone(const COpened& keep, const COpened& copy, const std::atomic<bool>
             const int err = -info.status;
             if (err == EOPNOTSUPP || err == EINVAL)
                 return Refuse(ERefusal::kCannotClone, QStringLiteral("this file system cannot share blocks in place"));
-            return Refuse(ERefusal::kOther, TrashErrorText(err));
+            return Fail(err, TrashErrorText(err));
         }
         // Fewer bytes than asked: the rest is asked for again, never taken as shared.
         if (info.bytes_deduped == 0 || info.bytes_deduped > head->src_length)
@@ -118,7 +121,7 @@ COutcome Clone(const COpened& keep, const COpened& copy, const std::atomic<bool>
     }
     if (changed())
         return Refuse(ERefusal::kChanged, QStringLiteral("it or the kept file changed while it was being linked"));
-    COutcome done = Refuse(ERefusal::kNone, {});
+    CResult done = CResult::Done();
     done.size = size;
     return done;
 }
@@ -131,7 +134,7 @@ void DropOwnName(int folder, const QByteArray& name)
         unlinkat(folder, name.constData(), 0);
 }
 
-COutcome HardLink(const COpened& keep, const COpened& copy, const std::atomic<bool>& stop, CTrashJournal* journal)
+CResult HardLink(const COpened& keep, const COpened& copy, const std::atomic<bool>& stop, CTrashJournal* journal)
 {
     const uint64_t size = uint64_t(copy.st.st_size);
     // The bytes compared now, on the very files opened: the listing is only where to look.
@@ -159,7 +162,7 @@ COutcome HardLink(const COpened& keep, const COpened& copy, const std::atomic<bo
     if (err == EMLINK)
         return Refuse(ERefusal::kOther, QStringLiteral("the kept file has as many links as its file system allows"));
     if (err)
-        return Refuse(ERefusal::kOther, QStringLiteral("no link can be made here: ") + TrashErrorText(err));
+        return Fail(err, QStringLiteral("no link can be made here: ") + TrashErrorText(err));
     struct stat made {};
     if (fstatat(copy.folder.fd, temp.constData(), &made, AT_SYMLINK_NOFOLLOW) != 0 || !SameInode(made, keep.st)) {
         DropOwnName(copy.folder.fd, temp);
@@ -183,20 +186,20 @@ COutcome HardLink(const COpened& keep, const COpened& copy, const std::atomic<bo
         return Refuse(ERefusal::kChanged, QStringLiteral("it was replaced while it was being linked"));
     }
 
-    COutcome done = Refuse(ERefusal::kNone, {});
-    QString why;
+    CResult done = CResult::Done();
     // What the link left under the name: Undo swaps the copy back only while it is still that.
     struct stat linked {};
     CReplacedCopy replaced{temp, {uint64_t(keep.st.st_dev), uint64_t(keep.st.st_ino), true}, {}};
     if (fstatat(copy.folder.fd, name.constData(), &linked, AT_SYMLINK_NOFOLLOW) == 0 && SameInode(linked, keep.st))
         replaced.linkStamp = LinkStampOf(linked);
-    if (!replaced.linkStamp.known || !MoveReplacedToTrash(*copy.entry, replaced, &why, &done.trashed, journal)) {
-        if (!replaced.linkStamp.known)
-            why = QStringLiteral("the link was replaced as it was made");
+    const COutcome trashed = replaced.linkStamp.known ? MoveReplacedToTrash(*copy.entry, replaced, &done.trashed, journal)
+                                                      : COutcome::Refused(QStringLiteral("the link was replaced as it was made"));
+    if (!trashed.IsDone()) {
         // No trash to take the copy: it takes its name back, and the link goes.
         renameat2(copy.folder.fd, temp.constData(), copy.folder.fd, name.constData(), RENAME_EXCHANGE);
         DropOwnName(copy.folder.fd, temp);
-        return Refuse(ERefusal::kOther, QStringLiteral("the copy could not go to the trash: ") + why);
+        return CResult::Refused(ERefusal::kOther, QStringLiteral("the copy could not go to the trash: ") + trashed.Text(),
+                                trashed.Error());
     }
     done.size = copy.st.st_nlink > 1 ? 0 : size;  // the copy's other names still hold its blocks
     return done;
@@ -209,10 +212,10 @@ void SetTestSeams(const CTestSeams& seams)
     g_seams = seams;
 }
 
-COutcome Replace(const CRequest& request, EKind kind, const std::atomic<bool>& stop, CTrashJournal* journal)
+CResult Replace(const CRequest& request, EKind kind, const std::atomic<bool>& stop, CTrashJournal* journal)
 {
     COpened keep, copy;
-    COutcome o = Open(request.keep, "the kept file", &keep);
+    CResult o = Open(request.keep, "the kept file", &keep);
     if (!o.Linked())
         return o;
     o = Open(request.copy, "it", &copy);

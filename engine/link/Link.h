@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Outcome.h"
+
 #include "Entry.h"
 #include "Trash.h"
 
@@ -36,12 +38,30 @@ enum class ERefusal {
     kOther,
 };
 
-struct COutcome {
+// A link's outcome: the action's own (done, refused, failed with an errno), with what kind of
+// refusal it was and, when done, what it frees and where a replaced copy went.
+struct CResult {
+    COutcome outcome = COutcome::Refused(QStringLiteral("not tried"));
     ERefusal refusal = ERefusal::kOther;
-    QString reason;     // why not, when refused
     uint64_t size = 0;  // what the link frees: the copy's size, or 0 when other names keep it
     CTrashedItem trashed;  // the hard kind: where the replaced copy went
-    bool Linked() const { return refusal == ERefusal::kNone; }
+    bool Linked() const { return outcome.IsDone(); }
+    QString Reason() const { return outcome.Text(); }
+    static CResult Done()
+    {
+        CResult r;
+        r.refusal = ERefusal::kNone;
+        r.outcome = COutcome::Done();
+        return r;
+    }
+    // Not linked, with reason; a failure of the system when error is set.
+    static CResult Refused(ERefusal why, const QString& reason, int error = 0)
+    {
+        CResult r;
+        r.refusal = why;
+        r.outcome = error ? COutcome::Failed(error, reason) : COutcome::Refused(reason);
+        return r;
+    }
 };
 
 // Seams for tests: step is called by name at the points a test may change the files ("linked": the
@@ -58,6 +78,6 @@ void SetTestSeams(const CTestSeams& seams);
 // kind changes nothing a program can see but free space. The hard kind compares the bytes itself,
 // makes the link under a temporary name in the copy's folder, swaps it with the copy in one step
 // (the path never goes missing) and trashes the copy through journal, so Undo puts it back.
-COutcome Replace(const CRequest& request, EKind kind, const std::atomic<bool>& stop, CTrashJournal* journal);
+CResult Replace(const CRequest& request, EKind kind, const std::atomic<bool>& stop, CTrashJournal* journal);
 
 }  // namespace Link

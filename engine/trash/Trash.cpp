@@ -140,9 +140,15 @@ QByteArray FitName(const QByteArray& name, const QByteArray& suffix)
     return name.left(cut > 0 ? cut : room) + suffix;
 }
 
+// The item or its folder changed since it was resolved: a refusal; anything else the system's failure.
+COutcome EntryOutcome(int err)
+{
+    return err == ESTALE || err == EREMCHG ? COutcome::Refused(EntryErrorText(err)) : COutcome::Failed(err, EntryErrorText(err));
+}
+
 // Claims a free name with an exclusive .trashinfo first, so concurrent trashers never share one.
-bool Place(int folderFd, const QByteArray& source, CTrashedItem& item, const CTrashDirs& dirs, QString* error,
-           CTrashJournal* journal)
+COutcome Place(int folderFd, const QByteArray& source, CTrashedItem& item, const CTrashDirs& dirs,
+               CTrashJournal* journal)
 {
     const QByteArray recorded =
         dirs.top.isEmpty() ? item.original : item.original.mid(dirs.top == "/" ? 1 : dirs.top.size() + 1);
@@ -156,96 +162,95 @@ bool Place(int folderFd, const QByteArray& source, CTrashedItem& item, const CTr
         if (err == EEXIST)
             continue;
         if (err)
-            return Fail(error, TrashErrorText(err));
+            return COutcome::Failed(err, TrashErrorText(err));
         if (journal && (err = journal->WillMove(item)) != 0) {
             unlinkat(dirs.info.fd, infoName.constData(), 0);
-            return Fail(error, QStringLiteral("it cannot be recorded for Undo: ") + TrashErrorText(err));
+            return COutcome::Failed(err, QStringLiteral("it cannot be recorded for Undo: ") + TrashErrorText(err));
         }
         err = RenameNoReplace(folderFd, source.constData(), dirs.files.fd, item.name.constData());
         if (journal)
             journal->Done(err == 0);
         if (!err)
-            return true;
+            return COutcome::Done();
         unlinkat(dirs.info.fd, infoName.constData(), 0);
         if (err == EEXIST)  // a leftover in files/ without its .trashinfo
             continue;
-        return Fail(error, err == EINVAL ? QStringLiteral("a folder cannot be moved into itself") : TrashErrorText(err));
+        return COutcome::Failed(err, err == EINVAL ? QStringLiteral("a folder cannot be moved into itself") : TrashErrorText(err));
     }
 }
 
 }  // namespace
 
-bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected, CTrashedItem* placed,
-                 CTrashJournal* journal)
+COutcome MoveToTrash(const QByteArray& path, const CFileIdentity& expected, CTrashedItem* placed, CTrashJournal* journal)
 {
     if (!path.startsWith('/'))
-        return Fail(error, QStringLiteral("the path is not absolute"));
+        return COutcome::Refused(QStringLiteral("the path is not absolute"));
     if (path.contains('\0'))
-        return Fail(error, QStringLiteral("the path holds a null byte"));
+        return COutcome::Refused(QStringLiteral("the path holds a null byte"));
     CEntry entry;
     if (const int err = ResolveEntry(path, expected, &entry))
-        return Fail(error, err == EISDIR ? QStringLiteral("this folder cannot be moved to the trash") : EntryErrorText(err));
-    return MoveEntryToTrash(entry, error, placed, journal);
+        return err == EISDIR ? COutcome::Refused(QStringLiteral("this folder cannot be moved to the trash")) : EntryOutcome(err);
+    return MoveEntryToTrash(entry, placed, journal);
 }
 
-bool MoveEntryToTrash(const CEntry& entry, QString* error, CTrashedItem* placed, CTrashJournal* journal)
+COutcome MoveEntryToTrash(const CEntry& entry, CTrashedItem* placed, CTrashJournal* journal)
 {
-    return MoveReplacedToTrash(entry, {}, error, placed, journal);
+    return MoveReplacedToTrash(entry, {}, placed, journal);
 }
 
-bool MoveReplacedToTrash(const CEntry& entry, const CReplacedCopy& replaced, QString* error, CTrashedItem* placed,
-                         CTrashJournal* journal)
+COutcome MoveReplacedToTrash(const CEntry& entry, const CReplacedCopy& replaced, CTrashedItem* placed,
+                             CTrashJournal* journal)
 {
     if (entry.name.isEmpty() || entry.name == "." || entry.name == ".." || entry.name.contains('/'))
-        return Fail(error, QStringLiteral("this folder cannot be moved to the trash"));
+        return COutcome::Refused(QStringLiteral("this folder cannot be moved to the trash"));
     const QByteArray source = replaced.heldAs.isEmpty() ? entry.name : replaced.heldAs;
     if (source.contains('/'))
-        return Fail(error, QStringLiteral("the copy is not held in the same folder"));
+        return COutcome::Refused(QStringLiteral("the copy is not held in the same folder"));
     const QByteArray& folder = entry.folder;
     const QByteArray item = entry.Path();
     const QString trashPart = TrashPartReason(item);
     if (!trashPart.isEmpty())
-        return Fail(error, trashPart);
+        return COutcome::Refused(trashPart);
 
     // The folder is reached without following links and must be the one resolved, so the path the
     // .trashinfo records is where the item really was.
     CFd folderFd(OpenEntryFolder(entry));
     if (folderFd.fd < 0)
-        return Fail(error, EntryErrorText(errno));
+        return EntryOutcome(errno);
     SNode node, parentNode;
     if (const int err = ProbeAt(folderFd.fd, source.constData(), false, &node))
-        return Fail(error, TrashErrorText(err));
+        return COutcome::Failed(err, TrashErrorText(err));
     if (!entry.SameItem(uint64_t(node.dev), uint64_t(node.ino)))
-        return Fail(error, QStringLiteral("it was replaced by another item since it was listed"));
+        return COutcome::Refused(QStringLiteral("it was replaced by another item since it was listed"));
     if (const int err = ProbeAt(folderFd.fd, "", true, &parentNode))
-        return Fail(error, TrashErrorText(err));
+        return COutcome::Failed(err, TrashErrorText(err));
     if (!SameMount(node, parentNode))
-        return Fail(error, QStringLiteral("a mount point cannot be moved to the trash"));
+        return COutcome::Refused(QStringLiteral("a mount point cannot be moved to the trash"));
     // Emptying the trash would then delete a whole other file system's files.
     if (S_ISDIR(node.mode)) {
         const QByteArray mount = MountPointBelow(item);
         if (!mount.isEmpty())
-            return Fail(error, QStringLiteral("it holds a mount point, %1").arg(EscapePath(mount.toStdString())));
+            return COutcome::Refused(QStringLiteral("it holds a mount point, %1").arg(EscapePath(mount.toStdString())));
     }
 
     const QByteArray data = DataHome();
     if (data.isEmpty())
-        return Fail(error, QStringLiteral("the home folder cannot be found"));
+        return COutcome::Refused(QStringLiteral("the home folder cannot be found"));
     CTrashDirs dirs;
     const int homeErr = OpenHomeTrash(true, &dirs);
     SNode homeNode;
     if (homeErr || ProbeAt(dirs.files.fd, "", true, &homeNode) != 0 || !SameMount(node, homeNode)) {
         SNode dataNode;
         if (homeErr && (Probe(data, true, &dataNode) != 0 || SameMount(node, dataNode)))
-            return Fail(error, QStringLiteral("the home trash cannot be used: ") + TrashErrorText(homeErr));
+            return COutcome::Failed(homeErr, QStringLiteral("the home trash cannot be used: ") + TrashErrorText(homeErr));
         QByteArray top;
         if (const int err = FindTopDir(folder, node, &top))
-            return Fail(error, TrashErrorText(err));
+            return COutcome::Failed(err, TrashErrorText(err));
         dirs = CTrashDirs();
         if (OpenVolumeTrash(top, true, true, &dirs) != 0) {
             dirs = CTrashDirs();
             if (const int err = OpenVolumeTrash(top, true, false, &dirs))
-                return Fail(error, QStringLiteral("no trash on this volume (%1)").arg(TrashErrorText(err)));
+                return COutcome::Failed(err, QStringLiteral("no trash on this volume (%1)").arg(TrashErrorText(err)));
         }
     }
     CTrashedItem moved;
@@ -254,10 +259,9 @@ bool MoveReplacedToTrash(const CEntry& entry, const CReplacedCopy& replaced, QSt
     moved.folder = {uint64_t(parentNode.dev), uint64_t(parentNode.ino), true};
     moved.linkedBy = replaced.link;
     moved.linkedStamp = replaced.linkStamp;
-    if (!Place(folderFd.fd, source, moved, dirs, error, journal))
-        return false;
-    if (placed)
+    const COutcome outcome = Place(folderFd.fd, source, moved, dirs, journal);
+    if (outcome.IsDone() && placed)
         *placed = moved;
-    return true;
+    return outcome;
 }
 

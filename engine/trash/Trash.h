@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Outcome.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -69,14 +71,13 @@ struct CEntry;
 
 // Moves path (native bytes, absolute) to the desktop trash by renaming it; never copies or deletes.
 // A symbolic link is trashed as the link itself. The path is resolved once (ResolveEntry) and,
-// when expected is known, must still name that item. Returns false with a short reason in *error.
-bool MoveToTrash(const QByteArray& path, QString* error, const CFileIdentity& expected = {},
-                 CTrashedItem* placed = nullptr, CTrashJournal* journal = nullptr);
+// when expected is known, must still name that item.
+COutcome MoveToTrash(const QByteArray& path, const CFileIdentity& expected = {}, CTrashedItem* placed = nullptr,
+                     CTrashJournal* journal = nullptr);
 // Moves the entry resolved earlier, reached through its folder opened without following links,
 // only while folder and item are the ones resolved. A trash's own folders, anything holding or
 // inside one, a mount point and a folder holding one are refused.
-bool MoveEntryToTrash(const CEntry& entry, QString* error, CTrashedItem* placed = nullptr,
-                      CTrashJournal* journal = nullptr);
+COutcome MoveEntryToTrash(const CEntry& entry, CTrashedItem* placed = nullptr, CTrashJournal* journal = nullptr);
 
 // A copy whose name a link has just taken: the copy (entry) now stands under heldAs in the same
 // folder, and the link is to the file link. It goes to the trash recorded under its own name, so
@@ -86,8 +87,8 @@ struct CReplacedCopy {
     CFileIdentity link;
     CLinkStamp linkStamp;
 };
-bool MoveReplacedToTrash(const CEntry& entry, const CReplacedCopy& replaced, QString* error, CTrashedItem* placed,
-                         CTrashJournal* journal);
+COutcome MoveReplacedToTrash(const CEntry& entry, const CReplacedCopy& replaced, CTrashedItem* placed,
+                             CTrashJournal* journal);
 
 // Puts a trashed item back, treating every field of item as a claim: the entry must lie in a trash
 // this program uses and be the very item moved there, its .trashinfo must name the original, and

@@ -313,23 +313,26 @@ CRestoreResult RestoreLast()
         if (!Waiting(line.state))
             continue;
         if (record.old) {
-            result.outcomes.push_back({line.item.original, false,
-                                       QStringLiteral("it was recorded without what a restore checks now; restore it "
-                                                      "from the trash in the file manager"),
-                                       {}});
+            CRestoreOutcome old;
+            old.original = line.item.original;
+            old.outcome = COutcome::Refused(QStringLiteral("it was recorded without what a restore checks now; restore it "
+                                                           "from the trash in the file manager"));
+            result.outcomes.push_back(old);
             continue;
         }
         if (line.state == kPending && !EntryThere(line.item))
             continue;  // interrupted before it moved
-        CRestoreOutcome outcome{line.item.original, false, {}, {}};
+        CRestoreOutcome outcome;
+        outcome.original = line.item.original;
         CLinkStamp* expected = nullptr;
         if (line.item.linkedBy.known) {
             expected = &linked[{line.item.linkedBy.dev, line.item.linkedBy.ino}];
             line.item.linkedStamp = *expected;
         }
-        outcome.restored = PutBack(line.item, &outcome.reason, &outcome.besideAs, expected);
+        QString why;
+        outcome.outcome = PutBack(line.item, &why, &outcome.besideAs, expected) ? COutcome::Done() : COutcome::Refused(why);
         // A copy put back beside a changed file has left the trash too: done, though not restored.
-        if (outcome.restored || !outcome.besideAs.isEmpty()) {
+        if (outcome.Restored() || !outcome.besideAs.isEmpty()) {
             const int err = record.writable ? WriteAt(record.fd, QByteArray(1, kRestored), line.offset) : EACCES;
             markErr = markErr ? markErr : err;
         } else {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Outcome.h"
+
 #include "Trash.h"
 
 #include <QString>
@@ -35,9 +37,10 @@ private:
 
 struct CRestoreOutcome {
     QByteArray original;
-    bool restored = false;
-    QString reason;      // why it was not restored
+    COutcome outcome = COutcome::Refused(QStringLiteral("not tried"));
     QByteArray besideAs;  // not restored over a changed file, but put back beside it under this path
+    bool Restored() const { return outcome.IsDone(); }
+    QString Reason() const { return outcome.Text(); }  // why it was not restored
 };
 struct CRestoreResult {
     std::vector<CRestoreOutcome> outcomes;
