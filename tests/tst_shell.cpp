@@ -87,7 +87,7 @@ private slots:
             QCOMPARE(moved.size(), warned ? size_t(0) : size_t(1));
             QCOMPARE(QFile::exists(QFile::decodeName(file)), warned);
         }
-        QVERIFY(TrashBatch::RestoreLast().outcomes.front().restored);
+        QVERIFY(TrashBatch::RestoreLast().outcomes.front().Restored());
     }
 
     // A large batch moves off the UI thread behind a progress dialog whose Stop ends it between items:
