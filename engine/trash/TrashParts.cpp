@@ -56,7 +56,12 @@ int ProbeAt(int dirFd, const char* path, bool follow, SNode* node)
     struct stat st {};
     if (fstatat(dirFd, path, &st, flags) != 0)
         return errno;
-    *node = SNode{st.st_dev, st.st_ino, 0, false, st.st_mode, st.st_uid, uint64_t(st.st_size)};
+    *node = SNode();  // no mount id without statx
+    node->dev = st.st_dev;
+    node->ino = st.st_ino;
+    node->mode = st.st_mode;
+    node->uid = st.st_uid;
+    node->size = uint64_t(st.st_size);
     return 0;
 }
 
