@@ -43,6 +43,18 @@ CFillInput Input(const QByteArrayList& paths)
             [copy](int i) { const QByteArray& p = copy->at(i); return std::string_view(p.constData(), size_t(p.size())); }};
 }
 
+// The results of paths (or of copied folders, with tree) shown, filled, and their caution answered.
+std::unique_ptr<CDlgDuplicateResults> Filled(const QByteArrayList& paths, std::shared_ptr<const FolderGroups::CTree> tree = nullptr)
+{
+    CBoxAnswerer caution(QMessageBox::Ok);
+    caution.remaining = 1;
+    auto dialog = std::make_unique<CDlgDuplicateResults>(Input(paths), nullptr, std::move(tree));
+    dialog->show();
+    if (!QTest::qWaitFor([&] { return dialog->ResultsList()->isEnabled() && caution.remaining == 0; }, 20000))
+        qWarning("the results were not filled in time");
+    return dialog;
+}
+
 // A file system mounted for a test (root only), unmounted after it; skip says why there is none.
 struct CMounted {
     QByteArray path;
@@ -114,11 +126,9 @@ private slots:
         QVERIFY(LinkOps::WriteProtected(folders));
         COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 1);
 
-        CBoxAnswerer caution(QMessageBox::Ok);
-        caution.remaining = 1;
-        CDlgDuplicateResults dialog(Input(paths), nullptr);
-        dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled() && caution.remaining == 0, 20000);
+        const std::unique_ptr<CDlgDuplicateResults> filled = Filled(paths);
+        CDlgDuplicateResults& dialog = *filled;
+        QVERIFY(dialog.ResultsList()->isEnabled());
         CResultsModel& model = *dialog.Model();
         QCOMPARE(model.rowCount(), 4);
         dialog.OnCheckAll();
@@ -192,11 +202,9 @@ private slots:
                 tree->AddFile((dir + folder + name).toStdString());
             }
         }
-        CBoxAnswerer caution(QMessageBox::Ok);
-        caution.remaining = 1;
-        CDlgDuplicateResults dialog(Input(files), nullptr, tree);
-        dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled() && caution.remaining == 0, 20000);
+        const std::unique_ptr<CDlgDuplicateResults> filled = Filled(files, tree);
+        CDlgDuplicateResults& dialog = *filled;
+        QVERIFY(dialog.ResultsList()->isEnabled());
         CResultsModel& model = *dialog.Model();
         QCOMPARE(model.rowCount(), 2);  // the sub-folders are the same copy again
         QCOMPARE(QByteArray(model.Row(1).path), dir + "/old/lib");
@@ -289,11 +297,9 @@ private slots:
             }
         }
         COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 1);
-        CBoxAnswerer caution(QMessageBox::Ok);
-        caution.remaining = 1;
-        CDlgDuplicateResults dialog(Input(files), nullptr);
-        dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled() && caution.remaining == 0, 20000);
+        const std::unique_ptr<CDlgDuplicateResults> filled = Filled(files);
+        CDlgDuplicateResults& dialog = *filled;
+        QVERIFY(dialog.ResultsList()->isEnabled());
         auto* map = dialog.findChild<CSpaceMap*>(QStringLiteral("spaceMap"));
         QVERIFY(map && map->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(map->IsLaidOut(), 10000);
@@ -363,11 +369,9 @@ private slots:
         }
         QVERIFY(link((dir + "/c").constData(), (dir + "/c-elsewhere").constData()) == 0);
         COptionsStore().WriteInt(QLatin1String(Opt::CompareContents.name), 1);
-        CBoxAnswerer caution(QMessageBox::Ok);
-        caution.remaining = 1;
-        CDlgDuplicateResults dialog(Input(paths), nullptr);
-        dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.ResultsList()->isEnabled() && caution.remaining == 0, 20000);
+        const std::unique_ptr<CDlgDuplicateResults> filled = Filled(paths);
+        CDlgDuplicateResults& dialog = *filled;
+        QVERIFY(dialog.ResultsList()->isEnabled());
         CResultsModel& model = *dialog.Model();
         for (int r = 0; r < model.rowCount(); ++r)
             model.setData(model.index(r, 0), model.Row(r).Path().back() == 'a' ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);

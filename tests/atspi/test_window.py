@@ -204,14 +204,18 @@ def big_identical_files(sandbox, count=3, size=600 << 20):
     return folder
 
 
-def start_comparing(sandbox):
-    folder = big_identical_files(sandbox)
+def started_comparing(sandbox, folder):
+    """Turns Compare Contents on by the mouse, then starts again listing folder; returns the app."""
     app = sandbox.start()
     option = find(app.frame, pyatspi.ROLE_CHECK_BOX, "Compare Contents")
     click(option, dx=8)  # the mouse: the accessible Toggle has a test of its own
     wait_for("Compare Contents to be checked", lambda: is_checked(option), 5)
     app.quit()
-    app = sandbox.start([folder])
+    return sandbox.start([folder])
+
+
+def start_comparing(sandbox):
+    app = started_comparing(sandbox, big_identical_files(sandbox))
     # No caution yet: it says every byte was compared, which is true only once the check ends.
     app.answer("Yes", ASK_GROUPS, timeout=60)
     results = app.window(pyatspi.ROLE_DIALOG, RESULTS)
@@ -242,12 +246,7 @@ def test_stop_button_stops_comparing(sandbox):
 def test_replace_checked_with_links_and_undo(sandbox):
     folder = os.path.join(sandbox.data, "files")
     make_files(folder, [(300, [1e9, 1e9 + 60])])
-    app = sandbox.start()
-    option = find(app.frame, pyatspi.ROLE_CHECK_BOX, "Compare Contents")
-    click(option, dx=8)
-    wait_for("Compare Contents to be checked", lambda: is_checked(option), 5)
-    app.quit()
-    app = sandbox.start([folder])
+    app = started_comparing(sandbox, folder)
     results, table = open_results(app)
     wait_for("2 result rows", lambda: len(rows(table)) == 2, 30)
     # The size groups show while the contents are compared; the list takes clicks once they are.
@@ -444,12 +443,7 @@ def test_links_say_what_they_did_in_a_question_that_fits(sandbox):
     the figures line and the status bar say what was done."""
     folder = os.path.join(sandbox.data, "files")
     make_files(folder, [(3000, [1e9, 1e9 + 60])])
-    app = sandbox.start()
-    option = find(app.frame, pyatspi.ROLE_CHECK_BOX, "Compare Contents")
-    click(option, dx=8)
-    wait_for("Compare Contents to be checked", lambda: is_checked(option), 5)
-    app.quit()
-    app = sandbox.start([folder])
+    app = started_comparing(sandbox, folder)
     results, table = open_results(app)
     wait_for("the compared rows", lambda: len(rows(table)) == 2 and table.getState().contains(pyatspi.STATE_SENSITIVE), 60)
     check_by_mouse(table, 1)
