@@ -5,7 +5,10 @@
 #include "CliLister.h"
 #include "ContentCheck.h"
 #include "DuplicatesPrinter.h"
+#include "FileFilters.h"
+#include "FolderPlan.h"
 #include "HeadPrefetch.h"
+#include "ReferenceGroups.h"
 #include "ListingStatus.h"
 #include "ResultsFill.h"
 #include "Search.h"
@@ -37,6 +40,7 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitOutput = 1;
+constexpr int kExitFolders = 1;  // a folder given could not be listed; the others were
 constexpr int kExitSignalBase = 128;  // + the signal's number, as a shell reports it
 
 // The walk's token; set from a signal handler, so it must never lock.
@@ -73,6 +77,20 @@ int UsageError(const QString& text)
     return kExitUsage;
 }
 
+// The name patterns' values are checked as they come: one pattern per --set, the first replacing the
+// stored ones, the later ones adding to them.
+bool AddSkipName(const QString& value, QString* error)
+{
+    static QStringList patterns;
+    if (!value.isEmpty() && !FileFilters::CheckPattern(value, error)) {
+        *error = QStringLiteral("SkipNames: %1").arg(*error);
+        return false;
+    }
+    patterns << value;
+    COptionsStore::SetOverride(QLatin1String(Opt::SkipNames), patterns.join(QLatin1Char('\n')));
+    return true;
+}
+
 bool ParseSetting(const char* arg, QString* error)
 {
     const char* eq = std::strchr(arg, '=');
@@ -83,6 +101,14 @@ bool ParseSetting(const char* arg, QString* error)
     const QString name = QString::fromLocal8Bit(arg, eq - arg);
     const QString value = QString::fromLocal8Bit(eq + 1);
     int defaultValue = 0;
+    if (name == QLatin1String(Opt::SkipNames))
+        return AddSkipName(value, error);
+    uint64_t bytes = 0;
+    if ((name == QLatin1String(Opt::MinimumFileSize) || name == QLatin1String(Opt::MaximumFileSize))
+        && !FileFilters::ParseSize(value, &bytes, error)) {
+        *error = QStringLiteral("%1: %2").arg(name, *error);
+        return false;
+    }
     if (Opt::IsTextValue(name)) {
         COptionsStore::SetOverride(name, value);
         return true;
@@ -142,7 +168,8 @@ struct CArguments {
     std::vector<const char*> trashPaths;
     TrashCommands::CGuard guard;
     bool guardGiven = false;
-    const char* folderArg = nullptr;
+    std::vector<const char*> folderArgs;
+    std::vector<const char*> referenceArgs;
 };
 
 constexpr int kGoOn = -1;  // parsing left nothing to exit with
@@ -180,6 +207,11 @@ int ParseOption(const char* a, int& i, int argc, char** argv, CArguments& args)
         args.guard.protect << QByteArray(real);
         free(real);
         args.guardGiven = true;
+    } else if (!std::strcmp(a, "--reference") || !std::strncmp(a, "--reference=", 12)) {
+        const char* folder = a[11] == '=' ? a + 12 : (i + 1 < argc ? argv[++i] : nullptr);
+        if (!folder || !*folder)
+            return UsageError(QStringLiteral("--reference needs a FOLDER"));
+        args.referenceArgs.push_back(folder);
     } else if (!std::strcmp(a, "--contents")) {
         COptionsStore::SetOverride(QLatin1String(Opt::CompareContents.name), 1);
     } else if (!std::strcmp(a, "--format=json")) {
@@ -225,9 +257,7 @@ int ParseArguments(int argc, char** argv, CArguments& args)
             args.trashPaths.push_back(a);
             continue;
         }
-        if (args.folderArg)
-            return UsageError(QStringLiteral("only one FOLDER may be given"));
-        args.folderArg = a;
+        args.folderArgs.push_back(a);
     }
     return kGoOn;
 }
@@ -235,8 +265,8 @@ int ParseArguments(int argc, char** argv, CArguments& args)
 // --trash, --link and --restore-last, which list nothing.
 int RunStandalone(const CArguments& args)
 {
-    if (int(args.trash) + int(args.restoreLast) + int(args.link) != 1 || args.printFiles || args.duplicates || args.folderArg
-        || args.stats || (args.trash && args.trashPaths.empty()))
+    if (int(args.trash) + int(args.restoreLast) + int(args.link) != 1 || args.printFiles || args.duplicates
+        || !args.folderArgs.empty() || !args.referenceArgs.empty() || args.stats || (args.trash && args.trashPaths.empty()))
         return UsageError(QStringLiteral("--trash PATH..., --link KEEP PATH... and --restore-last stand alone"));
     if (args.link && args.trashPaths.size() < 2)
         return UsageError(QStringLiteral("--link needs KEEP and at least one PATH"));
@@ -253,8 +283,10 @@ int RunStandalone(const CArguments& args)
 // The listing's combinations of options; kGoOn when they hold together.
 int CheckListingArguments(const CArguments& args)
 {
-    if (!args.folderArg)
+    if (args.folderArgs.empty())
         return UsageError(QStringLiteral("no FOLDER given"));
+    if (!args.referenceArgs.empty() && !args.duplicates)
+        return UsageError(QStringLiteral("--reference only applies with --duplicates"));
     if (args.nulSeparated && !args.printFiles && !args.duplicates)
         return UsageError(QStringLiteral("-0 only applies with --files or --duplicates"));
     if (args.duplicates && args.printFiles)
@@ -266,23 +298,18 @@ int CheckListingArguments(const CArguments& args)
     return kGoOn;
 }
 
-// The folder to list, made absolute and checked; kGoOn with it in folder.
-int ResolveFolder(const char* folderArg, std::string* folder)
+// The folders to list, made absolute, checked and each taken once; kGoOn when any is left, having
+// said on standard error what is not listed and why.
+int PlanListing(const CArguments& args, CFolderPlan* plan)
 {
-    const char* failed = nullptr;
-    int error = 0;
-    if (!NormalisePath(folderArg, folder, &failed, &error)) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(error));
-        return UsageError(QStringLiteral("cannot list '%1': %2")
-                              .arg(QFile::decodeName(folderArg),
-                                   failed ? QStringLiteral("%1 (%2)").arg(QLatin1String(failed), reason) : reason));
+    *plan = PlanFolders(args.folderArgs, args.referenceArgs);
+    if (plan->folders.empty()) {
+        for (int i = 0; i + 1 < plan->failures.size(); ++i)
+            PrintError(plan->failures[i]);
+        return UsageError(plan->failures.value(plan->failures.size() - 1));
     }
-    struct stat st;
-    if (stat(folder->c_str(), &st) != 0)
-        return UsageError(QStringLiteral("cannot list '%1': %2")
-                              .arg(QFile::decodeName(folderArg), QString::fromLocal8Bit(std::strerror(errno))));
-    if (!S_ISDIR(st.st_mode))
-        return UsageError(QStringLiteral("cannot list '%1': not a folder").arg(QFile::decodeName(folderArg)));
+    for (const QString& line : plan->failures + plan->notes)
+        PrintError(line);
     return kGoOn;
 }
 
@@ -294,8 +321,9 @@ double SecondsSince(std::chrono::steady_clock::time_point start)
 // One run of a listing and what follows it, with the streams it writes to.
 class CListingRun {
 public:
-    CListingRun(const CArguments& args, std::string folder)
-        : m_args(args), m_folder(std::move(folder)), m_prefetch(m_lister.m_arrFiles), m_groups(m_lister.m_arrFiles)
+    CListingRun(const CArguments& args, CFolderPlan plan, CWalkOptions options)
+        : m_args(args), m_plan(std::move(plan)), m_options(std::move(options)), m_prefetch(m_lister.m_arrFiles),
+          m_groups(m_lister.m_arrFiles)
     {
         if (&Status() != &m_out)
             m_out.GiveUpOn(&g_terminated);
@@ -304,7 +332,13 @@ public:
     int Run()
     {
         Prepare();
-        List();
+        const auto start = std::chrono::steady_clock::now();
+        for (const std::string& folder : m_plan.folders) {
+            if (g_interrupts)
+                break;
+            List(folder);
+        }
+        m_stages.push_back(Search::Listed(uint64_t(m_lister.m_arrFiles.GetSize()), SecondsSince(start)));
         if (m_args.duplicates && !g_interrupts)
             SearchDuplicates();
         if (m_args.stats)
@@ -313,7 +347,7 @@ public:
             PrintError(QStringLiteral("cannot write the output: %1").arg(QString::fromLocal8Bit(std::strerror(m_out.Error()))));
             return kExitOutput;
         }
-        return g_interrupts ? kExitSignalBase + g_stopSignal : 0;
+        return g_interrupts ? kExitSignalBase + g_stopSignal : m_plan.failures.isEmpty() ? 0 : kExitFolders;
     }
 
 private:
@@ -332,7 +366,7 @@ private:
             m_lister.m_tree = &m_tree;
         if (m_args.duplicates && !m_args.folders) {
             if (Contents()) {
-                m_prefetch.Start(QByteArray::fromStdString(m_folder));
+                m_prefetch.Start(QByteArray::fromStdString(m_plan.folders.front()));
                 m_groups.WatchSizes([this](int index, uint64_t size) { m_prefetch.Offer(index, size); });
             }
             m_groups.Start(g_stopFill);
@@ -342,13 +376,19 @@ private:
         HandleStopSignals(OnInterrupt, true);
     }
 
-    void List()
+    // One folder's listing with its own status lines; its files join those listed before.
+    void List(const std::string& folder)
     {
-        const QString shownFolder = QFile::decodeName(QByteArray::fromStdString(m_folder));
-        m_lister.m_helper.PrepareListing(QByteArray::fromStdString(m_folder));
+        const QString shownFolder = QFile::decodeName(QByteArray::fromStdString(folder));
+        const int filesBefore = m_lister.m_arrFiles.GetSize();
+        const int foldersWithFilesBefore = m_lister.FoldersWithFiles();
+        // The tree places a folder under the last one entered whose path is as long as its parent's:
+        // an unread "/" of no length of its own closes the last listing's folders, and is never a copy.
+        if (m_tree.Folders().size() > 0 && m_args.folders)
+            m_tree.NotRead("/");
+        m_lister.m_helper.PrepareListing(QByteArray::fromStdString(folder), m_options);
         Status().Write(ListingStatus::StartedText(shownFolder, m_lister.m_helper.StartTime()) + QLatin1Char('\n'));
         Status().Flush();
-        const auto start = std::chrono::steady_clock::now();
         CWalkResult walk;
         {
             // Raises the progress flag ten times a second while the walk runs.
@@ -360,7 +400,6 @@ private:
             }
             walk = m_lister.m_helper.StartListing(g_stopWalk);
         }
-        m_stages.push_back(Search::Listed(uint64_t(m_lister.m_arrFiles.GetSize()), SecondsSince(start)));
         ClearProgressLine();
         m_out.Flush();
 
@@ -369,7 +408,8 @@ private:
                             .arg(EscapePath(unread.path.toStdString()), CAppHelper::UnreadReason(unread.error)));
         m_err.Flush();
         const ListingStatus::CSummary summary = ListingStatus::Finished(
-            walk, m_lister.m_helper.Options().m_bViewFilesCount ? m_lister.FoldersWithFiles() : -1, m_lister.m_arrFiles.GetSize());
+            walk, m_options.m_bViewFilesCount ? m_lister.FoldersWithFiles() - foldersWithFilesBefore : -1,
+            m_lister.m_arrFiles.GetSize() - filesBefore);
         for (const QString& row : summary.rows)
             Status().Write(row + QLatin1Char('\n'));
         Status().Flush();
@@ -408,13 +448,28 @@ private:
         if (!m_groups.Finish())
             return false;
         Search::CStage stage{"sharing a size", "files", 0, 0};
+        CReferenceGroups kept(m_plan.references);
+        Search::CStage outside{kOutsideReferences, "files", 0, 0};
         *figures = m_groups.Drain([&](const std::vector<CResultRow>& rows, size_t firstSr, bool opens, bool closes) {
             stage.count += rows.size();
             stage.groups += Search::GroupCount(rows) - (opens || rows.empty() ? 0 : 1);
-            CDuplicatesPrinter::Print(rows, firstSr, Format(), m_out, opens, closes);
+            if (!References()) {
+                CDuplicatesPrinter::Print(rows, firstSr, Format(), m_out, opens, closes);
+                return;
+            }
+            kept.Feed(rows, opens, closes, [&](const std::vector<CResultRow>& group, size_t sr) {
+                outside.count += group.size();
+                ++outside.groups;
+                CDuplicatesPrinter::Print(group, sr, Format(), m_out);
+            });
         });
         stage.seconds = SecondsSince(start);
         m_stages.push_back(stage);
+        if (References()) {
+            *figures = kept.Figures();
+            outside.seconds = stage.seconds;
+            m_stages.push_back(outside);
+        }
         return true;
     }
 
@@ -463,6 +518,8 @@ private:
         m_stages.insert(m_stages.end(), found.stages.begin(), found.stages.end());
         if (!found.completed)
             return false;
+        if (References())
+            LeaveOutReferences(found);
         if (m_args.folders) {
             CDuplicatesPrinter::PrintFolders(found.folderRows, Format(), m_out);
             m_out.Flush();
@@ -475,6 +532,36 @@ private:
         return true;
     }
 
+    bool References() const { return !m_plan.references.References().empty(); }
+
+    // Groups wholly in reference folders offer nothing to remove; the stage after says what is left.
+    void LeaveOutReferences(Search::CResult& found)
+    {
+        Search::CStage outside{kOutsideReferences, m_args.folders ? "folders" : "files", 0, 0};
+        if (m_args.folders) {
+            std::vector<FolderGroups::CFolderRow> kept;
+            for (size_t first = 0, last; first < found.folderRows.size(); first = last) {
+                bool any = false;
+                for (last = first; last < found.folderRows.size() && found.folderRows[last].group == found.folderRows[first].group; ++last)
+                    any = any || !m_plan.references.InReference(found.folderRows[last].path);
+                if (!any)
+                    continue;
+                for (size_t i = first; i < last; ++i) {
+                    kept.push_back(found.folderRows[i]);
+                    kept.back().group = int32_t(outside.groups);
+                }
+                ++outside.groups;
+            }
+            found.folderRows.swap(kept);
+            outside.count = found.folderRows.size();
+        } else {
+            CReferenceGroups::LeaveOut(found.rows.rows, m_plan.references);
+            outside.count = found.rows.rows.size();
+            outside.groups = Search::GroupCount(found.rows.rows);
+        }
+        m_stages.push_back(outside);
+    }
+
     // One line per stage on standard error: what survived it.
     void WriteStats()
     {
@@ -483,8 +570,11 @@ private:
         m_err.Flush();
     }
 
+    static constexpr const char* kOutsideReferences = "outside reference folders";
+
     const CArguments& m_args;
-    const std::string m_folder;
+    const CFolderPlan m_plan;
+    const CWalkOptions m_options;  // read once, so every folder is listed alike
     COutput m_out{STDOUT_FILENO};
     COutput m_err{STDERR_FILENO};
     CCliLister m_lister;
@@ -513,8 +603,12 @@ int main(int argc, char** argv)
         return RunStandalone(args);
     if (const int exit = CheckListingArguments(args); exit != kGoOn)
         return exit;
-    std::string folder;
-    if (const int exit = ResolveFolder(args.folderArg, &folder); exit != kGoOn)
+    QString filterError;
+    CWalkOptions options = CAppHelper::LoadOptions(&filterError);
+    if (!filterError.isEmpty())
+        return UsageError(filterError);
+    CFolderPlan plan;
+    if (const int exit = PlanListing(args, &plan); exit != kGoOn)
         return exit;
-    return CListingRun(args, std::move(folder)).Run();
+    return CListingRun(args, std::move(plan), std::move(options)).Run();
 }

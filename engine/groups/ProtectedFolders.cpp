@@ -13,6 +13,25 @@ std::string_view Trimmed(std::string_view folder)
     return folder;
 }
 
+// path lies below one of folders.
+bool CoveredBy(const std::vector<std::string>& folders, std::string_view path)
+{
+    return std::any_of(folders.begin(), folders.end(), [path](const std::string& f) {
+        return f == "/" ? path.size() > 1
+                        : path.size() > f.size() && path.substr(0, f.size()) == f && path[f.size()] == '/';
+    });
+}
+
+// path lies below one of folders, is one, or holds one.
+bool GuardedBy(const std::vector<std::string>& folders, std::string_view path)
+{
+    path = Trimmed(path);
+    return CoveredBy(folders, path) || std::any_of(folders.begin(), folders.end(), [path](const std::string& f) {
+        return path == "/" || (f.size() >= path.size() && f.compare(0, path.size(), path) == 0
+                               && (f.size() == path.size() || f[path.size()] == '/'));
+    });
+}
+
 }  // namespace
 
 CProtectedFolders CProtectedFolders::FromStored(const QByteArray& stored)
@@ -37,19 +56,31 @@ QByteArray CProtectedFolders::Stored() const
 
 bool CProtectedFolders::Covers(std::string_view path) const
 {
-    return std::any_of(m_folders.begin(), m_folders.end(), [path](const std::string& f) {
-        return f == "/" ? path.size() > 1
-                        : path.size() > f.size() && path.substr(0, f.size()) == f && path[f.size()] == '/';
-    });
+    return CoveredBy(m_folders, path) || CoveredBy(m_references, path);
 }
 
 bool CProtectedFolders::Guards(std::string_view path) const
 {
+    return GuardedBy(m_folders, path) || GuardedBy(m_references, path);
+}
+
+bool CProtectedFolders::InReference(std::string_view path) const
+{
     path = Trimmed(path);
-    return Covers(path) || std::any_of(m_folders.begin(), m_folders.end(), [path](const std::string& f) {
-        return path == "/" || (f.size() >= path.size() && f.compare(0, path.size(), path) == 0
-                               && (f.size() == path.size() || f[path.size()] == '/'));
-    });
+    return CoveredBy(m_references, path) || std::find(m_references.begin(), m_references.end(), path) != m_references.end();
+}
+
+bool CProtectedFolders::GuardsReference(std::string_view path) const
+{
+    return GuardedBy(m_references, path);
+}
+
+void CProtectedFolders::AddReference(std::string_view folder)
+{
+    folder = Trimmed(folder);
+    if (!folder.empty() && folder.front() == '/'
+        && std::find(m_references.begin(), m_references.end(), folder) == m_references.end())
+        m_references.emplace_back(folder);
 }
 
 std::vector<std::string>::const_iterator CProtectedFolders::Find(std::string_view folder) const

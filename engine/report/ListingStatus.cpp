@@ -33,6 +33,12 @@ CSummary Finished(const CWalkResult& walk, int foldersWithFiles, int fileCount)
         if (empty > 0)
             both(QStringLiteral("%1 Folder(s) Do Not Contain Files. ").arg(empty));
     }
+    // Said whenever a filter is on, even of no file: the list is then not all the folder holds.
+    if (walk.m_bFiltered) {
+        const QString filtered = QStringLiteral("%1 File(s) Skipped by Filters.").arg(walk.m_nFilesFiltered);
+        s.infoBarText += filtered + QLatin1Char(' ');
+        s.rows << filtered;
+    }
     s.filesLine = QStringLiteral("%1 File(s) in File List.").arg(fileCount);
     s.rows << s.filesLine;
     const QString took = FormatDuration(walk.m_dtEnd - walk.m_dtStart);

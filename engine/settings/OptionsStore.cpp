@@ -87,7 +87,11 @@ bool NumericDefault(const QString& name, int* defaultValue)
 
 bool IsTextValue(const QString& name)
 {
-    return name == QLatin1String(LastFolderSelected) || name == QLatin1String(InfoBarText);
+    for (const char* text : kTexts) {
+        if (name == QLatin1String(text))
+            return true;
+    }
+    return false;
 }
 
 }  // namespace Opt
@@ -177,7 +181,9 @@ bool IsKnownName(const QString& name)
 
 QStringList KnownNames()
 {
-    QStringList names = {QLatin1String(Opt::LastFolderSelected), QLatin1String(Opt::InfoBarText)};
+    QStringList names;
+    for (const char* text : Opt::kTexts)
+        names << QLatin1String(text);
     for (const COptionDef* def : Opt::kFlags)
         names << QLatin1String(def->name);
     for (int i = 0; i < int(std::size(Opt::kFileListWidths)); ++i)

@@ -27,6 +27,7 @@ inline constexpr COptionDef IgnoreLocalAppDataFolder{"IgnoreLocalAppDataFolder",
 inline constexpr COptionDef IgnoreHiddenFolders{"IgnoreHiddenFolders", 1};
 inline constexpr COptionDef DisplayFileList{"DisplayFileList", 0};
 inline constexpr COptionDef CompareContents{"CompareContents", 0};
+inline constexpr COptionDef SkipEmptyFiles{"SkipEmptyFiles", 0};
 
 // Column widths: "%d Column %d" (0 = top file list, 1 = folder list) and
 // "Results Column %d".
@@ -47,6 +48,11 @@ inline constexpr COptionDef ListSplit{"ListSplit", 500};
 inline constexpr char LastFolderSelected[] = "LastFolderSelected";
 inline constexpr char InfoBarText[] = "InfoBarText";
 inline constexpr char InfoBarTextDefault[] = "Information Bar";
+// The listing's filters, as text (FileFilters.h reads them): sizes in bytes, 0 or empty for no
+// limit; name patterns one per line.
+inline constexpr char MinimumFileSize[] = "MinimumFileSize";
+inline constexpr char MaximumFileSize[] = "MaximumFileSize";
+inline constexpr char SkipNames[] = "SkipNames";
 // Folders whose files the helpers never check: one percent-encoded path per line.
 inline constexpr char ProtectedFolders[] = "ProtectedFolders";
 
@@ -55,8 +61,10 @@ inline constexpr const COptionDef* kFlags[] = {
     &IgnoreWindowsFolder, &IgnoreProgramsFolder, &IgnoreHiddenFiles, &IgnoreReadOnlyFiles,
     &SearchSubFolders,    &ViewFilesCount,       &IgnoreRecycleBinFolder,
     &AutoListLastFolderAtStartup, &IgnoreLocalAppDataFolder, &IgnoreHiddenFolders,
-    &DisplayFileList,     &CompareContents,
+    &DisplayFileList,     &CompareContents,      &SkipEmptyFiles,
 };
+// Every text value of the section.
+inline constexpr const char* kTexts[] = {LastFolderSelected, InfoBarText, MinimumFileSize, MaximumFileSize, SkipNames};
 
 QString ColumnWidthName(int list, int column);
 QString ResultsColumnWidthName(int column);

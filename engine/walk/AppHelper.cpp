@@ -38,7 +38,7 @@ CAppHelper::~CAppHelper()
     ReleaseWalkState();
 }
 
-CWalkOptions CAppHelper::LoadOptions()
+CWalkOptions CAppHelper::LoadOptions(QString* filterError)
 {
     // One look at the settings file for all of them.
     const COptionsStore::CValues options = COptionsStore().Values();
@@ -52,6 +52,9 @@ CWalkOptions CAppHelper::LoadOptions()
     o.m_bIgnoreReadOnlyFiles = options.IsOn(Opt::IgnoreReadOnlyFiles);
     o.m_bIgnoreHiddenFiles = options.IsOn(Opt::IgnoreHiddenFiles);
     o.m_bViewFilesCount = options.IsOn(Opt::ViewFilesCount);
+    QString error;
+    if (!FileFilters::Load(options, &o.m_filters, &error) && filterError)
+        *filterError = error;
     return o;
 }
 
@@ -96,6 +99,8 @@ void CAppHelper::ParseFolder(const QByteArray& path, const std::atomic<bool>& st
     m_rules.ignoreReadOnlyFiles = m_bIgnoreReadOnlyFiles;
     m_rules.hiddenFolderRule = m_bIgnoreHiddenFolders;
     m_rules.otherEntries = m_sink.WantsOtherEntries();
+    m_rules.filters = m_filters.AnyOn() ? &m_filters : nullptr;
+    m_result.m_bFiltered = m_filters.AnyOn();
     if (base == 0) {
         m_entered.clear();
         m_stop = &stop;
@@ -132,6 +137,9 @@ void CAppHelper::ParseFolder(const QByteArray& path, const std::atomic<bool>& st
         }
     } endReadAhead{*this, ownsReadAhead};
 
+    // Filters that could not be read would list too much: nothing is listed.
+    if (m_filters.unusable)
+        return;
     m_path.assign(path.constData(), static_cast<size_t>(path.size()));
     EnterFolder(AT_FDCWD, nullptr, CFolderFileCounts::kNone);
 
@@ -179,6 +187,10 @@ void CAppHelper::WalkDown(size_t base)
             continue;
         if (m_bIgnoreHiddenFiles && name[0] == '.')
             continue;
+        if (entry.filtered) {
+            ++m_result.m_nFilesFiltered;
+            continue;
+        }
         m_finder.m_path = m_path;
         m_finder.m_nameStart = nameStart;
         m_finder.m_folderLen = frame.pathLength;
@@ -278,7 +290,7 @@ void CAppHelper::EnterFolder(int parentFd, const char* name, uint32_t parentEntr
         return;
     const bool first = name == nullptr;
     const char* openName = first ? m_path.c_str() : name;
-    if (IsFolderIgnoredByPath(m_path)) {
+    if (IsFolderIgnoredByPath(m_path, first)) {
         ++m_result.m_nFoldersIgnored;
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileFilters.h"
 #include "FolderFileCounts.h"
 #include "OleDateTime.h"
 #include "OptionsStore.h"
@@ -55,6 +56,10 @@ struct CWalkOptions {
     bool m_bIgnoreLocalAppDataFolder = false;
     bool m_bIgnoreHiddenFolders = false;
     bool m_bViewFilesCount = false;
+    // Sizes, names and empty files left out. A sub-folder whose name matches is not entered (the
+    // listed folder itself always is); a file left out is counted, and a stat is paid per file
+    // only when a size matters.
+    CFileFilters m_filters;
     // Decide every entry's kind by fstatat, as on file systems that give no
     // entry types; for tests of that path.
     bool m_bStatEveryEntry = false;
@@ -88,6 +93,10 @@ public:
 struct CWalkResult {
     int m_nFoldersParsed = 0;
     int m_nFoldersIgnored = 0;
+    // Files that passed the skip rules but not the filters; a folder left out by name counts among
+    // those ignored, its files nowhere.
+    int m_nFilesFiltered = 0;
+    bool m_bFiltered = false;  // a filter was on
     // The folders that could not be read, with errno; counted among those parsed.
     struct CUnreadFolder {
         QByteArray path;
@@ -116,8 +125,9 @@ public:
     CAppHelper& operator=(const CAppHelper&) = delete;
     ~CAppHelper();
 
-    // The options as the settings hold them.
-    static CWalkOptions LoadOptions();
+    // The options as the settings hold them. Filters that cannot be read leave their reason in
+    // *filterError and the options unusable: a walk with them lists nothing.
+    static CWalkOptions LoadOptions(QString* filterError = nullptr);
     // Takes the root and the options (from the settings unless given),
     // resolves the special folders, forgets the last walk's counts and stamps
     // the start. Raises m_bListing, so the walk counts as going on from here.
@@ -183,6 +193,7 @@ private:
         uint32_t nameOffset;
         uint16_t nameLength;
         EntryKind kind;
+        bool filtered;  // a file the filters leave out
     };
     // The options that decide what reading a folder keeps, fixed for one walk.
     struct ReadRules {
@@ -191,6 +202,7 @@ private:
         bool ignoreReadOnlyFiles = false;
         bool hiddenFolderRule = false;  // an unreadable folder counts as hidden
         bool otherEntries = false;      // keep links, pipes, sockets and devices as kOther
+        const CFileFilters* filters = nullptr;  // only when one is on
     };
     struct FolderId {
         uint64_t dev = 0;
@@ -231,12 +243,13 @@ private:
     };
 
     bool IsFolderIgnoredAt(int dirFd, const char* statName, std::string_view path) const;
-    // Every skip rule but the one that reads the folder's attributes.
-    bool IsFolderIgnoredByPath(std::string_view path) const;
+    // Every skip rule but the one that reads the folder's attributes; the name filters only below
+    // the listed folder.
+    bool IsFolderIgnoredByPath(std::string_view path, bool listedFolder = false) const;
     // The rules of IsFolderIgnoredByPath that look at names alone: the folder's
     // name and its parent folder's. The same answer for any path that no
     // configured folder is compared with.
-    bool IsFolderIgnoredByName(std::string_view parentName, std::string_view name) const;
+    bool IsFolderIgnoredByName(std::string_view parentName, std::string_view name, bool listedFolder = false) const;
     // Whether a folder the skip lists compare by whole path may lie below path;
     // when not, IsFolderIgnoredByName decides for every folder below it.
     bool SkipListsReachBelow(std::string_view path) const;

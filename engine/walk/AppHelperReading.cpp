@@ -112,6 +112,7 @@ bool CAppHelper::ReadEntries(int fd, const ReadRules& rules, std::vector<char>& 
                 continue;
 
             EntryKind kind;
+            bool filtered = false;
             unsigned char type = rules.statEveryEntry ? static_cast<unsigned char>(DT_UNKNOWN) : d->d_type;
             struct stat st;
             bool haveStat = false;
@@ -130,19 +131,24 @@ bool CAppHelper::ReadEntries(int fd, const ReadRules& rules, std::vector<char>& 
                 hasFolders = true;
             } else if (type == DT_REG) {
                 kind = kFile;
-                if (rules.ignoreReadOnlyFiles) {
+                const CFileFilters* filters = rules.filters;
+                // Sizes cost a stat per file, so only a size filter pays it; one that fails keeps the file.
+                if (rules.ignoreReadOnlyFiles || (filters && filters->NeedsSize())) {
                     if (!haveStat)
                         haveStat = fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-                    if (haveStat && (st.st_mode & S_IWUSR) == 0)
+                    if (rules.ignoreReadOnlyFiles && haveStat && (st.st_mode & S_IWUSR) == 0)
                         kind = kReadOnlyFile;
                 }
+                if (filters)
+                    filtered = (filters->NeedsSize() && haveStat && filters->SkipsSize(uint64_t(st.st_size)))
+                        || filters->SkipsName(std::string_view(name));
             } else if (rules.otherEntries) {
                 kind = kOther;
             } else {
                 continue;  // links, pipes, sockets and devices are never listed
             }
             const size_t length = std::strlen(name);
-            entries.push_back({static_cast<uint32_t>(names.size()), static_cast<uint16_t>(length), kind});
+            entries.push_back({static_cast<uint32_t>(names.size()), static_cast<uint16_t>(length), kind, filtered});
             names.insert(names.end(), name, name + length + 1);
             if (kind == kOther)
                 AppendOther(fd, name, type, haveStat ? &st : nullptr, names);

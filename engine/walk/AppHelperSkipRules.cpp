@@ -75,7 +75,7 @@ bool CAppHelper::HiddenAsUnreadable(int dirFd, const char* statName, std::string
     return m_bIgnoreHiddenFolders && path != "/" && fstatat(dirFd, statName, &st, AT_SYMLINK_NOFOLLOW) != 0;
 }
 
-bool CAppHelper::IsFolderIgnoredByPath(std::string_view path) const
+bool CAppHelper::IsFolderIgnoredByPath(std::string_view path, bool listedFolder) const
 {
     const CSystemFolders& sf = m_systemFolders;
     if (m_bIgnoreWindowsFolder) {
@@ -91,12 +91,15 @@ bool CAppHelper::IsFolderIgnoredByPath(std::string_view path) const
     if (m_bIgnoreLocalAppDataFolder && EqualsAny(path, sf.appDataFolders))
         return true;
     const std::string_view last = LastComponent(path);
-    return IsFolderIgnoredByName(ParentName(path, last), last);
+    return IsFolderIgnoredByName(ParentName(path, last), last, listedFolder);
 }
 
-bool CAppHelper::IsFolderIgnoredByName(std::string_view parentName, std::string_view name) const
+bool CAppHelper::IsFolderIgnoredByName(std::string_view parentName, std::string_view name, bool listedFolder) const
 {
     if (m_bIgnoreRecycleBinFolder && IsVolumeTrashFolder(parentName, name))
+        return true;
+    // The folder given to list is listed whatever its name: the patterns are for what lies in it.
+    if (!listedFolder && !m_filters.skipNames.empty() && m_filters.SkipsName(name))
         return true;
     // "." and ".." name a folder by where it is, not a hidden one.
     return m_bIgnoreHiddenFolders && name.substr(0, 1) == "." && name != "." && name != "..";
