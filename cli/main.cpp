@@ -214,6 +214,8 @@ int ParseOption(const char* a, int& i, int argc, char** argv, CArguments& args)
         args.referenceArgs.push_back(folder);
     } else if (!std::strcmp(a, "--contents")) {
         COptionsStore::SetOverride(QLatin1String(Opt::CompareContents.name), 1);
+    } else if (!std::strcmp(a, "--no-cache")) {
+        COptionsStore::SetOverride(QLatin1String(Opt::UseCache.name), 0);
     } else if (!std::strcmp(a, "--format=json")) {
         args.json = true;
     } else if (!std::strcmp(a, "--files")) {
@@ -498,6 +500,7 @@ private:
         Search::CRequest request;
         request.contents = true;
         request.progress = &progress;
+        request.useCache = COptionsStore().IsOn(Opt::UseCache);
         // The listing's paths outlive the rows, which point at them.
         request.files = CFillInput{[this] { return m_lister.m_arrFiles.GetSize(); },
                                    [this](int i) { return m_lister.m_arrFiles.At(i); }, true};

@@ -1,5 +1,6 @@
 #include "ContentCheck.h"
 
+#include "DigestCache.h"
 #include "FileComparer.h"
 #include "ContentChecker.h"
 #include "FileOpening.h"
@@ -33,7 +34,7 @@ public:
     explicit CChecker(CShared& shared)
         : m_rows(shared.rows), m_stop(shared.stop), m_progress(shared.progress), m_comparer(shared.stop, shared.progress),
           m_confirmer(shared.stop, nullptr),
-          m_classOf(shared.classOf), m_nextClass(shared.nextClass), m_shared(shared)
+          m_classOf(shared.classOf), m_nextClass(shared.nextClass), m_shared(shared), m_cache(shared.cache)
     {
     }
 
@@ -164,12 +165,17 @@ private:
             return true;
         }
 
-        // The first and last block split most candidates cheaply.
+        // The first and last block split most candidates cheaply; the cache may know them unread.
         std::map<uint64_t, std::vector<size_t>> buckets;
         std::vector<char> block(2 * kBlock);
+        m_known.clear();
         for (size_t rep : reps) {
             if (Stopped(m_stop))
                 return false;
+            if (m_cache && FromCache(rep)) {
+                buckets[m_known[rep].digests.head].push_back(rep);
+                continue;
+            }
             COpen f;
             bool stopped = false;
             if (!OpenMember(rep, &f, &stopped)) {
@@ -181,27 +187,103 @@ private:
             const size_t head = size_t(std::min<uint64_t>(size, kBlock));
             const size_t tail = size_t(std::min<uint64_t>(size - head, kBlock));
             const bool ok = CFileComparer::ReadAt(f.fd, block.data(), head, 0) && CFileComparer::ReadAt(f.fd, block.data() + head, tail, size - tail);
-            close(f.fd);
             if (ok && m_progress)
                 m_progress->read.fetch_add(head + tail, std::memory_order_relaxed);
             if (!ok) {
+                close(f.fd);
                 Fail(rep, kReadFailed);
                 AddDone(size);
                 continue;
             }
-            buckets[CFileComparer::Hash(block.data(), head + tail)].push_back(rep);
+            const uint64_t hash = CFileComparer::Hash(block.data(), head + tail);
+            if (m_cache)
+                Learn(rep, f, hash);
+            close(f.fd);
+            buckets[hash].push_back(rep);
         }
         for (auto& [hash, members] : buckets) {
             (void)hash;
+            if (members.size() > 1 && m_cache)
+                SettleBySplits(size, members);
             if (members.size() == 1) {
-                KeepIfLinked(members.front());
-                AddDone(size);
+                Alone(size, members.front());
                 continue;
             }
             if (!Refine(size, members))
                 return false;
         }
         return true;
+    }
+
+    // What the cache knows of a file, from a stat by its path; true when its entry is valid.
+    bool FromCache(size_t rep)
+    {
+        const CResultRow& r = m_rows[rep];
+        struct stat st;
+        CKnown known;
+        if (fstatat(AT_FDCWD, r.path, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != r.sizeKey
+            || uint64_t(st.st_dev) != r.dev || uint64_t(st.st_ino) != r.ino || !m_cache->KeyOf(st, -1, r.path, &known.key)
+            || !m_cache->Find(known.key, &known.digests))
+            return false;
+        known.unread = true;
+        m_known[rep] = known;
+        return true;
+    }
+
+    // Records rep's head, read from f, if the file did not change meanwhile.
+    void Learn(size_t rep, const COpen& f, uint64_t head)
+    {
+        CKnown known;
+        known.digests.head = head;
+        if (StillKeyed(f, &known.key)) {
+            m_cache->PutHead(known.key, head);
+            m_known[rep] = known;
+        }
+    }
+
+    // The key f had when opened, if it still has it.
+    bool StillKeyed(const COpen& f, CDigestCache::CKey* key)
+    {
+        struct stat now;
+        CDigestCache::CKey then;
+        return fstat(f.fd, &now) == 0 && m_cache->KeyOf(f.st, f.fd, nullptr, &then) && m_cache->KeyOf(now, f.fd, nullptr, key)
+            && *key == then;
+    }
+
+    // Files of one head whose cached splits prove them unlike every other leave members.
+    void SettleBySplits(uint64_t size, std::vector<size_t>& members)
+    {
+        constexpr size_t kMaxPairs = 1 << 16;
+        if (members.size() * members.size() > kMaxPairs)
+            return;
+        auto splitOf = [this](size_t rep) -> const CDigestCache::CDigests* {
+            const auto it = m_known.find(rep);
+            return it != m_known.end() && it->second.digests.splitAt ? &it->second.digests : nullptr;
+        };
+        std::vector<size_t> kept;
+        std::vector<size_t> settled;
+        for (size_t a : members) {
+            const CDigestCache::CDigests* da = splitOf(a);
+            bool unlike = da != nullptr;
+            for (size_t k = 0; unlike && k < members.size(); ++k) {
+                const CDigestCache::CDigests* db = members[k] == a ? nullptr : splitOf(members[k]);
+                unlike = members[k] == a || (db && db->splitAt == da->splitAt && db->splitHash != da->splitHash);
+            }
+            (unlike ? settled : kept).push_back(a);
+        }
+        for (size_t rep : settled)
+            Alone(size, rep);
+        members = std::move(kept);
+    }
+
+    // rep matches no other file of its group.
+    void Alone(uint64_t size, size_t rep)
+    {
+        KeepIfLinked(rep);
+        AddDone(size);
+        const auto it = m_known.find(rep);
+        if (m_progress && it != m_known.end() && it->second.unread)
+            m_progress->settled.fetch_add(1, std::memory_order_relaxed);
     }
 
     // A file alone in its content may still stand under several names.
@@ -360,10 +442,15 @@ private:
             fds.push_back(f.fd);
         std::vector<std::vector<size_t>> found;
         std::vector<size_t> unreadable;
-        if (!comparer.Lockstep(fds, size, &found, &unreadable))
+        std::vector<CFileComparer::CSplit> splits;
+        if (!comparer.Lockstep(fds, size, &found, &unreadable, m_cache ? &splits : nullptr))
             return ERead::kStopped;
         for (size_t i : unreadable)
             Fail(open[i].row, kReadFailed);
+        for (size_t i = 0; i < splits.size(); ++i) {
+            if (splits[i].found)
+                LearnSplit(open[i], splits[i]);
+        }
         for (const auto& c : found) {
             // Nothing is grouped on a file that changed while it was read.
             std::vector<size_t> kept;
@@ -379,6 +466,17 @@ private:
         return ERead::kDone;
     }
 
+    // Records where f's file was found unlike the others, under the key its head was learned with.
+    void LearnSplit(const COpen& f, const CFileComparer::CSplit& split)
+    {
+        const auto it = m_known.find(f.row);
+        CDigestCache::CKey key;
+        if (it == m_known.end() || split.offset % kBlock != 0 || split.offset / kBlock >= UINT32_MAX || !StillKeyed(f, &key)
+            || !(key == it->second.key))
+            return;
+        m_cache->PutSplit(key, it->second.digests.head, uint32_t(split.offset / kBlock + 1), split.hash);
+    }
+
     std::vector<CResultRow>& m_rows;
     const std::atomic<bool>& m_stop;
     CProgress* m_progress;
@@ -389,6 +487,14 @@ private:
     CShared& m_shared;
     size_t m_maxOpen = kMaxOpen;
     std::unordered_map<size_t, std::vector<size_t>> m_names;  // of the group being checked
+    // What the cache knows or was told of the group's files, by row.
+    struct CKnown {
+        CDigestCache::CKey key;
+        CDigestCache::CDigests digests;
+        bool unread = false;  // its head came from the cache
+    };
+    CDigestCache* m_cache;
+    std::unordered_map<size_t, CKnown> m_known;
 };
 
 }  // namespace

@@ -17,9 +17,11 @@ const char* FailureText(uint8_t failure)
     }
 }
 
-bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress, int threads, bool physicalOrder)
+bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress* progress, int threads, bool physicalOrder,
+         CDigestCache* cache)
 {
     CShared shared(rows, stop, progress);
+    shared.cache = cache;
     for (size_t first = 0; first < rows.size();) {
         size_t last = first + 1;
         while (last < rows.size() && SameSizeText(rows[last].opened, rows[last].sizeKey, rows[first].opened, rows[first].sizeKey))

@@ -104,8 +104,10 @@ bool CFileComparer::HashWhole(int fd, uint64_t size, uint64_t* hash, bool* reada
 }
 
 bool CFileComparer::Lockstep(const std::vector<int>& fds, uint64_t size, std::vector<std::vector<size_t>>* classes,
-                             std::vector<size_t>* unreadable)
+                             std::vector<size_t>* unreadable, std::vector<CSplit>* splits)
 {
+    if (splits)
+        splits->assign(fds.size(), CSplit{});
     // Each pending piece: indexes into fds, all equal up to its offset.
     std::vector<std::pair<std::vector<size_t>, uint64_t>> pending;
     std::vector<size_t> all(fds.size());
@@ -156,6 +158,14 @@ bool CFileComparer::Lockstep(const std::vector<int>& fds, uint64_t size, std::ve
                     split.push_back({i});
                 else
                     same->push_back(i);
+            }
+            if (splits && split.size() > 1) {
+                for (const std::vector<size_t>& c : split) {
+                    if (c.size() == 1) {
+                        const uint64_t h = Hash(m_buffers[c.front()].data(), n);
+                        (*splits)[c.front()] = CSplit{offset, uint32_t(h ^ (h >> 32)), true};
+                    }
+                }
             }
             offset += n;
             if (split.empty()) {

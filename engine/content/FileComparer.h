@@ -20,10 +20,18 @@ public:
 
     CFileComparer(const std::atomic<bool>& stop, ContentCheck::CProgress* progress);
 
+    // Where a file was found to differ from all the others it was still read with: the chunk's
+    // offset and a hash of it. Two files with such a place in common and other hashes differ.
+    struct CSplit {
+        uint64_t offset = 0;
+        uint32_t hash = 0;
+        bool found = false;
+    };
     // classes: indexes into fds of equal content, each and all in ascending
-    // order; unreadable: those that could not be read to the end. False when stopped.
+    // order; unreadable: those that could not be read to the end; splits, when
+    // set: by index into fds. False when stopped.
     bool Lockstep(const std::vector<int>& fds, uint64_t size, std::vector<std::vector<size_t>>* classes,
-                  std::vector<size_t>* unreadable);
+                  std::vector<size_t>* unreadable, std::vector<CSplit>* splits = nullptr);
     // False when stopped; *readable false when the file could not be read to the end.
     bool HashWhole(int fd, uint64_t size, uint64_t* hash, bool* readable);
     // Frees the chunk buffers beyond the first keep.

@@ -1,5 +1,7 @@
 #include "Search.h"
 
+#include "DigestCache.h"
+
 #include <chrono>
 
 namespace Search {
@@ -24,11 +26,22 @@ void RunAfterSizes(const CRequest& request, CResult& result, const std::atomic<b
     ContentCheck::CProgress ownProgress;
     ContentCheck::CProgress* progress = request.progress ? request.progress : &ownProgress;
     const uint64_t readBefore = progress->read.load();
-    if (!ContentCheck::Run(result.rows.rows, stop, progress))
+    const uint64_t settledBefore = progress->settled.load();
+    std::unique_ptr<CDigestCache> cache;
+    if (request.useCache) {
+        cache = std::make_unique<CDigestCache>();
+        cache->Load();
+    }
+    const bool checked = ContentCheck::Run(result.rows.rows, stop, progress, 0, false, cache.get());
+    if (cache)
+        cache->Save();  // what was learned holds even when stopped
+    if (!checked)
         return;
     CStage identical{"identical", "files", result.rows.rows.size(), GroupCount(result.rows.rows)};
     identical.bytesRead = progress->read.load() - readBefore;
     identical.reads = true;
+    identical.settled = progress->settled.load() - settledBefore;
+    identical.cached = cache != nullptr;
     identical.seconds = clock.Seconds();
     result.stages.push_back(identical);
     if (!request.folders) {
@@ -64,6 +77,8 @@ QString StageLine(const CStage& stage)
         line += QStringLiteral(" in %1 groups").arg(stage.groups);
     if (stage.reads)
         line += QStringLiteral(", %1 bytes read").arg(stage.bytesRead);
+    if (stage.cached)
+        line += QStringLiteral(", %1 files settled by the cache").arg(stage.settled);
     if (stage.seconds >= 0)
         line += QStringLiteral(" (%1 s)").arg(stage.seconds, 0, 'f', 2);
     return line;

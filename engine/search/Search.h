@@ -24,6 +24,8 @@ struct CStage {
     uint64_t groups = 0;
     uint64_t bytesRead = 0;  // only the content check reads
     bool reads = false;
+    uint64_t settled = 0;    // files the digest cache proved different unread
+    bool cached = false;     // the content check had the cache
     double seconds = -1;     // unknown when negative
 };
 
@@ -39,6 +41,7 @@ struct CRequest {
     bool contents = false;                           // compare contents after the sizes
     const FolderGroups::CTree* folders = nullptr;    // set: copied folders (contents always compared)
     ContentCheck::CProgress* progress = nullptr;     // the bytes to compare and compared
+    bool useCache = true;                            // the digest cache spares reads of files it proves different
     // Size rows as they are made, with what keeps their paths alive.
     std::function<void(const std::vector<CResultRow>&, const std::shared_ptr<const void>&)> onSizeBatch;
 };

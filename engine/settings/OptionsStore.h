@@ -28,6 +28,8 @@ inline constexpr COptionDef IgnoreHiddenFolders{"IgnoreHiddenFolders", 1};
 inline constexpr COptionDef DisplayFileList{"DisplayFileList", 0};
 inline constexpr COptionDef CompareContents{"CompareContents", 0};
 inline constexpr COptionDef SkipEmptyFiles{"SkipEmptyFiles", 0};
+// Whether the content check keeps digests between runs to skip files it proved different.
+inline constexpr COptionDef UseCache{"UseCache", 1};
 
 // Column widths: "%d Column %d" (0 = top file list, 1 = folder list) and
 // "Results Column %d".
@@ -62,6 +64,7 @@ inline constexpr const COptionDef* kFlags[] = {
     &SearchSubFolders,    &ViewFilesCount,       &IgnoreRecycleBinFolder,
     &AutoListLastFolderAtStartup, &IgnoreLocalAppDataFolder, &IgnoreHiddenFolders,
     &DisplayFileList,     &CompareContents,      &SkipEmptyFiles,
+    &UseCache,
 };
 // Every text value of the section.
 inline constexpr const char* kTexts[] = {LastFolderSelected, InfoBarText, MinimumFileSize, MaximumFileSize, SkipNames};

@@ -33,6 +33,7 @@ struct CShared {
     std::atomic<size_t> nextGroup{0};
     CBudget* budget = nullptr;  // files held open side by side, by all readers together
     std::vector<uint64_t> physical{};  // by row, where its data starts; empty unless in physical order
+    CDigestCache* cache = nullptr;  // what earlier runs learned, and this one adds to
 };
 
 // Adds the bytes the groups will compare to the progress total.
