@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include "ContentCheck.h"
+#include "DigestCache.h"
+#include "FileComparer.h"
 #include "HeadPrefetch.h"
 #include "ResultsFill.h"
 #include "SelectionRules.h"
@@ -12,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <map>
+#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 
@@ -100,6 +103,43 @@ class TestContents : public QObject {
         [[maybe_unused]] const bool done = RunResultsFill(input, result, stop, {}, 1) && (!progress || ContentCheck::Run(result.rows, stop, progress));
         return result;
     }
+    // A check over the folder's files with the digest cache in folder: loaded before, saved after.
+    CFillResult CachedFill(const QByteArray& folder, ContentCheck::CProgress* progress, QStringList* notices = nullptr)
+    {
+        QStringList said;
+        CDigestCache::SetNoticeHandler([&said](const std::string& line) { said << QString::fromStdString(line); });
+        std::atomic<bool> stop{false};
+        auto paths = Paths();
+        auto input = CFillInput{[paths] { return int(paths.size()); },
+                                [paths](int i) { return std::string_view(paths[i].constData(), size_t(paths[i].size())); }};
+        CFillResult result;
+        CDigestCache cache(folder.toStdString());
+        cache.Load();
+        const bool done = RunResultsFill(input, result, stop, {}, 1) && ContentCheck::Run(result.rows, stop, progress, 0, false, &cache);
+        const bool saved = cache.Save();
+        CDigestCache::SetNoticeHandler({});
+        if (!done || !saved)
+            qWarning("check %d, save %d", int(done), int(saved));
+        if (notices)
+            *notices = said;
+        return result;
+    }
+    // Same size pairs: a1 and a2 alike, b unlike them from its first block, c and d alike at both
+    // ends but not in the middle.
+    void MakeCacheFiles()
+    {
+        Make(m_dir + "/a1", 10000);
+        Make(m_dir + "/a2", 10000);
+        Make(m_dir + "/b", 10000, false, 5);
+        Make(m_dir + "/c", 300000, false, 200000, 'b');
+        Make(m_dir + "/d", 300000, false, 200000, 'c');
+    }
+    static QByteArray ReadAll(const QByteArray& path)
+    {
+        QFile f(QFile::decodeName(path));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
     static QString Groups(const std::vector<CResultRow>& rows)
     {
         QStringList out;
@@ -113,6 +153,7 @@ private slots:
     void init()
     {
         QDir(QFile::decodeName(m_dir)).removeRecursively();
+        QDir(QFile::decodeName(m_dir + "-cache")).removeRecursively();
         TestSupport::MakeDir(m_dir);
     }
 
@@ -151,6 +192,129 @@ private slots:
         CFillResult sized = Fill(nullptr, stop);
         QVERIFY(ContentCheck::Run(sized.rows, stop, nullptr, 1, true));
         QCOMPARE(Groups(sized.rows), Groups(result.rows));
+    }
+
+    // A rescan gives the first run's groups reading only the identical files; a file changed in
+    // place whose size and mtime were put back is known by its ctime and read again.
+    void cacheSparesOnlyWhatItProvedDifferent()
+    {
+        MakeCacheFiles();
+        const QByteArray cache = m_dir + "-cache";
+        ContentCheck::CProgress first, again, changed;
+        const QString groups = Groups(CachedFill(cache, &first).rows);
+        std::atomic<bool> stop{false};
+        ContentCheck::CProgress plain;
+        QCOMPARE(groups, Groups(Fill(&plain, stop).rows));
+        QCOMPARE(groups, QStringLiteral("0:a1 0:a2"));
+        QCOMPARE(first.settled.load(), 0u);
+        QCOMPARE(first.read.load(), plain.read.load());  // learning costs no read
+        QCOMPARE(Groups(CachedFill(cache, &again).rows), groups);
+        QCOMPARE(again.read.load(), 2u * 10000);  // a1 and a2, once each
+        QCOMPARE(again.settled.load(), 3u);         // b by its ends, c and d by where they split
+        QCOMPARE(again.done.load(), again.total.load());
+
+        struct stat st;
+        QCOMPARE(stat((m_dir + "/b").constData(), &st), 0);
+        WriteAt(m_dir + "/b", 5, "a");  // now a copy of a1
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        QCOMPARE(utimensat(AT_FDCWD, (m_dir + "/b").constData(), times, 0), 0);
+        QCOMPARE(Groups(CachedFill(cache, &changed).rows), QStringLiteral("0:a1 0:a2 0:b"));
+        QCOMPARE(changed.settled.load(), 2u);
+    }
+
+    // A cache file that is not the user's own, damaged, cut short or reached through a link is
+    // ignored with one notice and rebuilt; entries of another file system are never used.
+    void untrustedCacheIsIgnored_data()
+    {
+        QTest::addColumn<QString>("tamper");
+        QTest::addColumn<bool>("notice");
+        QTest::newRow("corrupt") << "corrupt" << true;
+        QTest::newRow("truncated") << "truncated" << true;
+        QTest::newRow("link") << "link" << true;
+        QTest::newRow("group-writable") << "group-writable" << true;
+        QTest::newRow("another user's") << "foreign" << true;
+        QTest::newRow("another file system") << "other-fs" << false;
+    }
+    void untrustedCacheIsIgnored()
+    {
+        QFETCH(QString, tamper);
+        QFETCH(bool, notice);
+        if (tamper == QLatin1String("foreign") && geteuid() != 0)
+            QSKIP("needs root to give the file away");
+        MakeCacheFiles();
+        const QByteArray cache = m_dir + "-cache";
+        ContentCheck::CProgress first;
+        const QString groups = Groups(CachedFill(cache, &first).rows);
+        const QByteArray file = cache + "/contents";
+        QByteArray bytes = ReadAll(file);
+        QCOMPARE(qsizetype(bytes.size()), qsizetype(CDigestCache::kHeaderSize + 5 * CDigestCache::kRecordSize));
+        if (tamper == QLatin1String("corrupt")) {
+            bytes[int(CDigestCache::kHeaderSize) + 45] = char(bytes[int(CDigestCache::kHeaderSize) + 45] ^ 1);
+        } else if (tamper == QLatin1String("truncated")) {
+            bytes.chop(10);
+        } else if (tamper == QLatin1String("other-fs")) {
+            // Every key's file system changed, the file otherwise sound.
+            for (size_t r = 0; r < 5; ++r)
+                bytes[int(CDigestCache::kHeaderSize + r * CDigestCache::kRecordSize)] ^= 1;
+            const uint64_t sum = CFileComparer::Hash(bytes.constData() + CDigestCache::kHeaderSize,
+                                                     size_t(bytes.size()) - CDigestCache::kHeaderSize);
+            std::memcpy(bytes.data() + CDigestCache::kHeaderSize - 8, &sum, 8);
+        }
+        QFile out(QFile::decodeName(file + ".tampered"));
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+        out.close();
+        QCOMPARE(::rename((file + ".tampered").constData(), file.constData()), 0);
+        if (tamper == QLatin1String("link")) {
+            QCOMPARE(::rename(file.constData(), (m_dir + "-elsewhere").constData()), 0);
+            QCOMPARE(::symlink((m_dir + "-elsewhere").constData(), file.constData()), 0);
+        } else if (tamper == QLatin1String("group-writable")) {
+            QCOMPARE(::chmod(file.constData(), 0660), 0);
+        } else if (tamper == QLatin1String("foreign")) {
+            QCOMPARE(::chown(file.constData(), TestSupport::kAccomplice, TestSupport::kAccomplice), 0);
+        }
+
+        ContentCheck::CProgress ignored, rebuilt;
+        QStringList notices;
+        QCOMPARE(Groups(CachedFill(cache, &ignored, &notices).rows), groups);
+        QCOMPARE(notices.size(), notice ? 1 : 0);
+        QCOMPARE(ignored.settled.load(), 0u);
+        QCOMPARE(ignored.read.load(), first.read.load());
+        // Replaced by a sound file of the user's own, which the next run trusts.
+        struct stat st;
+        QVERIFY(lstat(file.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0);
+        QCOMPARE(Groups(CachedFill(cache, &rebuilt, &notices).rows), groups);
+        QVERIFY(notices.isEmpty());
+        QCOMPARE(rebuilt.settled.load(), 3u);
+    }
+
+    // Two programs saving at once: each save merges what the other saved, and the file stays sound.
+    void writersAtOnceLoseNothing()
+    {
+        const QByteArray folder = m_dir + "-cache";
+        constexpr uint64_t kFiles = 300;
+        constexpr int kRounds = 15;
+        auto writer = [&](uint64_t fs) {
+            for (int round = 1; round <= kRounds; ++round) {
+                CDigestCache cache(folder.toStdString());
+                cache.Load();
+                for (uint64_t i = 0; i < kFiles; ++i)
+                    cache.PutHead(CDigestCache::CKey{fs, i, 1, 2, 3}, uint64_t(round));
+                cache.Save();
+            }
+        };
+        QStringList notices;
+        CDigestCache::SetNoticeHandler([&notices](const std::string& line) { notices << QString::fromStdString(line); });
+        std::thread one(writer, 1), two(writer, 2);
+        one.join();
+        two.join();
+        CDigestCache last(folder.toStdString());
+        QVERIFY(last.Load());
+        CDigestCache::SetNoticeHandler({});
+        QVERIFY2(notices.isEmpty(), qPrintable(notices.join(QLatin1Char('\n'))));
+        QCOMPARE(last.Size(), size_t(2 * kFiles));
+        CDigestCache::CDigests d;
+        for (uint64_t fs : {1, 2})
+            QVERIFY(last.Find(CDigestCache::CKey{fs, kFiles - 1, 1, 2, 3}, &d) && d.head == uint64_t(kRounds));
     }
 
     // Sparse files compare their data ranges; a difference deep in a hole is still found.
