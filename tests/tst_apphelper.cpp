@@ -108,6 +108,69 @@ private slots:
         }
     }
 
+    // Each filter alone, at its edges, on the walk's own thread, its readers and the stat-every-entry path.
+    void filtersLeaveOutAtTheirEdges_data()
+    {
+        QTest::addColumn<QStringList>("settings");
+        QTest::addColumn<QByteArrayList>("left");  // relative paths not listed
+        QTest::addColumn<int>("foldersIgnored");
+        const QByteArrayList none;
+        QTest::newRow("all off") << QStringList{} << none << 0;
+        QTest::newRow("minimum") << QStringList{"MinimumFileSize=10"} << QByteArrayList{"e0", "s9", ".x/e0"} << 0;
+        QTest::newRow("maximum") << QStringList{"MaximumFileSize=10"} << QByteArrayList{"s11", "big3k"} << 0;
+        QTest::newRow("maximum in KB") << QStringList{"MaximumFileSize=2 KB"} << QByteArrayList{"big3k"} << 0;
+        QTest::newRow("both") << QStringList{"MinimumFileSize=10", "MaximumFileSize=10"}
+                              << QByteArrayList{"e0", "s9", "s11", "big3k", ".x/e0"} << 0;
+        QTest::newRow("empty files") << QStringList{"SkipEmptyFiles=1"} << QByteArrayList{"e0", ".x/e0"} << 0;
+        QTest::newRow("names, folders at depth")
+            << QStringList{"SkipNames=*.tmp\nnode_modules\n[.]x"}
+            << QByteArrayList{"a.tmp", "d/e/a.tmp", "node_modules/f", "d/e/node_modules/f", ".x/e0"} << 3;
+    }
+    void filtersLeaveOutAtTheirEdges()
+    {
+        QFETCH(QStringList, settings);
+        QFETCH(QByteArrayList, left);
+        QFETCH(int, foldersIgnored);
+        const QByteArray root = NewRoot() + "/node_modules";  // the folder given is listed whatever its name
+        MakeDir(root);
+        const QList<QPair<QByteArray, int>> files = {{"e0", 0}, {"s9", 9}, {"s10", 10}, {"s11", 11}, {"big3k", 3000},
+                                                     {"a.tmp", 10}, {"a.tmpx", 10}, {"d/e/a.tmp", 10},
+                                                     {"node_modules/f", 10}, {"d/e/node_modules/f", 10},
+                                                     {"d/node_modulesx/f", 10}, {".x/e0", 0}};
+        for (const auto& [rel, size] : files) {
+            const QByteArrayList parts = rel.split('/');
+            QByteArray p = root;
+            for (int i = 0; i + 1 < parts.size(); ++i)
+                MakeDir(p += "/" + parts[i]);
+            MakeFile(p + "/" + parts.last(), size);
+        }
+        for (const COptionDef* def : Opt::kFlags)
+            COptionsStore::SetOverride(QLatin1String(def->name), 0);
+        COptionsStore::SetOverride(QStringLiteral("SearchSubFolders"), 1);
+        for (const QString& setting : settings) {
+            const QString name = setting.section(QLatin1Char('='), 0, 0);
+            COptionsStore::SetOverride(name, setting.section(QLatin1Char('='), 1));
+        }
+        QByteArrayList expected;
+        for (const auto& [rel, size] : files) {
+            if (!left.contains(rel))
+                expected << root + "/" + rel;
+        }
+        for (const int mode : {0, 1, 2}) {
+            CRecorder engine;
+            engine.List(root, [mode](CWalkOptions& o) {
+                o.m_nReadAheadThreads = mode == 0 ? 0 : 2;
+                o.m_bStatEveryEntry = mode == 2;
+            });
+            QCOMPARE(Sorted(engine.paths), Sorted(expected));
+            QCOMPARE(engine.result.m_nFoldersIgnored, foldersIgnored);
+            // Files in a folder left out by name are not counted: that folder was never read.
+            const int filesInIgnored = foldersIgnored ? 3 : 0;
+            QCOMPARE(engine.result.m_nFilesFiltered, int(left.size()) - filesInIgnored);
+            QCOMPARE(engine.result.m_bFiltered, !settings.isEmpty());
+        }
+    }
+
     void rootRulesAndCounts()
     {
         const QByteArray root = NewRoot();

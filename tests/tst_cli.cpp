@@ -129,7 +129,17 @@ private slots:
         QTest::newRow("missing folder") << QStringList{tree + QStringLiteral("/nope")} << QByteArray("No such file");
         QTest::newRow("a file") << QStringList{tree + QStringLiteral("/top")} << QByteArray("not a folder");
         QTest::newRow("no folder") << QStringList{QStringLiteral("--files")} << QByteArray("no FOLDER");
-        QTest::newRow("two folders") << QStringList{tree, tree} << QByteArray("only one FOLDER");
+        QTest::newRow("size not read") << QStringList{QStringLiteral("--set"), QStringLiteral("MaximumFileSize=1 TX"), tree}
+                                       << QByteArray("MaximumFileSize: '1 TX' is not a size");
+        QTest::newRow("minimum above maximum")
+            << QStringList{QStringLiteral("--set=MinimumFileSize=2KB"), QStringLiteral("--set=MaximumFileSize=2047"), tree}
+            << QByteArray("lies above MaximumFileSize");
+        QTest::newRow("pattern with a slash") << QStringList{QStringLiteral("--set"), QStringLiteral("SkipNames=a/*"), tree}
+                                              << QByteArray("holds a '/'");
+        QTest::newRow("reference alone") << QStringList{QStringLiteral("--reference"), tree, tree}
+                                         << QByteArray("--reference only applies with --duplicates");
+        QTest::newRow("no folder listable") << QStringList{tree + QStringLiteral("/nope"), tree + QStringLiteral("/top")}
+                                            << QByteArray("/nope': No such file or directory\nsorvane-cli: cannot list '" + m_tree + "/top': not a folder\nTry");
         QTest::newRow("unknown option") << QStringList{QStringLiteral("--fast"), tree} << QByteArray("unknown option");
         QTest::newRow("unknown setting") << QStringList{QStringLiteral("--set"), QStringLiteral("Nope=1"), tree}
                                          << QByteArray("unknown setting 'Nope'");
@@ -145,6 +155,48 @@ private slots:
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(message), r.err.constData());
         QVERIFY(r.out.isEmpty());
+    }
+
+    // Several folders are grouped together, each listed once; a reference folder's own groups are
+    // never printed, and with one folder nothing changes.
+    void severalFoldersAndReferences()
+    {
+        const QByteArray dir = QFile::encodeName(TestSupport::TempRoot()) + "/several";
+        for (const char* sub : {"", "/a", "/a/in", "/b", "/ref"})
+            MakeDir(dir + sub);
+        for (const auto& [name, text] : {std::pair<const char*, const char*>{"/a/x", "1234"}, {"/a/in/x2", "1234"},
+                                         {"/b/x", "1234"}, {"/b/y", "123456"}, {"/ref/y", "123456"},
+                                         {"/ref/z1", "1234567"}, {"/ref/z2", "1234567"}})
+            TestSupport::WriteFile(dir + name, text);
+        const QString a = QFile::decodeName(dir + "/a"), b = QFile::decodeName(dir + "/b");
+        CRun r = Run({QStringLiteral("--duplicates"), a + QStringLiteral("/in"), a, b, b + QStringLiteral("/."),
+                      QFile::decodeName(dir + "/gone")});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out.count('\n'), 3);  // a/x, a/in/x2 and b/x: copies inside a folder and between two
+        QVERIFY(r.err.startsWith("sorvane-cli: cannot list '" + dir + "/gone': No such file or directory\n"
+                                 "sorvane-cli: '" + dir + "/a/in' lies inside '" + dir + "/a': listed once, as part of it\n"
+                                 "sorvane-cli: '" + dir + "/b/.' is the same folder as '" + dir + "/b': listed once\n"
+                                 "File Listing for Folder " + dir + "/a, Started At "));
+        QVERIFY2(r.err.contains("\n2 File(s) in File List.\nFile Listing for Folder " + dir + "/b, Started At "), r.err.constData());
+        QVERIFY(r.err.endsWith("\n1 Group(s), 3 File(s), 8 Byte(s) Reclaimable.\n"));
+
+        // The reference's own pair (z1, z2) is left out; its y pairs with b's, which alone is reclaimable.
+        for (const char* mode : {"", "--contents"}) {
+            QStringList args{QStringLiteral("--duplicates"), QStringLiteral("--stats"), b, QStringLiteral("--reference"),
+                             QFile::decodeName(dir + "/ref")};
+            if (*mode)
+                args << QLatin1String(mode);
+            r = Run(args);
+            QCOMPARE(r.exitCode, 0);
+            QVERIFY2(!r.out.contains("z1") && r.out.contains("\ty\t" + dir + "/ref/\t6\t"), r.out.constData());
+            QCOMPARE(r.out.count('\n'), 2);
+            QVERIFY2(r.err.contains("outside reference folders " + QByteArray::number(r.out.count('\n')) + " files"), r.err.constData());
+            QVERIFY2(r.err.contains("1 Group(s), 2 File(s), 6 Byte(s) Reclaimable.\n"), r.err.constData());
+        }
+        // A reference inside a listed folder is named as that folder's paths read.
+        r = Run({QStringLiteral("--duplicates"), QFile::decodeName(dir), QStringLiteral("--reference=") + QFile::decodeName(dir + "/ref/")});
+        QVERIFY2(!r.out.contains("z1") && r.out.contains("\ty\t"), r.out.constData());
+        QVERIFY(r.err.contains("'" + dir + "/ref/' lies inside '" + dir + "': listed once, as part of it\n"));
     }
 
     void dotAndDotDotAreResolved()

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "ReferenceGroups.h"
 #include "ResultsFill.h"
 #include "WorkerPool.h"
 #include "SizeGroups.h"
@@ -264,6 +265,60 @@ private slots:
     }
 
     // Every body runs once with its index; leaving the scope raises the stop flag and joins them all.
+    // Groups wholly in reference folders are left out however the rows are sliced; the rest are
+    // numbered again, and only copies outside the references count as reclaimable.
+    void referenceFoldersLeaveTheirOwnGroupsOut_data()
+    {
+        QTest::addColumn<int>("slice");
+        QTest::newRow("whole") << 100;
+        QTest::newRow("row by row") << 1;
+        QTest::newRow("groups cut") << 2;
+    }
+    void referenceFoldersLeaveTheirOwnGroupsOut()
+    {
+        QFETCH(int, slice);
+        CProtectedFolders folders = CProtectedFolders::FromStored("/kept");
+        folders.AddReference("/ref/");
+        folders.AddReference("/ref");
+        QCOMPARE(folders.References(), std::vector<std::string>{"/ref"});
+        QCOMPARE(folders.Stored(), QByteArray("/kept"));  // a reference is never stored
+        QVERIFY(folders.InReference("/ref") && folders.InReference("/ref/a/b") && !folders.InReference("/refx/a"));
+        QVERIFY(folders.Guards("/ref/a") && folders.GuardsReference("/") && !folders.GuardsReference("/kept/a"));
+
+        const char* paths[] = {"/ref/a", "/ref/b", "/home/c", "/ref/d", "/home/e", "/home/f", "/ref/g", "/ref/h"};
+        const int groups[] = {0, 0, 1, 1, 2, 2, 3, 3};
+        std::vector<CResultRow> rows;
+        for (int i = 0; i < 8; ++i) {
+            CResultRow r;
+            r.path = paths[i];
+            r.sizeKey = uint64_t(10 - groups[i]);
+            r.opened = true;
+            r.ino = uint64_t(i + 1);
+            r.group = groups[i];
+            rows.push_back(r);
+        }
+        CReferenceGroups kept(folders);
+        QStringList seen;
+        for (size_t first = 0; first < rows.size(); first += size_t(slice)) {
+            const std::vector<CResultRow> part(rows.begin() + long(first), rows.begin() + long(std::min(rows.size(), first + size_t(slice))));
+            const bool opens = first == 0 || rows[first].group != rows[first - 1].group;
+            const bool closes = first + part.size() == rows.size() || rows[first + part.size()].group != part.back().group;
+            kept.Feed(part, opens, closes, [&seen](const std::vector<CResultRow>& group, size_t sr) {
+                for (size_t i = 0; i < group.size(); ++i)
+                    seen << QStringLiteral("%1 %2 %3").arg(sr + i).arg(QLatin1String(group[i].path)).arg(group[i].group);
+            });
+        }
+        QCOMPARE(seen, QStringList({"1 /home/c 0", "2 /ref/d 0", "3 /home/e 1", "4 /home/f 1"}));
+        QCOMPARE(kept.GroupsLeftOut(), size_t(2));
+        QCOMPARE(kept.Figures().groups, 2);
+        QCOMPARE(kept.Figures().reclaimable, uint64_t(9 + 8));  // /home/c, and one of /home/e and /home/f
+
+        CReferenceGroups::LeaveOut(rows, folders);
+        QCOMPARE(rows.size(), size_t(4));
+        QCOMPARE(QLatin1String(rows[1].path), QLatin1String("/ref/d"));
+        QCOMPARE(rows[3].group, 1);
+    }
+
     void threadGroupStopsAndJoins()
     {
         std::vector<int> runs(4, 0);

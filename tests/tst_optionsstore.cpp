@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "AppTexts.h"
+#include "FileFilters.h"
 #include "OptionsStore.h"
 
 #include <QDir>
@@ -252,6 +253,69 @@ private slots:
         QVERIFY(!store.IsOn(Opt::ViewFilesCount));
         store.GetInfoBarText(text);
         QCOMPARE(text, QStringLiteral("Information Bar"));
+    }
+
+    // The filters' texts: sizes beyond 32 bits, units as the lists show them, and what is refused.
+    void filterValues_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("error");  // empty: read
+        QTest::addColumn<quint64>("minimum");
+        QTest::newRow("bytes past 2^32") << "MinimumFileSize" << "5000000000" << "" << quint64(5000000000);
+        QTest::newRow("KB") << "MinimumFileSize" << "2 KB" << "" << quint64(2048);
+        QTest::newRow("MiB, any case") << "MinimumFileSize" << "1.5mib" << "" << quint64(1572864);
+        QTest::newRow("GB") << "MinimumFileSize" << "3GB" << "" << quint64(3) * 1024 * 1024 * 1024;
+        QTest::newRow("empty") << "MinimumFileSize" << "" << "" << quint64(0);
+        QTest::newRow("no unit known") << "MinimumFileSize" << "2 XB" << "not a size" << quint64(0);
+        QTest::newRow("negative") << "MaximumFileSize" << "-1" << "not a size" << quint64(0);
+        QTest::newRow("fraction of a byte") << "MaximumFileSize" << "1.5" << "not a size" << quint64(0);
+        QTest::newRow("past 64 bits") << "MaximumFileSize" << "20000000000 GB" << "not a size" << quint64(0);
+        QTest::newRow("minimum above maximum") << "MaximumFileSize" << "1" << "lies above" << quint64(0);
+        QTest::newRow("pattern with a slash") << "SkipNames" << "ok\na/b" << "holds a '/'" << quint64(0);
+    }
+    void filterValues()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, value);
+        QFETCH(QString, error);
+        QFETCH(quint64, minimum);
+        if (error == QLatin1String("lies above"))
+            COptionsStore::SetOverride(QLatin1String(Opt::MinimumFileSize), QStringLiteral("2"));
+        WriteRaw(setting, value);  // read from the file as the window stores it
+        CFileFilters filters;
+        QString why;
+        QCOMPARE(FileFilters::Load(COptionsStore().Values(), &filters, &why), error.isEmpty());
+        QVERIFY2(why.contains(error), qPrintable(why));
+        QCOMPARE(filters.unusable, !error.isEmpty());
+        if (error.isEmpty())
+            QCOMPARE(filters.minimumSize, minimum);
+    }
+
+    void namePatterns_data()
+    {
+        QTest::addColumn<QByteArray>("pattern");
+        QTest::addColumn<QByteArrayList>("matching");
+        QTest::addColumn<QByteArrayList>("notMatching");
+        QTest::newRow("star") << QByteArray("*.tmp") << QByteArrayList{"a.tmp", ".tmp", "x.y.tmp"}
+                              << QByteArrayList{"a.tmpx", "atmp"};
+        QTest::newRow("exact") << QByteArray("node_modules") << QByteArrayList{"node_modules"}
+                               << QByteArrayList{"node_modules2", "Node_modules"};
+        QTest::newRow("question, bytes") << QByteArray("?b") << QByteArrayList{"ab", "\xff" "b"} << QByteArrayList{"b", "\xc3\xa9" "b"};
+        QTest::newRow("sets") << QByteArray("[a-c!]x[!0-9]") << QByteArrayList{"bxy", "!xz"} << QByteArrayList{"dxy", "ax5"};
+        QTest::newRow("unclosed set, escape") << QByteArray("[ab\\*") << QByteArrayList{"[ab*"} << QByteArrayList{"[abc", "a"};
+        QTest::newRow("stars back-track") << QByteArray("*a*b") << QByteArrayList{"aab", "xaxxb", "ab"} << QByteArrayList{"ba", "aaba"};
+    }
+    void namePatterns()
+    {
+        QFETCH(QByteArray, pattern);
+        QFETCH(QByteArrayList, matching);
+        QFETCH(QByteArrayList, notMatching);
+        const std::string_view p(pattern.constData(), size_t(pattern.size()));
+        for (const QByteArray& name : matching)
+            QVERIFY2(FileFilters::Matches(p, std::string_view(name.constData(), size_t(name.size()))), name.constData());
+        for (const QByteArray& name : notMatching)
+            QVERIFY2(!FileFilters::Matches(p, std::string_view(name.constData(), size_t(name.size()))), name.constData());
     }
 
     // Run as root in a folder or through links another user controls, a write
