@@ -302,6 +302,13 @@ private slots:
                 cache.Save();
             }
         };
+        // Both loaded before either saved: the second save keeps what the first wrote.
+        CDigestCache early(folder.toStdString()), late(folder.toStdString());
+        early.Load();
+        late.Load();
+        early.PutHead(CDigestCache::CKey{3, 1, 1, 2, 3}, 7);
+        late.PutHead(CDigestCache::CKey{4, 1, 1, 2, 3}, 8);
+        QVERIFY(early.Save() && late.Save());
         QStringList notices;
         CDigestCache::SetNoticeHandler([&notices](const std::string& line) { notices << QString::fromStdString(line); });
         std::thread one(writer, 1), two(writer, 2);
@@ -311,8 +318,9 @@ private slots:
         QVERIFY(last.Load());
         CDigestCache::SetNoticeHandler({});
         QVERIFY2(notices.isEmpty(), qPrintable(notices.join(QLatin1Char('\n'))));
-        QCOMPARE(last.Size(), size_t(2 * kFiles));
+        QCOMPARE(last.Size(), size_t(2 * kFiles + 2));
         CDigestCache::CDigests d;
+        QVERIFY(last.Find(CDigestCache::CKey{3, 1, 1, 2, 3}, &d) && d.head == 7);
         for (uint64_t fs : {1, 2})
             QVERIFY(last.Find(CDigestCache::CKey{fs, kFiles - 1, 1, 2, 3}, &d) && d.head == uint64_t(kRounds));
     }
