@@ -384,10 +384,7 @@ private:
         const QString shownFolder = QFile::decodeName(QByteArray::fromStdString(folder));
         const int filesBefore = m_lister.m_arrFiles.GetSize();
         const int foldersWithFilesBefore = m_lister.FoldersWithFiles();
-        // The tree places a folder under the last one entered whose path is as long as its parent's:
-        // an unread "/" of no length of its own closes the last listing's folders, and is never a copy.
-        if (m_tree.Folders().size() > 0 && m_args.folders)
-            m_tree.NotRead("/");
+        m_tree.NewListing();  // no folder of the last listing is a parent of this one's
         m_lister.m_helper.PrepareListing(QByteArray::fromStdString(folder), m_options);
         Status().Write(ListingStatus::StartedText(shownFolder, m_lister.m_helper.StartTime()) + QLatin1Char('\n'));
         Status().Flush();

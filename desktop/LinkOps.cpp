@@ -64,7 +64,7 @@ CProtectedFolders ReadProtected()
 
 bool WriteProtected(const CProtectedFolders& folders)
 {
-    if (!COptionsStore().WriteBytes(QLatin1String(Opt::ProtectedFolders), folders.Stored()))
+    if (!COptionsStore().WriteBytes(QLatin1String(Opt::ProtectedFolders), folders.Stored()).IsDone())
         return false;
     emit ProtectedNotice().Changed();
     return true;

@@ -36,7 +36,7 @@ bool SaveColumnWidths(const QHeaderView* header, const ColumnWidthNamer& name)
     // Each write rewrites the whole file: only what changed is written.
     for (int i = 0; i < header->count(); ++i) {
         if (int(options.ReadInt(name(i), -1)) != header->sectionSize(i))
-            ok = options.WriteInt(name(i), header->sectionSize(i)) && ok;
+            ok = options.WriteInt(name(i), header->sectionSize(i)).IsDone() && ok;
     }
     return ok;
 }

@@ -372,7 +372,8 @@ private slots:
         const QStringList namesHere = Names(Folder()), namesThere = Names(Elsewhere());
 
         COptionsStore store;
-        QVERIFY(!store.WriteInt(QStringLiteral("SearchSubFolders"), 0));
+        const COutcome written = store.WriteInt(QStringLiteral("SearchSubFolders"), 0);
+        QVERIFY(!written && !written.Text().isEmpty());  // said why, as the trash and the links say it
         QCOMPARE(m_failures, QStringList{QStringLiteral("SearchSubFolders")});
         struct stat after;
         QCOMPARE(lstat(conf.constData(), &after), 0);

@@ -18,6 +18,7 @@ public:
     static COutcome Failed(int error, const QString& reason = QString()) { return COutcome(EKind::kFailed, error, reason); }
 
     bool IsDone() const { return m_kind == EKind::kDone; }
+    explicit operator bool() const { return IsDone(); }
     EKind Kind() const { return m_kind; }
     int Error() const { return m_error; }
     // Why not, as a line ends with it ("it was replaced by another item since it was listed"); empty when done.

@@ -25,6 +25,8 @@ public:
         bool unread;
     };
     void Enter(std::string_view folder) { Add(folder, false); }
+    // Another listed folder follows: none of the last one's folders is its parent.
+    void NewListing() { m_chain.clear(); }
     void NotRead(std::string_view folder) { Add(folder, true); }
     // The next listed file; its folder was entered before it.
     void AddFile(std::string_view path);

@@ -294,27 +294,27 @@ unsigned int COptionsStore::CValues::ReadInt(const QString& name, int defaultVal
     return n;
 }
 
-bool COptionsStore::WriteValue(const QString& name, const QVariant& value)
+COutcome COptionsStore::WriteValue(const QString& name, const QVariant& value)
 {
     return WriteIn(m_strSection, name, value);
 }
 
-bool COptionsStore::WriteOutsideSection(const QString& name, const QVariant& value)
+COutcome COptionsStore::WriteOutsideSection(const QString& name, const QVariant& value)
 {
     return WriteIn(QString(), name, value);
 }
 
-bool COptionsStore::WriteIn(const QString& group, const QString& name, const QVariant& value)
+COutcome COptionsStore::WriteIn(const QString& group, const QString& name, const QVariant& value)
 {
     ForgetSnapshot();
-    const bool written = WriteSettingsValue(group, name, value);
+    const COutcome written = WriteSettingsValue(group, name, value);
     ForgetSnapshot();
     if (!written)
         ReportWriteFailure(name);
     return written;
 }
 
-bool COptionsStore::WriteInt(const QString& name, int value)
+COutcome COptionsStore::WriteInt(const QString& name, int value)
 {
     return WriteValue(name, value);
 }
@@ -329,7 +329,7 @@ void COptionsStore::CValues::ReadString(const QString& name, const QString& defa
         out = value.toString();
 }
 
-bool COptionsStore::WriteString(const QString& name, const QString& value)
+COutcome COptionsStore::WriteString(const QString& name, const QString& value)
 {
     return WriteValue(name, value);
 }
@@ -422,7 +422,7 @@ QByteArray COptionsStore::ReadBytes(const QString& name) const
     return value.userType() == QMetaType::QByteArray ? value.toByteArray() : QByteArray();
 }
 
-bool COptionsStore::WriteBytes(const QString& name, const QByteArray& value)
+COutcome COptionsStore::WriteBytes(const QString& name, const QByteArray& value)
 {
     return WriteValue(name, value);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Outcome.h"
+
 #include <QSettings>
 #include <QString>
 #include <QVariant>
@@ -30,6 +32,8 @@ inline constexpr COptionDef CompareContents{"CompareContents", 0};
 inline constexpr COptionDef SkipEmptyFiles{"SkipEmptyFiles", 0};
 // Whether the content check keeps digests between runs to skip files it proved different.
 inline constexpr COptionDef UseCache{"UseCache", 1};
+// Whether the folder the results compare with is a reference, whose files are never proposed.
+inline constexpr COptionDef CompareWithReference{"CompareWithReference", 1};
 
 // Column widths: "%d Column %d" (0 = top file list, 1 = folder list) and
 // "Results Column %d".
@@ -57,6 +61,8 @@ inline constexpr char MaximumFileSize[] = "MaximumFileSize";
 inline constexpr char SkipNames[] = "SkipNames";
 // Folders whose files the helpers never check: one percent-encoded path per line.
 inline constexpr char ProtectedFolders[] = "ProtectedFolders";
+// A folder the results window lists too and groups with the listed one; empty for none.
+inline constexpr char CompareWithFolder[] = "CompareWithFolder";
 
 // Every option flag of the section.
 inline constexpr const COptionDef* kFlags[] = {
@@ -64,10 +70,11 @@ inline constexpr const COptionDef* kFlags[] = {
     &SearchSubFolders,    &ViewFilesCount,       &IgnoreRecycleBinFolder,
     &AutoListLastFolderAtStartup, &IgnoreLocalAppDataFolder, &IgnoreHiddenFolders,
     &DisplayFileList,     &CompareContents,      &SkipEmptyFiles,
-    &UseCache,
+    &UseCache,            &CompareWithReference,
 };
 // Every text value of the section.
-inline constexpr const char* kTexts[] = {LastFolderSelected, InfoBarText, MinimumFileSize, MaximumFileSize, SkipNames};
+inline constexpr const char* kTexts[] = {LastFolderSelected, InfoBarText, MinimumFileSize, MaximumFileSize, SkipNames,
+                                            CompareWithFolder};
 
 QString ColumnWidthName(int list, int column);
 QString ResultsColumnWidthName(int column);
@@ -111,11 +118,11 @@ public:
     CValues Values() const;
 
     unsigned int ReadInt(const QString& name, int defaultValue) const;
-    bool WriteInt(const QString& name, int value);
+    COutcome WriteInt(const QString& name, int value);
     void ReadString(const QString& name, const QString& defaultValue, QString& out) const;
-    bool WriteString(const QString& name, const QString& value);
+    COutcome WriteString(const QString& name, const QString& value);
     QByteArray ReadBytes(const QString& name) const;
-    bool WriteBytes(const QString& name, const QByteArray& value);
+    COutcome WriteBytes(const QString& name, const QByteArray& value);
 
     unsigned int Read(const COptionDef& def) const { return ReadInt(QLatin1String(def.name), def.defaultValue); }
     bool IsOn(const COptionDef& def) const { return Read(def) != 0; }
@@ -144,12 +151,12 @@ public:
     static void SetWriteFailureHandler(WriteFailureHandler handler);
 
     // A value at the top of the file, outside every group (the look, the recent documents).
-    static bool WriteOutsideSection(const QString& name, const QVariant& value);
+    static COutcome WriteOutsideSection(const QString& name, const QVariant& value);
 
     QString m_strSection;
 
 private:
     static void ReportWriteFailure(const QString& name);
-    bool WriteValue(const QString& name, const QVariant& value);
-    static bool WriteIn(const QString& group, const QString& name, const QVariant& value);
+    COutcome WriteValue(const QString& name, const QVariant& value);
+    static COutcome WriteIn(const QString& group, const QString& name, const QVariant& value);
 };

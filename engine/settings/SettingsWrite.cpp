@@ -10,6 +10,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 // The settings text in a private folder, for QSettings to change; on a tmpfs
@@ -70,27 +73,37 @@ QString PathInConfigHome()
 
 // The file is read, changed by QSettings in a private copy and put back
 // whole; nothing is written unless every step succeeds.
-bool WriteSettingsValue(const QString& group, const QString& name, const QVariant& value)
+COutcome WriteSettingsValue(const QString& group, const QString& name, const QVariant& value)
 {
+    // The system's errno where a call failed; a refusal where a rule of ours said no.
+    const auto failed = [](const char* what) {
+        const int err = errno;
+        return err ? COutcome::Failed(err, QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(err))))
+                   : COutcome::Refused(QLatin1String(what));
+    };
     COwnFile file;
+    errno = 0;
     if (!file.Open(QFile::encodeName(ConfigHome()), QFile::encodeName(PathInConfigHome()), kMaxSettingsFileSize))
-        return false;
+        return failed("the settings file is not the user's own, or cannot be reached");
     const CPrivateCopy copy(file.Bytes());
     if (!copy.ok())
-        return false;
+        return failed("no private copy of the settings could be made");
     {
         QSettings settings(copy.Path(), QSettings::IniFormat);
         // A file QSettings cannot parse would be rewritten as the little it made of it.
         if (settings.status() != QSettings::NoError)
-            return false;
+            return COutcome::Refused(QStringLiteral("the settings file cannot be read as settings"));
         if (!group.isEmpty())
             settings.beginGroup(group);
         settings.setValue(name, value);
         settings.sync();
         if (settings.status() != QSettings::NoError)
-            return false;
+            return failed("the settings could not be changed");
     }
     QByteArray bytes;
-    return copy.Read(&bytes) && file.Replace(bytes);
+    errno = 0;
+    if (!copy.Read(&bytes) || !file.Replace(bytes))
+        return failed("the settings file could not be replaced");
+    return COutcome::Done();
 }
 

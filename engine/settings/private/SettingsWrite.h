@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Outcome.h"
+
 #include <QString>
 #include <QVariant>
 
@@ -9,4 +11,4 @@ QString PathInConfigHome();
 
 // Sets one value in the settings file: the file is read, changed by QSettings in a private copy and
 // put back whole; nothing is written unless every step succeeds.
-bool WriteSettingsValue(const QString& group, const QString& name, const QVariant& value);
+COutcome WriteSettingsValue(const QString& group, const QString& name, const QVariant& value);
