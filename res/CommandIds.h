@@ -34,6 +34,8 @@ enum : int {
     CompareContents = 329,
     SaveFileListAs = 330,
     DuplicateFolders = 331,
+    FileFilters = 332,
+    CompareWithFolder = 333,
 
     // Row commands of the main window's two lists.
     ViewSelectedFile = 32777,

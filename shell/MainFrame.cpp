@@ -3,6 +3,8 @@
 #include "AppLook.h"
 #include "AppTexts.h"
 #include "CommandIds.h"
+#include "CompareFolderDlg.h"
+#include "FiltersDlg.h"
 #include "DlgSplash.h"
 #include "FolderTree.h"
 #include "OutlookBar.h"
@@ -201,6 +203,14 @@ void CMainFrame::BuildCommands()
             [this] { m_view->OnDuplicateSearch(); });
     connect(AddCommand(Cmd::DuplicateFolders, QStringLiteral("Folders")), &QAction::triggered, this,
             [this] { m_view->OnDuplicateFolderSearch(); });
+    connect(AddCommand(Cmd::FileFilters, QStringLiteral("Filters…")), &QAction::triggered, this, [this] {
+        CFiltersDlg filters(this);
+        filters.exec();
+    });
+    connect(AddCommand(Cmd::CompareWithFolder, QStringLiteral("Compare With Folder…")), &QAction::triggered, this, [this] {
+        CCompareFolderDlg compare(this);
+        compare.exec();
+    });
 
     // One radio mark among the looks, or none for a look the menus do not know.
     auto* looks = new QActionGroup(this);
@@ -272,6 +282,8 @@ void CMainFrame::BuildRibbon()
     m_ribbon->AddButton(m_actions[Cmd::DuplicatesBySize], st->standardIcon(QStyle::SP_FileDialogContentsView));
     checks({Cmd::CompareContents});
     m_ribbon->AddSmallButton(m_actions[Cmd::DuplicateFolders], st->standardIcon(QStyle::SP_DirIcon));
+    m_ribbon->AddSmallButton(m_actions[Cmd::FileFilters], st->standardIcon(QStyle::SP_FileDialogDetailedView));
+    m_ribbon->AddSmallButton(m_actions[Cmd::CompareWithFolder], st->standardIcon(QStyle::SP_DirLinkIcon));
     m_ribbon->AddPanel(QStringLiteral("View"));
     checks({Cmd::ViewStatusBar, Cmd::ToggleInfoBar, Cmd::ViewFilesCount});
 
@@ -426,6 +438,8 @@ void CMainFrame::UpdateCommandUI()
     m_actions[Cmd::StopListing]->setEnabled(m_view->CanStop());
     m_actions[Cmd::DuplicatesBySize]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::DuplicateFolders]->setEnabled(!m_view->IsListing());
+    m_actions[Cmd::FileFilters]->setEnabled(!m_view->IsListing());
+    m_actions[Cmd::CompareWithFolder]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::ExportFileList]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::SaveFileListAs]->setEnabled(!m_view->IsListing());
     m_actions[Cmd::RestoreLastTrashed]->setEnabled(!m_view->IsListing());
