@@ -172,7 +172,7 @@ private:
         for (size_t rep : reps) {
             if (Stopped(m_stop))
                 return false;
-            if (m_cache && FromCache(rep)) {
+            if (m_lookUp && FromCache(rep)) {
                 buckets[m_known[rep].digests.head].push_back(rep);
                 continue;
             }
@@ -241,13 +241,11 @@ private:
         }
     }
 
-    // The key f had when opened, if it still has it.
+    // The key f had when opened, if what was read under it may be recorded. Any write after the
+    // open gives the file a new ctime, so bytes read under the old one are never taken for its new ones.
     bool StillKeyed(const COpen& f, CDigestCache::CKey* key)
     {
-        struct stat now;
-        CDigestCache::CKey then;
-        return fstat(f.fd, &now) == 0 && m_cache->KeyOf(f.st, f.fd, nullptr, &then) && m_cache->KeyOf(now, f.fd, nullptr, key)
-            && *key == then;
+        return m_cache->KeyOf(f.st, f.fd, nullptr, key) && m_cache->Learnable(*key);
     }
 
     // Files of one head whose cached splits prove them unlike every other leave members.
@@ -494,6 +492,7 @@ private:
         bool unread = false;  // its head came from the cache
     };
     CDigestCache* m_cache;
+    bool m_lookUp = m_cache && m_cache->Size() > 0;  // an empty cache answers nothing: no stat to ask it
     std::unordered_map<size_t, CKnown> m_known;
 };
 

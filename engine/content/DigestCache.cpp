@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include <fcntl.h>
@@ -321,6 +322,13 @@ bool CDigestCache::KeyOf(const struct stat& st, int fd, const char* path, CKey* 
     key->mtime = Nanoseconds(st.st_mtim);
     key->ctime = Nanoseconds(st.st_ctim);
     return true;
+}
+
+bool CDigestCache::Learnable(const CKey& key) const
+{
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return key.ctime < Nanoseconds(now) - racyNs;
 }
 
 bool CDigestCache::Find(const CKey& key, CDigests* digests)

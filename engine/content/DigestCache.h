@@ -50,6 +50,10 @@ public:
 
     // The key of an open file (or one reached by path, fd -1); false when its file system is unknown.
     bool KeyOf(const struct stat& st, int fd, const char* path, CKey* key);
+    // Whether a file of this key may be recorded: not when its ctime is so recent that a write in
+    // the same tick of the file system's clock could change its bytes and keep that ctime.
+    bool Learnable(const CKey& key) const;
+    int64_t racyNs = 2'000'000'000;
     // The entry for key, marked as seen by this run.
     bool Find(const CKey& key, CDigests* digests);
     // Records what was learned; a split is kept only with the head it was found under.
