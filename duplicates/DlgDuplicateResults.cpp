@@ -9,6 +9,7 @@
 #include "CommandIds.h"
 #include "FileOpening.h"
 #include "OptionsStore.h"
+#include "ReferenceGroups.h"
 #include "ReportList.h"
 #include "ResultsModel.h"
 #include "Search.h"
@@ -38,7 +39,13 @@
 
 #include <map>
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -113,15 +120,60 @@ CDlgDuplicateResults::CSpaceFacts SpaceFacts(const std::vector<CResultRow>& rows
 }
 
 
+// The walk's files into an array the window keeps, counted for the progress shown meanwhile.
+class CArraySink : public CWalkSink {
+public:
+    CArraySink(CPathArray& files, std::atomic<int>& count) : m_files(files), m_count(count) {}
+    void OnFileFound(const CFileFind& finder) override
+    {
+        m_files.Add(finder.FilePath());
+        m_count.store(m_files.GetSize(), std::memory_order_relaxed);
+    }
+
+private:
+    CPathArray& m_files;
+    std::atomic<int>& m_count;
+};
+
+QString Shown(const QByteArray& path)
+{
+    return EscapePath(std::string_view(path.constData(), size_t(path.size())));
+}
+
+// The folder with links and dots resolved, or empty with errno set.
+std::string RealPath(const QByteArray& path)
+{
+    char* real = realpath(path.constData(), nullptr);
+    std::string resolved = real ? real : "";
+    std::free(real);
+    return resolved;
+}
+
+bool Below(const std::string& inner, const std::string& outer)
+{
+    return outer == "/" ? inner.size() > 1
+                        : inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/';
+}
+
 }  // namespace
 
-CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, std::shared_ptr<const FolderGroups::CTree> folders)
+CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, std::shared_ptr<const FolderGroups::CTree> folders,
+                                           CCompareWith compare)
     : QDialog(parent)
     , m_input(std::move(input))
+    , m_compare(std::move(compare))
     , m_folders(std::move(folders))
 {
     setObjectName(QStringLiteral("duplicateResults"));
-    setWindowTitle(QStringLiteral("Duplicate Search Results - %1").arg(Res::AppTitle()));
+    PlanCompare();
+    // Both folders named when the groups span them.
+    if (m_compare.folder.isEmpty())
+        setWindowTitle(QStringLiteral("Duplicate Search Results - %1").arg(Res::AppTitle()));
+    else if (m_compare.listed.isEmpty())
+        setWindowTitle(QStringLiteral("Duplicate Search Results with %1 - %2").arg(Shown(m_compare.folder), Res::AppTitle()));
+    else
+        setWindowTitle(QStringLiteral("Duplicate Search Results: %1 and %2 - %3")
+                           .arg(Shown(m_compare.listed), Shown(m_compare.folder), Res::AppTitle()));
     setWindowIcon(QApplication::windowIcon());
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
     setSizeGripEnabled(true);
@@ -237,6 +289,7 @@ void CDlgDuplicateResults::BuildProgressRow(QVBoxLayout* layout)
     layout->addWidget(m_notice);
     m_progressTimer.setInterval(100);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        ShowCompareProgress();
         if (!m_progress)
             return;
         const uint64_t total = m_progress->total, done = std::min<uint64_t>(m_progress->done, total);
@@ -370,11 +423,19 @@ void CDlgDuplicateResults::StartFill()
     m_list->setEnabled(false);
     // Read at every fill, so a refill after the trash follows the option as it is now.
     m_contents = m_folders || COptionsStore().IsOn(Opt::CompareContents);  // copied folders are byte-exact
-    m_model->SetProtected(LinkOps::ReadProtected());
+    m_model->SetProtected(ProtectedSet());
+    // Listed once; a refill after the trash examines the same paths again.
+    const bool listCompare = m_compareListing && !m_compareListed;
+    if (listCompare)
+        m_compareFiles = std::make_shared<CPathArray>();
+    m_compareProgress->files.store(0);
+    m_compareProgress->listing.store(listCompare);
+    const CWalkOptions compareOptions = !listCompare ? CWalkOptions() : m_compare.options ? *m_compare.options : CAppHelper::LoadOptions();
     m_linkAction->setEnabled(false);  // until the contents of finished groups were compared
     m_progress = m_contents ? std::make_shared<ContentCheck::CProgress>() : nullptr;
     m_links.clear();
-    m_progressRow->setVisible(m_contents);
+    m_progressRow->setVisible(m_contents || listCompare);
+    m_progressBar->setRange(0, listCompare ? 0 : 1000);
     m_stopAsked = false;
     // Said while it is true: what is shown meanwhile are groups by size.
     m_notice->setText(m_folders ? QStringLiteral("Looking for copied folders: every file is compared byte for byte first.")
@@ -382,10 +443,12 @@ void CDlgDuplicateResults::StartFill()
     m_notice->setVisible(m_contents);
     ShowStatus();
     m_progressBar->setValue(0);
-    if (m_contents)
+    if (listCompare)
+        ShowCompareProgress();
+    if (m_contents || listCompare)
         m_progressTimer.start();
     Search::CRequest request;
-    request.files = m_input;
+    request.files = FillInput();
     request.contents = m_contents;
     request.folders = m_folders.get();
     request.progress = m_progress.get();
@@ -395,19 +458,30 @@ void CDlgDuplicateResults::StartFill()
                                       Qt::QueuedConnection);
         };
     }
-    m_worker.Start([this, generation, request = std::move(request), progress = m_progress](const std::atomic<bool>& stop) {
+    m_worker.Start([this, generation, request = std::move(request), progress = m_progress, listCompare, compareOptions,
+                    compareFiles = m_compareFiles, compareProgress = m_compareProgress, folder = m_compare.folder,
+                    references = m_reference.isEmpty() ? CProtectedFolders() : m_model->Protected()](const std::atomic<bool>& stop) {
+        bool compareListed = false;
+        const QString compareNote =
+            listCompare ? ListCompareFolder(folder, compareOptions, *compareFiles, *compareProgress, stop, &compareListed) : QString();
         // Stopped, a stage leaves what it had: the size groups stay as they were.
         Search::CResult found = Search::Run(request, stop);
         const bool files = !request.folders;
         CFillResult result = files ? std::move(found.rows) : FolderGroups::ToRows(found.folderRows);
         const bool sized = files ? found.sized : found.completed;
+        // Groups wholly in the reference folder offer nothing to remove.
+        if (sized && files && !references.References().empty()) {
+            CReferenceGroups::LeaveOut(result.rows, references);
+            found.stages.push_back({"outside reference folders", "files", result.rows.size(), Search::GroupCount(result.rows)});
+        }
         // Worked out here, so the window takes the finished rows without a pause.
         CSpaceFacts facts = sized ? SpaceFacts(result.rows, found.completed && request.contents, files, stop) : CSpaceFacts();
         if (sized && files && !stop.load())
             facts.flat = SpaceMapLayout::Flatten(result.rows, facts.sameAs, SpaceMapLayout::CommonFolder(result.rows));
         facts.stages = std::move(found.stages);
-        QMetaObject::invokeMethod(this, [this, generation, completed = found.completed, sized, r = std::move(result), f = std::move(facts)]() mutable {
-            OnFillFinished(generation, completed, sized, std::move(r), std::move(f));
+        QMetaObject::invokeMethod(this, [this, generation, completed = found.completed, sized, r = std::move(result), f = std::move(facts),
+                                         compareNote, compareListed]() mutable {
+            OnFillFinished(generation, completed, sized, std::move(r), std::move(f), compareNote, compareListed);
         }, Qt::QueuedConnection);
     });
 }
@@ -427,7 +501,7 @@ void CDlgDuplicateResults::OnFillBatch(unsigned generation, const std::vector<CR
 }
 
 void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, bool sized, CFillResult result,
-                                          CSpaceFacts facts)
+                                          CSpaceFacts facts, const QString& compareNote, bool compareListed)
 {
     if (generation != m_generation)
         return;
@@ -436,10 +510,19 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, b
     m_progressTimer.stop();
     m_progressRow->hide();
     m_notice->hide();
-    if (!completed && m_stopAsked) {
-        m_notice->setText(sized ? QStringLiteral("The content check was stopped: these groups are by size only, and files of "
-                                                 "equal size may differ.")
-                                : QStringLiteral("The search was stopped before its groups were complete."));
+    if (compareListed) {
+        m_compareListed = true;
+        m_compareNote = compareNote;
+    }
+    QStringList notes;
+    if (!m_compareNote.isEmpty())
+        notes << m_compareNote;
+    if (!completed && m_stopAsked)
+        notes << (sized ? QStringLiteral("The content check was stopped: these groups are by size only, and files of "
+                                         "equal size may differ.")
+                        : QStringLiteral("The search was stopped before its groups were complete."));
+    if (!notes.isEmpty()) {
+        m_notice->setText(notes.join(QLatin1Char(' ')));
         m_notice->show();
     }
     if (!completed && !(sized && m_stopAsked)) {
@@ -452,7 +535,7 @@ void CDlgDuplicateResults::OnFillFinished(unsigned generation, bool completed, b
         m_contents = false;  // what is shown was grouped by size alone
     m_linkAction->setEnabled(m_contents);  // a size-only group is never linked
     m_links = facts.links.size() == result.rows.size() ? std::move(facts.links) : std::vector<ELink>();
-    m_stages = {Search::Listed(uint64_t(std::max(0, m_input.count())))};
+    m_stages = {Search::Listed(uint64_t(std::max(0, m_input.count())) + uint64_t(m_compareListed ? m_compareFiles->GetSize() : 0))};
     m_stages.insert(m_stages.end(), facts.stages.begin(), facts.stages.end());
     m_model->Replace(std::move(result.rows), std::move(result.arenas), std::move(facts.sameAs));
 #ifdef __GLIBC__
@@ -480,7 +563,7 @@ void CDlgDuplicateResults::OnStopComparing()
 void CDlgDuplicateResults::keyPressEvent(QKeyEvent* event)
 {
     // Escape while contents are compared stops the comparison; closing stays a separate act.
-    if (event->key() == Qt::Key_Escape && m_contents && IsFilling()) {
+    if (event->key() == Qt::Key_Escape && (m_contents || m_compareProgress->listing.load()) && IsFilling()) {
         OnStopComparing();
         event->accept();
         return;
@@ -557,4 +640,111 @@ void CDlgDuplicateResults::UpdateSummary()
     m_summary->setToolTip(QStringLiteral("%1 byte(s) reclaimable; %2 byte(s) by the checked files.\n\n%3")
                               .arg(QLocale().toString(qulonglong(f.reclaimable)), QLocale().toString(qulonglong(f.checkedReclaimable)),
                                    Search::StageLines(m_stages).join(QLatin1Char('\n'))));
+}
+
+void CDlgDuplicateResults::PlanCompare()
+{
+    if (m_compare.folder.isEmpty() || m_folders)
+        return;
+    QByteArray folder = m_compare.folder;
+    while (folder.size() > 1 && folder.endsWith('/'))
+        folder.chop(1);
+    m_compare.folder = folder;
+    const QString shown = Shown(folder);
+    const std::string real = RealPath(folder);
+    const int openError = real.empty() ? errno : 0;
+    const int fd = real.empty() ? -1 : ::open(real.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int error = real.empty() ? openError : fd < 0 ? errno : 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (error != 0) {
+        m_compareNote = QStringLiteral("The folder to compare with, %1, cannot be read: %2. These groups are of the listed folder alone.")
+                            .arg(shown, CAppHelper::UnreadReason(error));
+        return;
+    }
+    const std::string listed = m_compare.listed.isEmpty() ? std::string() : RealPath(m_compare.listed);
+    QByteArray reference = folder;
+    if (!listed.empty() && real == listed) {
+        m_compareNote = QStringLiteral("The folder to compare with, %1, is the listed folder: it is not listed twice.").arg(shown);
+        return;  // as a reference it would leave out every group
+    }
+    if (!listed.empty() && Below(listed, real)) {
+        m_compareNote = QStringLiteral("The folder to compare with, %1, holds the listed folder: it is not listed twice. List it "
+                                       "itself to search it whole.").arg(shown);
+        return;
+    }
+    if (!listed.empty() && Below(real, listed)) {
+        // Its files are in the listing already, under the listing's own spelling of the path.
+        m_compareNote = QStringLiteral("The folder to compare with, %1, lies inside the listed folder: its files were listed "
+                                       "once, with the listing.").arg(shown);
+        reference = m_compare.listed + QByteArray::fromStdString(real.substr(listed.size()));
+    } else {
+        m_compareListing = true;
+    }
+    if (m_compare.reference)
+        m_reference = reference;
+}
+
+CProtectedFolders CDlgDuplicateResults::ProtectedSet() const
+{
+    CProtectedFolders folders = LinkOps::ReadProtected();
+    if (!m_reference.isEmpty())
+        folders.AddReference(std::string_view(m_reference.constData(), size_t(m_reference.size())));
+    return folders;
+}
+
+CFillInput CDlgDuplicateResults::FillInput() const
+{
+    if (!m_compareListing || !m_compareFiles)
+        return m_input;
+    // The array is filled on the worker before the search asks for its count.
+    CFillInput input;
+    input.count = [listing = m_input.count, files = m_compareFiles] { return listing() + files->GetSize(); };
+    input.at = [listing = m_input, files = m_compareFiles](int i) {
+        const int listed = listing.count();
+        return i < listed ? listing.at(i) : files->At(i - listed);
+    };
+    input.stable = m_input.stable;
+    return input;
+}
+
+QString CDlgDuplicateResults::ListCompareFolder(const QByteArray& folder, const CWalkOptions& options, CPathArray& files,
+                                                CCompareProgress& progress, const std::atomic<bool>& stop, bool* whole)
+{
+    CArraySink sink(files, progress.files);
+    CAppHelper walk(sink);
+    walk.PrepareListing(folder, options);
+    const CWalkResult result = walk.StartListing(stop);
+    progress.listing.store(false);
+    *whole = !stop.load();
+    QString note = QStringLiteral("Compared with %1: %2 file(s) listed.").arg(Shown(folder)).arg(files.GetSize());
+    if (result.m_bFiltered)
+        note += QStringLiteral(" %1 File(s) Skipped by Filters.").arg(result.m_nFilesFiltered);
+    if (!result.m_arrUnreadFolders.empty())
+        note += QStringLiteral(" %1 folder(s) could not be read, the first %2: %3.")
+                    .arg(result.m_arrUnreadFolders.size())
+                    .arg(Shown(result.m_arrUnreadFolders.front().path), CAppHelper::UnreadReason(result.m_arrUnreadFolders.front().error));
+    return note;
+}
+
+void CDlgDuplicateResults::ShowCompareProgress()
+{
+    if (m_compareProgress->listing.load()) {
+        m_notice->setText(QStringLiteral("Listing the folder to compare with, %1: %2 file(s) so far…")
+                              .arg(Shown(m_compare.folder))
+                              .arg(m_compareProgress->files.load()));
+        m_notice->show();
+        m_progressBar->setFormat(QStringLiteral("Listing %1").arg(Shown(m_compare.folder)));
+        return;
+    }
+    if (m_progressBar->maximum() != 0)
+        return;
+    // The listing ended: the bar goes on with the content check, or goes.
+    m_progressBar->setRange(0, 1000);
+    m_progressBar->setFormat(QStringLiteral("Comparing contents: %p%"));
+    m_progressRow->setVisible(m_contents);
+    m_notice->setText(QStringLiteral("Comparing contents: until the check ends, these groups are by size only."));
+    m_notice->setVisible(m_contents);
+    if (!m_contents)
+        m_progressTimer.stop();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppHelper.h"
 #include "FolderGroups.h"
 #include "LinkOps.h"
 #include "ResultsFill.h"
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace ContentCheck {
 struct CProgress;
@@ -28,13 +30,23 @@ class QProgressBar;
 class QMenu;
 class QMessageBox;
 
+// A folder whose files the results group together with the listed ones, listed on the fill's worker
+// with the listing's options and filters.
+struct CCompareWith {
+    QByteArray folder;  // native path; empty: none
+    QByteArray listed;  // the listed folder, to tell one inside the other
+    bool reference = true;  // its files are never proposed, and groups wholly inside it are left out
+    std::optional<CWalkOptions> options;  // the listing's; else read from the settings
+};
+
 // The modal window with the size groups: it fills on a worker while the
 // caution message is read, and acts on checked or selected rows.
 class CDlgDuplicateResults : public QDialog {
     Q_OBJECT
 public:
     // With folders, the groups are of copied folders (what the listing entered and could not read).
-    CDlgDuplicateResults(CFillInput input, QWidget* parent, std::shared_ptr<const FolderGroups::CTree> folders = nullptr);
+    CDlgDuplicateResults(CFillInput input, QWidget* parent, std::shared_ptr<const FolderGroups::CTree> folders = nullptr,
+                         CCompareWith compare = {});
     ~CDlgDuplicateResults() override;
 
     CColorListCtrl* ResultsList() const { return m_list; }
@@ -63,6 +75,8 @@ public:
     void OnRestoreLastTrashed();
     // "N Group(s), ... " under the list.
     QString SummaryText() const;
+    // What the notice says of the folder compared with, or empty.
+    QString CompareNote() const { return m_compareNote; }
     // What the last action did ("3 copies replaced with links; 12 KiB freed."), or empty.
     QString LastDone() const { return m_lastDone; }
 
@@ -88,7 +102,22 @@ private:
     void StopFill();
     void OnFillBatch(unsigned generation, const std::vector<CResultRow>& batch, const std::shared_ptr<const void>& arenas);
     // sized: the size groups were complete (the content check may still have been stopped).
-    void OnFillFinished(unsigned generation, bool completed, bool sized, CFillResult result, CSpaceFacts facts);
+    // compareNote: what listing the folder compared with found to say; compareListed: it was listed whole.
+    void OnFillFinished(unsigned generation, bool completed, bool sized, CFillResult result, CSpaceFacts facts,
+                        const QString& compareNote = {}, bool compareListed = false);
+    // Whether the folder compared with is listed on its own, its reference and what the notice says of it.
+    void PlanCompare();
+    CProtectedFolders ProtectedSet() const;
+    // The input of a fill: the listing, then the folder compared with once it is listed.
+    CFillInput FillInput() const;
+    // On the fill's worker: the folder compared with into files; what the notice should say of it.
+    struct CCompareProgress {
+        std::atomic<bool> listing{false};
+        std::atomic<int> files{0};
+    };
+    static QString ListCompareFolder(const QByteArray& folder, const CWalkOptions& options, CPathArray& files,
+                                     CCompareProgress& progress, const std::atomic<bool>& stop, bool* whole);
+    void ShowCompareProgress();
     // The caution, once the groups are what it says.
     void ShowCaution();
     // Says what an action did in the figures line and the status bar.
@@ -133,6 +162,13 @@ private:
     std::string_view FolderToProtect(int row) const;
 
     CFillInput m_input;
+    CCompareWith m_compare;
+    bool m_compareListing = false;          // the folder compared with is listed apart from the listing
+    QByteArray m_reference;                 // what the reference folder's rows start with; empty: none
+    QString m_compareNote;                  // what the notice says of the folder compared with
+    std::shared_ptr<CPathArray> m_compareFiles;  // its files, as long as rows point into them
+    bool m_compareListed = false;           // m_compareFiles holds the whole folder
+    std::shared_ptr<CCompareProgress> m_compareProgress = std::make_shared<CCompareProgress>();
     std::shared_ptr<const FolderGroups::CTree> m_folders;  // null: groups of files
     CColorListCtrl* m_list;
     CResultsModel* m_model;

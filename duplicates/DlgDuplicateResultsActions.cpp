@@ -85,6 +85,14 @@ void CDlgDuplicateResults::OnSendToRecycleBin()
         QMessageBox::information(this, Res::AppTitle(), QString::fromUtf8(kNothingChecked));
         return;
     }
+    for (int i = 0; i < m_model->rowCount(); ++i) {
+        if (m_model->Row(i).checked && m_model->IsReference(i)) {
+            QMessageBox::information(this, Res::AppTitle(),
+                                     QStringLiteral("%1 is in the reference folder: its files are never trashed. Uncheck it "
+                                                    "and try again.").arg(Shown(m_model->Row(i).Path())));
+            return;
+        }
+    }
     // Said first: groups of which no copy would be left.
     QString caution;
     const std::vector<int32_t> whole = SelectionRules::FullyCheckedGroups(m_model->Rows());
@@ -155,8 +163,8 @@ CDlgDuplicateResults::CLinkPlan CDlgDuplicateResults::PlanLinks() const
             plan.wholeGroups << QStringLiteral("group %1").arg(rows[first].group + 1);
         for (size_t i = first; anyChecked && keep >= 0 && i < last; ++i) {
             const CResultRow& k = rows[size_t(keep)];
-            if (!rows[i].checked || !rows[i].opened)
-                continue;
+            if (!rows[i].checked || !rows[i].opened || m_model->IsReference(int(i)))
+                continue;  // a reference folder's file may be the copy kept, never one replaced
             // Already one file with the copy kept, or sharing all its blocks: a link frees nothing.
             if (firstOfFile(i) == firstOfFile(size_t(keep))) {
                 ++plan.alreadyOne;
@@ -310,7 +318,7 @@ void CDlgDuplicateResults::OnProtectFolderOf(int row)
     CProtectedFolders folders = LinkOps::ReadProtected();
     folders.Toggle(FolderToProtect(row));
     if (LinkOps::WriteProtected(folders))
-        m_model->SetProtected(folders);
+        m_model->SetProtected(ProtectedSet());
     UpdateSummary();
 }
 

@@ -78,7 +78,10 @@ bool CResultsModel::setData(const QModelIndex& index, const QVariant& value, int
 {
     if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole)
         return false;
-    m_rows[size_t(index.row())].checked = value.toInt() == Qt::Checked;
+    const bool checked = value.toInt() == Qt::Checked;
+    if (checked && IsReference(index.row()))
+        return false;  // a reference folder's files are never proposed, not even by hand
+    m_rows[size_t(index.row())].checked = checked;
     emit dataChanged(index, index, {Qt::CheckStateRole});
     return true;
 }

@@ -52,6 +52,11 @@ public:
     const CProtectedFolders& Protected() const { return m_protected; }
     // The row is a protected file, or a copied folder that is, lies in or holds a protected folder.
     bool IsProtected(int row) const { return !m_protected.Empty() && m_protected.Guards(m_rows[size_t(row)].Path()); }
+    // The row lies in a reference folder (a copied folder: is, lies in or holds one): never checked.
+    bool IsReference(int row) const
+    {
+        return !m_protected.References().empty() && m_protected.GuardsReference(m_rows[size_t(row)].Path());
+    }
 
     const CResultRow& Row(int row) const { return m_rows[size_t(row)]; }
     std::vector<QByteArray> CheckedPaths() const;

@@ -2,6 +2,7 @@
 
 #include "CommandIds.h"
 #include "DlgSplash.h"
+#include "FiltersDlg.h"
 #include "FolderTree.h"
 #include "MainFrame.h"
 #include "PathArray.h"
@@ -18,7 +19,9 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QMenu>
 #include <QTableView>
 #include <QToolButton>
@@ -126,6 +129,50 @@ private slots:
         QTest::mouseClick(Frame()->Ribbon()->ApplicationButton(), Qt::LeftButton);
         QTRY_COMPARE(Frame()->CurrentLook(), 216u);
         QVERIFY(!Frame()->ApplicationMenu()->isVisible());
+    }
+
+    // The filters' dialog keeps what does not read open with the reason beside it, and stores what does.
+    void filtersDialog_data()
+    {
+        for (const char* column : {"minimum", "maximum", "names", "problem", "stored", "summary"})
+            QTest::addColumn<QString>(column);  // problem empty: OK closes; stored: MinimumFileSize after
+        auto row = [](const char* name, std::initializer_list<const char*> texts) {
+            QTestData& data = QTest::newRow(name);
+            for (const char* text : texts)
+                data << QString::fromUtf8(text);
+        };
+        row("bad size", {"12 parsecs", "", "", "12 parsecs", "1024", ""});
+        row("minimum above maximum", {"2 MB", "1 MB", "", "below the minimum", "1024", ""});
+        row("pattern with a slash", {"", "", "*.tmp\nsrc/.git", "Line 2 (src/.git)", "1024", ""});
+        row("every field", {"1.5 KB", "2 GB", "*.tmp\n\n.git", "", "1536", "Filters: at least 1.5 KiB, at most 2.0 GiB, skipping *.tmp, .git."});
+        row("all off", {"", "", "", "", "", ""});
+    }
+    void filtersDialog()
+    {
+        QFETCH(QString, minimum);
+        QFETCH(QString, maximum);
+        QFETCH(QString, names);
+        QFETCH(QString, problem);
+        QFETCH(QString, stored);
+        QFETCH(QString, summary);
+        m_store.WriteString(QStringLiteral("MinimumFileSize"), QStringLiteral("1024"));
+        CFiltersDlg dialog;
+        QCOMPARE(dialog.MinimumEdit()->text(), QStringLiteral("1 KB"));
+        dialog.MinimumEdit()->setText(minimum);
+        dialog.MaximumEdit()->setText(maximum);
+        dialog.NamesEdit()->setPlainText(names);
+        dialog.show();
+        dialog.accept();
+        QCOMPARE(dialog.isVisible(), !problem.isEmpty());
+        QVERIFY2(dialog.Problems().join(QLatin1Char('|')).contains(problem), qPrintable(dialog.Problems().join(QLatin1Char('|'))));
+        QString minimumStored;
+        m_store.ReadString(QStringLiteral("MinimumFileSize"), QString(), minimumStored);
+        QCOMPARE(minimumStored, stored);
+        CFileFilters filters;
+        QString error;
+        QVERIFY(FileFilters::Load(COptionsStore().Values(), &filters, &error));
+        if (problem.isEmpty())
+            QCOMPARE(CFiltersDlg::Summary(filters), summary);
     }
 
     void selectionAndStartWithoutFolder()

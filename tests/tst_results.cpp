@@ -136,6 +136,52 @@ private slots:
         QCOMPARE(again.ResultsList()->horizontalHeader()->sectionSize(3), sizeWidth);
     }
 
+    // The folder compared with: listed on the fill's worker beside the listed one, or not twice when
+    // one holds the other; as a reference its rows are never checked and its own groups left out.
+    void compareWithFolder_data()
+    {
+        QTest::addColumn<QByteArray>("compare");    // under the case's folder
+        QTest::addColumn<QByteArray>("reference");  // whose rows are never checked; empty: none
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("beside") << QByteArray("ref") << QByteArray("ref/") << 5 << QString("Compared with");
+        QTest::newRow("inside the listed") << QByteArray("listed/sub/") << QByteArray("listed/sub/") << 2 << QString("lies inside the listed");
+        QTest::newRow("the listed itself") << QByteArray("listed") << QByteArray() << 4 << QString("is the listed folder");
+        QTest::newRow("holding the listed") << QByteArray("") << QByteArray() << 4 << QString("holds the listed folder");
+        QTest::newRow("missing") << QByteArray("gone") << QByteArray() << 4 << QString("cannot be read: No such file");
+    }
+    void compareWithFolder()
+    {
+        QFETCH(QByteArray, compare);
+        QFETCH(QByteArray, reference);
+        QFETCH(int, rows);
+        QFETCH(QString, notice);
+        Tree({{"listed/a", 7}, {"listed/sub/a", 7}, {"listed/sub/s", 5}, {"listed/sub/t", 5},
+              {"ref/a", 7}, {"ref/x", 3}, {"ref/y", 3}});
+        const QByteArray listed = m_dir + "/listed";
+        CCompareWith with{m_dir + "/" + compare, listed, true, {}};
+        CBoxAnswerer ok(QMessageBox::Ok);
+        CDlgDuplicateResults dialog(Input({listed + "/a", listed + "/sub/a", listed + "/sub/s", listed + "/sub/t"}), nullptr, nullptr, with);
+        dialog.show();
+        WaitForFill(dialog);
+        QTRY_VERIFY(!ok.texts.isEmpty());
+        CResultsModel* model = dialog.Model();
+        QCOMPARE(model->rowCount(), rows);
+        QVERIFY2(dialog.CompareNote().contains(notice), qPrintable(dialog.CompareNote()));
+        QVERIFY(dialog.windowTitle().contains(QFile::decodeName(listed)));
+        dialog.OnCheckAllButNewest();
+        int inReference = 0;
+        for (int i = 0; i < model->rowCount(); ++i) {
+            const bool in = !reference.isEmpty() && QByteArray(model->Row(i).path).startsWith(m_dir + "/" + reference);
+            inReference += in;
+            QVERIFY2(!(in && model->Row(i).checked), model->Row(i).path);
+            // Not even by hand.
+            QCOMPARE(model->setData(model->index(i, 0), Qt::Checked, Qt::CheckStateRole), !in);
+        }
+        QCOMPARE(inReference > 0, !reference.isEmpty());
+        dialog.reject();
+    }
+
     void trashMovesCheckedFilesAndRefills()
     {
         SetShell(nullptr);  // the desktop's own trash, in the test's data folder

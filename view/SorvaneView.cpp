@@ -3,6 +3,7 @@
 #include "AppTexts.h"
 #include "DlgDuplicateResults.h"
 #include "ExportWriter.h"
+#include "FiltersDlg.h"
 #include "ListingStatus.h"
 #include "OptionsStore.h"
 #include "ReportList.h"
@@ -218,6 +219,8 @@ void CSorvaneView::OnWalkFinished()
     const ListingStatus::CSummary summary = ListingStatus::Finished(
         m_walkResult, m_helper.Options().m_bViewFilesCount ? m_folderModel->rowCount() : -1, files);
     m_strStatus = summary.infoBarText;
+    if (const QString more = InfoBarAdditions(); !more.isEmpty())
+        m_strStatus += (m_strStatus.endsWith(QLatin1Char(' ')) ? QString() : QStringLiteral(" ")) + more;
     if (!m_bDisplayFileList) {
         for (const QString& row : summary.rows)
             AddStatusRow(row);
@@ -342,8 +345,34 @@ void CSorvaneView::OpenDuplicateResults(bool folders)
     }
     // The rows point into the listing, which stays as it is while the modal window is open.
     input.stable = true;
-    CDlgDuplicateResults dialog(std::move(input), this, folders ? m_handOver.Tree() : nullptr);
+    // Copied folders are of the listing alone: the folder compared with has no tree.
+    CCompareWith compare;
+    if (!folders) {
+        QString folder;
+        m_options.ReadString(QLatin1String(Opt::CompareWithFolder), QString(), folder);
+        compare.folder = EncodeNativeExact(folder);
+        compare.listed = m_helper.RootFolder();
+        compare.reference = m_options.IsOn(Opt::CompareWithReference);
+        compare.options = m_helper.Options();
+    }
+    CDlgDuplicateResults dialog(std::move(input), this, folders ? m_handOver.Tree() : nullptr, std::move(compare));
     dialog.exec();
+}
+
+QString CSorvaneView::InfoBarAdditions() const
+{
+    // Said only when on: with no filter and no folder to compare with, the text is as it always was.
+    QStringList parts;
+    const QString filters = CFiltersDlg::Summary(m_helper.Options().m_filters);
+    if (!filters.isEmpty())
+        parts << filters;
+    QString compare;
+    m_options.ReadString(QLatin1String(Opt::CompareWithFolder), QString(), compare);
+    if (!compare.isEmpty())
+        parts << QStringLiteral("Duplicates of %1 Compared With %2%3.")
+                     .arg(EscapePath(m_helper.RootFolder().toStdString()), ShownPath(compare),
+                          m_options.IsOn(Opt::CompareWithReference) ? QStringLiteral(" (a reference)") : QString());
+    return parts.join(QLatin1Char(' '));
 }
 
 void CSorvaneView::StopAndJoin()

@@ -102,6 +102,8 @@ private:
     void AddStatusRow(const QString& text);
     void SetHeaderTitles();
     void OpenDuplicateResults(bool folders = false);
+    // The filters that were on and the folder the results compare with, for the information bar.
+    QString InfoBarAdditions() const;
     void BuildMenus();
     int SelectedRow(QTableView* list) const;
 
