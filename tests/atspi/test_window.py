@@ -397,6 +397,63 @@ def test_delete_key_trashes_after_confirming_and_ctrl_z_restores(sandbox):
     assert name not in trash_listing(sandbox), trash_listing(sandbox)
 
 
+# --- filters and a folder to compare with --------------------------------------------
+
+def set_text(acc, text):
+    acc.queryEditableText().setTextContents(text)
+    wait_for("%r to read %r" % (acc.name, text), lambda: text_of(acc) == text, 5)
+
+
+def fill_dialog(app, button, title, texts):
+    """Opens a ribbon command's dialog, types texts into the named fields, and presses OK."""
+    press(find(app.frame, pyatspi.ROLE_PUSH_BUTTON, button, showing=False))  # its panel may be folded
+    dialog = app.window(pyatspi.ROLE_DIALOG, title)
+    for name, text in texts.items():
+        set_text(find(dialog, pyatspi.ROLE_TEXT, name), text)
+    press(find(dialog, pyatspi.ROLE_PUSH_BUTTON, "OK"))
+    wait_for("%r to close" % title, lambda: not showing(dialog))
+
+
+def test_filters_leave_out_small_files_and_names(sandbox):
+    folder = os.path.join(sandbox.data, "files")
+    make_files(folder, [(100, [1e9, 1e9]), (3000, [1e9, 1e9 + 60])])
+    for name in ("a.tmp", "b.tmp"):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(b"t" * 5000)
+    app = sandbox.start()
+    fill_dialog(app, "Filters…", "Filters - Sorvane by Trellane", {"Minimum Size": "1 KB", "Skip Names": "*.tmp"})
+    app.quit()
+    app = sandbox.start([folder])
+    wait_status(app, "4 File(s) Skipped by Filters.")
+    wait_for("the information bar to name the filters",
+             lambda: any("Filters: at least 1.0 KiB, skipping *.tmp." in text_of(label) for label in find_all(app.frame, pyatspi.ROLE_LABEL)))
+    results, table = open_results(app)
+    wait_for("2 result rows", lambda: len(rows(table)) == 2, 30)
+    assert sorted(r[1] for r in rows(table)) == ["s3000-c0.bin", "s3000-c1.bin"], rows(table)
+
+
+def test_compare_with_a_reference_folder(sandbox):
+    folder, reference = os.path.join(sandbox.data, "files"), os.path.join(sandbox.data, "backup")
+    make_files(folder, [(100, [1e9 + 60]), (200, [1e9, 1e9 + 60])])
+    make_files(reference, [(100, [1e9]), (300, [1e9, 1e9 + 60])])  # its 100 is the older: never checked all the same
+    app = sandbox.start()
+    fill_dialog(app, "Compare With Folder…", "Compare With Folder - Sorvane by Trellane", {"Folder to Compare With": reference})
+    app.quit()
+    app = sandbox.start([folder])
+    app.answer("Yes", ASK_GROUPS, timeout=60)
+    app.answer("OK", CAUTION)
+    results = app.window(pyatspi.ROLE_DIALOG, "Duplicate Search Results: %s and %s - Sorvane by Trellane" % (folder, reference))
+    table = find(results, pyatspi.ROLE_TABLE)
+    wait_for("4 result rows", lambda: len(rows(table)) == 4, 30)
+    shown = rows(table)
+    assert [r[2] for r in shown].count(reference + "/") == 1 and all(r[3] != "300" for r in shown), shown
+    press(find(results, pyatspi.ROLE_PUSH_BUTTON, "Check All But the Newest in Each Group"))
+    wait_for("some check", lambda: checked_rows(table), 5)
+    time.sleep(0.5)
+    assert [shown[r] for r in checked_rows(table) if shown[r][2] == reference + "/"] == [], checked_rows(table)
+    assert len(checked_rows(table)) == 2, checked_rows(table)
+
+
 # --- layout and names -------------------------------------------------------------
 
 def test_windows_fit_1024x768(sandbox):
