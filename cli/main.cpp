@@ -4,6 +4,7 @@
 #include "CliHelp.h"
 #include "CliLister.h"
 #include "ContentCheck.h"
+#include "DigestCache.h"
 #include "DuplicatesPrinter.h"
 #include "FileFilters.h"
 #include "FolderPlan.h"
@@ -354,6 +355,12 @@ public:
 
 private:
     COutput& Status() { return m_args.printFiles || m_args.duplicates ? m_err : m_out; }
+    static bool CacheHoldsEntries()
+    {
+        struct stat st {};
+        return COptionsStore().IsOn(Opt::UseCache) && stat(CDigestCache().FilePath().c_str(), &st) == 0
+            && st.st_size > off_t(CDigestCache::kHeaderSize);
+    }
     bool Contents() const { return m_args.duplicates && (m_args.folders || COptionsStore().IsOn(Opt::CompareContents)); }
 
     void Prepare()
@@ -367,7 +374,9 @@ private:
         if (m_args.folders)
             m_lister.m_tree = &m_tree;
         if (m_args.duplicates && !m_args.folders) {
-            if (Contents()) {
+            // On a rescan the cache settles most files without a read: asking the disk for every
+            // head would undo that.
+            if (Contents() && !CacheHoldsEntries()) {
                 m_prefetch.Start(QByteArray::fromStdString(m_plan.folders.front()));
                 m_groups.WatchSizes([this](int index, uint64_t size) { m_prefetch.Offer(index, size); });
             }
