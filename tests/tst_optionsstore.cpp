@@ -447,7 +447,7 @@ private slots:
         int immutable = flags | FS_IMMUTABLE_FL;
         if (flagged && ioctl(fd, FS_IOC_SETFLAGS, &immutable) == 0) {
             const QByteArray kept = Bytes(conf);
-            const bool written = store.WriteInt(QStringLiteral("SearchSubFolders"), 1);
+            const bool written = store.WriteInt(QStringLiteral("SearchSubFolders"), 1).IsDone();
             QCOMPARE(ioctl(fd, FS_IOC_SETFLAGS, &flags), 0);
             QVERIFY(!written);
             QCOMPARE(m_failures, QStringList{QStringLiteral("SearchSubFolders")});
