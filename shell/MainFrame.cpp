@@ -267,6 +267,8 @@ void CMainFrame::BuildRibbon()
             Cmd::IgnoreLocalAppDataFolder, Cmd::IgnoreHiddenFolders});
     m_ribbon->AddPanel(QStringLiteral("Files to Ignore"));
     checks({Cmd::IgnoreHiddenFiles, Cmd::IgnoreReadOnlyFiles});
+    // Beside the other rules of what is left out, where it takes no column of its own.
+    m_ribbon->AddSmallButton(m_actions[Cmd::FileFilters], st->standardIcon(QStyle::SP_FileDialogDetailedView));
     m_ribbon->AddPanel(QStringLiteral("File Listing"));
     m_ribbon->AddButton(m_actions[Cmd::StartListing], st->standardIcon(QStyle::SP_MediaPlay));
     m_ribbon->AddButton(m_actions[Cmd::StopListing], st->standardIcon(QStyle::SP_MediaStop));
@@ -282,7 +284,6 @@ void CMainFrame::BuildRibbon()
     m_ribbon->AddButton(m_actions[Cmd::DuplicatesBySize], st->standardIcon(QStyle::SP_FileDialogContentsView));
     checks({Cmd::CompareContents});
     m_ribbon->AddSmallButton(m_actions[Cmd::DuplicateFolders], st->standardIcon(QStyle::SP_DirIcon));
-    m_ribbon->AddSmallButton(m_actions[Cmd::FileFilters], st->standardIcon(QStyle::SP_FileDialogDetailedView));
     m_ribbon->AddSmallButton(m_actions[Cmd::CompareWithFolder], st->standardIcon(QStyle::SP_DirLinkIcon));
     m_ribbon->AddPanel(QStringLiteral("View"));
     checks({Cmd::ViewStatusBar, Cmd::ToggleInfoBar, Cmd::ViewFilesCount});
