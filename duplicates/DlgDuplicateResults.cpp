@@ -450,6 +450,7 @@ void CDlgDuplicateResults::StartFill()
     Search::CRequest request;
     request.files = FillInput();
     request.contents = m_contents;
+    request.useCache = COptionsStore().IsOn(Opt::UseCache);
     request.folders = m_folders.get();
     request.progress = m_progress.get();
     if (!m_folders) {
