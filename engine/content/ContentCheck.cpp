@@ -492,7 +492,8 @@ private:
         bool unread = false;  // its head came from the cache
     };
     CDigestCache* m_cache;
-    bool m_lookUp = m_cache && m_cache->Size() > 0;  // an empty cache answers nothing: no stat to ask it
+    // A cache that loaded nothing answers nothing: no stat to ask it, however much this run learns.
+    bool m_lookUp = m_cache && m_cache->Loaded() > 0;
     std::unordered_map<size_t, CKnown> m_known;
 };
 

@@ -237,6 +237,7 @@ bool CDigestCache::Load()
     }
     std::lock_guard<std::mutex> lock(m_lock);
     m_map = std::move(map);
+    m_loaded = m_map.size();
     return true;
 }
 

@@ -61,6 +61,9 @@ public:
     void PutSplit(const CKey& key, uint64_t head, uint32_t splitAt, uint32_t splitHash);
 
     size_t Size() const;
+    // Entries read from the file by Load: only those can answer a lookup, so with none the check
+    // asks nothing (what this run learns is of files it has read already).
+    size_t Loaded() const { return m_loaded; }
     std::string FilePath() const { return m_folder + "/contents"; }
 
     // Where notices go (one line each, no newline); by default standard error with the program's name.
@@ -84,6 +87,7 @@ private:
     std::string m_folder;
     mutable std::mutex m_lock;
     CMap m_map;
+    size_t m_loaded = 0;
     uint64_t m_seen = 0;
     bool m_dirty = false;  // learned something the file does not hold
     std::unordered_map<uint64_t, uint64_t> m_fsOfDev;
