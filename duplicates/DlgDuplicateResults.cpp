@@ -149,12 +149,6 @@ std::string RealPath(const QByteArray& path)
     return resolved;
 }
 
-bool Below(const std::string& inner, const std::string& outer)
-{
-    return outer == "/" ? inner.size() > 1
-                        : inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/';
-}
-
 }  // namespace
 
 CDlgDuplicateResults::CDlgDuplicateResults(CFillInput input, QWidget* parent, std::shared_ptr<const FolderGroups::CTree> folders,
@@ -669,12 +663,12 @@ void CDlgDuplicateResults::PlanCompare()
         m_compareNote = QStringLiteral("The folder to compare with, %1, is the listed folder: it is not listed twice.").arg(shown);
         return;  // as a reference it would leave out every group
     }
-    if (!listed.empty() && Below(listed, real)) {
+    if (!listed.empty() && IsPathBelow(listed, real)) {
         m_compareNote = QStringLiteral("The folder to compare with, %1, holds the listed folder: it is not listed twice. List it "
                                        "itself to search it whole.").arg(shown);
         return;
     }
-    if (!listed.empty() && Below(real, listed)) {
+    if (!listed.empty() && IsPathBelow(real, listed)) {
         // Its files are in the listing already, under the listing's own spelling of the path.
         m_compareNote = QStringLiteral("The folder to compare with, %1, lies inside the listed folder: its files were listed "
                                        "once, with the listing.").arg(shown);

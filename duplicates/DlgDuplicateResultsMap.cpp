@@ -4,22 +4,13 @@
 
 #include "ColorListCtrl.h"
 #include "OptionsStore.h"
+#include "PathArray.h"
 #include "ResultsModel.h"
 #include "SpaceMap.h"
 
 #include <QItemSelection>
 #include <QSplitter>
 
-namespace {
-
-// The deepest folder holding every row: the listed folder, or below it.
-bool Below(std::string_view path, const QByteArray& folder)
-{
-    const std::string_view f(folder.constData(), size_t(folder.size()));
-    return f == "/" || (path.size() > f.size() && path.substr(0, f.size()) == f && path[f.size()] == '/');
-}
-
-}  // namespace
 
 void CDlgDuplicateResults::BuildSpaceMap(QSplitter* splitter)
 {
@@ -68,7 +59,7 @@ void CDlgDuplicateResults::SelectRowsIn(const QByteArray& folder)
     const std::vector<CResultRow>& rows = m_model->Rows();
     int first = -1;
     for (int i = 0; i <= int(rows.size()); ++i) {
-        const bool in = i < int(rows.size()) && Below(rows[size_t(i)].Path(), folder);
+        const bool in = i < int(rows.size()) && IsPathBelow(rows[size_t(i)].Path(), std::string_view(folder.constData(), size_t(folder.size())));
         if (in && first < 0)
             first = i;
         if (!in && first >= 0) {

@@ -102,6 +102,13 @@ QString DecodePath(std::string_view bytes);
 // sequence as \xNN. With escapeBackslash a backslash is written \\, so the
 // text can be turned back into the bytes; names shown to users leave it alone.
 QString EscapePath(std::string_view bytes, bool escapeBackslash = false);
+// Whether path lies strictly below folder (both without a trailing slash, "/" for the root).
+inline bool IsPathBelow(std::string_view path, std::string_view folder)
+{
+    return folder == "/" ? path.size() > 1
+                         : path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+}
+
 // name under folder, native bytes: "/" + name under the root, not "//" + name.
 inline QByteArray JoinNative(const QByteArray& folder, const QByteArray& name)
 {

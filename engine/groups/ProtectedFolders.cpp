@@ -1,5 +1,7 @@
 #include "ProtectedFolders.h"
 
+#include "PathArray.h"
+
 #include <QByteArrayList>
 
 #include <algorithm>
@@ -16,10 +18,7 @@ std::string_view Trimmed(std::string_view folder)
 // path lies below one of folders.
 bool CoveredBy(const std::vector<std::string>& folders, std::string_view path)
 {
-    return std::any_of(folders.begin(), folders.end(), [path](const std::string& f) {
-        return f == "/" ? path.size() > 1
-                        : path.size() > f.size() && path.substr(0, f.size()) == f && path[f.size()] == '/';
-    });
+    return std::any_of(folders.begin(), folders.end(), [path](const std::string& f) { return IsPathBelow(path, f); });
 }
 
 // path lies below one of folders, is one, or holds one.

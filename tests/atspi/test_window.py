@@ -279,6 +279,15 @@ def make_library(at):
             f.write(name.encode() * (size // len(name)) + b"x" * (size % len(name)))
 
 
+def open_folder_results(app):
+    """Says No to grouping by size, asks for copied folders instead; returns the results window and list."""
+    app.answer("No", ASK_GROUPS, timeout=60)
+    press(find(app.frame, pyatspi.ROLE_PUSH_BUTTON, "Folders", showing=False))
+    app.answer("OK", "Copied Folders")
+    results = app.window(pyatspi.ROLE_DIALOG, RESULTS)
+    return results, find(results, pyatspi.ROLE_TABLE)
+
+
 def test_folders_button_lists_the_largest_copies(sandbox):
     folder = os.path.join(sandbox.data, "tree")
     for copy in ("photos", "backup/2019/photos", "pics", "differ/photos"):
@@ -287,11 +296,7 @@ def test_folders_button_lists_the_largest_copies(sandbox):
         f.seek(2999)
         f.write(b"!")
     app = sandbox.start([folder])
-    app.answer("No", ASK_GROUPS, timeout=60)
-    press(find(app.frame, pyatspi.ROLE_PUSH_BUTTON, "Folders", showing=False))
-    app.answer("OK", "Copied Folders")
-    results = app.window(pyatspi.ROLE_DIALOG, RESULTS)
-    table = find(results, pyatspi.ROLE_TABLE)
+    results, table = open_folder_results(app)
     wait_for("the folder rows", lambda: len(rows(table)) == 5, 30)
     shown = [(r[3], r[2] + r[1]) for r in rows(table)]
     prefix = folder + "/"
@@ -309,11 +314,7 @@ def test_protected_copied_folder_is_kept_and_enter_keeps_it(sandbox):
         make_library(os.path.join(folder, copy))
         os.utime(os.path.join(folder, copy), (mtime, mtime))
     app = sandbox.start([folder])
-    app.answer("No", ASK_GROUPS, timeout=60)
-    press(find(app.frame, pyatspi.ROLE_PUSH_BUTTON, "Folders", showing=False))
-    app.answer("OK", "Copied Folders")
-    results = app.window(pyatspi.ROLE_DIALOG, RESULTS)
-    table = find(results, pyatspi.ROLE_TABLE)
+    results, table = open_folder_results(app)
     wait_for("the folder rows", lambda: len(rows(table)) == 2 and table.getState().contains(pyatspi.STATE_SENSITIVE), 30)
     guarded = [r[1] for r in rows(table)].index("photos")
     item = menu_item(cell(table, guarded, 1), "Protect This Folder")
