@@ -123,16 +123,65 @@ CResultsTiming ResultsRun(CSorvaneApp& app)
     return timing;
 }
 
-double CliRun(const QString& cli, const QString& tree)
+double CliRun(const QString& cli, const QString& tree, const QStringList& options = {})
 {
     QElapsedTimer t;
     t.start();
     QProcess p;
-    p.start(cli, {tree});
+    p.start(cli, options + QStringList{tree});
     p.waitForFinished(-1);
     if (p.exitCode() != 0)
         qFatal("sorvane-cli failed: %s", p.readAllStandardError().constData());
     return t.nsecsElapsed() / 1e6;
+}
+
+void DropCaches()
+{
+    sync();
+    FILE* f = std::fopen("/proc/sys/vm/drop_caches", "w");
+    if (!f || std::fputs("3\n", f) < 0)
+        qFatal("cannot drop the page cache: run as root");
+    std::fclose(f);
+}
+
+// The window's Compare Contents against sorvane-cli --duplicates --contents, from the page cache
+// dropped (or warm), without the digest cache and on a rescan with it: listing to the last group.
+int ContentsBench(CSorvaneApp& app, COptionsStore& store, const QString& tree, const QString& cli, int runs, bool cold)
+{
+    store.WriteInt(QStringLiteral("DisplayFileList"), 0);
+    store.WriteInt(QStringLiteral("CompareContents"), 1);
+    store.WriteInt(QStringLiteral("IgnoreProgramsFolder"), 0);
+    store.WriteInt(QStringLiteral("IgnoreWindowsFolder"), 0);
+    const QStringList contents{QStringLiteral("--duplicates"), QStringLiteral("--contents")};
+    auto window = [&] {
+        if (cold)
+            DropCaches();
+        const double listing = WindowRun(app);
+        return listing + ResultsRun(app).filledMs;
+    };
+    auto command = [&](const QStringList& extra) {
+        if (cold)
+            DropCaches();
+        return CliRun(cli, tree, contents + extra);
+    };
+    std::vector<double> windowPlain, cliPlain, windowRescan, cliRescan;
+    store.WriteInt(QStringLiteral("UseCache"), 1);
+    command({});  // what the rescans find
+    for (int i = 0; i < runs; ++i) {
+        store.WriteInt(QStringLiteral("UseCache"), 0);
+        windowPlain.push_back(window());
+        cliPlain.push_back(command({QStringLiteral("--no-cache")}));
+        store.WriteInt(QStringLiteral("UseCache"), 1);
+        windowRescan.push_back(window());
+        cliRescan.push_back(command({}));
+    }
+    std::printf("tree %s, Compare Contents, %s, median of %d, listing to the last group\n", qPrintable(tree),
+                cold ? "page cache dropped before each run" : "warm", runs);
+    std::printf("  no cache   window %8.1f ms   sorvane-cli %8.1f ms   window / cli %5.2f\n", Median(windowPlain),
+                Median(cliPlain), Median(windowPlain) / Median(cliPlain));
+    std::printf("  rescan     window %8.1f ms   sorvane-cli %8.1f ms   window / cli %5.2f\n", Median(windowRescan),
+                Median(cliRescan), Median(windowRescan) / Median(cliRescan));
+    return 0;
 }
 
 }  // namespace
@@ -140,7 +189,8 @@ double CliRun(const QString& cli, const QString& tree)
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: window_bench TREE SORVANE_CLI [RUNS]\n");
+        std::fprintf(stderr, "usage: window_bench TREE SORVANE_CLI [RUNS]\n"
+                             "       window_bench TREE SORVANE_CLI --contents [--cold] [RUNS]\n");
         return 2;
     }
     QTemporaryDir home;
@@ -151,12 +201,17 @@ int main(int argc, char** argv)
     const QString tree = QString::fromLocal8Bit(argv[1]);
     const QString cli = QString::fromLocal8Bit(argv[2]);
     const bool memoryOnly = argc > 3 && QByteArray(argv[3]) == "--memory";
-    const int runs = argc > 3 && !memoryOnly ? std::atoi(argv[3]) : 5;
+    const bool contents = argc > 3 && QByteArray(argv[3]) == "--contents";
+    const bool cold = contents && argc > 4 && QByteArray(argv[4]) == "--cold";
+    const int runsAt = contents ? (cold ? 5 : 4) : 3;
+    const int runs = argc > runsAt && !memoryOnly ? std::atoi(argv[runsAt]) : contents ? 3 : 5;
 
     CSorvaneApp app;
     app.InitInstance({});
     app.Document()->SetSelectedFolder(tree);
     COptionsStore store;
+    if (contents)
+        return ContentsBench(app, store, tree, cli, runs, cold);
 
     if (memoryOnly) {
         // In a fresh process, so memory freed by earlier runs cannot hide the cost.

@@ -325,8 +325,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start)
 class CListingRun {
 public:
     CListingRun(const CArguments& args, CFolderPlan plan, CWalkOptions options)
-        : m_args(args), m_plan(std::move(plan)), m_options(std::move(options)), m_prefetch(m_lister.m_arrFiles),
-          m_groups(m_lister.m_arrFiles)
+        : m_args(args), m_plan(std::move(plan)), m_options(std::move(options)), m_groups(m_lister.m_arrFiles)
     {
         if (&Status() != &m_out)
             m_out.GiveUpOn(&g_terminated);
@@ -355,12 +354,6 @@ public:
 
 private:
     COutput& Status() { return m_args.printFiles || m_args.duplicates ? m_err : m_out; }
-    static bool CacheHoldsEntries()
-    {
-        struct stat st {};
-        return COptionsStore().IsOn(Opt::UseCache) && stat(CDigestCache().FilePath().c_str(), &st) == 0
-            && st.st_size > off_t(CDigestCache::kHeaderSize);
-    }
     bool Contents() const { return m_args.duplicates && (m_args.folders || COptionsStore().IsOn(Opt::CompareContents)); }
 
     void Prepare()
@@ -374,11 +367,16 @@ private:
         if (m_args.folders)
             m_lister.m_tree = &m_tree;
         if (m_args.duplicates && !m_args.folders) {
-            // On a rescan the cache settles most files without a read: asking the disk for every
-            // head would undo that.
-            if (Contents() && !CacheHoldsEntries()) {
+            if (Contents()) {
+                if (COptionsStore().IsOn(Opt::UseCache)) {
+                    m_cache = std::make_unique<CDigestCache>();
+                    m_cache->Load();
+                    m_cache->ExpectNotes();
+                }
                 m_prefetch.Start(QByteArray::fromStdString(m_plan.folders.front()));
-                m_groups.WatchSizes([this](int index, uint64_t size) { m_prefetch.Offer(index, size); });
+                m_groups.WatchSizes([this](int index, const CExamined& found) {
+                    m_prefetch.OfferExamined(m_lister.m_arrFiles.At(index).data(), found, m_cache.get());
+                });
             }
             m_groups.Start(g_stopFill);
             m_lister.m_groups = &m_groups;
@@ -507,6 +505,7 @@ private:
         request.contents = true;
         request.progress = &progress;
         request.useCache = COptionsStore().IsOn(Opt::UseCache);
+        request.cache = m_cache.get();
         // The listing's paths outlive the rows, which point at them.
         request.files = CFillInput{[this] { return m_lister.m_arrFiles.GetSize(); },
                                    [this](int i) { return m_lister.m_arrFiles.At(i); }, true};
@@ -588,6 +587,7 @@ private:
     COutput m_err{STDERR_FILENO};
     CCliLister m_lister;
     FolderGroups::CTree m_tree;
+    std::unique_ptr<CDigestCache> m_cache;  // loaded before the listing, which notes its files in it
     CHeadPrefetch m_prefetch;  // outlives the examining threads that offer to it
     CSizeGroups m_groups;
     std::vector<Search::CStage> m_stages;

@@ -456,10 +456,12 @@ private slots:
         CPathArray paths;
         for (const char* name : {"a", "p1", "p2", "l", "gone", "b"})
             paths.Add((m_dir + "/" + name).toStdString());
-        CHeadPrefetch prefetch(paths);
+        CHeadPrefetch prefetch;
         prefetch.Start(m_dir);
-        for (int i = 0; i < paths.GetSize(); ++i)
-            prefetch.Offer(i, 9000);
+        for (int i = 0; i < paths.GetSize(); ++i) {
+            prefetch.Offer(paths.At(i).data(), 9000);
+            prefetch.OfferWhole(paths.At(i).data(), 9000, 7);
+        }
         std::atomic<bool> finished{false};
         std::thread ending([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -42,7 +42,11 @@ public:
     bool Work()
     {
         for (size_t g = m_shared.nextGroup++; g < m_shared.groups.size(); g = m_shared.nextGroup++) {
-            if (!CheckGroup(m_shared.groups[g].first, m_shared.groups[g].second))
+            const bool checked = CheckGroup(m_shared.groups[g].first, m_shared.groups[g].second);
+            // A group's lessons go in at once: one lock a group, not one a file.
+            if (m_cache)
+                m_cache->PutAll(m_learned);
+            if (!checked)
                 return false;
         }
         return true;
@@ -167,7 +171,8 @@ private:
 
         // The first and last block split most candidates cheaply; the cache may know them unread.
         std::map<uint64_t, std::vector<size_t>> buckets;
-        std::vector<char> block(2 * kBlock);
+        std::vector<char>& block = m_block;
+        block.resize(2 * kBlock);
         m_known.clear();
         for (size_t rep : reps) {
             if (Stopped(m_stop))
@@ -215,13 +220,17 @@ private:
         return true;
     }
 
-    // What the cache knows of a file, from a stat by its path; true when its entry is valid.
+    // What the cache knows of a file, from the listing's note or else a stat by its path; true when
+    // its entry is valid.
     bool FromCache(size_t rep)
     {
         const CResultRow& r = m_rows[rep];
         struct stat st;
         CKnown known;
-        if (fstatat(AT_FDCWD, r.path, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != r.sizeKey
+        if (m_cache->ExpectsNotes()) {
+            if (!m_cache->Noted(r.path, &known.key, &known.digests))
+                return false;
+        } else if (fstatat(AT_FDCWD, r.path, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != r.sizeKey
             || uint64_t(st.st_dev) != r.dev || uint64_t(st.st_ino) != r.ino || !m_cache->KeyOf(st, -1, r.path, &known.key)
             || !m_cache->Find(known.key, &known.digests))
             return false;
@@ -236,7 +245,7 @@ private:
         CKnown known;
         known.digests.head = head;
         if (StillKeyed(f, &known.key)) {
-            m_cache->PutHead(known.key, head);
+            m_learned.push_back({known.key, head, 0, 0});
             m_known[rep] = known;
         }
     }
@@ -472,7 +481,7 @@ private:
         if (it == m_known.end() || split.offset % kBlock != 0 || split.offset / kBlock >= UINT32_MAX || !StillKeyed(f, &key)
             || !(key == it->second.key))
             return;
-        m_cache->PutSplit(key, it->second.digests.head, uint32_t(split.offset / kBlock + 1), split.hash);
+        m_learned.push_back({key, it->second.digests.head, uint32_t(split.offset / kBlock + 1), split.hash});
     }
 
     std::vector<CResultRow>& m_rows;
@@ -492,6 +501,8 @@ private:
         bool unread = false;  // its head came from the cache
     };
     CDigestCache* m_cache;
+    std::vector<CDigestCache::CLearned> m_learned;  // of the group being checked
+    std::vector<char> m_block;  // the first and last block of a file
     // A cache that loaded nothing answers nothing: no stat to ask it, however much this run learns.
     bool m_lookUp = m_cache && m_cache->Loaded() > 0;
     std::unordered_map<size_t, CKnown> m_known;

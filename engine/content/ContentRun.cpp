@@ -3,6 +3,7 @@
 #include "ContentCheck.h"
 
 #include "ContentChecker.h"
+#include "DigestCache.h"
 #include "WorkerThread.h"
 
 namespace ContentCheck {
@@ -22,6 +23,8 @@ bool Run(std::vector<CResultRow>& rows, const std::atomic<bool>& stop, CProgress
 {
     CShared shared(rows, stop, progress);
     shared.cache = cache;
+    if (cache && cache->ExpectsNotes())
+        cache->EndNotes();
     for (size_t first = 0; first < rows.size();) {
         size_t last = first + 1;
         while (last < rows.size() && SameSizeText(rows[last].opened, rows[last].sizeKey, rows[first].opened, rows[first].sizeKey))

@@ -7,6 +7,7 @@
 #include "WriteAll.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -90,6 +91,8 @@ size_t CDigestCache::CKeyHash::operator()(const CKey& k) const
 
 CDigestCache::CDigestCache(std::string folder) : m_folder(std::move(folder))
 {
+    static std::atomic<uint64_t> serials{0};
+    m_serial = ++serials;
     if (m_folder.empty()) {
         const std::string cache = XdgFolders().cache;
         if (!cache.empty())
@@ -235,7 +238,7 @@ bool CDigestCache::Load()
         Notice(notice);
         return false;
     }
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::shared_mutex> lock(m_lock);
     m_map = std::move(map);
     m_loaded = m_map.size();
     return true;
@@ -244,7 +247,7 @@ bool CDigestCache::Load()
 bool CDigestCache::Save()
 {
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::lock_guard<std::shared_mutex> lock(m_lock);
         if (!m_dirty)
             return true;
     }
@@ -261,67 +264,100 @@ bool CDigestCache::Save()
         if (errno != EINTR)
             return false;
     }
-    // Another program may have saved since this one loaded: what it learned stays.
-    CMap merged;
+    // Another program may have saved since this one loaded: what it learned stays, and where both
+    // know a file, what this run saw of it wins. Merged into this run's own map: no copy of it.
+    CMap disk;
     uint64_t diskSeen = 0;
     std::string ignored;  // said once already, when loaded
-    if (!ReadFile(folder.fd, &merged, &diskSeen, &ignored))
-        merged.clear();
-    std::lock_guard<std::mutex> lock(m_lock);
-    for (const auto& [k, e] : m_map) {
-        if (e.seen)
-            merged[k] = e;
-        else
-            merged.emplace(k, e);
+    if (!ReadFile(folder.fd, &disk, &diskSeen, &ignored))
+        disk.clear();
+    std::lock_guard<std::shared_mutex> lock(m_lock);
+    m_notes.clear();  // they point into the map, which changes now
+    for (const auto& [k, e] : disk) {
+        const auto [it, added] = m_map.emplace(k, e);
+        if (!added && !it->second.seen)
+            it->second = e;
     }
     // The last searches' files count in full, older ones by halves.
     const uint64_t seen = m_seen + diskSeen / 2;
-    if (merged.size() > 2 * seen) {
-        for (auto it = merged.begin(); it != merged.end();)
-            it = it->second.seen ? std::next(it) : merged.erase(it);
+    if (m_map.size() > 2 * seen) {
+        for (auto it = m_map.begin(); it != m_map.end();)
+            it = it->second.seen ? std::next(it) : m_map.erase(it);
     }
-    const bool written = WriteFile(folder.fd, merged, seen);
+    const bool written = WriteFile(folder.fd, m_map, seen);
     if (written)
         m_dirty = false;
     return written;
 }
 
-bool CDigestCache::KeyOf(const struct stat& st, int fd, const char* path, CKey* key)
+bool CDigestCache::FsOf(uint64_t dev, int fd, const char* path, uint64_t* fs)
 {
-    const uint64_t dev = uint64_t(st.st_dev);
-    uint64_t fs = 0;
-    bool known = false;
+    // Asked for each file by many threads at once, nearly always of one device: each thread keeps
+    // its last answer, for this cache only (a device number may name another file system later).
+    thread_local struct {
+        uint64_t serial = 0;
+        uint64_t dev = 0;
+        uint64_t fs = 0;
+    } last;
+    if (last.serial == m_serial && last.dev == dev) {
+        *fs = last.fs;
+        return true;
+    }
+    if (!FsOfShared(dev, fd, path, fs))
+        return false;
+    last = {m_serial, dev, *fs};
+    return true;
+}
+
+bool CDigestCache::FsOfShared(uint64_t dev, int fd, const char* path, uint64_t* fs)
+{
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::shared_lock<std::shared_mutex> lock(m_lock);
         const auto it = m_fsOfDev.find(dev);
         if (it != m_fsOfDev.end()) {
-            fs = it->second;
-            known = true;
+            *fs = it->second;
+            return true;
         }
     }
-    if (!known) {
-        CFd own;
-        if (fd < 0) {
-            own.fd = OpenListedFile(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-            struct stat again;
-            if (own.fd < 0 || fstat(own.fd, &again) != 0 || again.st_dev != st.st_dev)
-                return false;
-            fd = own.fd;
-        }
-        struct statfs sfs;
-        if (fstatfs(fd, &sfs) != 0)
+    CFd own;
+    if (fd < 0) {
+        own.fd = OpenListedFile(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        struct stat again;
+        if (own.fd < 0 || fstat(own.fd, &again) != 0 || uint64_t(again.st_dev) != dev)
             return false;
-        uint64_t fsid = 0;
-        std::memcpy(&fsid, &sfs.f_fsid, std::min(sizeof fsid, sizeof sfs.f_fsid));
-        fs = Mix(fsid) ^ dev;
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_fsOfDev.emplace(dev, fs);
+        fd = own.fd;
     }
-    key->fs = fs;
+    struct statfs sfs;
+    if (fstatfs(fd, &sfs) != 0)
+        return false;
+    uint64_t fsid = 0;
+    std::memcpy(&fsid, &sfs.f_fsid, std::min(sizeof fsid, sizeof sfs.f_fsid));
+    *fs = Mix(fsid) ^ dev;
+    std::lock_guard<std::shared_mutex> lock(m_lock);
+    m_fsOfDev.emplace(dev, *fs);
+    return true;
+}
+
+bool CDigestCache::KeyOf(const struct stat& st, int fd, const char* path, CKey* key)
+{
+    if (!FsOf(uint64_t(st.st_dev), fd, path, &key->fs))
+        return false;
     key->ino = uint64_t(st.st_ino);
     key->size = uint64_t(st.st_size);
     key->mtime = Nanoseconds(st.st_mtim);
     key->ctime = Nanoseconds(st.st_ctim);
+    return true;
+}
+
+bool CDigestCache::KeyOf(uint64_t dev, uint64_t ino, uint64_t size, int64_t mtimeNs, int64_t ctimeNs, const char* path,
+                         CKey* key)
+{
+    if (!FsOf(dev, -1, path, &key->fs))
+        return false;
+    key->ino = ino;
+    key->size = size;
+    key->mtime = mtimeNs;
+    key->ctime = ctimeNs;
     return true;
 }
 
@@ -334,7 +370,7 @@ bool CDigestCache::Learnable(const CKey& key) const
 
 bool CDigestCache::Find(const CKey& key, CDigests* digests)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::shared_mutex> lock(m_lock);
     const auto it = m_map.find(key);
     if (it == m_map.end())
         return false;
@@ -346,9 +382,50 @@ bool CDigestCache::Find(const CKey& key, CDigests* digests)
     return true;
 }
 
-void CDigestCache::PutHead(const CKey& key, uint64_t head)
+bool CDigestCache::Note(const char* path, const CKey& key, CDigests* digests)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    const CMap::value_type* entry = nullptr;
+    {
+        // Many examining threads at once: only looked up here, marked as seen by EndNotes.
+        std::shared_lock<std::shared_mutex> lock(m_lock);
+        const auto it = m_map.find(key);
+        if (it == m_map.end())
+            return false;
+        entry = &*it;
+        *digests = it->second.digests;
+    }
+    std::lock_guard<std::mutex> lock(m_notesLock);
+    m_notes.emplace_back(path, entry);
+    return true;
+}
+
+void CDigestCache::EndNotes()
+{
+    std::lock_guard<std::shared_mutex> lock(m_lock);
+    std::sort(m_notes.begin(), m_notes.end());
+    for (const auto& note : m_notes) {
+        CEntry& e = m_map.find(note.second->first)->second;
+        if (!e.seen) {
+            e.seen = true;
+            ++m_seen;
+        }
+    }
+}
+
+bool CDigestCache::Noted(const char* path, CKey* key, CDigests* digests) const
+{
+    // Sorted by EndNotes and not changed after it.
+    const auto it = std::lower_bound(m_notes.begin(), m_notes.end(), std::make_pair(path, static_cast<const CMap::value_type*>(nullptr)));
+    if (it == m_notes.end() || it->first != path)
+        return false;
+    std::shared_lock<std::shared_mutex> lock(m_lock);
+    *key = it->second->first;
+    *digests = it->second->second.digests;
+    return true;
+}
+
+void CDigestCache::PutHeadLocked(const CKey& key, uint64_t head)
+{
     CEntry& e = m_map[key];
     if (!e.seen)
         ++m_seen;
@@ -359,9 +436,8 @@ void CDigestCache::PutHead(const CKey& key, uint64_t head)
     e.seen = true;
 }
 
-void CDigestCache::PutSplit(const CKey& key, uint64_t head, uint32_t splitAt, uint32_t splitHash)
+void CDigestCache::PutSplitLocked(const CKey& key, uint64_t head, uint32_t splitAt, uint32_t splitHash)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
     const auto it = m_map.find(key);
     if (it == m_map.end() || it->second.digests.head != head)
         return;
@@ -373,8 +449,34 @@ void CDigestCache::PutSplit(const CKey& key, uint64_t head, uint32_t splitAt, ui
     }
 }
 
+void CDigestCache::PutHead(const CKey& key, uint64_t head)
+{
+    std::lock_guard<std::shared_mutex> lock(m_lock);
+    PutHeadLocked(key, head);
+}
+
+void CDigestCache::PutSplit(const CKey& key, uint64_t head, uint32_t splitAt, uint32_t splitHash)
+{
+    std::lock_guard<std::shared_mutex> lock(m_lock);
+    PutSplitLocked(key, head, splitAt, splitHash);
+}
+
+void CDigestCache::PutAll(std::vector<CLearned>& batch)
+{
+    if (batch.empty())
+        return;
+    std::lock_guard<std::shared_mutex> lock(m_lock);
+    for (const CLearned& l : batch) {
+        if (l.splitAt)
+            PutSplitLocked(l.key, l.head, l.splitAt, l.splitHash);
+        else
+            PutHeadLocked(l.key, l.head);
+    }
+    batch.clear();
+}
+
 size_t CDigestCache::Size() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::shared_mutex> lock(m_lock);
     return m_map.size();
 }

@@ -3,8 +3,11 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -46,10 +49,13 @@ public:
     // Reads the file if it can be trusted; false (with a notice) when it was there but ignored.
     bool Load();
     // Merges this run's entries into the file as it is now and replaces it; false when not written.
+    // It ends the notes.
     bool Save();
 
     // The key of an open file (or one reached by path, fd -1); false when its file system is unknown.
     bool KeyOf(const struct stat& st, int fd, const char* path, CKey* key);
+    // The same from the fields of a stat made elsewhere (the listing's).
+    bool KeyOf(uint64_t dev, uint64_t ino, uint64_t size, int64_t mtimeNs, int64_t ctimeNs, const char* path, CKey* key);
     // Whether a file of this key may be recorded: not when its ctime is so recent that a write in
     // the same tick of the file system's clock could change its bytes and keep that ctime.
     bool Learnable(const CKey& key) const;
@@ -59,6 +65,25 @@ public:
     // Records what was learned; a split is kept only with the head it was found under.
     void PutHead(const CKey& key, uint64_t head);
     void PutSplit(const CKey& key, uint64_t head, uint32_t splitAt, uint32_t splitHash);
+    // The same for what a reader gathered, in order, under one lock; batch is emptied.
+    struct CLearned {
+        CKey key;
+        uint64_t head = 0;
+        uint32_t splitAt = 0;  // 0: a head
+        uint32_t splitHash = 0;
+    };
+    void PutAll(std::vector<CLearned>& batch);
+
+    // A front end that stats every file as it lists (after Load) notes each one's key here, so the
+    // check need not stat them all again: after ExpectNotes, a row whose path was not noted with a
+    // valid entry is read. path is the row's own path pointer, which outlives the check.
+    void ExpectNotes() { m_expectNotes = true; }
+    bool ExpectsNotes() const { return m_expectNotes; }
+    // Notes path's key; true, with the entry, when the key has one. From any number of threads.
+    bool Note(const char* path, const CKey& key, CDigests* digests);
+    // Once every note is taken, before the first Noted.
+    void EndNotes();
+    bool Noted(const char* path, CKey* key, CDigests* digests) const;
 
     size_t Size() const;
     // Entries read from the file by Load: only those can answer a lookup, so with none the check
@@ -79,16 +104,25 @@ private:
     };
     using CMap = std::unordered_map<CKey, CEntry, CKeyHash>;
 
+    bool FsOf(uint64_t dev, int fd, const char* path, uint64_t* fs);
+    bool FsOfShared(uint64_t dev, int fd, const char* path, uint64_t* fs);
+    void PutHeadLocked(const CKey& key, uint64_t head);
+    void PutSplitLocked(const CKey& key, uint64_t head, uint32_t splitAt, uint32_t splitHash);
     int OpenFolder(bool create) const;
     // Reads the file in folder fd into map; false when absent, untrusted or damaged (notice set).
     bool ReadFile(int folder, CMap* map, uint64_t* seen, std::string* notice) const;
     bool WriteFile(int folder, const CMap& map, uint64_t seen) const;
 
+    uint64_t m_serial;  // this cache's own among those the process made
     std::string m_folder;
-    mutable std::mutex m_lock;
+    mutable std::shared_mutex m_lock;
     CMap m_map;
     size_t m_loaded = 0;
     uint64_t m_seen = 0;
     bool m_dirty = false;  // learned something the file does not hold
     std::unordered_map<uint64_t, uint64_t> m_fsOfDev;
+    bool m_expectNotes = false;
+    // Nodes of m_map stay where they are while it grows; Load is not called once notes are taken.
+    std::mutex m_notesLock;
+    std::vector<std::pair<const char*, const CMap::value_type*>> m_notes;
 };

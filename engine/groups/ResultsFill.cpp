@@ -39,12 +39,14 @@ bool ExamineListedFile(std::string_view path, CFolderCache& folders, CExamined* 
         found->modified = st.st_mtime;
         found->dev = static_cast<uint64_t>(st.st_dev);
         found->ino = static_cast<uint64_t>(st.st_ino);
+        found->mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        found->ctimeNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     }
     return true;
 }
 
 bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders,
-                   const std::atomic<bool>& stop)
+                   const std::atomic<bool>& stop, CExamined* examined)
 {
     CExamined found;
     if (path.rfind('/') == std::string_view::npos)
@@ -63,6 +65,8 @@ bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bo
     row->modified = found.modified;
     row->dev = found.dev;
     row->ino = found.ino;
+    if (examined)
+        *examined = found;
     return true;
 }
 
@@ -96,7 +100,8 @@ bool AssignGroups(std::vector<CResultRow>& rows, const std::atomic<bool>& stop)
 }
 
 bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::atomic<bool>& stop,
-                    const std::function<void(const std::vector<CResultRow>& batch)>& onBatch, int threads)
+                    const std::function<void(const std::vector<CResultRow>& batch)>& onBatch, int threads,
+                    const CRowWatch& seen)
 {
     // Opening files dominates, so chunks of the input are examined in
     // parallel and put back in order as they complete.
@@ -117,8 +122,11 @@ bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::ato
     StartChunkWorkers(pool, workers, stop, available, [&](int worker, int first, int last) {
         for (int i = first; i < last && !Stopped(stop); ++i) {
             CResultRow& row = result.rows[size_t(i)];
-            if (!MakeResultRow(input.at(i), (*result.arenas)[size_t(worker)], &row, input.stable, folders[size_t(worker)], stop))
+            CExamined found;
+            if (!MakeResultRow(input.at(i), (*result.arenas)[size_t(worker)], &row, input.stable, folders[size_t(worker)], stop, &found))
                 row = CResultRow();  // no path: nothing to list
+            else if (seen && row.opened)
+                seen(row, found);
         }
         {
             std::lock_guard<std::mutex> guard(lock);

@@ -31,6 +31,8 @@ struct CExamined {
     int64_t modified = 0;
     uint64_t dev = 0;
     uint64_t ino = 0;
+    int64_t mtimeNs = 0;  // the times to the nanosecond, which say whether it changed since a scan
+    int64_t ctimeNs = 0;
 };
 // false when path names nothing any more. Never follows a symbolic link
 // and never blocks on a pipe or device.
@@ -40,7 +42,7 @@ bool ExamineListedFile(std::string_view path, CFolderCache& folders, CExamined* 
 // with opened false when the file could not be opened. Out of descriptors,
 // it waits for one; false when stopped before the file was looked at.
 bool MakeResultRow(std::string_view path, CTextArena& arena, CResultRow* row, bool stable, CFolderCache& folders,
-                   const std::atomic<bool>& stop);
+                   const std::atomic<bool>& stop, CExamined* examined = nullptr);
 
 // The fill's stages, each ending early (false) once stop is set.
 void SortBySize(std::vector<CResultRow>& rows);
@@ -73,5 +75,8 @@ struct CFillResult {
     std::shared_ptr<std::vector<CTextArena>> arenas;  // where the rows' paths live
     std::vector<CResultRow> rows;
 };
+// seen, if set, is told on the examining threads of each opened file's row and what was found.
+using CRowWatch = std::function<void(const CResultRow& row, const CExamined& found)>;
 bool RunResultsFill(const CFillInput& input, CFillResult& result, const std::atomic<bool>& stop,
-                    const std::function<void(const std::vector<CResultRow>& batch)>& onBatch = {}, int threads = 0);
+                    const std::function<void(const std::vector<CResultRow>& batch)>& onBatch = {}, int threads = 0,
+                    const CRowWatch& seen = {});

@@ -94,7 +94,7 @@ void CSizeGroups::Examine(int worker, int first, int last)
             continue;
         e.word |= kOpened;
         if (m_seen)
-            m_seen(i, found.size);
+            m_seen(i, found);
         if (found.modified >= 0 && found.modified < int64_t(kFarTime)) {
             e.modified = uint32_t(found.modified);
         } else {

@@ -27,8 +27,9 @@ public:
     // Starts the examining threads (threads 0: one per core, at most four),
     // which take files as Listed hands them over, until stop is set.
     void Start(const std::atomic<bool>& stop, int threads = 0);
-    // Before Start: told, on the examining threads, of each opened file's listing index and size.
-    void WatchSizes(std::function<void(int index, uint64_t size)> seen) { m_seen = std::move(seen); }
+    // Before Start: told, on the examining threads, of each opened file's listing index and what was found.
+    using CWatch = std::function<void(int index, const CExamined& found)>;
+    void WatchSizes(CWatch seen) { m_seen = std::move(seen); }
     // On the thread that adds to the listing: its first count paths may be examined.
     void Listed(int count);
     // Once the listing is complete: examines what is left, then sorts and
@@ -102,5 +103,5 @@ private:
 
     std::vector<CEntry> m_entries;
     CAside m_aside;
-    std::function<void(int, uint64_t)> m_seen;
+    CWatch m_seen;
 };

@@ -1,6 +1,7 @@
 #include "Search.h"
 
 #include "DigestCache.h"
+#include "HeadPrefetch.h"
 
 #include <chrono>
 
@@ -27,12 +28,14 @@ void RunAfterSizes(const CRequest& request, CResult& result, const std::atomic<b
     ContentCheck::CProgress* progress = request.progress ? request.progress : &ownProgress;
     const uint64_t readBefore = progress->read.load();
     const uint64_t settledBefore = progress->settled.load();
-    std::unique_ptr<CDigestCache> cache;
-    if (request.useCache) {
-        cache = std::make_unique<CDigestCache>();
-        cache->Load();
+    std::unique_ptr<CDigestCache> ownCache;
+    CDigestCache* cache = request.useCache ? request.cache : nullptr;
+    if (request.useCache && !cache) {
+        ownCache = std::make_unique<CDigestCache>();
+        ownCache->Load();
+        cache = ownCache.get();
     }
-    const bool checked = ContentCheck::Run(result.rows.rows, stop, progress, 0, false, cache.get());
+    const bool checked = ContentCheck::Run(result.rows.rows, stop, progress, 0, false, cache);
     if (cache)
         cache->Save();  // what was learned holds even when stopped
     if (!checked)
@@ -111,13 +114,33 @@ CResult Run(const CRequest& request, const std::atomic<bool>& stop)
             request.onSizeBatch(batch, std::shared_ptr<const void>(result.rows.arenas));
         };
     }
-    if (!RunResultsFill(request.files, result.rows, stop, onBatch))
+    // Before contents are compared, the fill's own stats note the files the cache knows, and what
+    // the check will read first is asked of the disk while the fill still examines.
+    CRequest checked = request;
+    std::unique_ptr<CDigestCache> cache;
+    CHeadPrefetch prefetch;
+    CRowWatch seen;
+    if ((request.contents || request.folders) && request.files.count() > 0) {
+        if (request.useCache && !request.cache) {
+            cache = std::make_unique<CDigestCache>();
+            cache->Load();
+            cache->ExpectNotes();
+            checked.cache = cache.get();
+        }
+        prefetch.Start(QByteArray(request.files.at(0).data(), int(request.files.at(0).size())));
+        seen = [&prefetch, &checked](const CResultRow& row, const CExamined& found) {
+            prefetch.OfferExamined(row.path, found, checked.useCache ? checked.cache : nullptr);
+        };
+    }
+    const bool filled = RunResultsFill(request.files, result.rows, stop, onBatch, 0, seen);
+    prefetch.Finish();
+    if (!filled)
         return result;
     result.sized = true;
     CStage sizes{"sharing a size", "files", result.rows.rows.size(), GroupCount(result.rows.rows)};
     sizes.seconds = clock.Seconds();
     result.stages.push_back(sizes);
-    RunAfterSizes(request, result, stop);
+    RunAfterSizes(checked, result, stop);
     return result;
 }
 

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+class CDigestCache;
+
 // The duplicate search after the listing, one chain for every front end:
 // size groups, then (with contents) the content check, then (with a folder
 // tree) the copied folders. Each stage counts what survives it.
@@ -42,6 +44,7 @@ struct CRequest {
     const FolderGroups::CTree* folders = nullptr;    // set: copied folders (contents always compared)
     ContentCheck::CProgress* progress = nullptr;     // the bytes to compare and compared
     bool useCache = true;                            // the digest cache spares reads of files it proves different
+    CDigestCache* cache = nullptr;                   // set: the caller's, loaded (and noted in); saved here
     // Size rows as they are made, with what keeps their paths alive.
     std::function<void(const std::vector<CResultRow>&, const std::shared_ptr<const void>&)> onSizeBatch;
 };
