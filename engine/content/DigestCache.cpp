@@ -384,7 +384,7 @@ bool CDigestCache::Find(const CKey& key, CDigests* digests)
 
 bool CDigestCache::Note(const char* path, const CKey& key, CDigests* digests)
 {
-    const CMap::value_type* entry = nullptr;
+    CMap::value_type* entry = nullptr;
     {
         // Many examining threads at once: only looked up here, marked as seen by EndNotes.
         std::shared_lock<std::shared_mutex> lock(m_lock);
@@ -401,10 +401,11 @@ bool CDigestCache::Note(const char* path, const CKey& key, CDigests* digests)
 
 void CDigestCache::EndNotes()
 {
+    std::lock_guard<std::mutex> notesLock(m_notesLock);
     std::lock_guard<std::shared_mutex> lock(m_lock);
     std::sort(m_notes.begin(), m_notes.end());
     for (const auto& note : m_notes) {
-        CEntry& e = m_map.find(note.second->first)->second;
+        CEntry& e = note.second->second;
         if (!e.seen) {
             e.seen = true;
             ++m_seen;
@@ -415,7 +416,7 @@ void CDigestCache::EndNotes()
 bool CDigestCache::Noted(const char* path, CKey* key, CDigests* digests) const
 {
     // Sorted by EndNotes and not changed after it.
-    const auto it = std::lower_bound(m_notes.begin(), m_notes.end(), std::make_pair(path, static_cast<const CMap::value_type*>(nullptr)));
+    const auto it = std::lower_bound(m_notes.begin(), m_notes.end(), std::make_pair(path, static_cast<CMap::value_type*>(nullptr)));
     if (it == m_notes.end() || it->first != path)
         return false;
     std::shared_lock<std::shared_mutex> lock(m_lock);

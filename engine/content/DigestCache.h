@@ -124,5 +124,5 @@ private:
     bool m_expectNotes = false;
     // Nodes of m_map stay where they are while it grows; Load is not called once notes are taken.
     std::mutex m_notesLock;
-    std::vector<std::pair<const char*, const CMap::value_type*>> m_notes;
+    std::vector<std::pair<const char*, CMap::value_type*>> m_notes;
 };
