@@ -5,7 +5,7 @@ Usage: sudo python3 bench/corpus_bench.py --cli build/cli/sorvane-cli [--folder 
 
 Each round runs every tool once, in a rotating order; a cold round drops the page cache
 (echo 3 > /proc/sys/vm/drop_caches, root only) before each command. Prints the median, min
-and max wall time of each tool, the ratios to jdupes, and the limit line: a cold size-only
+and max wall time of each tool (ours without and with its digest cache), the ratios to jdupes, and the limit line: a cold size-only
 listing plus the bytes the check must read whole at the disk's sequential rate (the largest
 file of the folder read cold). Checks that our groups of identical files equal jdupes' by
 inode (distinct inodes, empty files and groups of hard links alone left out, as jdupes does).
@@ -99,7 +99,9 @@ def main():
     out = lambda name: os.path.join(home, name)
     # The system's own and program folders are what is measured here, so none is skipped.
     ours = [args.cli, "--set", "IgnoreWindowsFolder=0", "--set", "IgnoreProgramsFolder=0", "--duplicates"]
-    tools = {"sorvane-cli --duplicates --contents": ours + ["--contents", args.folder]}
+    # The check itself without the digest cache, and a rescan with the cache the runs before it left.
+    tools = {"sorvane-cli --duplicates --contents": ours + ["--contents", "--no-cache", args.folder],
+             "sorvane-cli, rescan with its cache": ours + ["--contents", args.folder]}
     if shutil.which("jdupes"):
         tools["jdupes -r -q -A"] = ["jdupes", "-r", "-q", "-A", args.folder]
     if shutil.which("rdfind"):
@@ -107,6 +109,7 @@ def main():
     if shutil.which("rmlint"):
         tools["rmlint -T df"] = ["rmlint", "-T", "df", "-o", "fdupes:" + out("rmlint.txt"), args.folder]
 
+    run(tools["sorvane-cli, rescan with its cache"], env, subprocess.DEVNULL)  # what the first rescan finds
     times = {(name, cold): [] for name in tools for cold in (False, True)}
     names = list(tools)
     for round_ in range(args.runs):
@@ -132,9 +135,11 @@ def main():
         print("%-38s %22s %22s" % (name, cells[0], cells[1]))
     if "jdupes -r -q -A" in tools:
         for cold in (False, True):
-            ts, jd = times[(names[0], cold)], times[("jdupes -r -q -A", cold)]
-            if ts:
-                print("ours / jdupes, %s: %.2f" % ("cold" if cold else "warm", statistics.median(ts) / statistics.median(jd)))
+            for ours_name in names[:2]:
+                ts, jd = times[(ours_name, cold)], times[("jdupes -r -q -A", cold)]
+                if ts:
+                    print("%s / jdupes, %s: %.2f" % (ours_name, "cold" if cold else "warm",
+                                                     statistics.median(ts) / statistics.median(jd)))
         ours_set = by_inode(our_groups(out("sorvane-cli.out")))
         theirs = by_inode(jdupes_groups(out("jdupes.out")))
         print("groups by inode: %d ours, %d jdupes, %s" % (len(ours_set), len(theirs),
