@@ -477,10 +477,8 @@ private slots:
             paths.Add((m_dir + "/" + name).toStdString());
         CHeadPrefetch prefetch;
         prefetch.Start(m_dir);
-        for (int i = 0; i < paths.GetSize(); ++i) {
+        for (int i = 0; i < paths.GetSize(); ++i)
             prefetch.Offer(paths.At(i).data(), 9000);
-            prefetch.OfferWhole(paths.At(i).data(), 9000, 7);
-        }
         std::atomic<bool> finished{false};
         std::thread ending([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));

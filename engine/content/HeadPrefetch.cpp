@@ -6,35 +6,11 @@
 #include "StopSignals.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
-
-namespace {
-
-// MemAvailable of /proc/meminfo, in bytes; 0 when unknown.
-uint64_t AvailableMemory()
-{
-    FILE* info = fopen("/proc/meminfo", "re");
-    if (!info)
-        return 0;
-    char line[128];
-    unsigned long long kib = 0;
-    while (fgets(line, sizeof line, info) && std::sscanf(line, "MemAvailable: %llu kB", &kib) != 1) {
-    }
-    fclose(info);
-    return uint64_t(kib) * 1024;
-}
-
-uint64_t SlotHash(uint64_t size, uint64_t digests)
-{
-    return (size ^ digests * 0xD6E8FEB86659FD93ULL) * 0x9E3779B97F4A7C15ULL;
-}
-
-}  // namespace
 
 void CHeadPrefetch::Start(const QByteArray& path)
 {
@@ -43,8 +19,6 @@ void CHeadPrefetch::Start(const QByteArray& path)
         return;
     m_slots.assign(kSlots, CSlot());
     m_queue.resize(kQueue);
-    // Pages asked for beyond what is free would push out those asked for first before the check reads them.
-    m_wholeBudget = std::min<uint64_t>(AvailableMemory() / 4, uint64_t(1) << 30);
     m_started = true;
     m_readers.Start(kReaders, [this](int, const std::atomic<bool>&) {
         BlockStopSignals();
@@ -52,62 +26,45 @@ void CHeadPrefetch::Start(const QByteArray& path)
     });
 }
 
-void CHeadPrefetch::Offer(const char* path, uint64_t size)
-{
-    if (size != 0)
-        Ask(SlotHash(size, 0), CSlot{size, 0, path, true, false, false});
-}
-
-void CHeadPrefetch::OfferWhole(const char* path, uint64_t size, uint64_t digests)
-{
-    if (size != 0)
-        Ask(SlotHash(size, digests), CSlot{size, digests, path, true, false, true});
-}
-
 void CHeadPrefetch::OfferExamined(const char* path, const CExamined& found, CDigestCache* cache)
 {
     CDigestCache::CKey key;
     CDigestCache::CDigests known;
-    if (cache && cache->Loaded() > 0 && cache->KeyOf(found.dev, found.ino, found.size, found.mtimeNs, found.ctimeNs, path, &key)
-        && cache->Note(path, key, &known))
-        OfferWhole(path, found.size, known.head ^ (uint64_t(known.splitAt) << 32 | known.splitHash));
-    else
+    if (!cache || cache->Loaded() == 0 || !cache->KeyOf(found.dev, found.ino, found.size, found.mtimeNs, found.ctimeNs, path, &key)
+        || !cache->Note(path, key, &known))
         Offer(path, found.size);
 }
 
-void CHeadPrefetch::Ask(uint64_t slotHash, const CSlot& offer)
+void CHeadPrefetch::Offer(const char* path, uint64_t size)
 {
+    if (size == 0)
+        return;
     std::unique_lock<std::mutex> guard(m_lock);
     if (!m_started || m_done)
         return;
-    CSlot& slot = m_slots[slotHash >> 49];
-    if (!slot.taken || slot.size != offer.size || slot.digests != offer.digests || slot.whole != offer.whole) {
-        // Another file in the slot loses its first one: only a hint is lost.
-        slot = offer;
+    CSlot& slot = m_slots[(size * 0x9E3779B97F4A7C15ULL) >> 49];
+    if (!slot.taken || slot.size != size) {
+        // Another size in the slot loses its first file: only a hint is lost.
+        slot = CSlot{size, path, true, false};
         return;
     }
     const bool pair = !slot.hot;
     if (pair) {
         slot.hot = true;
-        Push(CAsk{slot.path, slot.whole, slot.size});
+        Push(slot.path, size);
     }
-    Push(CAsk{offer.path, offer.whole, offer.size});
+    Push(path, size);
     guard.unlock();
     m_asked.notify_one();
     if (pair)
         m_asked.notify_one();
 }
 
-void CHeadPrefetch::Push(const CAsk& ask)
+void CHeadPrefetch::Push(const char* path, uint64_t size)
 {
     if (m_count == kQueue)
         return;
-    if (ask.whole) {
-        if (ask.size > m_wholeBudget)
-            return;
-        m_wholeBudget -= ask.size;
-    }
-    m_queue[(m_head + m_count++) % kQueue] = ask;
+    m_queue[(m_head + m_count++) % kQueue] = {path, size};
 }
 
 // Whether the file's first byte is in memory already, asking the disk for nothing. Most answers yes:
@@ -130,47 +87,31 @@ bool CHeadPrefetch::Cached(int fd)
 void CHeadPrefetch::Read()
 {
     for (;;) {
-        CAsk ask;
+        std::pair<const char*, uint64_t> item;
         {
             std::unique_lock<std::mutex> guard(m_lock);
             m_asked.wait(guard, [this] { return m_done || m_count > 0; });
             if (m_done)
                 return;
-            ask = m_queue[m_head];
+            item = m_queue[m_head];
             m_head = (m_head + 1) % kQueue;
             --m_count;
         }
-        const int fd = OpenListedFile(ask.path, kReadListedFlags);
+        const int fd = OpenListedFile(item.first, kReadListedFlags);
         if (fd < 0)
             continue;
         struct stat st;
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) == ask.size && !Cached(fd))
-            ReadAhead(fd, ask);
+        const uint64_t size = item.second;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) == size && !Cached(fd)) {
+            // The blocks the first stage reads; readahead starts the reads and does not wait for them.
+            const uint64_t head = std::min<uint64_t>(size, 4096);
+            const uint64_t tail = std::min<uint64_t>(size - head, 4096);
+            readahead(fd, 0, size_t(head));
+            if (tail)
+                readahead(fd, off64_t(size - tail), size_t(tail));
+        }
         close(fd);
     }
-}
-
-// Starts the reads of what the check will read first; readahead does not wait for them, but waits
-// for room in the disk's queue, so a large file is asked for a piece at a time until Finish.
-void CHeadPrefetch::ReadAhead(int fd, const CAsk& ask)
-{
-    if (ask.whole) {
-        constexpr uint64_t kPiece = uint64_t(4) << 20;
-        for (uint64_t at = 0; at < ask.size && !Finished(); at += kPiece)
-            readahead(fd, off64_t(at), size_t(std::min(kPiece, ask.size - at)));
-        return;
-    }
-    const uint64_t head = std::min<uint64_t>(ask.size, 4096);
-    const uint64_t tail = std::min<uint64_t>(ask.size - head, 4096);
-    readahead(fd, 0, size_t(head));
-    if (tail)
-        readahead(fd, off64_t(ask.size - tail), size_t(tail));
-}
-
-bool CHeadPrefetch::Finished()
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_done;
 }
 
 void CHeadPrefetch::Finish()
@@ -184,5 +125,5 @@ void CHeadPrefetch::Finish()
     m_readers.Join();
     // The check that follows reads on its own: its memory goes back now.
     std::vector<CSlot>().swap(m_slots);
-    std::vector<CAsk>().swap(m_queue);
+    std::vector<std::pair<const char*, uint64_t>>().swap(m_queue);
 }
