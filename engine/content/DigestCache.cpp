@@ -66,11 +66,10 @@ bool Own(const struct stat& st)
 }
 
 template <typename T>
-void Put(std::vector<char>& out, T value)
+void Put(char*& p, T value)
 {
-    const size_t at = out.size();
-    out.resize(at + sizeof value);
-    std::memcpy(out.data() + at, &value, sizeof value);
+    std::memcpy(p, &value, sizeof value);
+    p += sizeof value;
 }
 
 template <typename T>
@@ -81,6 +80,27 @@ T Get(const char*& p)
     p += sizeof value;
     return value;
 }
+
+static_assert(CDigestCache::kRecordSize % 8 == 0, "the records' sum is taken a piece at a time");
+
+// Records go to and from the file this many at a time.
+constexpr size_t kPieceRecords = 1024;
+
+// The sum Hash gives a run of records, taken a piece at a time: each piece is whole 8-byte words, so
+// Hash's state carries from one to the next (it ends by mixing in the length, undone here).
+class CRecordSum {
+public:
+    void Add(const char* data, size_t size)
+    {
+        m_state = CFileComparer::Hash(data, size, m_state) ^ size;
+        m_size += size;
+    }
+    uint64_t Value() const { return m_state ^ m_size; }
+
+private:
+    uint64_t m_state = CFileComparer::Hash(nullptr, 0);  // the seed
+    uint64_t m_size = 0;
+};
 
 }  // namespace
 
@@ -150,41 +170,47 @@ bool CDigestCache::ReadFile(int folder, CMap* map, uint64_t* seen, std::string* 
         return false;
     }
     const uint64_t size = uint64_t(st.st_size);
-    std::vector<char> data;
-    bool whole = size >= kHeaderSize && size <= kMaxFileSize && (size - kHeaderSize) % kRecordSize == 0;
+    char header[kHeaderSize];
+    const char* p = header;
+    bool whole = size >= kHeaderSize && size <= kMaxFileSize && (size - kHeaderSize) % kRecordSize == 0
+        && CFileComparer::ReadAt(fd.fd, header, kHeaderSize, 0) && std::memcmp(p, kMagic, sizeof kMagic) == 0;
     if (whole) {
-        data.resize(size);
-        whole = CFileComparer::ReadAt(fd.fd, data.data(), data.size(), 0);
-    }
-    const char* p = data.data();
-    if (whole && std::memcmp(p, kMagic, sizeof kMagic) == 0) {
         p += sizeof kMagic;
         const uint32_t recordSize = Get<uint32_t>(p);
         Get<uint32_t>(p);
         const uint64_t count = Get<uint64_t>(p);
         const uint64_t seenFiles = Get<uint64_t>(p);
         const uint64_t sum = Get<uint64_t>(p);
-        const char* records = data.data() + kHeaderSize;
-        whole = recordSize == kRecordSize && count == (size - kHeaderSize) / kRecordSize
-            && sum == CFileComparer::Hash(records, size_t(count * kRecordSize));
-        if (whole) {
+        whole = recordSize == kRecordSize && count == (size - kHeaderSize) / kRecordSize;
+        // Read a piece at a time: a buffer the size of the file would cost more in page faults than the reading.
+        std::vector<char> piece(kPieceRecords * kRecordSize);
+        CRecordSum running;
+        if (whole)
             map->reserve(size_t(count));
-            for (uint64_t i = 0; i < count; ++i) {
+        for (uint64_t done = 0; whole && done < count;) {
+            const uint64_t n = std::min<uint64_t>(kPieceRecords, count - done);
+            whole = CFileComparer::ReadAt(fd.fd, piece.data(), size_t(n * kRecordSize), kHeaderSize + done * kRecordSize);
+            running.Add(piece.data(), size_t(n * kRecordSize));
+            for (const char* r = piece.data(); whole && r < piece.data() + n * kRecordSize;) {
                 CKey k;
                 CEntry e;
-                k.fs = Get<uint64_t>(p);
-                k.ino = Get<uint64_t>(p);
-                k.size = Get<uint64_t>(p);
-                k.mtime = Get<int64_t>(p);
-                k.ctime = Get<int64_t>(p);
-                e.digests.head = Get<uint64_t>(p);
-                e.digests.splitAt = Get<uint32_t>(p);
-                e.digests.splitHash = Get<uint32_t>(p);
+                k.fs = Get<uint64_t>(r);
+                k.ino = Get<uint64_t>(r);
+                k.size = Get<uint64_t>(r);
+                k.mtime = Get<int64_t>(r);
+                k.ctime = Get<int64_t>(r);
+                e.digests.head = Get<uint64_t>(r);
+                e.digests.splitAt = Get<uint32_t>(r);
+                e.digests.splitHash = Get<uint32_t>(r);
                 map->emplace(k, e);
             }
+            done += n;
+        }
+        if (whole && running.Value() == sum) {
             *seen = seenFiles;
             return true;
         }
+        map->clear();
     }
     *notice = "ignoring the content cache " + path + ": it is damaged; it will be rebuilt";
     return false;
@@ -192,32 +218,46 @@ bool CDigestCache::ReadFile(int folder, CMap* map, uint64_t* seen, std::string* 
 
 bool CDigestCache::WriteFile(int folder, const CMap& map, uint64_t seen) const
 {
-    std::vector<char> out;
-    out.reserve(kHeaderSize + map.size() * kRecordSize);
-    out.insert(out.end(), kMagic, kMagic + sizeof kMagic);
-    Put<uint32_t>(out, kRecordSize);
-    Put<uint32_t>(out, 0);
-    Put<uint64_t>(out, map.size());
-    Put<uint64_t>(out, seen);
-    Put<uint64_t>(out, 0);  // the records' sum, below
-    for (const auto& [k, e] : map) {
-        Put(out, k.fs);
-        Put(out, k.ino);
-        Put(out, k.size);
-        Put(out, k.mtime);
-        Put(out, k.ctime);
-        Put(out, e.digests.head);
-        Put(out, e.digests.splitAt);
-        Put(out, e.digests.splitHash);
-    }
-    const uint64_t sum = CFileComparer::Hash(out.data() + kHeaderSize, out.size() - kHeaderSize);
-    std::memcpy(out.data() + kHeaderSize - sizeof sum, &sum, sizeof sum);
     // Under the lock the scratch name is ours alone; whatever an earlier crash left there goes.
     unlinkat(folder, kNewName, 0);
     CFd fd(openat(folder, kNewName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.fd < 0)
         return false;
-    if (WriteAll(fd.fd, out.data(), out.size()) != 0 || renameat(folder, kNewName, folder, kFileName) != 0) {
+    char header[kHeaderSize];
+    char* h = header;
+    std::memcpy(h, kMagic, sizeof kMagic);
+    h += sizeof kMagic;
+    Put<uint32_t>(h, kRecordSize);
+    Put<uint32_t>(h, 0);
+    Put<uint64_t>(h, map.size());
+    Put<uint64_t>(h, seen);
+    Put<uint64_t>(h, 0);  // the records' sum, once they are written
+    bool written = WriteAll(fd.fd, header, kHeaderSize) == 0;
+    std::vector<char> piece(kPieceRecords * kRecordSize);
+    CRecordSum running;
+    char* p = piece.data();
+    auto flush = [&] {
+        const size_t n = size_t(p - piece.data());
+        running.Add(piece.data(), n);
+        written = written && WriteAll(fd.fd, piece.data(), n) == 0;
+        p = piece.data();
+    };
+    for (const auto& [k, e] : map) {
+        Put(p, k.fs);
+        Put(p, k.ino);
+        Put(p, k.size);
+        Put(p, k.mtime);
+        Put(p, k.ctime);
+        Put(p, e.digests.head);
+        Put(p, e.digests.splitAt);
+        Put(p, e.digests.splitHash);
+        if (p == piece.data() + piece.size())
+            flush();
+    }
+    flush();
+    const uint64_t sum = running.Value();
+    written = written && pwrite(fd.fd, &sum, sizeof sum, off_t(kHeaderSize - sizeof sum)) == ssize_t(sizeof sum);
+    if (!written || renameat(folder, kNewName, folder, kFileName) != 0) {
         unlinkat(folder, kNewName, 0);
         return false;
     }

@@ -40,7 +40,7 @@ public:
         uint32_t splitHash = 0;  // a hash of the chunk read there
     };
     // On disk: 56 bytes a file.
-    static constexpr size_t kRecordSize = 56;
+    static constexpr size_t kRecordSize = 56;  // whole 8-byte words: the sum is taken a piece at a time
     static constexpr size_t kHeaderSize = 40;
 
     // folder: where the file lives; empty: $XDG_CACHE_HOME/sorvane.
