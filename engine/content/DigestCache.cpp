@@ -170,47 +170,41 @@ bool CDigestCache::ReadFile(int folder, CMap* map, uint64_t* seen, std::string* 
         return false;
     }
     const uint64_t size = uint64_t(st.st_size);
-    char header[kHeaderSize];
-    const char* p = header;
-    bool whole = size >= kHeaderSize && size <= kMaxFileSize && (size - kHeaderSize) % kRecordSize == 0
-        && CFileComparer::ReadAt(fd.fd, header, kHeaderSize, 0) && std::memcmp(p, kMagic, sizeof kMagic) == 0;
+    std::vector<char> data;
+    bool whole = size >= kHeaderSize && size <= kMaxFileSize && (size - kHeaderSize) % kRecordSize == 0;
     if (whole) {
+        data.resize(size);
+        whole = CFileComparer::ReadAt(fd.fd, data.data(), data.size(), 0);
+    }
+    const char* p = data.data();
+    if (whole && std::memcmp(p, kMagic, sizeof kMagic) == 0) {
         p += sizeof kMagic;
         const uint32_t recordSize = Get<uint32_t>(p);
         Get<uint32_t>(p);
         const uint64_t count = Get<uint64_t>(p);
         const uint64_t seenFiles = Get<uint64_t>(p);
         const uint64_t sum = Get<uint64_t>(p);
-        whole = recordSize == kRecordSize && count == (size - kHeaderSize) / kRecordSize;
-        // Read a piece at a time: a buffer the size of the file would cost more in page faults than the reading.
-        std::vector<char> piece(kPieceRecords * kRecordSize);
-        CRecordSum running;
-        if (whole)
+        const char* records = data.data() + kHeaderSize;
+        whole = recordSize == kRecordSize && count == (size - kHeaderSize) / kRecordSize
+            && sum == CFileComparer::Hash(records, size_t(count * kRecordSize));
+        if (whole) {
             map->reserve(size_t(count));
-        for (uint64_t done = 0; whole && done < count;) {
-            const uint64_t n = std::min<uint64_t>(kPieceRecords, count - done);
-            whole = CFileComparer::ReadAt(fd.fd, piece.data(), size_t(n * kRecordSize), kHeaderSize + done * kRecordSize);
-            running.Add(piece.data(), size_t(n * kRecordSize));
-            for (const char* r = piece.data(); whole && r < piece.data() + n * kRecordSize;) {
+            for (uint64_t i = 0; i < count; ++i) {
                 CKey k;
                 CEntry e;
-                k.fs = Get<uint64_t>(r);
-                k.ino = Get<uint64_t>(r);
-                k.size = Get<uint64_t>(r);
-                k.mtime = Get<int64_t>(r);
-                k.ctime = Get<int64_t>(r);
-                e.digests.head = Get<uint64_t>(r);
-                e.digests.splitAt = Get<uint32_t>(r);
-                e.digests.splitHash = Get<uint32_t>(r);
+                k.fs = Get<uint64_t>(p);
+                k.ino = Get<uint64_t>(p);
+                k.size = Get<uint64_t>(p);
+                k.mtime = Get<int64_t>(p);
+                k.ctime = Get<int64_t>(p);
+                e.digests.head = Get<uint64_t>(p);
+                e.digests.splitAt = Get<uint32_t>(p);
+                e.digests.splitHash = Get<uint32_t>(p);
                 map->emplace(k, e);
             }
-            done += n;
-        }
-        if (whole && running.Value() == sum) {
             *seen = seenFiles;
             return true;
         }
-        map->clear();
     }
     *notice = "ignoring the content cache " + path + ": it is damaged; it will be rebuilt";
     return false;
