@@ -83,7 +83,7 @@ T Get(const char*& p)
 
 static_assert(CDigestCache::kRecordSize % 8 == 0, "the records' sum is taken a piece at a time");
 
-// Records go to and from the file this many at a time.
+// Records are written this many at a time.
 constexpr size_t kPieceRecords = 1024;
 
 // The sum Hash gives a run of records, taken a piece at a time: each piece is whole 8-byte words, so
@@ -488,12 +488,6 @@ void CDigestCache::PutHead(const CKey& key, uint64_t head)
 {
     std::lock_guard<std::shared_mutex> lock(m_lock);
     PutHeadLocked(key, head);
-}
-
-void CDigestCache::PutSplit(const CKey& key, uint64_t head, uint32_t splitAt, uint32_t splitHash)
-{
-    std::lock_guard<std::shared_mutex> lock(m_lock);
-    PutSplitLocked(key, head, splitAt, splitHash);
 }
 
 void CDigestCache::PutAll(std::vector<CLearned>& batch)

@@ -62,10 +62,10 @@ public:
     int64_t racyNs = 2'000'000'000;
     // The entry for key, marked as seen by this run.
     bool Find(const CKey& key, CDigests* digests);
-    // Records what was learned; a split is kept only with the head it was found under.
+    // Records a head that was learned.
     void PutHead(const CKey& key, uint64_t head);
-    void PutSplit(const CKey& key, uint64_t head, uint32_t splitAt, uint32_t splitHash);
-    // The same for what a reader gathered, in order, under one lock; batch is emptied.
+    // Records what a reader gathered, in order, under one lock; batch is emptied. A split is kept
+    // only with the head it was found under.
     struct CLearned {
         CKey key;
         uint64_t head = 0;
