@@ -175,6 +175,13 @@ struct CArguments {
 
 constexpr int kGoOn = -1;  // parsing left nothing to exit with
 
+// The value of an option given as "NAME=VALUE" or "NAME VALUE" (a starts with NAME, nameLength long);
+// i moves past a value taken from the next argument; null when there is none.
+const char* OptionValue(const char* a, size_t nameLength, int& i, int argc, char** argv)
+{
+    return a[nameLength] == '=' ? a + nameLength + 1 : (i + 1 < argc ? argv[++i] : nullptr);
+}
+
 // One option; kGoOn, or the exit status. i moves past an option's own argument.
 int ParseOption(const char* a, int& i, int argc, char** argv, CArguments& args)
 {
@@ -199,7 +206,7 @@ int ParseOption(const char* a, int& i, int argc, char** argv, CArguments& args)
     } else if (!std::strcmp(a, "--allow-protected")) {
         args.guard.allowProtected = args.guardGiven = true;
     } else if (!std::strcmp(a, "--protect") || !std::strncmp(a, "--protect=", 10)) {
-        const char* folder = a[9] == '=' ? a + 10 : (i + 1 < argc ? argv[++i] : nullptr);
+        const char* folder = OptionValue(a, 9, i, argc, argv);
         if (!folder || !*folder)
             return UsageError(QStringLiteral("--protect needs a FOLDER"));
         char* real = realpath(folder, nullptr);
@@ -209,7 +216,7 @@ int ParseOption(const char* a, int& i, int argc, char** argv, CArguments& args)
         free(real);
         args.guardGiven = true;
     } else if (!std::strcmp(a, "--reference") || !std::strncmp(a, "--reference=", 12)) {
-        const char* folder = a[11] == '=' ? a + 12 : (i + 1 < argc ? argv[++i] : nullptr);
+        const char* folder = OptionValue(a, 11, i, argc, argv);
         if (!folder || !*folder)
             return UsageError(QStringLiteral("--reference needs a FOLDER"));
         args.referenceArgs.push_back(folder);
@@ -230,7 +237,7 @@ int ParseOption(const char* a, int& i, int argc, char** argv, CArguments& args)
     } else if (!std::strcmp(a, "-0")) {
         args.nulSeparated = true;
     } else if (!std::strcmp(a, "--set") || !std::strncmp(a, "--set=", 6)) {
-        const char* setting = a[5] == '=' ? a + 6 : (i + 1 < argc ? argv[++i] : nullptr);
+        const char* setting = OptionValue(a, 5, i, argc, argv);
         if (!setting)
             return UsageError(QStringLiteral("--set needs NAME=VALUE"));
         if (!ParseSetting(setting, &error))
