@@ -45,21 +45,12 @@ CFiltersDlg::CFiltersDlg(QWidget* parent) : QDialog(parent)
     auto* form = new QFormLayout;
     layout->addLayout(form);
 
-    m_minimum = new QLineEdit(SizeField(StoredSize(values, Opt::MinimumFileSize)), this);
-    m_minimum->setObjectName(QStringLiteral("minimumSize"));
-    m_minimum->setAccessibleName(QStringLiteral("Minimum Size"));
-    m_minimum->setPlaceholderText(QStringLiteral("no limit, e.g. 1 KB"));
-    m_minimumProblem = ProblemLabel(QStringLiteral("Minimum Size Problem"));
-    form->addRow(QStringLiteral("Mi&nimum size:"), m_minimum);
-    form->addRow(QString(), m_minimumProblem);
-
-    m_maximum = new QLineEdit(SizeField(StoredSize(values, Opt::MaximumFileSize)), this);
-    m_maximum->setObjectName(QStringLiteral("maximumSize"));
-    m_maximum->setAccessibleName(QStringLiteral("Maximum Size"));
-    m_maximum->setPlaceholderText(QStringLiteral("no limit, e.g. 2 GB"));
-    m_maximumProblem = ProblemLabel(QStringLiteral("Maximum Size Problem"));
-    form->addRow(QStringLiteral("Ma&ximum size:"), m_maximum);
-    form->addRow(QString(), m_maximumProblem);
+    m_minimum = AddSizeRow(form, StoredSize(values, Opt::MinimumFileSize), QStringLiteral("minimumSize"),
+                           QStringLiteral("Minimum Size"), QStringLiteral("no limit, e.g. 1 KB"), QStringLiteral("Mi&nimum size:"),
+                           &m_minimumProblem);
+    m_maximum = AddSizeRow(form, StoredSize(values, Opt::MaximumFileSize), QStringLiteral("maximumSize"),
+                           QStringLiteral("Maximum Size"), QStringLiteral("no limit, e.g. 2 GB"), QStringLiteral("Ma&ximum size:"),
+                           &m_maximumProblem);
 
     QString names;
     values.ReadString(QLatin1String(Opt::SkipNames), QString(), names);
@@ -85,6 +76,19 @@ CFiltersDlg::CFiltersDlg(QWidget* parent) : QDialog(parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &CFiltersDlg::reject);
     layout->addWidget(buttons);
     resize(QSize(460, sizeHint().height()));
+}
+
+QLineEdit* CFiltersDlg::AddSizeRow(QFormLayout* form, uint64_t bytes, const QString& objectName, const QString& name,
+                                   const QString& placeholder, const QString& label, QLabel** problem)
+{
+    auto* edit = new QLineEdit(SizeField(bytes), this);
+    edit->setObjectName(objectName);
+    edit->setAccessibleName(name);
+    edit->setPlaceholderText(placeholder);
+    *problem = ProblemLabel(name + QStringLiteral(" Problem"));
+    form->addRow(label, edit);
+    form->addRow(QString(), *problem);
+    return edit;
 }
 
 QLabel* CFiltersDlg::ProblemLabel(const QString& name)

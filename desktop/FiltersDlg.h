@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -37,6 +38,9 @@ public slots:
 
 private:
     QLabel* ProblemLabel(const QString& name);
+    // A size field with its label and the problem line beneath it.
+    QLineEdit* AddSizeRow(QFormLayout* form, uint64_t bytes, const QString& objectName, const QString& name,
+                          const QString& placeholder, const QString& label, QLabel** problem);
 
     QLineEdit* m_minimum;
     QLineEdit* m_maximum;
